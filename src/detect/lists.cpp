@@ -1,0 +1,5 @@
+#include "detect/detect.h"
+
+FragmentList special;
+FragmentList special_merged;
+FragmentList r_special;

@@ -1,0 +1,3 @@
+#include "fasta/fasta.h"
+
+FASTA_FILE f_file;

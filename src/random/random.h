@@ -1,0 +1,36 @@
+// Random number generator and the empirical null distribution of the longest
+// merged segment in shuffled or generated sequences.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+// Generator state (minimal standard generator with a 32-entry shuffle table).
+extern int _ran1_not_initialized_;
+extern int64_t _idum_;
+extern int64_t iy;
+extern int64_t iv[32];
+
+// Next deviate in (0, 1) times x. Ends the process when not seeded.
+double ran1(double x);
+// Seeds the generator; 0 seeds from the clock and prints "SEED=%ld\n".
+void init_ran1(long seed);
+
+// Size of the residue pool of generated mode.
+constexpr int kPoolSize = 1000000;
+// Smallest size of the distribution of longest merged segments.
+constexpr int kMinDistributionSize = 10001;
+
+// Entry i: fraction of random sequences whose longest merged segment has
+// length i. At least kMinDistributionSize entries; set-up sizes it to cover
+// the longest possible segment of the input.
+extern std::vector<double> special_rand_p;
+extern char long_seq[kPoolSize + 1];
+extern double interval[21];
+
+void ShuffleSequenceRegular(char* s, int n);
+void SetIntervals(const double* freq, double* bounds);
+void GenerateRandomSequence(char* d, int c, const double* bounds);
+void GenerateSequence(char* d, int n, const char* pool, int pool_size);
+// Fills and normalises special_rand_p from random_seqs random sequences made
+// in the working 0/1 string s of length N.
+void EstimateRandomPM(char* s, int N);

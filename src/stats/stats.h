@@ -1,0 +1,33 @@
+// Significance statistics: exact binomial probabilities and tails, the scan
+// statistic p-value and the normal approximation of the binomial tails.
+// Argument order: count first, trials or window second, sequence length third
+// where there is one, probability last.
+#pragma once
+
+double factorial(int n);
+double n_Choose_k(int k, int n);
+double BinomialProb(int k, int n, double p);
+double BPR(int k, int n, double p);
+double Fb(int b, int n, double p);
+// P(X < k).
+double Binomial_P_LessThan_K(int k, int n, double p);
+// P(X >= k).
+double Binomial_P_GreaterThan_K(int k, int n, double p);
+
+double Q2(int k, int w, double p);
+double Q3(int k, int w, double p);
+double A1(int k, int w, double p);
+double A2(int k, int w, double p);
+double A3(int k, int w, double p);
+double A4(int k, int w, double p);
+// Probability of at least k special positions in some window of w positions
+// of a random sequence of N positions. Never negative, never a NaN.
+double P_scan_ge_K_in_W_N(int k, int w, int N, double p);
+
+double NormalDensity(double x);
+double trapzd(double (*func)(double), double a, double b, int n);
+double qsimp(double (*func)(double), double a, double b);
+// Approximation of P(X >= k); valid is 0 when the variance is below 5.
+double ApproxBinomial_P_GreaterThan_K(int k, int n, double p, int& valid);
+// Approximation of P(X <= k).
+double ApproxBinomial_P_LessThan_K(int k, int n, double p, int& valid);
