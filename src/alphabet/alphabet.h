@@ -26,6 +26,9 @@ int AAExists(char c, const char* s, int n);
 char AA2binary(char c, const char* s, int n);
 // Rebuilds dst (21 bytes) from src: upper-cased residues, first occurrence only.
 void CopyAA(const char* src, char* dst);
+// 0/1 string of the first n characters of seq: '1' where the character is one
+// of set's, as AA2binary with strlen(set) gives it. No terminator is written.
+void EncodeBinary(const char* seq, int n, const char* set, char* binary);
 // Upper-cases the first n characters of s in place.
 void Conv2Upper(char* s, int n);
 // Composition of seq into out[21]; ends the process with status 1 and
