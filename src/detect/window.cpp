@@ -1,0 +1,54 @@
+#include <cstdint>
+#include <vector>
+
+#include "alphabet/alphabet.h"
+#include "detect/detect.h"
+#include "stats/stats.h"
+
+namespace {
+
+// Every window of one scan shares W, N and P_special, so its p-value depends
+// on the count alone: W + 1 possible values, each evaluated at most once.
+class ScanPValueCache {
+ public:
+  ScanPValueCache(int W, int N) : W_(W), N_(N), known_(W + 1, 0), value_(W + 1, 0.0) {}
+
+  double Get(int k) {
+    if (!known_[k]) {
+      value_[k] = P_scan_ge_K_in_W_N(k, W_, N_, P_special);
+      known_[k] = 1;
+    }
+    return value_[k];
+  }
+
+ private:
+  int W_;
+  int N_;
+  std::vector<char> known_;
+  std::vector<double> value_;
+};
+
+}  // namespace
+
+int SlideWindowP(const char* s, int N, int W, double min_p, FragmentList& list) {
+  // A window needs at least one position; set-up only asks for W >= 2.
+  if (W < 1 || int64_t{N} - W + 1 <= 0) return 0;
+  ScanPValueCache p_of_count(W, N);
+  int largest = 0;
+  int k = ComputeN(s, 0, W - 1);
+  for (int j = 0; j <= N - W; j++) {
+    if (j > 0) k += (s[j + W - 1] == '1') - (s[j - 1] == '1');
+    if (k > largest) largest = k;
+    const double p = p_of_count.Get(k);
+    if (min_p > p) {
+      FRAGMENT window;
+      window.start = j + 1;
+      window.end = j + W;
+      window.length = W;
+      window.n_special = k;
+      window.p_value = p;
+      list.push_back(window);
+    }
+  }
+  return largest;
+}
