@@ -14,6 +14,13 @@ double Binomial_P_LessThan_K(int k, int n, double p);
 // P(X >= k).
 double Binomial_P_GreaterThan_K(int k, int n, double p);
 
+// True where (1 - p)^n is below the smallest normal double, so that the point
+// probabilities come from a log-space evaluation instead of the recurrence.
+bool BinomialTermsInLogSpace(int n, double p);
+// out[i - first] = BPR(i, n, p) for i = first..last (first >= 0), in time
+// linear in last.
+void BinomialTerms(int n, double p, int first, int last, double* out);
+
 double Q2(int k, int w, double p);
 double Q3(int k, int w, double p);
 double A1(int k, int w, double p);

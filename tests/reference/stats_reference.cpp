@@ -72,10 +72,9 @@ double A1(int k, int w, double p) {
 double A2(int k, int w, double p) {
   double b = BPR(k, w, p);
   double two_k_minus_2 = (double)(k - 2) + (double)(k - 2);
-  return (b * (b * 0.5)) *
-         ((Fb(k - 3, w, p) * ((double)(k - 1) * (double)(k - 2)) -
-           ((two_k_minus_2 * (double)w) * p) * Fb(k - 4, w - 1, p)) +
-          ((((double)w * (double)(w - 1)) * p) * p) * Fb(k - 5, w - 2, p));
+  return (b * (b * 0.5)) * ((Fb(k - 3, w, p) * ((double)(k - 1) * (double)(k - 2)) -
+                             ((two_k_minus_2 * (double)w) * p) * Fb(k - 4, w - 1, p)) +
+                            ((((double)w * (double)(w - 1)) * p) * p) * Fb(k - 5, w - 2, p));
 }
 
 double A3(int k, int w, double p) {
@@ -113,7 +112,9 @@ double P_scan_ge_K_in_W_N(int k, int w, int N, double p) {
   return 0.0;
 }
 
-double NormalDensity(double x) { return exp(x * (x * -0.5)) * 0.3989422804014327; }
+double NormalDensity(double x) {
+  return exp(x * (x * -0.5)) * 0.3989422804014327;
+}
 
 double trapzd(double (*func)(double), double a, double b, int n) {
   static double s;
