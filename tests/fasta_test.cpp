@@ -162,6 +162,21 @@ TEST(FastaStreams, StreamThatCannotSeekFailsCleanly) {
   ReleaseFastaFile(&file);
 }
 
+TEST(FastaStreams, CopyPassStopsJustAfterTheLastResidue) {
+  const std::string dir = MakeTempDir();
+  WriteFile(dir + "/f.fa", "xxAC 12D9*\n>");
+  FILE* stream = fopen((dir + "/f.fa").c_str(), "rb");
+  char buf[4];
+  EXPECT_EQ(ReadSequence(2, stream, buf, 3), 1);
+  EXPECT_STREQ(buf, "ACD");
+  EXPECT_EQ(getc(stream), '9');
+  EXPECT_EQ(ReadSequence(2, stream, buf, 0), 1);
+  EXPECT_EQ(getc(stream), 'A');
+  // Fewer residues than asked for.
+  EXPECT_EQ(ReadSequence(4, stream, buf, 2), 0);
+  fclose(stream);
+}
+
 // Random files built from the bytes the reader treats specially, with lines
 // around the buffer size, read by both readers.
 std::string RandomFasta(std::mt19937& rng) {
@@ -196,6 +211,32 @@ TEST(FastaAgreement, MatchesTheLiteralReaderOnRandomFiles) {
       ASSERT_EQ(fast.entries[i].name, slow.entries[i].name) << trial;
       ASSERT_EQ(fast.entries[i].seq, slow.entries[i].seq) << trial;
       ASSERT_EQ(fast.entries[i].length, slow.entries[i].length) << trial;
+    }
+  }
+}
+
+TEST(FastaAgreement, MatchesTheLiteralReaderOnLargeFiles) {
+  std::mt19937 rng(99);
+  const std::string pool = "ACDEFGHIKLMNPQRSTVWYacgt-X*1 \r\n\n\n";
+  for (int trial = 0; trial < 4; trial++) {
+    std::string text;
+    // Many tiny entries, then bodies of several megabytes.
+    for (int entry = 0; entry < 3000; entry++) text += ">t\nAC\n";
+    for (int entry = 0; entry < 3; entry++) {
+      text += ">big " + std::to_string(entry) + "\n";
+      const int size = 1000000 + static_cast<int>(rng() % 2000000);
+      for (int i = 0; i < size; i++) text += pool[rng() % pool.size()];
+      if (trial % 2) text += ">";  // a mark inside the last line
+    }
+    const ReadResult fast = ReadText(text);
+    const ReadResult slow = ReadText(text, literal::ReadFastaFile);
+    ASSERT_EQ(fast.status, slow.status);
+    ASSERT_EQ(fast.count, slow.count);
+    ASSERT_EQ(fast.entries.size(), slow.entries.size());
+    for (size_t i = 0; i < fast.entries.size(); i++) {
+      ASSERT_EQ(fast.entries[i].name, slow.entries[i].name);
+      ASSERT_EQ(fast.entries[i].seq, slow.entries[i].seq);
+      ASSERT_EQ(fast.entries[i].length, slow.entries[i].length);
     }
   }
 }

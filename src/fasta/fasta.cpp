@@ -1,7 +1,9 @@
 // FASTA reader. Every entry is read in two passes over its body (count, then
 // seek back and copy) so that its residue string is allocated once at its
-// exact size. Bytes are classified by explicit ASCII ranges: any byte value is
-// safe, and bytes above 127 are never letters.
+// exact size. Bodies and the line count are scanned in blocks rather than one
+// character at a time, for files of hundreds of megabytes. Bytes are classified
+// by explicit ASCII ranges: any byte value is safe, and bytes above 127 are
+// never letters.
 #include "fasta/fasta.h"
 
 #include <climits>
@@ -19,8 +21,27 @@ char _string_[kFastaLineBuffer];
 // working arrays of the run, must still fit an int.
 constexpr int64_t kMaxResidues = INT_MAX - 1;
 
-bool IsResidueByte(int c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-';
+// Letters of either case, or '-'. Setting bit 5 maps upper onto lower case
+// and nothing else onto a..z.
+bool IsResidueByte(unsigned char c) {
+  const unsigned char lower = c | 0x20;
+  return static_cast<unsigned char>(lower - 'a') < 26 || c == '-';
+}
+
+// Block reads start small and double, so that a short entry costs little and
+// a long body is scanned in large steps.
+constexpr size_t kFirstBlock = 512;
+constexpr size_t kLargestBlock = size_t{1} << 20;
+char block[kLargestBlock];
+
+size_t NextBlockSize(size_t size) {
+  return size < kLargestBlock ? size * 2 : size;
+}
+
+int64_t CountResidues(const char* bytes, size_t n) {
+  int64_t count = 0;
+  for (size_t i = 0; i < n; i++) count += IsResidueByte(static_cast<unsigned char>(bytes[i]));
+  return count;
 }
 
 // One line (or its first kFastaLineBuffer - 1 characters) into _string_.
@@ -72,28 +93,58 @@ bool SkipToHeaderMark(FILE* stream) {
   return c == '>';
 }
 
-// Residues up to the next '>' or the end of file; the '>' is pushed back for
-// the next entry. -1 when the body is too long to index with an int.
+// Residues up to the next '>' or the end of file. The stream is left wherever
+// the scan stopped: the copy pass seeks back to the body's start, and then
+// leaves it just after the last residue. -1 when the body is too long to index
+// with an int.
 int64_t CountBody(FILE* stream) {
   int64_t count = 0;
-  int c;
-  while ((c = getc_unlocked(stream)) != EOF && c != '>') {
-    if (IsResidueByte(c) && ++count > kMaxResidues) return -1;
+  for (size_t size = kFirstBlock;; size = NextBlockSize(size)) {
+    const size_t got = fread(block, 1, size, stream);
+    if (got == 0) return count;
+    const char* mark = static_cast<const char*>(memchr(block, '>', got));
+    count += CountResidues(block, mark ? static_cast<size_t>(mark - block) : got);
+    if (count > kMaxResidues) return -1;
+    if (mark) return count;
   }
-  if (c == '>') ungetc(c, stream);
-  return count;
 }
+
+// Line bookkeeping of NumberOfSequences across blocks.
+struct LineScan {
+  int64_t length = 0;    // characters of the current line so far, newline excluded
+  bool header = false;   // the current line begins with '>'
+  bool counted = false;  // the current line has already been counted
+};
 
 }  // namespace
 
+// A line is examined once it ends with a newline or fills the line buffer
+// (19999 characters); a shorter last line without a newline is not. Only the
+// first character of an examined line matters, so whole blocks are scanned
+// for newlines instead of reading line by line.
 int NumberOfSequences(FILE* stream) {
   int64_t count = 0;
-  for (;;) {
-    const LineRead line = ReadLine(stream);
-    // A last line that ends without a newline is not examined.
-    if (line.length == 0 || line.hit_end) break;
-    if (!EndsWithNewline(line)) DiscardRestOfLine(stream);
-    if (_string_[0] == '>') count++;
+  LineScan line;
+  size_t got;
+  while ((got = fread(block, 1, kLargestBlock, stream)) > 0) {
+    const char* p = block;
+    const char* const end = block + got;
+    while (p < end) {
+      if (line.length == 0) {
+        line.header = *p == '>';
+        line.counted = false;
+      }
+      const char* newline = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p)));
+      const char* stop = newline ? newline : end;
+      line.length += stop - p;
+      const bool examined = newline != nullptr || line.length >= kFastaLineBuffer - 1;
+      if (examined && line.header && !line.counted) {
+        count++;
+        line.counted = true;
+      }
+      if (newline) line.length = 0;
+      p = newline ? newline + 1 : end;
+    }
   }
   rewind(stream);
   // So many entries could not be indexed (and would need count + 1 slots).
@@ -144,11 +195,17 @@ int ReadFastaEntry(FASTA_FILE* file, int index) {
 int ReadSequence(long offset, FILE* stream, char* buf, int len) {
   if (fseek(stream, offset, SEEK_SET) != 0) return 0;
   int stored = 0;
-  while (stored < len) {
-    const int c = getc_unlocked(stream);
-    if (c == EOF) return 0;
-    if (IsResidueByte(c)) buf[stored++] = static_cast<char>(c);
+  long consumed = 0;
+  for (size_t size = kFirstBlock; stored < len; size = NextBlockSize(size)) {
+    const size_t got = fread(block, 1, size, stream);
+    if (got == 0) return 0;
+    size_t i = 0;
+    for (; i < got && stored < len; i++) {
+      if (IsResidueByte(static_cast<unsigned char>(block[i]))) buf[stored++] = block[i];
+    }
+    consumed += static_cast<long>(i);
   }
   buf[stored] = '\0';
-  return 1;
+  // The next entry's search for '>' starts just after the last residue.
+  return fseek(stream, offset + consumed, SEEK_SET) == 0 ? 1 : 0;
 }
