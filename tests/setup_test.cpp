@@ -157,6 +157,15 @@ TEST(SetUpOutput, EstimatedLinkageDistanceReplacesTheOption) {
   }
 }
 
+TEST(SetUpOutput, EmptySubAlphabetSaturatesTheEstimatedDistance) {
+  const TalvoRun run = RunTalvoOn(kSeven, {"-A:x", "-K"});
+  ExpectSetUpLines(run.result.out, "Estimated linkage distance = 2147483647");
+  EXPECT_TRUE(StartsWith(run.Report(), "Length=7 W=0 E=2147483647
+Special AA: ; SPROT "
+                                       "frequencies; P=0.0000;
+"));
+}
+
 TEST(SetUpOutput, SequenceFrequenciesFromTheFirstEntry) {
   // G, P, S and T are four of the seven residues of the first entry.
   const TalvoRun run = RunTalvoOn(std::string(kSeven) + ">second\nWWWW\n", {"-I"});
