@@ -160,10 +160,8 @@ TEST(SetUpOutput, EstimatedLinkageDistanceReplacesTheOption) {
 TEST(SetUpOutput, EmptySubAlphabetSaturatesTheEstimatedDistance) {
   const TalvoRun run = RunTalvoOn(kSeven, {"-A:x", "-K"});
   ExpectSetUpLines(run.result.out, "Estimated linkage distance = 2147483647");
-  EXPECT_TRUE(StartsWith(run.Report(), "Length=7 W=0 E=2147483647
-Special AA: ; SPROT "
-                                       "frequencies; P=0.0000;
-"));
+  EXPECT_TRUE(StartsWith(
+      run.Report(), "Length=7 W=0 E=2147483647\nSpecial AA: ; SPROT frequencies; P=0.0000;\n"));
 }
 
 TEST(SetUpOutput, SequenceFrequenciesFromTheFirstEntry) {
