@@ -72,6 +72,12 @@ double B(const ScanTerms& t, long long i) {
   return i <= t.b_last ? t.b[i] : 0.0;
 }
 
+// b(k; w) itself, exact even past w, where the sign of its zero shows in A1
+// and A2.
+double Bk(const ScanTerms& t, int k, int w, double p) {
+  return k <= t.b_last ? t.b[k] : BPR(k, w, p);
+}
+
 double F(const ScanTerms& t, int i) {
   if (i < 0) return 0.0;
   return t.F[i <= t.F_last ? i : t.F_last];
@@ -90,19 +96,19 @@ int FirstNonzeroR(int k, int w) {
 }
 
 double Q2Of(const ScanTerms& t, int k, int w, double p) {
-  double bk = B(t, k);
+  double bk = Bk(t, k, w, p);
   return (F(t, k - 1) * F(t, k - 1) - F(t, k - 2) * (bk * (double)(k - 1))) +
          F1(t, k - 3) * (bk * (p * (double)w));
 }
 
 double A1Of(const ScanTerms& t, int k, int w, double p) {
-  double bk = B(t, k);
+  double bk = Bk(t, k, w, p);
   return (F(t, k - 1) * (bk + bk)) *
          (F(t, k - 2) * (double)(k - 1) - ((double)w * p) * F1(t, k - 3));
 }
 
 double A2Of(const ScanTerms& t, int k, int w, double p) {
-  double bk = B(t, k);
+  double bk = Bk(t, k, w, p);
   double twice_k_minus_2 = (double)(k - 2) + (double)(k - 2);
   return (bk * (bk * 0.5)) * ((F(t, k - 3) * ((double)(k - 1) * (double)(k - 2)) -
                                ((twice_k_minus_2 * (double)w) * p) * F1(t, k - 4)) +

@@ -100,16 +100,20 @@ double Q3(int k, int w, double p) {
   return (((F3 - A1(k, w, p)) + A2(k, w, p)) + A3(k, w, p)) - A4(k, w, p);
 }
 
-double P_scan_ge_K_in_W_N(int k, int w, int N, double p) {
+double ScanFromQ2Q3(double q2, double q3, int w, int N) {
   int L = N / w;
   if (N % w != 0) L = L + 1;
   int e = L - 2;
-  double q2 = Q2(k, w, p);
-  double q3 = Q3(k, w, p);
-  double g = pow(q3 / Q2(k, w, p), (double)e) * q2;
+  double g = pow(q3 / q2, (double)e) * q2;
   double r = 1 - g;
   if (r > 0) return r;
   return 0.0;
+}
+
+double P_scan_ge_K_in_W_N(int k, int w, int N, double p) {
+  double q2 = Q2(k, w, p);
+  double q3 = Q3(k, w, p);
+  return ScanFromQ2Q3(q2, q3, w, N);
 }
 
 double NormalDensity(double x) {
@@ -180,3 +184,62 @@ double ApproxBinomial_P_LessThan_K(int k, int n, double p, int& valid) {
 }
 
 }  // namespace literal
+
+namespace wide {
+
+std::vector<long double> Terms(int n, double p) {
+  long double q = 1.0L - (long double)p;
+  long double ratio = (long double)p / q;
+  std::vector<long double> t(n + 1);
+  t[0] = powl(q, n);
+  for (int i = 1; i <= n; i++) t[i] = t[i - 1] * (long double)(n - i + 1) / (long double)i * ratio;
+  return t;
+}
+
+namespace {
+// F(i; n) for every i, and b(i; n) and F(i; n) with the index clamped to the
+// values the formula reaches.
+std::vector<long double> Cumulative(const std::vector<long double>& t) {
+  std::vector<long double> c(t.size());
+  long double s = 0;
+  for (size_t i = 0; i < t.size(); i++) c[i] = s += t[i];
+  return c;
+}
+long double At(const std::vector<long double>& c, long long i, bool cumulative) {
+  if (i < 0) return 0;
+  if (i >= (long long)c.size()) return cumulative ? c.back() : 0;
+  return c[i];
+}
+}  // namespace
+
+long double ScanPValue(int k, int w, int N, double p) {
+  std::vector<long double> b = Terms(w, p);
+  std::vector<long double> F = Cumulative(b);
+  std::vector<long double> F1 = Cumulative(Terms(w - 1, p));
+  std::vector<long double> F2 = w >= 2 ? Cumulative(Terms(w - 2, p)) : std::vector<long double>{};
+  auto B = [&](long long i) { return At(b, i, false); };
+  auto Fw = [&](long long i) { return At(F, i, true); };
+  auto Fw1 = [&](long long i) { return At(F1, i, true); };
+  long double P = p, W = w, K = k;
+  long double bk = B(k);
+  long double q2 = (Fw(k - 1) * Fw(k - 1) - Fw(k - 2) * bk * (K - 1)) + Fw1(k - 3) * bk * P * W;
+  long double a1 = Fw(k - 1) * 2 * bk * (Fw(k - 2) * (K - 1) - W * P * Fw1(k - 3));
+  long double f2 = w >= 2 ? At(F2, k - 5, true) : 0;
+  long double a2 =
+      bk * bk / 2 *
+      (Fw(k - 3) * (K - 1) * (K - 2) - 2 * (K - 2) * W * P * Fw1(k - 4) + W * (W - 1) * P * P * f2);
+  long double a3 = 0, a4 = 0;
+  for (int r = 2; r <= k - 1; r++) {
+    a3 += B(2LL * k - r) * Fw(r - 1) * Fw(r - 1);
+    a4 += B(r) * B(2LL * k - r) * (Fw(r - 2) * (r - 1) - Fw1(r - 3) * P * W);
+  }
+  long double f = Fw(k - 1);
+  long double q3 = f * f * f - a1 + a2 + a3 - a4;
+  if (q2 == 0) return 1;
+  int L = N / w + (N % w != 0 ? 1 : 0);
+  long double g = powl(q3 / q2, L - 2) * q2;
+  long double r = 1 - g;
+  return r > 0 ? r : 0;
+}
+
+}  // namespace wide
