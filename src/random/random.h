@@ -21,8 +21,8 @@ constexpr int kPoolSize = 1000000;
 constexpr int kMinDistributionSize = 10001;
 
 // Entry i: fraction of random sequences whose longest merged segment has
-// length i. At least kMinDistributionSize entries; set-up sizes it to cover
-// the longest possible segment of the input.
+// length i. At least kMinDistributionSize entries; EstimateRandomPM grows it
+// to N + 1 entries when needed, so the longest possible segment has its entry.
 extern std::vector<double> special_rand_p;
 extern char long_seq[kPoolSize + 1];
 extern double interval[21];
@@ -32,5 +32,13 @@ void SetIntervals(const double* freq, double* bounds);
 void GenerateRandomSequence(char* d, int c, const double* bounds);
 void GenerateSequence(char* d, int n, const char* pool, int pool_size);
 // Fills and normalises special_rand_p from random_seqs random sequences made
-// in the working 0/1 string s of length N.
+// in the working 0/1 string s of length N; does nothing when random_seqs is
+// not above 0.
 void EstimateRandomPM(char* s, int N);
+
+// Length of the longest segment that FindRuns followed by
+// MergeSegmentsDiscrete with separation E would leave for the first n
+// characters of s (0 when there is none), computed in one linear pass.
+// scratch is working memory that callers may reuse between calls.
+int LongestMergedSegment(const char* s, int n, int E, std::vector<uint64_t>& scratch);
+int LongestMergedSegment(const char* s, int n, int E);
