@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "random/deviates.h"
 #include "random/random.h"
 
 namespace {
@@ -121,6 +122,36 @@ TEST(Ran1, ClockSeedPrintsSeedThatReproducesTheRun) {
   if (seed != 0) {
     init_ran1(seed);
     EXPECT_EQ(Draws(1000), run);
+  }
+}
+
+// The literal Schrage step of the generator.
+int64_t SchrageStep(int64_t v) {
+  const int64_t k = v / 127773;
+  v = 16807 * (v - k * 127773) - 2836 * k;
+  return v < 0 ? v + 2147483647 : v;
+}
+
+TEST(BulkDraws, FoldedProductEqualsTheSchrageStep) {
+  std::vector<int64_t> values = {1, 2, 127772, 127773, 127774, 2147483645, 2147483646};
+  for (int64_t v = 1; v < 2147483647; v += 9973) values.push_back(v);
+  for (int64_t v : values) {
+    ASSERT_EQ(deviates::MulMod(16807, static_cast<uint64_t>(v)), SchrageStep(v)) << v;
+  }
+}
+
+TEST(BulkDraws, ChainJumpEqualsConsecutiveSteps) {
+  for (int64_t v : {1L, 16807L, 123456789L, 2147483646L}) {
+    int64_t stepped = v;
+    for (int k = 0; k < deviates::kChains; ++k) stepped = SchrageStep(stepped);
+    EXPECT_EQ(deviates::MulMod(deviates::kJump, static_cast<uint64_t>(v)), stepped);
+  }
+  uint32_t ahead[deviates::kBlock];
+  deviates::ComputeAhead(42, ahead);
+  int64_t v = 42;
+  for (int k = 0; k < deviates::kBlock; ++k) {
+    v = SchrageStep(v);
+    ASSERT_EQ(ahead[k], v) << k;
   }
 }
 
