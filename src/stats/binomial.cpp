@@ -66,15 +66,17 @@ void LogSpaceTerms(int n, double p, double start, int first, int last, double* o
   int mode = (int)std::floor(((double)n + 1) * p);
   if (mode > n) mode = n;
   double scale = (double)expl(LogTerm(mode, n, p));
+  // Only the product with t is on the loop's dependency chain.
   double ratio = p / (1 - p);
+  double inverse_ratio = (1 - p) / p;
   double t = 1.0;
   for (int i = mode; i <= top && t != 0; i++) {
-    if (i > mode) t = t * ((double)(n - i + 1) / (double)i) * ratio;
+    if (i > mode) t = t * (((double)(n - i + 1) / (double)i) * ratio);
     if (i >= first) out[i - first] = t * scale;
   }
   t = 1.0;
   for (int i = mode - 1; i >= first && t != 0; i--) {
-    t = t * ((double)(i + 1) / (double)(n - i)) / ratio;
+    t = t * (((double)(i + 1) / (double)(n - i)) * inverse_ratio);
     if (i <= top) out[i - first] = t * scale;
   }
   if (first == 0) out[0] = start;
