@@ -203,6 +203,44 @@ TEST_F(Hostile, DegenerateBackgroundGivesNumericPValues) {
   }
 }
 
+// Numbers at and beyond the 32-bit limits, nan and inf: each run either
+// finishes with a sound report or is refused with status 1.
+TEST_F(Hostile, ExtremeOptionValuesFinishOrAreRefused) {
+  const std::vector<std::vector<std::string>> option_sets = {{"-E:-2147483648"},
+                                                             {"-E:2147483647"},
+                                                             {"-E:-99999999999999999999"},
+                                                             {"-E:99999999999999999999", "-W:3"},
+                                                             {"-W:2147483647"},
+                                                             {"-W:-2147483648"},
+                                                             {"-S:-3"},
+                                                             {"-G:0"},
+                                                             {"-S:5", "-E:-2147483648"},
+                                                             {"-P:nan", "-W:5"},
+                                                             {"-M:nan", "-F"},
+                                                             {"-M:inf"},
+                                                             {"-P:-inf"},
+                                                             {"-P:1e-400", "-W:4"},
+                                                             {"-W:146"},
+                                                             {"-W:147"},
+                                                             {"-W"},
+                                                             {"-A"},
+                                                             {"-"},
+                                                             {""}};
+  for (const std::vector<std::string>& options : option_sets) {
+    std::vector<std::string> args = {Example("HBB_HUMAN.fa"), "out"};
+    args.insert(args.end(), options.begin(), options.end());
+    fs::remove(Path("out.seg"));
+    ProcessResult result = Run(args);
+    SCOPED_TRACE(options[0]);
+    if (result.exit_status == 0) {
+      ExpectCompleteReport(ReadFile(Path("out.seg")));
+    } else {
+      EXPECT_EQ(result.exit_status, 1);
+      EXPECT_FALSE(result.out.empty() && result.err.empty());
+    }
+  }
+}
+
 // A proteome-sized file: several hundred megabytes, of which only the first
 // entry is analysed.
 TEST_F(Hostile, SeveralHundredMegabyteFileIsReadAndFirstEntryReported) {
