@@ -13,8 +13,9 @@ namespace {
 
 // b(i; w) for i = 0..b_last, F(i; w) for i = 0..F_last, F(i; w - 1) for
 // i = 0..F1_last, and the one value F(k - 5; w - 2). Every index the formulas
-// use past a table's end lies past the table's n, where b is a zero of either
-// sign (which no result depends on) and F stays at F(n; n).
+// use past a table's end lies past the table's n, where F stays at F(n; n) and
+// b is a zero of either sign: no sum depends on that sign, and b(k; w), whose
+// sign A1 and A2 carry, is computed exactly.
 struct ScanTerms {
   const double* b;
   int b_last;

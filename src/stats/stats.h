@@ -14,13 +14,18 @@ double Binomial_P_LessThan_K(int k, int n, double p);
 // P(X >= k).
 double Binomial_P_GreaterThan_K(int k, int n, double p);
 
-// True where (1 - p)^n is below the smallest normal double, so that the point
-// probabilities come from a log-space evaluation instead of the recurrence.
+// True where (1 - p)^n is below the smallest normal double (p = 1 included):
+// there the recurrence would start from a value without precision, so BPR,
+// Fb, both tails and the scan statistic's tables use log-space terms instead,
+// and the upper tail never exceeds 1. Elsewhere every value is the
+// recurrence's own, bit for bit.
 bool BinomialTermsInLogSpace(int n, double p);
-// out[i - first] = BPR(i, n, p) for i = first..last (first >= 0), in time
-// linear in last.
+// out[i - first] = BPR(i, n, p) for i = first..last (first >= 0), in linear
+// time.
 void BinomialTerms(int n, double p, int first, int last, double* out);
 
+// The terms of the scan statistic, each from its own tables; defined for
+// k >= 0 and w >= 1, a NaN otherwise.
 double Q2(int k, int w, double p);
 double Q3(int k, int w, double p);
 double A1(int k, int w, double p);
@@ -28,7 +33,9 @@ double A2(int k, int w, double p);
 double A3(int k, int w, double p);
 double A4(int k, int w, double p);
 // Probability of at least k special positions in some window of w positions
-// of a random sequence of N positions. Never negative, never a NaN.
+// of a random sequence of N positions. Never negative, never a NaN: 1 for
+// k <= 0 and wherever the chance that no window reaches k is below the
+// smallest double; for p = 1, 1 when k <= w and 0 otherwise.
 double P_scan_ge_K_in_W_N(int k, int w, int N, double p);
 
 double NormalDensity(double x);
