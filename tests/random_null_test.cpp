@@ -17,7 +17,8 @@
 
 namespace {
 
-const int kSeparations[] = {INT_MIN, -3, -1, 0, 1, 2, 3, 4, 5, 9, 13, INT_MAX};
+// Both sides of one word of separation, where the pass changes its method.
+const int kSeparations[] = {INT_MIN, -3, -1, 0, 1, 2, 3, 4, 5, 9, 13, 63, 64, 65, 100, INT_MAX};
 
 struct GeneratorState {
   int flag;
@@ -348,7 +349,7 @@ TEST_F(EstimateTest, GeneratedRunsMatchLiteralWithBothTables) {
       ExpectMatchesLiteral(std::string(400, '0'), seed++);
     }
     max_separation = 4;
-    ExpectMatchesLiteral(std::string(1, '0'), seed++);
+    for (int n : {1, 64, 129}) ExpectMatchesLiteral(std::string(n, '0'), seed++);
   }
 }
 

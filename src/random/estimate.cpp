@@ -9,6 +9,8 @@
 #include "alphabet/alphabet.h"
 #include "detect/detect.h"
 #include "driver/driver.h"
+#include "random/deviates.h"
+#include "random/longest_segment.h"
 #include "random/random.h"
 
 namespace {
@@ -33,9 +35,10 @@ void CoverLongestPossibleSegment(int N) {
   }
 }
 
-void EstimateFromShuffles(char* s, int N, std::vector<uint64_t>& scratch) {
+void EstimateFromShuffles(char* s, int N) {
   // The first arrangement only mixes the input; it is not counted.
   ShuffleSequenceRegular(s, N);
+  std::vector<uint64_t> scratch;
   for (int n = 1; n <= random_seqs; ++n) {
     ReportProgress(n);
     ShuffleSequenceRegular(s, N);
@@ -43,18 +46,48 @@ void EstimateFromShuffles(char* s, int N, std::vector<uint64_t>& scratch) {
   }
 }
 
-void EstimateFromGenerated(char* s, int N, std::vector<uint64_t>& scratch) {
+// GenerateSequence from the encoded pool, straight into a bitmap of the
+// drawn '1' (BitmapWords(N) words): the same draws, the same positions.
+void GenerateOnes(uint64_t* ones, int N, const uint64_t* pool_ones) {
+  if (N <= 0) return;
+  ones[N / 64] = 0;  // the final word, also when no position falls in it
+  const double scale = kPoolSize;
+  const unsigned count = N;
+  deviates::DrawWhile(
+      [ones, count, pool_ones, scale, i = 0u, word = uint64_t{0}](double t) mutable {
+        const unsigned index = static_cast<unsigned>(t * scale);
+        word |= (pool_ones[index / 64] >> (index % 64) & 1) << (i % 64);
+        ++i;
+        if (i % 64 == 0 || i == count) {
+          ones[(i - 1) / 64] = word;
+          word = 0;
+        }
+        return i < count;
+      });
+}
+
+void UnpackOnes(const uint64_t* ones, int N, char* s) {
+  for (int i = 0; i < N; ++i) s[i] = (ones[i / 64] >> (i % 64) & 1) ? '1' : '0';
+}
+
+void EstimateFromGenerated(char* s, int N) {
   SetIntervals(aa_freq, interval);
   GenerateRandomSequence(long_seq, kPoolSize, interval);
   // Drawing from the encoded pool gives the same 0/1 string as drawing
-  // residues and encoding each of them afterwards.
+  // residues and encoding each of them afterwards; packed, the pool stays in
+  // the cache.
   std::vector<char> encoded_pool(kPoolSize);
   EncodeBinary(long_seq, kPoolSize, special_aa, encoded_pool.data());
+  std::vector<uint64_t> pool_ones;
+  PackOnes(encoded_pool.data(), kPoolSize, pool_ones);
+
+  std::vector<uint64_t> ones(BitmapWords(N));
   for (int n = 1; n <= random_seqs; ++n) {
     ReportProgress(n);
-    GenerateSequence(s, N, encoded_pool.data(), kPoolSize);
-    Record(LongestMergedSegment(s, N, max_separation, scratch));
+    GenerateOnes(ones.data(), N, pool_ones.data());
+    Record(LongestMergedSegmentOfOnes(ones.data(), N, max_separation));
   }
+  UnpackOnes(ones.data(), N, s);
 }
 
 }  // namespace
@@ -66,11 +99,10 @@ void EstimateRandomPM(char* s, int N) {
   if (N < 0) N = 0;
   CoverLongestPossibleSegment(N);
 
-  std::vector<uint64_t> scratch;
   if (estimate_ran == kShuffledMode) {
-    EstimateFromShuffles(s, N, scratch);
+    EstimateFromShuffles(s, N);
   } else {
-    EstimateFromGenerated(s, N, scratch);
+    EstimateFromGenerated(s, N);
   }
   const double count = random_seqs;
   for (double& entry : special_rand_p) entry /= count;
