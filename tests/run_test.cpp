@@ -1,0 +1,281 @@
+// Whole runs of the program. Expected segments are worked out by hand or with
+// the literal detection algorithms, expected p-values with the literal
+// statistics, never taken from the program's own output.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "alphabet/alphabet.h"
+#include "reference/detect_reference.h"
+#include "reference/stats_reference.h"
+#include "support/process.h"
+
+namespace {
+
+struct Segment {
+  int start;
+  int end;
+};
+
+std::string Format(const char* format, double value) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, format, value);
+  return buffer;
+}
+
+bool IsSpecial(char c) {
+  return std::string("GPSTDNH").find(c) != std::string::npos;
+}
+
+// P_special of the default sub-alphabet under the default table, summed in
+// sub-alphabet order.
+double DefaultPSpecial() {
+  const std::string alphabet = "WIYFLVMCAGHPSTNQDEKRX";
+  double p = 0.0;
+  for (char c : std::string("GPSTDNH")) p += sp_aa_freq[alphabet.find(c)];
+  return p;
+}
+
+// The scan p-value; at least zero special residues is certain.
+double ScanP(int k, int w, int N, double p) {
+  return k == 0 ? 1.0 : literal::P_scan_ge_K_in_W_N(k, w, N, p);
+}
+
+std::string Wrapped(const std::string& seq) {
+  std::string text;
+  for (size_t i = 0; i < seq.size(); i += 80) text += seq.substr(i, 80) + "\n";
+  return text;
+}
+
+int CountSpecial(const std::string& seq, int start, int end) {
+  int k = 0;
+  for (int pos = start; pos <= end; pos++) k += IsSpecial(seq[pos - 1]);
+  return k;
+}
+
+// The whole report after the header lines.
+std::string ExpectedBody(const std::string& name, const std::string& seq,
+                         const std::vector<Segment>& segments) {
+  const double P = DefaultPSpecial();
+  const int N = static_cast<int>(seq.size());
+  std::string body =
+      "\n>" + name + "\n" + Wrapped(seq) + "\n#Segments: " + std::to_string(segments.size()) + "\n";
+  for (size_t i = 0; i < segments.size(); i++) {
+    const Segment& s = segments[i];
+    const int length = s.end - s.start + 1;
+    const int k = CountSpecial(seq, s.start, s.end);
+    body += std::to_string(i + 1) + " " + std::to_string(s.start) + " " + std::to_string(s.end) +
+            " " + std::to_string(length) + " " + std::to_string(k) + " " +
+            Format("%e", ScanP(k, length, N, P)) + " " + seq.substr(s.start - 1, length) + "\n";
+  }
+  const int a = CountSpecial(seq, 1, N);
+  const bool below = std::ceil(N * P) > a;
+  int valid = 0;
+  const double exact =
+      below ? literal::Binomial_P_LessThan_K(a, N, P) : literal::Binomial_P_GreaterThan_K(a, N, P);
+  const double approx = below ? literal::ApproxBinomial_P_LessThan_K(a, N, P, valid)
+                              : literal::ApproxBinomial_P_GreaterThan_K(a, N, P, valid);
+  body += "\n#Overall: " + std::to_string(a) + " " + Format("%e", exact) + " " +
+          Format("%e", approx) + (valid ? " " : "* ") + (below ? "(-)\n" : "(+)\n");
+  return body;
+}
+
+std::string RunsHeader(int N, int E) {
+  return "Length=" + std::to_string(N) + " W=0 E=" + std::to_string(E) +
+         "\nSpecial AA: GPSTDNH; SPROT frequencies; P=0.3653;\n";
+}
+
+std::string WindowHeader(int N, int W) {
+  return "Length=" + std::to_string(N) + " W=" + std::to_string(W) +
+         " E=4 P=0.050000\nSpecial AA: GPSTDNH; SPROT frequencies; P=0.3653;\n";
+}
+
+std::vector<Segment> LiteralSegments(const std::string& seq, int E, int W, bool merge) {
+  std::string binary;
+  for (char c : seq) binary += IsSpecial(c) ? '1' : '0';
+  const int N = static_cast<int>(seq.size());
+  FragmentList list;
+  if (W < 2) {
+    literal::FindRuns(binary.data(), N, list);
+  } else {
+    literal::SlideWindowP(binary.data(), N, W, 0.05, list, DefaultPSpecial(), ScanP);
+  }
+  if (merge) literal::MergeSegmentsDiscrete(binary.data(), list, E);
+  std::vector<Segment> segments;
+  for (const FRAGMENT& f : list) segments.push_back({f.start, f.end});
+  return segments;
+}
+
+class TalvoRun : public ::testing::Test {
+ protected:
+  void SetUp() override { dir_ = MakeTempDir(); }
+
+  ProcessResult Run(const std::string& fasta, std::vector<std::string> options) {
+    WriteFile(dir_ + "/in.fa", fasta);
+    std::vector<std::string> args = {"in.fa", "out"};
+    args.insert(args.end(), options.begin(), options.end());
+    return RunProcess(TALVO_EXE, args, dir_);
+  }
+
+  std::string Report() const { return ReadFile(dir_ + "/out.seg"); }
+  std::string Masked() const { return ReadFile(dir_ + "/out.fas"); }
+
+  static void ExpectFinishedRun(const ProcessResult& r, int E) {
+    EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
+    const std::regex lines("Linkage distance = " + std::to_string(E) +
+                           "\nSEED=[0-9]+\n\nElapsed time: [0-9]+ seconds\n");
+    EXPECT_TRUE(std::regex_match(r.out, lines)) << r.out;
+  }
+
+  std::string dir_;
+};
+
+// 40 residues: runs GS (3..4), P (7), ST (16..17), DNH (36..38).
+const std::string kSmall = "MKGSAAPLLLLLLLLSTAAAAAAAAAAAAAAAAAADNHAA";
+
+TEST_F(TalvoRun, DefaultRunJoinsRunsWithinFourAndScoresEachSegment) {
+  const ProcessResult r = Run(">small test\n" + kSmall + "\n", {});
+  ExpectFinishedRun(r, 4);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(Report(),
+            RunsHeader(40, 4) + ExpectedBody("small test", kSmall, {{3, 7}, {16, 17}, {36, 38}}));
+  EXPECT_FALSE(FileExists(dir_ + "/out.fas"));
+}
+
+TEST_F(TalvoRun, LinkageDistanceDecidesWhatIsJoined) {
+  Run(">s\n" + kSmall + "\n", {"-E:2"});
+  EXPECT_EQ(Report(),
+            RunsHeader(40, 2) + ExpectedBody("s", kSmall, {{3, 4}, {7, 7}, {16, 17}, {36, 38}}));
+  Run(">s\n" + kSmall + "\n", {"-E:12"});
+  EXPECT_EQ(Report(), RunsHeader(40, 12) + ExpectedBody("s", kSmall, {{3, 17}, {36, 38}}));
+  Run(">s\n" + kSmall + "\n", {"-E:-2147483648"});
+  EXPECT_EQ(Report(), RunsHeader(40, -2147483648) +
+                          ExpectedBody("s", kSmall, {{3, 4}, {7, 7}, {16, 17}, {36, 38}}));
+  Run(">s\n" + kSmall + "\n", {"-E:2147483647"});
+  EXPECT_EQ(Report(), RunsHeader(40, 2147483647) + ExpectedBody("s", kSmall, {{3, 38}}));
+}
+
+TEST_F(TalvoRun, SequenceWithoutSegmentsStillGetsTheOverallLine) {
+  const std::string seq(30, 'A');
+  const ProcessResult r = Run(">none\n" + seq + "\n", {"-F"});
+  ExpectFinishedRun(r, 4);
+  EXPECT_EQ(Report(), RunsHeader(30, 4) + ExpectedBody("none", seq, {}));
+  EXPECT_EQ(Masked(), ">none\n" + seq + "\n");
+}
+
+TEST_F(TalvoRun, SequencesOfEightyAndEightyOneResidues) {
+  for (int N : {80, 81, 160}) {
+    std::string seq(N, 'L');
+    seq[N - 1] = 'G';  // a run at the very last position
+    Run(">edge\n" + seq + "\n", {});
+    EXPECT_EQ(Report(), RunsHeader(N, 4) + ExpectedBody("edge", seq, {{N, N}})) << N;
+  }
+}
+
+TEST_F(TalvoRun, MaskedFastaWithXOrLowerCase) {
+  // A dense block gives a small p-value, a lone residue a large one.
+  const std::string seq = "LLLLLLLLLLGSPTGSPTDNLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLGLLLL";
+  const int N = static_cast<int>(seq.size());
+  const double P = DefaultPSpecial();
+  ASSERT_LT(ScanP(10, 10, N, P), 0.05);
+  ASSERT_GT(ScanP(1, 1, N, P), 0.05);
+  std::string x_masked = seq;
+  x_masked.replace(10, 10, "XXXXXXXXXX");
+  std::string lower_masked = seq;
+  lower_masked.replace(10, 10, "gsptgsptdn");
+
+  EXPECT_EQ(Run(">m\n" + seq + "\n", {"-F"}).exit_status, 0);
+  EXPECT_EQ(Masked(), ">m\n" + x_masked + "\n");
+  EXPECT_EQ(Report(), RunsHeader(N, 4) + ExpectedBody("m", seq, {{11, 20}, {59, 59}}));
+  Run(">m\n" + seq + "\n", {"-L"});
+  EXPECT_EQ(Masked(), ">m\n" + lower_masked + "\n");
+  Run(">m\n" + seq + "\n", {"-L", "-M:1"});
+  lower_masked[58] = 'g';
+  EXPECT_EQ(Masked(), ">m\n" + lower_masked + "\n");
+  Run(">m\n" + seq + "\n", {"-F", "-M:0"});
+  EXPECT_EQ(Masked(), ">m\n" + seq + "\n");
+}
+
+TEST_F(TalvoRun, LowerCaseInputIsReportedUpperCase) {
+  std::string lower = kSmall;
+  for (char& c : lower) c = static_cast<char>(std::tolower(c));
+  Run(">lc\n" + lower + "\n", {});
+  EXPECT_EQ(Report(), RunsHeader(40, 4) + ExpectedBody("lc", kSmall, {{3, 7}, {16, 17}, {36, 38}}));
+}
+
+// 60 residues with a special-rich middle.
+const std::string kWindowed = "LLLLLLLLLLLLLLLLLLLLGSGLSPTLGDNSLPGTLLLLLLLLLLLLLLLLLLLLLLLL";
+
+TEST_F(TalvoRun, WindowModeMergesOverlappingSignificantWindows) {
+  const int N = static_cast<int>(kWindowed.size());
+  const std::vector<Segment> merged = LiteralSegments(kWindowed, 4, 15, true);
+  ASSERT_FALSE(merged.empty());
+  const ProcessResult r = Run(">w\n" + kWindowed + "\n", {"-W:15"});
+  ExpectFinishedRun(r, 4);
+  EXPECT_EQ(Report(), WindowHeader(N, 15) + ExpectedBody("w", kWindowed, merged));
+}
+
+TEST_F(TalvoRun, WindowModeWithoutMergingListsEveryWindow) {
+  const int N = static_cast<int>(kWindowed.size());
+  const std::vector<Segment> windows = LiteralSegments(kWindowed, 4, 15, false);
+  ASSERT_GT(windows.size(), 1u);
+  for (const Segment& s : windows) ASSERT_EQ(s.end - s.start + 1, 15);
+  Run(">w\n" + kWindowed + "\n", {"-W:15", "-N"});
+  EXPECT_EQ(Report(), WindowHeader(N, 15) + ExpectedBody("w", kWindowed, windows));
+}
+
+TEST_F(TalvoRun, WindowAsLongAsTheSequence) {
+  const std::string seq = "GSPTDNHGSPTDNHGSPT";
+  Run(">all\n" + seq + "\n", {"-W:18"});
+  EXPECT_EQ(Report(), WindowHeader(18, 18) + ExpectedBody("all", seq, {{1, 18}}));
+}
+
+TEST_F(TalvoRun, ExampleProteinMatchesLiteralAlgorithms) {
+  const std::string fasta = ReadFile(std::string(TALVO_SOURCE_DIR) + "/examples/HBB_HUMAN.fa");
+  std::string seq;
+  std::string name = fasta.substr(1, fasta.find('\n') - 1);
+  for (size_t i = fasta.find('\n'); i < fasta.size(); i++) {
+    if (std::isalpha(static_cast<unsigned char>(fasta[i]))) seq += fasta[i];
+  }
+  const int N = static_cast<int>(seq.size());
+  WriteFile(dir_ + "/in.fa", fasta);
+  ExpectFinishedRun(RunProcess(TALVO_EXE, {"in.fa", "out"}, dir_), 4);
+  EXPECT_EQ(Report(), RunsHeader(N, 4) + ExpectedBody(name, seq, LiteralSegments(seq, 4, 0, true)));
+  RunProcess(TALVO_EXE, {"in.fa", "out", "-W:20"}, dir_);
+  EXPECT_EQ(Report(),
+            WindowHeader(N, 20) + ExpectedBody(name, seq, LiteralSegments(seq, 4, 20, true)));
+}
+
+TEST_F(TalvoRun, AllSpecialInputHasCertainEmpiricalPValue) {
+  const std::string seq = "GSPTDNHGSPTDNH";
+  const ProcessResult r = Run(">rich\n" + seq + "\n", {"-S:30"});
+  EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
+  EXPECT_NE(Report().find("\n#Segments: 1\n1 1 14 14 14 1.000000e+00 " + seq + "\n"),
+            std::string::npos)
+      << Report();
+}
+
+TEST_F(TalvoRun, UnwritableReportEndsWithStatusOneAndNoTiming) {
+  if (!FileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  ASSERT_EQ(symlink("/dev/full", (dir_ + "/out.seg").c_str()), 0);
+  const ProcessResult r = Run(">s\n" + kSmall + "\n", {});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_NE(r.out.find("\nerror closing output file\n\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("Elapsed time"), std::string::npos);
+}
+
+TEST_F(TalvoRun, UnwritableMaskedFastaEndsWithStatusOneAfterTheReport) {
+  if (!FileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  ASSERT_EQ(symlink("/dev/full", (dir_ + "/out.fas").c_str()), 0);
+  const ProcessResult r = Run(">s\n" + kSmall + "\n", {"-F"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err, "Error closing FASTA file\n");
+  EXPECT_EQ(Report(), RunsHeader(40, 4) + ExpectedBody("s", kSmall, {{3, 7}, {16, 17}, {36, 38}}));
+}
+
+}  // namespace
