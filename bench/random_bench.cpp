@@ -1,7 +1,10 @@
 // The random-sequence stage on a 35,000-residue protein beside a bare loop of
 // as many ran1 draws, and beside the literal stage on fewer sequences.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -41,6 +44,26 @@ void Configure(int mode, int sequences) {
   std::strcpy(special_aa, "GPSTDNH");
 }
 
+// Keeps the stage's progress lines out of the benchmark table.
+class QuietStdout {
+ public:
+  QuietStdout() {
+    fflush(stdout);
+    saved_ = dup(1);
+    const int null_fd = open("/dev/null", O_WRONLY);
+    dup2(null_fd, 1);
+    close(null_fd);
+  }
+  ~QuietStdout() {
+    fflush(stdout);
+    dup2(saved_, 1);
+    close(saved_);
+  }
+
+ private:
+  int saved_;
+};
+
 template <void (*Estimate)(char*, int)>
 void RunStage(benchmark::State& state, int mode) {
   Configure(mode, static_cast<int>(state.range(0)));
@@ -48,6 +71,7 @@ void RunStage(benchmark::State& state, int mode) {
     std::string s = ProteinBinary();
     init_ran1(1);
     special_rand_p.assign(kMinDistributionSize, 0.0);
+    QuietStdout quiet;
     Estimate(s.data(), kProteinLength);
     benchmark::DoNotOptimize(special_rand_p.data());
   }

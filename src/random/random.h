@@ -27,6 +27,8 @@ extern std::vector<double> special_rand_p;
 extern char long_seq[kPoolSize + 1];
 extern double interval[21];
 
+// Swaps each position in turn with another drawn uniformly; a sequence of
+// fewer than two positions stays as it is, without a draw.
 void ShuffleSequenceRegular(char* s, int n);
 void SetIntervals(const double* freq, double* bounds);
 void GenerateRandomSequence(char* d, int c, const double* bounds);
