@@ -5,6 +5,7 @@
 #include <cstring>
 #include <numeric>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "random/random.h"
 #include "reference/detect_reference.h"
 #include "reference/random_reference.h"
+#include "support/process.h"
 
 namespace {
 
@@ -437,6 +439,100 @@ TEST_F(EstimateTest, NoRandomSequencesLeavesEverythingAlone) {
   EXPECT_EQ(s, "0110");
   EXPECT_EQ(Sum(special_rand_p), 0.0);
   ExpectSameGenerator(before, SaveGenerator());
+}
+
+// Whole runs of the program with random sequences.
+class RandomRunTest : public testing::Test {
+ protected:
+  void SetUp() override { dir_ = MakeTempDir(); }
+
+  ProcessResult Run(const std::string& residues, const std::vector<std::string>& options) {
+    WriteFile(dir_ + "/in.fa", ">test\n" + residues + "\n");
+    std::vector<std::string> args = {"in.fa", "out"};
+    args.insert(args.end(), options.begin(), options.end());
+    return RunProcess(TALVO_EXE, args, dir_);
+  }
+
+  struct SegmentLine {
+    int length;
+    int special;
+    std::string p_value;
+  };
+
+  std::vector<SegmentLine> Segments() {
+    std::istringstream report(ReadFile(dir_ + "/out.seg"));
+    std::string line;
+    while (std::getline(report, line) && line.rfind("#Segments:", 0) != 0) {
+    }
+    std::vector<SegmentLine> segments;
+    while (std::getline(report, line) && !line.empty()) {
+      std::istringstream fields(line);
+      int index, start, end;
+      SegmentLine segment;
+      fields >> index >> start >> end >> segment.length >> segment.special >> segment.p_value;
+      segments.push_back(segment);
+    }
+    return segments;
+  }
+
+  static int Count(const std::string& text, const std::string& part) {
+    int count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+      ++count;
+    }
+    return count;
+  }
+
+  std::string dir_;
+};
+
+TEST_F(RandomRunTest, ProgressLinesEveryThousandSequences) {
+  const std::string protein = "MVHLTPEEKSAVTALWGKVNVDEVGGEALGRLLVVYPWTQRFFESFGDLSTPDAVMGNPKV";
+  ProcessResult two_thousand = Run(protein, {"-S:2000"});
+  ASSERT_EQ(two_thousand.exit_status, 0) << two_thousand.err;
+  EXPECT_EQ(Count(two_thousand.out, "N="), 2);
+  EXPECT_EQ(Count(two_thousand.out, "\nN=1000\nN=2000\n"), 1);
+
+  ProcessResult generated = Run(protein, {"-G:1000"});
+  ASSERT_EQ(generated.exit_status, 0) << generated.err;
+  EXPECT_EQ(Count(generated.out, "\nN=1000\n"), 1);
+
+  ProcessResult below = Run(protein, {"-S:999"});
+  ASSERT_EQ(below.exit_status, 0) << below.err;
+  EXPECT_EQ(Count(below.out, "N="), 0);
+}
+
+TEST_F(RandomRunTest, SegmentPValuesDependOnlyOnLength) {
+  // Two segments of five positions, one all special (GGGGG), one with a
+  // non-special residue inside (GAGGG), far apart.
+  const std::string filler(40, 'L');
+  const std::string residues = filler + "GGGGG" + filler + "GAGGG" + filler + "GG" + filler;
+  for (const char* mode : {"-S:300", "-G:300"}) {
+    ASSERT_EQ(Run(residues, {mode}).exit_status, 0);
+    const std::vector<SegmentLine> segments = Segments();
+    ASSERT_EQ(segments.size(), 3u) << mode;
+    EXPECT_EQ(segments[0].length, 5);
+    EXPECT_EQ(segments[1].length, 5);
+    EXPECT_EQ(segments[0].special, 5);
+    EXPECT_EQ(segments[1].special, 4);
+    EXPECT_EQ(segments[0].p_value, segments[1].p_value) << mode;
+    if (std::string(mode) == "-S:300") {
+      // Sparse shuffles rarely reach five; the shorter segment is commoner.
+      EXPECT_NE(segments[0].p_value, "1.000000e+00");
+      EXPECT_NE(segments[0].p_value, segments[2].p_value);
+    }
+  }
+}
+
+TEST_F(RandomRunTest, AllSpecialInputLongerThanTenThousandIsNotSignificant) {
+  // Every shuffle of 12,000 special residues is one segment of 12,000, so the
+  // input's own segment is as long as every random one: p = 1.
+  ProcessResult result = Run(std::string(12000, 'G'), {"-S:3"});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  const std::vector<SegmentLine> segments = Segments();
+  ASSERT_EQ(segments.size(), 1u);
+  EXPECT_EQ(segments[0].length, 12000);
+  EXPECT_EQ(segments[0].p_value, "1.000000e+00");
 }
 
 }  // namespace
