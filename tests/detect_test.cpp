@@ -218,7 +218,7 @@ class MergeAgainstLiteral : public ::testing::TestWithParam<int> {};
 
 TEST_P(MergeAgainstLiteral, RunsOfRandomStrings) {
   const int E = GetParam();
-  std::mt19937 rng(100 + E);
+  std::mt19937 rng(100u + static_cast<unsigned>(E));
   for (int trial = 0; trial < 400; trial++) {
     const int n = 1 + trial % 150;
     const std::string s = RandomBinary(rng, n, 0.1 + (trial % 9) / 10.0);
@@ -233,7 +233,7 @@ TEST_P(MergeAgainstLiteral, RunsOfRandomStrings) {
 
 TEST_P(MergeAgainstLiteral, ChainsOfRandomWindows) {
   const int E = GetParam();
-  std::mt19937 rng(200 + E);
+  std::mt19937 rng(200u + static_cast<unsigned>(E));
   for (int trial = 0; trial < 400; trial++) {
     const int W = 1 + trial % 12;
     const int n = W + trial % 120;
@@ -256,7 +256,7 @@ TEST_P(MergeAgainstLiteral, ChainsOfRandomWindows) {
 
 TEST_P(MergeAgainstLiteral, ListsInAnyOrder) {
   const int E = GetParam();
-  std::mt19937 rng(300 + E);
+  std::mt19937 rng(300u + static_cast<unsigned>(E));
   for (int trial = 0; trial < 300; trial++) {
     const int n = 20 + trial % 60;
     const std::string s = RandomBinary(rng, n, 0.5);
