@@ -106,12 +106,6 @@ TEST(FindRuns, AppendsBehindExistingFragments) {
   EXPECT_EQ(Spans(list), (std::vector<Span>{{2, 3}, {1, 1}, {4, 4}}));
 }
 
-TEST(FindRuns, LooksOnlyAtTheFirstNCharacters) {
-  FragmentList list;
-  EXPECT_EQ(FindRuns("0111", 2, list), 1);
-  EXPECT_EQ(Spans(list), (std::vector<Span>{{2, 2}}));
-}
-
 TEST(FindRuns, MatchesLiteralOnRandomStrings) {
   std::mt19937 rng(11);
   for (int trial = 0; trial < 3000; trial++) {

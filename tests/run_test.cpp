@@ -201,13 +201,6 @@ TEST_F(TalvoRun, MaskedFastaWithXOrLowerCase) {
   EXPECT_EQ(Masked(), ">m\n" + seq + "\n");
 }
 
-TEST_F(TalvoRun, LowerCaseInputIsReportedUpperCase) {
-  std::string lower = kSmall;
-  for (char& c : lower) c = static_cast<char>(std::tolower(c));
-  Run(">lc\n" + lower + "\n", {});
-  EXPECT_EQ(Report(), RunsHeader(40, 4) + ExpectedBody("lc", kSmall, {{3, 7}, {16, 17}, {36, 38}}));
-}
-
 // 60 residues with a special-rich middle.
 const std::string kWindowed = "LLLLLLLLLLLLLLLLLLLLGSGLSPTLGDNSLPGTLLLLLLLLLLLLLLLLLLLLLLLL";
 
