@@ -73,7 +73,8 @@ void MaskSegment(const char* seq, const FRAGMENT& frag) {
 
 void WriteOverallTest(const char* seq, int N) {
   const int a = ComputeNSuccesses(special_aa, seq, 0, N - 1);
-  // Compared as doubles: the ceiling is at most N for any probability up to 1.
+  // Kept as a double: converting the ceiling to int could overflow if P_special
+  // exceeded 1 by rounding; for every value in range the comparison is the same.
   const double expected = std::ceil(N * P_special);
   int valid = 0;
   double exact = 0.0;
