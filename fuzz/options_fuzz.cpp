@@ -17,22 +17,6 @@
 
 namespace {
 
-// The values the configuration holds when a process starts; the parser
-// applies options on top of them, so every input must start from them.
-void ResetConfiguration() {
-  window = 0;
-  max_separation = 4;
-  random_seqs = 0;
-  estimate_ran = 0;
-  estimate_freq = 0;
-  min_p_val = 0.05;
-  masking_p_val = 0.05;
-  use_merge = 1;
-  estimate_linkage = 0;
-  fasta_output = 0;
-  aa_freq = sp_aa_freq;
-}
-
 std::vector<std::string> SplitArguments(const uint8_t* data, size_t size) {
   std::vector<std::string> args;
   if (size == 0) return args;

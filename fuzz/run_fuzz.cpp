@@ -36,18 +36,8 @@ constexpr int kMaxResidues = 1500;
 constexpr int kMaxRandomSequences = 40;
 constexpr long kSeed = 1;
 
-void ResetConfiguration() {
-  window = 0;
-  max_separation = 4;
-  random_seqs = 0;
-  estimate_ran = 0;
-  estimate_freq = 0;
-  min_p_val = 0.05;
-  masking_p_val = 0.05;
-  use_merge = 1;
-  estimate_linkage = 0;
-  fasta_output = 0;
-  aa_freq = sp_aa_freq;
+void ResetRun() {
+  ResetConfiguration();
   special.clear();
   special_merged.clear();
   r_special.clear();
@@ -238,7 +228,7 @@ void RunOnce(const char* freq_label) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  ResetConfiguration();
+  ResetRun();
   FuzzInput input = SplitInput(data, size);
   const char* freq_label = nullptr;
   if (!ParseCommandLine(input.options, freq_label)) return 0;

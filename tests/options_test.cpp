@@ -21,24 +21,8 @@ struct Parsed {
   std::string label;
 };
 
-// The configuration as it stands before any command line is applied.
-void RestoreDefaults() {
-  window = 0;
-  max_separation = 4;
-  random_seqs = 0;
-  estimate_ran = 0;
-  estimate_freq = 0;
-  min_p_val = 0.05;
-  masking_p_val = 0.05;
-  use_merge = 1;
-  estimate_linkage = 0;
-  fasta_output = 0;
-  aa_freq = sp_aa_freq;
-  strcpy(special_aa, "GPSTDNH");
-}
-
 Parsed ParseArgs(std::vector<std::string> args) {
-  RestoreDefaults();
+  ResetConfiguration();
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);

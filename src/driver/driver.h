@@ -19,6 +19,10 @@ extern int fasta_output;      // 0 none, 1 mask with X, 2 lower case
 extern char* binary_seq;         // 0/1 string of entry 0, N+1 characters
 extern char* random_binary_seq;  // working copy for random sequences
 
+// Restores the run configuration to the values it holds when the process
+// starts, so that several command lines can be tried in one process.
+void ResetConfiguration();
+
 extern const char valid_args[];  // "WESGTXAPNFLIMK"
 extern const char Help[];
 
