@@ -116,7 +116,7 @@ double A2Of(const ScanTerms& t, int k, int w, double p) {
                               ((((double)w * (double)(w - 1)) * p) * p) * t.F2_of_k_minus_5);
 }
 
-double A3Of(const ScanTerms& t, int k, int w) {
+double A3Of(const ScanTerms& t, int k, int w, double /*p*/) {
   double s = 0.0;
   for (int r = FirstNonzeroR(k, w); r <= k - 1; r++) {
     s = s + (B(t, 2LL * k - r) * F(t, r - 1)) * F(t, r - 1);
@@ -136,7 +136,7 @@ double A4Of(const ScanTerms& t, int k, int w, double p) {
 double Q3Of(const ScanTerms& t, int k, int w, double p) {
   double f = F(t, k - 1);
   double f3 = f * (f * f);
-  return (((f3 - A1Of(t, k, w, p)) + A2Of(t, k, w, p)) + A3Of(t, k, w)) - A4Of(t, k, w, p);
+  return (((f3 - A1Of(t, k, w, p)) + A2Of(t, k, w, p)) + A3Of(t, k, w, p)) - A4Of(t, k, w, p);
 }
 
 bool Tabulable(int k, int w) {
@@ -145,36 +145,32 @@ bool Tabulable(int k, int w) {
 
 const double kNoValue = std::numeric_limits<double>::quiet_NaN();
 
+// One term on freshly tabulated values; outside the formulas' domain there is
+// no value.
+double EvaluateTerm(double (*term)(const ScanTerms&, int, int, double), int k, int w, double p) {
+  if (!Tabulable(k, w)) return kNoValue;
+  return term(TabulateScanTerms(k, w, p), k, w, p);
+}
+
 }  // namespace
 
 double Q2(int k, int w, double p) {
-  if (!Tabulable(k, w)) return kNoValue;
-  return Q2Of(TabulateScanTerms(k, w, p), k, w, p);
+  return EvaluateTerm(Q2Of, k, w, p);
 }
-
 double Q3(int k, int w, double p) {
-  if (!Tabulable(k, w)) return kNoValue;
-  return Q3Of(TabulateScanTerms(k, w, p), k, w, p);
+  return EvaluateTerm(Q3Of, k, w, p);
 }
-
 double A1(int k, int w, double p) {
-  if (!Tabulable(k, w)) return kNoValue;
-  return A1Of(TabulateScanTerms(k, w, p), k, w, p);
+  return EvaluateTerm(A1Of, k, w, p);
 }
-
 double A2(int k, int w, double p) {
-  if (!Tabulable(k, w)) return kNoValue;
-  return A2Of(TabulateScanTerms(k, w, p), k, w, p);
+  return EvaluateTerm(A2Of, k, w, p);
 }
-
 double A3(int k, int w, double p) {
-  if (!Tabulable(k, w)) return kNoValue;
-  return A3Of(TabulateScanTerms(k, w, p), k, w);
+  return EvaluateTerm(A3Of, k, w, p);
 }
-
 double A4(int k, int w, double p) {
-  if (!Tabulable(k, w)) return kNoValue;
-  return A4Of(TabulateScanTerms(k, w, p), k, w, p);
+  return EvaluateTerm(A4Of, k, w, p);
 }
 
 double P_scan_ge_K_in_W_N(int k, int w, int N, double p) {
