@@ -65,6 +65,9 @@ void init_ran1(long seed) {
   } else {
     _idum_ = seed;
   }
+  // Schrage's step is exact only below the modulus: a wider seed is folded
+  // into it, so the table never holds a value that indexes outside it.
+  if (_idum_ > kModulus || _idum_ < -kModulus) _idum_ %= kModulus;
   if (_idum_ > 0) _idum_ = -_idum_;
   if (_idum_ == 0) _idum_ = kZeroSeedReplacement;
   _ran1_not_initialized_ = 0;
