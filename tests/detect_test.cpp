@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <string>
@@ -11,21 +13,18 @@
 #include "alphabet/alphabet.h"
 #include "reference/detect_reference.h"
 #include "stats/stats.h"
+#include "support/fragments.h"
 
 namespace {
 
-FRAGMENT Frag(int start, int end) {
-  FRAGMENT f;
-  f.start = start;
-  f.end = end;
-  f.length = end - start + 1;
-  return f;
-}
-
 struct Span {
-  int start;
-  int end;
+  int start, end;
+  bool operator==(const Span& o) const { return start == o.start && end == o.end; }
 };
+
+void PrintTo(const Span& s, std::ostream* os) {
+  *os << s.start << ".." << s.end;
+}
 
 std::vector<Span> Spans(const FragmentList& list) {
   std::vector<Span> spans;
@@ -33,25 +32,10 @@ std::vector<Span> Spans(const FragmentList& list) {
   return spans;
 }
 
-bool operator==(const Span& a, const Span& b) {
-  return a.start == b.start && a.end == b.end;
-}
-
-void PrintTo(const Span& s, std::ostream* os) {
-  *os << s.start << ".." << s.end;
-}
-
-// Every field equal, p_value bit for bit.
-void ExpectSameFragments(const FragmentList& actual, const FragmentList& expected) {
-  ASSERT_EQ(actual.size(), expected.size());
-  for (size_t i = 0; i < actual.size(); i++) {
-    SCOPED_TRACE("fragment " + std::to_string(i));
-    EXPECT_EQ(actual[i].start, expected[i].start);
-    EXPECT_EQ(actual[i].end, expected[i].end);
-    EXPECT_EQ(actual[i].length, expected[i].length);
-    EXPECT_EQ(actual[i].n_special, expected[i].n_special);
-    EXPECT_EQ(std::memcmp(&actual[i].p_value, &expected[i].p_value, sizeof(double)), 0);
-  }
+FragmentList Frags(const std::vector<Span>& spans) {
+  FragmentList list;
+  for (const Span& s : spans) list.push_back(Frag(s.start, s.end));
+  return list;
 }
 
 std::string RandomBinary(std::mt19937& rng, int n, double density) {
@@ -70,8 +54,10 @@ TEST(ComputeN, CountsOnesInInclusiveRange) {
   EXPECT_EQ(ComputeN("1x1", 0, 2), 2);
 }
 
+// Each list starts with an older fragment: runs are appended behind it and
+// the result is the longest new run.
 TEST(FindRuns, ExamplesOfSingleStrings) {
-  struct Case {
+  const struct {
     const char* s;
     std::vector<Span> runs;
     int longest;
@@ -86,24 +72,19 @@ TEST(FindRuns, ExamplesOfSingleStrings) {
       {"", {}, 0},
       {"1101110", {{1, 2}, {4, 6}}, 3},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.s);
-    FragmentList list;
+    FragmentList list = {Frag(5, 9)};
     EXPECT_EQ(FindRuns(c.s, static_cast<int>(std::strlen(c.s)), list), c.longest);
-    EXPECT_EQ(Spans(list), c.runs);
-    for (const FRAGMENT& f : list) {
-      EXPECT_EQ(f.length, f.end - f.start + 1);
-      EXPECT_EQ(f.n_special, f.length);
-      EXPECT_EQ(f.p_value, 0.0);
+    std::vector<Span> expected = {{5, 9}};
+    expected.insert(expected.end(), c.runs.begin(), c.runs.end());
+    EXPECT_EQ(Spans(list), expected);
+    for (size_t i = 1; i < list.size(); i++) {
+      EXPECT_EQ(list[i].length, list[i].end - list[i].start + 1);
+      EXPECT_EQ(list[i].n_special, list[i].length);
+      EXPECT_EQ(list[i].p_value, 0.0);
     }
   }
-}
-
-TEST(FindRuns, AppendsBehindExistingFragments) {
-  FragmentList list;
-  FindRuns("0110", 4, list);
-  EXPECT_EQ(FindRuns("1001", 4, list), 1);
-  EXPECT_EQ(Spans(list), (std::vector<Span>{{2, 3}, {1, 1}, {4, 4}}));
 }
 
 TEST(FindRuns, MatchesLiteralOnRandomStrings) {
@@ -112,9 +93,7 @@ TEST(FindRuns, MatchesLiteralOnRandomStrings) {
     const int n = trial % 97;
     std::string s = RandomBinary(rng, n, (trial % 10) / 9.0);
     if (trial % 7 == 0 && n > 0) s[trial % n] = 'x';  // other characters end runs too
-    FragmentList fast, slow;
-    fast.push_back(Frag(5, 6));
-    slow.push_back(Frag(5, 6));
+    FragmentList fast = {Frag(5, 6)}, slow = fast;
     ASSERT_EQ(FindRuns(s.data(), n, fast), literal::FindRuns(s.data(), n, slow)) << s;
     ExpectSameFragments(fast, slow);
   }
@@ -122,37 +101,34 @@ TEST(FindRuns, MatchesLiteralOnRandomStrings) {
 
 // ---------------------------------------------------------------- merging
 
-struct MergeCase {
-  const char* name;
-  int E;
-  std::vector<Span> in;
-  std::vector<Span> out;
-};
-
 TEST(MergeSegmentsDiscrete, ExamplesOfTheLinkageRule) {
-  const MergeCase cases[] = {
-      {"three positions between are joined", 4, {{1, 3}, {7, 9}}, {{1, 9}}},
-      {"four positions between stay apart", 4, {{1, 3}, {8, 10}}, {{1, 3}, {8, 10}}},
-      {"a chain is swallowed by a growing end", 4, {{1, 2}, {6, 7}, {11, 12}}, {{1, 12}}},
-      {"a fragment inside the current one", 4, {{1, 10}, {3, 5}}, {{1, 10}}},
-      {"windows 1..10, 2..11, 3..12", 4, {{1, 10}, {2, 11}, {3, 12}}, {{1, 12}}},
-      {"E=0 joins a shared position", 0, {{1, 3}, {3, 6}}, {{1, 6}}},
-      {"E=0 keeps adjacent fragments apart", 0, {{1, 3}, {4, 6}}, {{1, 3}, {4, 6}}},
-      {"E=1 joins adjacent fragments", 1, {{1, 3}, {4, 6}}, {{1, 6}}},
-      {"a negative E needs an overlap", -2, {{1, 6}, {4, 8}, {7, 9}}, {{1, 8}, {7, 9}}},
-      {"a later fragment after a gap starts anew",
-       2,
-       {{1, 2}, {4, 5}, {9, 9}, {11, 12}},
-       {{1, 5}, {9, 12}}},
-      {"nothing to merge", 4, {}, {}},
+  const struct {
+    const char* name;
+    int E;
+    std::vector<Span> in, out;
+    int longest;
+  } cases[] = {
+      {"three positions between are joined", 4, {{1, 3}, {7, 9}}, {{1, 9}}, 9},
+      {"four positions between stay apart", 4, {{1, 3}, {8, 10}}, {{1, 3}, {8, 10}}, 3},
+      {"a chain is swallowed by a growing end", 4, {{1, 2}, {6, 7}, {11, 12}}, {{1, 12}}, 12},
+      {"a fragment inside the current one", 4, {{1, 10}, {3, 5}}, {{1, 10}}, 10},
+      {"windows 1..10, 2..11, 3..12", 4, {{1, 10}, {2, 11}, {3, 12}}, {{1, 12}}, 12},
+      {"E=0 joins a shared position", 0, {{1, 3}, {3, 6}}, {{1, 6}}, 6},
+      {"E=0 keeps adjacent fragments apart", 0, {{1, 3}, {4, 6}}, {{1, 3}, {4, 6}}, 3},
+      {"E=1 joins adjacent fragments", 1, {{1, 3}, {4, 6}}, {{1, 6}}, 6},
+      {"a negative E needs an overlap", -2, {{1, 6}, {4, 8}, {7, 9}}, {{1, 8}, {7, 9}}, 8},
+      {"a gap starts anew", 2, {{1, 2}, {4, 5}, {9, 9}, {11, 12}}, {{1, 5}, {9, 12}}, 5},
+      {"a chain of single positions", 2, {{1, 1}, {3, 3}, {5, 5}}, {{1, 5}}, 5},
+      // start - E must not overflow: far above any end, far below any end.
+      {"E=INT_MIN", INT_MIN, {{1, 1}, {3, 3}, {10, 10}}, {{1, 1}, {3, 3}, {10, 10}}, 1},
+      {"E=INT_MAX", INT_MAX, {{1, 1}, {3, 3}, {10, 10}}, {{1, 10}}, 10},
+      {"nothing to merge", 4, {}, {}, 0},
   };
   const std::string s = "1101101011011100101101";
-  for (const MergeCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    FragmentList list;
-    for (const Span& span : c.in) list.push_back(Frag(span.start, span.end));
-    FragmentList slow = list;
-    MergeSegmentsDiscrete(s.data(), list, c.E);
+    FragmentList list = Frags(c.in), slow = list;
+    EXPECT_EQ(MergeSegmentsDiscrete(s.data(), list, c.E), c.longest);
     literal::MergeSegmentsDiscrete(s.data(), slow, c.E);
     EXPECT_EQ(Spans(list), c.out);
     ExpectSameFragments(list, slow);
@@ -161,7 +137,7 @@ TEST(MergeSegmentsDiscrete, ExamplesOfTheLinkageRule) {
 
 TEST(MergeSegmentsDiscrete, RecomputesLengthAndCountButKeepsStartAndPValue) {
   const char* s = "011010011111";
-  FragmentList list = {Frag(2, 3), Frag(5, 5), Frag(9, 12)};
+  FragmentList list = Frags({{2, 3}, {5, 5}, {9, 12}});
   list[0].p_value = 0.25;
   list[0].length = 99;
   list[2].n_special = 77;
@@ -173,97 +149,59 @@ TEST(MergeSegmentsDiscrete, RecomputesLengthAndCountButKeepsStartAndPValue) {
   EXPECT_EQ(list[1].n_special, 4);
 }
 
-TEST(MergeSegmentsDiscrete, ResultIsLongestAfterMergingAndZeroWhenEmpty) {
-  FragmentList empty;
-  EXPECT_EQ(MergeSegmentsDiscrete("", empty, 4), 0);
-  EXPECT_TRUE(empty.empty());
-
-  FragmentList single = {Frag(2, 4)};
-  single[0].length = 0;
-  EXPECT_EQ(MergeSegmentsDiscrete("01110", single, 4), 3);
-  EXPECT_EQ(single[0].n_special, 3);
-
-  FragmentList chain = {Frag(1, 1), Frag(3, 3), Frag(5, 5)};
-  EXPECT_EQ(MergeSegmentsDiscrete("10101", chain, 2), 5);
+// Merges list both ways; merging a sorted list a second time changes nothing.
+void ExpectSameMerge(const std::string& s, FragmentList fast, int E, bool sorted) {
+  FragmentList slow = fast;
+  ASSERT_EQ(MergeSegmentsDiscrete(s.data(), fast, E),
+            literal::MergeSegmentsDiscrete(s.data(), slow, E))
+      << s;
+  ExpectSameFragments(fast, slow);
+  if (!sorted) return;
+  MergeSegmentsDiscrete(s.data(), slow, E);
+  EXPECT_EQ(Spans(slow), Spans(fast)) << "merged twice: " << s;
 }
 
-TEST(MergeSegmentsDiscrete, SecondCallChangesNoPositions) {
-  const char* s = "110011100001";
-  FragmentList list;
-  FindRuns(s, 12, list);
-  MergeSegmentsDiscrete(s, list, 3);
-  const std::vector<Span> once = Spans(list);
-  MergeSegmentsDiscrete(s, list, 3);
-  EXPECT_EQ(Spans(list), once);
-}
-
-TEST(MergeSegmentsDiscrete, ExtremeSeparationsUse64BitArithmetic) {
-  const char* s = "1010101010";
-  FragmentList apart = {Frag(1, 1), Frag(3, 3), Frag(10, 10)};
-  MergeSegmentsDiscrete(s, apart, INT_MIN);  // start - E is far above any end
-  EXPECT_EQ(apart.size(), 3u);
-  FragmentList joined = {Frag(1, 1), Frag(3, 3), Frag(10, 10)};
-  MergeSegmentsDiscrete(s, joined, INT_MAX);  // start - E is far below any end
-  EXPECT_EQ(Spans(joined), (std::vector<Span>{{1, 10}}));
-}
-
-// Random lists of both kinds the detectors produce, over a range of separations.
+// Random lists of both kinds the detectors produce (runs, chains of windows)
+// and unordered ones, over a range of separations.
 class MergeAgainstLiteral : public ::testing::TestWithParam<int> {};
 
-TEST_P(MergeAgainstLiteral, RunsOfRandomStrings) {
+TEST_P(MergeAgainstLiteral, RandomListsOfEveryKind) {
   const int E = GetParam();
-  std::mt19937 rng(100u + static_cast<unsigned>(E));
+  std::mt19937 runs_rng(100u + static_cast<unsigned>(E));
   for (int trial = 0; trial < 400; trial++) {
     const int n = 1 + trial % 150;
-    const std::string s = RandomBinary(rng, n, 0.1 + (trial % 9) / 10.0);
-    FragmentList fast, slow;
-    FindRuns(s.data(), n, fast);
-    FindRuns(s.data(), n, slow);
-    ASSERT_EQ(MergeSegmentsDiscrete(s.data(), fast, E),
-              literal::MergeSegmentsDiscrete(s.data(), slow, E));
-    ExpectSameFragments(fast, slow);
+    const std::string s = RandomBinary(runs_rng, n, 0.1 + (trial % 9) / 10.0);
+    FragmentList runs;
+    FindRuns(s.data(), n, runs);
+    ExpectSameMerge(s, runs, E, true);
   }
-}
-
-TEST_P(MergeAgainstLiteral, ChainsOfRandomWindows) {
-  const int E = GetParam();
-  std::mt19937 rng(200u + static_cast<unsigned>(E));
+  std::mt19937 windows_rng(200u + static_cast<unsigned>(E));
   for (int trial = 0; trial < 400; trial++) {
     const int W = 1 + trial % 12;
     const int n = W + trial % 120;
-    const std::string s = RandomBinary(rng, n, 0.4);
+    const std::string s = RandomBinary(windows_rng, n, 0.4);
     std::bernoulli_distribution kept(0.2 + (trial % 7) / 10.0);
-    FragmentList fast;
+    FragmentList windows;
     for (int j = 0; j + W <= n; j++) {
-      if (!kept(rng)) continue;
+      if (!kept(windows_rng)) continue;
       FRAGMENT w = Frag(j + 1, j + W);
       w.n_special = ComputeN(s.data(), j, j + W - 1);
       w.p_value = 1.0 / (j + 1);
-      fast.push_back(w);
+      windows.push_back(w);
     }
-    FragmentList slow = fast;
-    ASSERT_EQ(MergeSegmentsDiscrete(s.data(), fast, E),
-              literal::MergeSegmentsDiscrete(s.data(), slow, E));
-    ExpectSameFragments(fast, slow);
+    ExpectSameMerge(s, windows, E, true);
   }
-}
-
-TEST_P(MergeAgainstLiteral, ListsInAnyOrder) {
-  const int E = GetParam();
-  std::mt19937 rng(300u + static_cast<unsigned>(E));
+  std::mt19937 any_rng(300u + static_cast<unsigned>(E));
   for (int trial = 0; trial < 300; trial++) {
     const int n = 20 + trial % 60;
-    const std::string s = RandomBinary(rng, n, 0.5);
+    const std::string s = RandomBinary(any_rng, n, 0.5);
     std::uniform_int_distribution<int> pos(1, n);
-    FragmentList fast;
+    FragmentList list;
     for (int i = trial % 12; i > 0; i--) {
-      int a = pos(rng), b = pos(rng);
-      fast.push_back(Frag(std::min(a, b), std::max(a, b)));
+      int a = pos(any_rng), b = pos(any_rng);
+      list.push_back(Frag(std::min(a, b), std::max(a, b)));
     }
-    FragmentList slow = fast;
-    ASSERT_EQ(MergeSegmentsDiscrete(s.data(), fast, E),
-              literal::MergeSegmentsDiscrete(s.data(), slow, E));
-    ExpectSameFragments(fast, slow);
+    ExpectSameMerge(s, list, E, false);
   }
 }
 
@@ -275,58 +213,50 @@ INSTANTIATE_TEST_SUITE_P(SeparationsFromMinus3To12, MergeAgainstLiteral,
 
 class SlideWindow : public ::testing::Test {
  protected:
-  void SetUp() override {
-    saved_ = P_special;
-    P_special = 0.36532;
-  }
+  void SetUp() override { P_special = 0.36532; }
   void TearDown() override { P_special = saved_; }
-  double saved_ = 0.0;
+  const double saved_ = P_special;
 };
 
-TEST_F(SlideWindow, CountsEveryWindowAndRecordsThemInOrder) {
-  const char* s = "0011110000";
-  FragmentList list;
-  EXPECT_EQ(SlideWindowP(s, 10, 4, 1.0, list), 4);
+// Every window whose p-value is below the threshold (one equal to it is not
+// recorded), in order, scored by the scan statistic of its own count.
+TEST_F(SlideWindow, RecordsWindowsBelowTheThresholdInOrder) {
   const int counts[] = {2, 3, 4, 3, 2, 1, 0};
-  int previous_start = 0;
-  for (const FRAGMENT& w : list) {
-    EXPECT_GT(w.start, previous_start);
-    previous_start = w.start;
-    EXPECT_EQ(w.end, w.start + 3);
-    EXPECT_EQ(w.length, 4);
-    EXPECT_EQ(w.n_special, counts[w.start - 1]);
-    EXPECT_EQ(w.p_value, P_scan_ge_K_in_W_N(w.n_special, 4, 10, P_special));
-    EXPECT_LT(w.p_value, 1.0);
+  const double p4 = P_scan_ge_K_in_W_N(4, 4, 10, P_special);
+  int admitted_before = -1;
+  for (double threshold : {p4, std::nextafter(p4, 1.0), 1.0}) {
+    FragmentList list, expected;
+    EXPECT_EQ(SlideWindowP("0011110000", 10, 4, threshold, list), 4);
+    for (int start = 1; start <= 7; start++) {
+      FRAGMENT w = Frag(start, start + 3);
+      w.n_special = counts[start - 1];
+      w.p_value = P_scan_ge_K_in_W_N(w.n_special, 4, 10, P_special);
+      if (w.p_value < threshold) expected.push_back(w);
+    }
+    EXPECT_GT(static_cast<int>(expected.size()), admitted_before) << threshold;
+    admitted_before = static_cast<int>(expected.size());
+    ExpectSameFragments(list, expected);
   }
 }
 
-TEST_F(SlideWindow, PValueEqualToThresholdIsNotRecorded) {
-  const char* s = "0011110000";
-  const double p4 = P_scan_ge_K_in_W_N(4, 4, 10, P_special);
-  FragmentList at, above;
-  SlideWindowP(s, 10, 4, p4, at);
-  SlideWindowP(s, 10, 4, std::nextafter(p4, 1.0), above);
-  for (const FRAGMENT& w : at) EXPECT_NE(w.n_special, 4);
-  bool found = false;
-  for (const FRAGMENT& w : above) found = found || (w.start == 3 && w.n_special == 4);
-  EXPECT_TRUE(found);
-}
-
-TEST_F(SlideWindow, ZeroThresholdRecordsNothingButStillReportsLargestCount) {
-  FragmentList list;
-  EXPECT_EQ(SlideWindowP("0111011000", 10, 5, 0.0, list), 4);
-  EXPECT_TRUE(list.empty());
-}
-
-TEST_F(SlideWindow, WindowAsLongAsSequenceAndLonger) {
-  FragmentList list;
-  EXPECT_EQ(SlideWindowP("1111111111", 10, 10, 1.0, list), 10);
-  ASSERT_EQ(list.size(), 1u);
-  EXPECT_EQ(list[0].start, 1);
-  EXPECT_EQ(list[0].end, 10);
-  FragmentList none;
-  EXPECT_EQ(SlideWindowP("1111111111", 10, 11, 1.0, none), 0);
-  EXPECT_TRUE(none.empty());
+// The result is the largest count whatever is recorded.
+TEST_F(SlideWindow, EdgeThresholdsAndWindowLengths) {
+  const struct {
+    const char* s;
+    int W;
+    double min_p;
+    int largest;
+    std::vector<Span> recorded;
+  } cases[] = {
+      {"0111011000", 5, 0.0, 4, {}},           // a zero threshold records nothing
+      {"1111111111", 10, 1.0, 10, {{1, 10}}},  // as long as the sequence
+      {"1111111111", 11, 1.0, 0, {}},          // longer than the sequence
+  };
+  for (const auto& c : cases) {
+    FragmentList list;
+    EXPECT_EQ(SlideWindowP(c.s, 10, c.W, c.min_p, list), c.largest) << c.s << " W=" << c.W;
+    EXPECT_EQ(Spans(list), c.recorded) << c.s << " W=" << c.W;
+  }
 }
 
 TEST_F(SlideWindow, MatchesLiteralScanner) {
