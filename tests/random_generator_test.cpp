@@ -29,69 +29,45 @@ TEST(Ran1, RefusesToDrawBeforeSeeding) {
       testing::ExitedWithCode(1), "^\nERROR: RAN1\\(\\) was not initialized$");
 }
 
-TEST(Ran1, SeedOneGivesDocumentedStateAndDeviates) {
+// Seed 1 gives the documented state and deviates; any seed repeats its
+// sequence whatever its sign, and the scale multiplies each deviate.
+TEST(Ran1, SeedDeterminesTheSequence) {
   init_ran1(1);
   EXPECT_EQ(_idum_, 1815859901);
   EXPECT_EQ(iy, 269220094);
-  EXPECT_EQ(ran1(1.0), 0.32823422613005815);
-  EXPECT_EQ(ran1(1.0), 0.8455756594639158);
-  EXPECT_EQ(ran1(1.0), 0.07374907521239904);
-}
-
-TEST(Ran1, ScaleMultipliesTheDeviate) {
-  init_ran1(1);
-  std::vector<double> plain = Draws(50);
-  init_ran1(1);
-  std::vector<double> scaled = Draws(50, 1000.0);
-  for (size_t i = 0; i < plain.size(); ++i) EXPECT_EQ(scaled[i], plain[i] * 1000.0);
-}
-
-TEST(Ran1, ReseedingRepeatsTheSequence) {
-  init_ran1(12345);
-  std::vector<double> first = Draws(1000);
-  init_ran1(12345);
-  EXPECT_EQ(Draws(1000), first);
-}
-
-TEST(Ran1, SignOfSeedDoesNotMatter) {
-  init_ran1(7);
-  std::vector<double> positive = Draws(500);
-  init_ran1(-7);
-  EXPECT_EQ(Draws(500), positive);
-  init_ran1(8);
-  EXPECT_NE(Draws(500), positive);
-}
-
-TEST(Ran1, DeviatesStayStrictlyInsideTheUnitInterval) {
-  for (long seed : {1L, 2L, 123456789L, 2147483646L, -99L}) {
+  EXPECT_EQ(Draws(3),
+            (std::vector<double>{0.32823422613005815, 0.8455756594639158, 0.07374907521239904}));
+  for (long seed : {7L, 12345L}) {
     init_ran1(seed);
-    for (int i = 0; i < 100000; ++i) {
-      const double d = ran1(1.0);
-      ASSERT_GE(d, 1.0 / 2147483647.0);
-      ASSERT_LE(d, 2147483646.0 / 2147483647.0);
-      ASSERT_LT(static_cast<int>(ran1(7.0)), 7);
-    }
+    const std::vector<double> first = Draws(1000);
+    init_ran1(seed);
+    EXPECT_EQ(Draws(1000), first) << seed;
+    init_ran1(-seed);
+    EXPECT_EQ(Draws(1000), first) << seed;
+    init_ran1(seed + 1);
+    EXPECT_NE(Draws(1000), first) << seed;
+    init_ran1(seed);
+    const std::vector<double> scaled = Draws(1000, 1000.0);
+    for (size_t i = 0; i < first.size(); ++i) EXPECT_EQ(scaled[i], first[i] * 1000.0) << i;
   }
 }
 
-TEST(Ran1, ModulusSeedRebuildsTableFromOneAfterZeroDraw) {
-  // The step maps the modulus to 0, so the first table is all zeros; the
-  // zero draw forces a rebuild and every later deviate is proper.
-  for (long seed : {2147483647L, -2147483647L}) {
-    _idum_ = -2147483647;
-    iy = 0;
-    _ran1_not_initialized_ = 0;
-    EXPECT_EQ(ran1(1.0), 0.0);
-    EXPECT_EQ(_idum_, 0);
-    const double after_rebuild = ran1(1.0);
-    EXPECT_GT(after_rebuild, 0.0);
-    EXPECT_LT(after_rebuild, 1.0);
-
-    init_ran1(seed);
-    for (int i = 0; i < 10000; ++i) {
+// The modulus as a seed steps to a generator value of 0: the first table is
+// all zeros, and the zero draw forces a rebuild after which every deviate is
+// proper.
+TEST(Ran1, DeviatesStayStrictlyInsideTheUnitInterval) {
+  _idum_ = -2147483647;
+  iy = 0;
+  _ran1_not_initialized_ = 0;
+  EXPECT_EQ(ran1(1.0), 0.0);
+  EXPECT_EQ(_idum_, 0);
+  for (long seed : {0L, 1L, 2L, 123456789L, 2147483646L, -99L, 2147483647L, -2147483647L}) {
+    if (seed != 0) init_ran1(seed);  // 0: carry on after the rebuild above
+    for (int i = 0; i < 100000; ++i) {
       const double d = ran1(1.0);
-      ASSERT_GT(d, 0.0);
-      ASSERT_LT(d, 1.0);
+      ASSERT_GE(d, 1.0 / 2147483647.0) << seed;
+      ASSERT_LE(d, 2147483646.0 / 2147483647.0) << seed;
+      ASSERT_LT(static_cast<int>(ran1(7.0)), 7) << seed;
     }
   }
 }
@@ -102,13 +78,10 @@ TEST(Ran1, ClockSeedPrintsSeedThatReproducesTheRun) {
   init_ran1(0);
   const std::string printed = testing::internal::GetCapturedStdout();
   const time_t after = time(nullptr);
-  std::vector<double> run = Draws(1000);
-
+  const std::vector<double> run = Draws(1000);
   ASSERT_EQ(printed.rfind("SEED=", 0), 0u);
-  ASSERT_EQ(printed.back(), '\n');
   const long seed = std::strtol(printed.c_str() + 5, nullptr, 10);
   ASSERT_EQ(printed, "SEED=" + std::to_string(seed) + "\n");
-
   // The seed is the last of 100 rand() results after srand(time).
   bool matches_clock = false;
   for (time_t t = before; t <= after; ++t) {
@@ -118,7 +91,6 @@ TEST(Ran1, ClockSeedPrintsSeedThatReproducesTheRun) {
     matches_clock = matches_clock || last == seed;
   }
   EXPECT_TRUE(matches_clock);
-
   if (seed != 0) {
     init_ran1(seed);
     EXPECT_EQ(Draws(1000), run);
@@ -132,27 +104,23 @@ int64_t SchrageStep(int64_t v) {
   return v < 0 ? v + 2147483647 : v;
 }
 
-TEST(BulkDraws, FoldedProductEqualsTheSchrageStep) {
+// The folded product, the chains' jump and the block computed ahead all take
+// the literal steps.
+TEST(BulkDraws, StepsMatchTheSchrageStep) {
   std::vector<int64_t> values = {1, 2, 127772, 127773, 127774, 2147483645, 2147483646};
   for (int64_t v = 1; v < 2147483647; v += 9973) values.push_back(v);
   for (int64_t v : values) {
     ASSERT_EQ(deviates::MulMod(16807, static_cast<uint64_t>(v)), SchrageStep(v)) << v;
   }
-}
-
-TEST(BulkDraws, ChainJumpEqualsConsecutiveSteps) {
   for (int64_t v : {1L, 16807L, 123456789L, 2147483646L}) {
     int64_t stepped = v;
     for (int k = 0; k < deviates::kChains; ++k) stepped = SchrageStep(stepped);
-    EXPECT_EQ(deviates::MulMod(deviates::kJump, static_cast<uint64_t>(v)), stepped);
+    EXPECT_EQ(deviates::MulMod(deviates::kJump, static_cast<uint64_t>(v)), stepped) << v;
   }
   uint32_t ahead[deviates::kBlock];
   deviates::ComputeAhead(42, ahead);
   int64_t v = 42;
-  for (int k = 0; k < deviates::kBlock; ++k) {
-    v = SchrageStep(v);
-    ASSERT_EQ(ahead[k], v) << k;
-  }
+  for (int k = 0; k < deviates::kBlock; ++k) ASSERT_EQ(ahead[k], v = SchrageStep(v)) << k;
 }
 
 }  // namespace
