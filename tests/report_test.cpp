@@ -15,6 +15,7 @@
 #include "random/random.h"
 #include "reference/report_reference.h"
 #include "stats/stats.h"
+#include "support/fragments.h"
 #include "support/process.h"
 
 namespace {
@@ -25,12 +26,10 @@ std::string Printf(const char* format, double value) {
   return buffer;
 }
 
-FRAGMENT Frag(int start, int end) {
-  FRAGMENT f;
-  f.start = start;
-  f.end = end;
-  f.length = end - start + 1;
-  return f;
+std::string Repeat(const std::string& unit, int times) {
+  std::string s;
+  while (times-- > 0) s += unit;
+  return s;
 }
 
 template <typename Writer>
@@ -45,24 +44,23 @@ std::string Capture(Writer write) {
   return text;
 }
 
-TEST(FormOutL, BreaksLinesAfterEveryWidthCharacters) {
-  const std::string a80(80, 'A');
-  const std::string data = a80 + "B" + a80;
-  EXPECT_EQ(Capture([&](FILE* f) { form_out_l(f, data.data(), 0, 80); }), "");
-  EXPECT_EQ(Capture([&](FILE* f) { form_out_l(f, data.data(), -5, 80); }), "");
-  EXPECT_EQ(Capture([&](FILE* f) { form_out_l(f, data.data(), 80, 80); }), a80 + "\n");
-  EXPECT_EQ(Capture([&](FILE* f) { form_out_l(f, data.data(), 81, 80); }), a80 + "\nB\n");
-  EXPECT_EQ(Capture([&](FILE* f) { form_out_l(f, "abcdefg", 7, 3); }), "abc\ndef\ng\n");
-  EXPECT_EQ(Capture([&](FILE* f) { form_out_l(f, "abcdef", 6, 3); }), "abc\ndef\n");
-}
-
-TEST(FormOutL, MatchesLiteralOverLengthsAndWidths) {
-  std::string data(300, 'x');
-  for (size_t i = 0; i < data.size(); i++) data[i] = char('a' + i % 26);
+TEST(FormOutL, BreaksLinesAfterEveryWidthCharactersLikeTheLiteralWriter) {
+  const std::string a80(80, 'A'), data = a80 + "B" + a80;
+  auto lines = [](const char* d, int len, int width) {
+    return Capture([&](FILE* f) { form_out_l(f, d, len, width); });
+  };
+  EXPECT_EQ(lines(data.data(), 0, 80), "");
+  EXPECT_EQ(lines(data.data(), -5, 80), "");
+  EXPECT_EQ(lines(data.data(), 80, 80), a80 + "\n");
+  EXPECT_EQ(lines(data.data(), 81, 80), a80 + "\nB\n");
+  EXPECT_EQ(lines("abcdefg", 7, 3), "abc\ndef\ng\n");
+  EXPECT_EQ(lines("abcdef", 6, 3), "abc\ndef\n");
+  std::string letters(300, 'x');
+  for (size_t i = 0; i < letters.size(); i++) letters[i] = char('a' + i % 26);
   for (int width = 1; width <= 90; width += 7) {
     for (int len = 0; len <= 300; len += 13) {
-      EXPECT_EQ(Capture([&](FILE* f) { form_out_l(f, data.data(), len, width); }),
-                Capture([&](FILE* f) { literal::form_out_l(f, data.data(), len, width); }))
+      EXPECT_EQ(lines(letters.data(), len, width),
+                Capture([&](FILE* f) { literal::form_out_l(f, letters.data(), len, width); }))
           << len << " " << width;
     }
   }
@@ -78,8 +76,8 @@ TEST(CumulativeProb, SumsInclusiveRangeInAscendingOrder) {
   std::vector<double> big(10001);
   for (double& v : big) v = value(rng);
   for (int from = 0; from <= 10001; from += 97) {
-    const double fast = CumulativeProb(from, 10000, big.data());
-    const double slow = literal::CumulativeProb(from, 10000, big.data());
+    const double fast = CumulativeProb(from, 10000, big.data()),
+                 slow = literal::CumulativeProb(from, 10000, big.data());
     EXPECT_EQ(std::memcmp(&fast, &slow, sizeof fast), 0) << from;
   }
 }
@@ -96,29 +94,23 @@ TEST(ComputeNSuccesses, CountsResiduesOfTheSetInInclusiveRange) {
 class WriteSegmentsTest : public ::testing::Test {
  protected:
   struct Written {
-    std::string report;
-    std::string fasta;
+    std::string report, fasta;
     int status;
   };
 
   void SetUp() override {
     dir_ = MakeTempDir();
-    std::strcpy(special_aa, "GPSTDNH");
-    P_special = 0.36532;
-    fasta_output = 0;
-    masking_p_val = 0.05;
-    random_seqs = 0;
-    special_rand_p.assign(kMinDistributionSize, 0.0);
+    Reset(0.36532);
   }
+  void TearDown() override { Reset(0.0); }
 
-  void TearDown() override {
+  static void Reset(double p_special) {
     std::strcpy(special_aa, "GPSTDNH");
-    P_special = 0.0;
+    P_special = p_special;
     fasta_output = 0;
     masking_p_val = 0.05;
     random_seqs = 0;
     special_rand_p.assign(kMinDistributionSize, 0.0);
-    masked_seq = nullptr;
   }
 
   Written Write(const std::string& residues, FragmentList list, bool use_literal = false,
@@ -144,31 +136,43 @@ class WriteSegmentsTest : public ::testing::Test {
     return w;
   }
 
-  // The overall line as the statistics functions give it for the (+) branch.
-  static std::string OverallPlus(int a, int N, double p) {
-    int valid = 0;
-    const double approx = ApproxBinomial_P_GreaterThan_K(a, N, p, valid);
-    return "#Overall: " + std::to_string(a) + " " +
-           Printf("%e", Binomial_P_GreaterThan_K(a, N, p)) + " " + Printf("%e", approx) +
-           (valid ? " (+)\n" : "* (+)\n");
-  }
-
   std::string dir_;
 };
 
+// An empty list gives zero segments and the overall line: the upper tail from
+// the expected count on (+), the lower below it (-), '*' where the normal
+// approximation is not valid and "nan" where its variance is 0.
 TEST_F(WriteSegmentsTest, EmptyListGivesZeroSegmentsAndTheOverallLine) {
+  const struct {
+    std::string seq;
+    double p;
+    int count;
+    bool plus;
+    const char* approx_format;  // the end of the line, given the approximation
+  } cases[] = {
+      {"GGGG" + std::string(16, 'A'), 0.36532, 4, false, "%e* (-)\n"},
+      {Repeat("GAAA", 20), 0.25, 20, true, "%e (+)\n"},
+      {"AAAA" + Repeat("GAAA", 19), 0.25, 19, false, "%e (-)\n"},
+      {"GGAA", 0.0, 2, true, "nan* (+)\n"},
+      {"GGAA", 1.0, 2, false, "nan* (-)\n"},
+  };
   fasta_output = 1;
-  const std::string seq = "GGGGAAAAAAAAAAAAAAAA";  // 4 special of 20: fewer than expected
-  const Written w = Write(seq, {});
-  int valid = 0;
-  const double approx = ApproxBinomial_P_LessThan_K(4, 20, P_special, valid);
-  const std::string expected = "\n>test protein\n" + seq + "\n\n#Segments: 0\n\n#Overall: 4 " +
-                               Printf("%e", Binomial_P_LessThan_K(4, 20, P_special)) + " " +
-                               Printf("%e", approx) + "* (-)\n";
-  EXPECT_EQ(valid, 0);
-  EXPECT_EQ(w.report, expected);
-  EXPECT_EQ(w.fasta, ">test protein\n" + seq + "\n");
-  EXPECT_EQ(w.status, 1);
+  for (const auto& c : cases) {
+    P_special = c.p;
+    const int N = static_cast<int>(c.seq.size());
+    int valid = 0;
+    const double exact =
+        c.plus ? Binomial_P_GreaterThan_K(c.count, N, c.p) : Binomial_P_LessThan_K(c.count, N, c.p);
+    const double approx = c.plus ? ApproxBinomial_P_GreaterThan_K(c.count, N, c.p, valid)
+                                 : ApproxBinomial_P_LessThan_K(c.count, N, c.p, valid);
+    const Written w = Write(c.seq, {});
+    EXPECT_EQ(w.report, "\n>test protein\n" + c.seq +
+                            "\n\n#Segments: 0\n\n#Overall: " + std::to_string(c.count) + " " +
+                            Printf("%e", exact) + " " + Printf(c.approx_format, approx))
+        << c.seq << " p=" << c.p;
+    EXPECT_EQ(w.fasta, ">test protein\n" + c.seq + "\n");
+    EXPECT_EQ(w.status, 1);
+  }
 }
 
 TEST_F(WriteSegmentsTest, SegmentLinesRecountAndRescoreEveryFragment) {
@@ -191,29 +195,6 @@ TEST_F(WriteSegmentsTest, SegmentLinesRecountAndRescoreEveryFragment) {
             std::string::npos);
 }
 
-TEST_F(WriteSegmentsTest, ExpectedCountTakesThePlusBranch) {
-  P_special = 0.25;
-  std::string seq(100, 'A');
-  for (int i = 0; i < 25; i++) seq[i * 4] = 'G';
-  const std::string report = Write(seq, {}).report;
-  EXPECT_EQ(report.substr(report.find("#Overall")), OverallPlus(25, 100, 0.25));
-  seq[0] = 'A';  // one below the expected count
-  EXPECT_NE(Write(seq, {}).report.find(" (-)\n"), std::string::npos);
-}
-
-TEST_F(WriteSegmentsTest, ZeroVarianceApproximationIsSpeltNan) {
-  for (double p : {0.0, 1.0}) {
-    P_special = p;
-    const Written w = Write("GGAA", {});
-    const size_t overall = w.report.find("#Overall: 2 ");
-    ASSERT_NE(overall, std::string::npos);
-    const std::string tail = w.report.substr(overall);
-    const std::string exact =
-        Printf("%e", p == 0.0 ? Binomial_P_GreaterThan_K(2, 4, p) : Binomial_P_LessThan_K(2, 4, p));
-    EXPECT_EQ(tail, "#Overall: 2 " + exact + (p == 0.0 ? " nan* (+)\n" : " nan* (-)\n"));
-  }
-}
-
 TEST_F(WriteSegmentsTest, MasksSegmentsBelowTheThresholdOnly) {
   const std::string seq = "AGSPTGAAAAAAAAAAAAAAAAAGSTAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";
   const int N = static_cast<int>(seq.size());
@@ -222,23 +203,23 @@ TEST_F(WriteSegmentsTest, MasksSegmentsBelowTheThresholdOnly) {
   ASSERT_LT(p_strong, p_weak);
   FragmentList list = {Frag(2, 6), Frag(24, 26)};
 
-  masking_p_val = p_weak;  // equal to the second p-value: that one stays
-  fasta_output = 1;
-  std::string masked = seq;
-  masked.replace(1, 5, "XXXXX");
-  EXPECT_EQ(Write(seq, list).fasta, ">test protein\n" + masked + "\n");
-
-  fasta_output = 2;
-  masked = seq;
-  masked.replace(1, 5, "gsptg");
-  EXPECT_EQ(Write(seq, list).fasta, ">test protein\n" + masked + "\n");
-
-  masking_p_val = 1.0;
-  masked.replace(23, 3, "gst");
-  EXPECT_EQ(Write(seq, list).fasta, ">test protein\n" + masked + "\n");
-
-  masking_p_val = 0.0;
-  EXPECT_EQ(Write(seq, list).fasta, ">test protein\n" + seq + "\n");
+  // A p-value equal to the threshold is not masked.
+  const struct {
+    int mode;
+    double threshold;
+    const char* first;
+    const char* second;
+  } cases[] = {{1, p_weak, "XXXXX", "GST"},
+               {2, p_weak, "gsptg", "GST"},
+               {2, 1.0, "gsptg", "gst"},
+               {2, 0.0, "GSPTG", "GST"}};
+  for (const auto& c : cases) {
+    fasta_output = c.mode;
+    masking_p_val = c.threshold;
+    std::string masked = seq;
+    masked.replace(1, 5, c.first).replace(23, 3, c.second);
+    EXPECT_EQ(Write(seq, list).fasta, ">test protein\n" + masked + "\n") << c.mode << c.threshold;
+  }
 }
 
 TEST_F(WriteSegmentsTest, OverlappingSegmentsAreEachMaskedAndListed) {
@@ -254,7 +235,6 @@ TEST_F(WriteSegmentsTest, OverlappingSegmentsAreEachMaskedAndListed) {
 
 TEST_F(WriteSegmentsTest, EmpiricalPValueDependsOnLengthOnly) {
   random_seqs = 10;
-  special_rand_p.assign(kMinDistributionSize, 0.0);
   special_rand_p[2] = 0.5;
   special_rand_p[3] = 0.25;
   special_rand_p[7] = 0.25;
@@ -278,9 +258,8 @@ TEST_F(WriteSegmentsTest, LostFastaOutputIsReportedAndTheReportCompleted) {
   fasta_output = 1;
   testing::internal::CaptureStderr();
   const Written w = Write(std::string(50, 'G'), {Frag(1, 50)}, false, "/dev/full");
-  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error closing FASTA file\n");
   EXPECT_EQ(w.status, 0);
-  EXPECT_NE(err.find("Error closing FASTA file\n"), std::string::npos);
   EXPECT_NE(w.report.find("#Overall: 50 "), std::string::npos);
   EXPECT_EQ(fasta_out, nullptr);
 }
