@@ -253,17 +253,20 @@ TEST_F(GeneratorTest, PoolDrawsMatchLiteral) {
   }
 }
 
+struct Outcome {
+  std::vector<double> distribution;
+  std::string sequence;
+  FragmentList last_segments;
+  GeneratorState generator;
+  std::vector<char> pool;
+};
+
 // Both stages from the same generator state and pool: same distribution
 // (entries compared with ==), working string, last segments, state and pool.
-void ExpectMatchesLiteral(const std::string& input, long seed) {
+// Returns the program's outcome.
+Outcome ExpectMatchesLiteral(const std::string& input, long seed) {
   const std::vector<char> pool(long_seq, long_seq + sizeof long_seq);
-  struct Outcome {
-    std::vector<double> distribution;
-    std::string sequence;
-    FragmentList last_segments;
-    GeneratorState generator;
-    std::vector<char> pool;
-  } outcomes[2];
+  Outcome outcomes[2];
   for (int literal_side = 0; literal_side < 2; ++literal_side) {
     init_ran1(seed);
     std::memcpy(long_seq, pool.data(), sizeof long_seq);
@@ -280,6 +283,7 @@ void ExpectMatchesLiteral(const std::string& input, long seed) {
   ExpectSameFragments(fast.last_segments, slow.last_segments);
   EXPECT_EQ(fast.generator, slow.generator);
   EXPECT_TRUE(fast.pool == slow.pool);
+  return fast;
 }
 
 TEST_F(EstimateTest, ShuffledRunsMatchLiteralEntryByEntry) {
@@ -299,6 +303,8 @@ TEST_F(EstimateTest, ShuffledRunsMatchLiteralEntryByEntry) {
   ExpectMatchesLiteral(RandomString(3000, 0.36, 99), 2147483647);
 }
 
+// Generated sequences hold only encoded residues and the pool never an 'X',
+// even with the table whose boundaries sum below 1.
 TEST_F(EstimateTest, GeneratedRunsMatchLiteralWithBothTables) {
   estimate_ran = 1;
   random_seqs = 150;
@@ -311,21 +317,13 @@ TEST_F(EstimateTest, GeneratedRunsMatchLiteralWithBothTables) {
       ExpectMatchesLiteral(std::string(400, '0'), seed++);
     }
     max_separation = 4;
-    for (int n : {1, 64, 129}) ExpectMatchesLiteral(std::string(n, '0'), seed++);
+    for (int n : {1, 64, 129, 5000}) {
+      const Outcome o = ExpectMatchesLiteral(std::string(n, '0'), seed++);
+      EXPECT_EQ(o.sequence.find_first_not_of("01"), std::string::npos);
+      EXPECT_EQ(std::string(o.pool.data(), kPoolSize).find('X'), std::string::npos);
+      EXPECT_NEAR(Sum(o.distribution), 1.0, 1e-12);
+    }
   }
-}
-
-TEST_F(EstimateTest, GeneratedModeDrawsOnlyEncodedResidues) {
-  estimate_ran = 1;
-  random_seqs = 20;
-  aa_freq = pdb_aa_freq;  // its boundaries sum below 1
-  std::memset(long_seq, 0, sizeof long_seq);
-  init_ran1(3);
-  std::string s(5000, '0');
-  EstimateRandomPM(s.data(), 5000);
-  EXPECT_EQ(s.find_first_not_of("01"), std::string::npos);
-  EXPECT_EQ(std::string(long_seq, kPoolSize).find('X'), std::string::npos);
-  EXPECT_NEAR(Sum(special_rand_p), 1.0, 1e-12);
 }
 
 // Shuffles keep the special count; no-special and all-special inputs give a
