@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "alphabet/alphabet.h"
@@ -14,6 +17,8 @@
 
 namespace {
 
+using Args = std::vector<std::string>;
+
 struct Parsed {
   int ok = 0;
   std::string message;
@@ -21,7 +26,7 @@ struct Parsed {
   std::string label;
 };
 
-Parsed ParseArgs(std::vector<std::string> args) {
+Parsed ParseArgs(Args args) {
   ResetConfiguration();
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
@@ -35,8 +40,8 @@ Parsed ParseArgs(std::vector<std::string> args) {
 }
 
 // A command line with the input and output names before the options.
-Parsed Parse(std::vector<std::string> options) {
-  std::vector<std::string> args = {"TALVO", "in.fa", "out"};
+Parsed Parse(const Args& options) {
+  Args args = {"TALVO", "in.fa", "out"};
   args.insert(args.end(), options.begin(), options.end());
   return ParseArgs(args);
 }
@@ -46,14 +51,12 @@ std::string Unrecognized(char c) {
 }
 
 TEST(HelpText, ShownWhenEitherFileNameIsMissing) {
-  for (const auto& args :
-       {std::vector<std::string>{"TALVO"}, std::vector<std::string>{"TALVO", "in.fa"}}) {
+  for (const Args& args : {Args{}, Args{"TALVO"}, Args{"TALVO", "in.fa"}}) {
     const Parsed p = ParseArgs(args);
     EXPECT_EQ(p.ok, 0);
     EXPECT_FALSE(p.to_stderr);
     EXPECT_EQ(p.message, std::string(Help) + "\n");
   }
-  EXPECT_EQ(ParseArgs({}).message, std::string(Help) + "\n");
 }
 
 TEST(HelpText, HasItsTwentyOneLines) {
@@ -67,16 +70,55 @@ TEST(HelpText, HasItsTwentyOneLines) {
   EXPECT_EQ(help.substr(help.size() - last.size()), last);
 }
 
-TEST(Options, DefaultsWithoutOptions) {
-  const Parsed p = Parse({});
-  ASSERT_EQ(p.ok, 1);
-  EXPECT_EQ(p.label, "SPROT frequencies");
-  EXPECT_EQ(aa_freq, sp_aa_freq);
-  EXPECT_STREQ(special_aa, "GPSTDNH");
-  EXPECT_EQ(window, 0);
-  EXPECT_EQ(max_separation, 4);
-  EXPECT_EQ(estimate_freq, 0);
-  EXPECT_EQ(fasta_output, 0);
+// The settings in one line: window, linkage distance, random count, random
+// mode, -K, masked output, merging and the sub-alphabet.
+std::string Settings() {
+  char text[128];
+  snprintf(text, sizeof text, "W%d E%d S%d R%d K%d F%d M%d A:%s", window, max_separation,
+           random_seqs, estimate_ran, estimate_linkage, fasta_output, use_merge, special_aa);
+  return text;
+}
+
+TEST(Options, SettingsOfAcceptedCommandLines) {
+  const std::pair<Args, const char*> cases[] = {
+      {{}, "W0 E4 S0 R0 K0 F0 M1 A:GPSTDNH"},
+      // The option letter is case-insensitive.
+      {{"-w:10"}, "W10 E4 S0 R0 K0 F0 M1 A:GPSTDNH"},
+      {{"-W:10", "-e:7", "-k", "-f"}, "W10 E7 S0 R0 K1 F1 M1 A:GPSTDNH"},
+      // Values start at the fourth character and are read as atoi does.
+      {{"-W10", "-E"}, "W0 E0 S0 R0 K0 F0 M1 A:GPSTDNH"},
+      {{"-W:", "-E:abc"}, "W0 E0 S0 R0 K0 F0 M1 A:GPSTDNH"},
+      {{"-W=12x", "-E: +7"}, "W12 E7 S0 R0 K0 F0 M1 A:GPSTDNH"},
+      // Integers clamp to 32 bits; negative counts and sizes are accepted.
+      {{"-W:2147483647", "-E:-3"}, "W2147483647 E-3 S0 R0 K0 F0 M1 A:GPSTDNH"},
+      {{"-W:2147483648", "-E:99999999999999999999999"},
+       "W2147483647 E2147483647 S0 R0 K0 F0 M1 A:GPSTDNH"},
+      {{"-E:-2147483649"}, "W0 E-2147483648 S0 R0 K0 F0 M1 A:GPSTDNH"},
+      {{"-S:-99999999999999999999999"}, "W0 E4 S-2147483648 R2 K0 F0 M1 A:GPSTDNH"},
+      {{"-S:-3", "-W:-5", "-E:-1"}, "W-5 E-1 S-3 R2 K0 F0 M1 A:GPSTDNH"},
+      // Value-less options ignore their tail.
+      {{"-Lxyz"}, "W0 E4 S0 R0 K0 F2 M1 A:GPSTDNH"},
+      {{"-W:3", "-N:5"}, "W3 E4 S0 R0 K0 F0 M0 A:GPSTDNH"},
+      // The later option wins.
+      {{"-F", "-L"}, "W0 E4 S0 R0 K0 F2 M1 A:GPSTDNH"},
+      {{"-L", "-F", "-E:3", "-E:9"}, "W0 E9 S0 R0 K0 F1 M1 A:GPSTDNH"},
+      {{"-S:5", "-G:7"}, "W0 E4 S7 R1 K0 F0 M1 A:GPSTDNH"},
+      {{"-G:7", "-S:0"}, "W0 E4 S0 R2 K0 F0 M1 A:GPSTDNH"},
+      // Switches that are compatible after all.
+      {{"-W:20", "-S:0"}, "W20 E4 S0 R2 K0 F0 M1 A:GPSTDNH"},
+      {{"-W:1", "-S:100"}, "W1 E4 S100 R2 K0 F0 M1 A:GPSTDNH"},
+      {{"-W:20", "-N"}, "W20 E4 S0 R0 K0 F0 M0 A:GPSTDNH"},
+      // The sub-alphabet is rebuilt each time from upper-cased residues.
+      {{"-A:gpsGx9"}, "W0 E4 S0 R0 K0 F0 M1 A:GPS"},
+      {{"-A:ST", "-A:kr"}, "W0 E4 S0 R0 K0 F0 M1 A:KR"},
+      {{"-A"}, "W0 E4 S0 R0 K0 F0 M1 A:"},
+      {{"-A:wiyflvmcaghpstnqdekrx"}, "W0 E4 S0 R0 K0 F0 M1 A:WIYFLVMCAGHPSTNQDEKR"},
+      // An argument without a dash is checked, then ignored.
+      {{"xW:10", "aF"}, "W0 E4 S0 R0 K0 F0 M1 A:GPSTDNH"}};
+  for (const auto& [options, expected] : cases) {
+    EXPECT_EQ(Parse(options).ok, 1) << testing::PrintToString(options);
+    EXPECT_EQ(Settings(), expected) << testing::PrintToString(options);
+  }
 }
 
 TEST(Options, ZeroesTheRandomDistribution) {
@@ -85,196 +127,83 @@ TEST(Options, ZeroesTheRandomDistribution) {
   EXPECT_EQ(special_rand_p, std::vector<double>(kMinDistributionSize, 0.0));
 }
 
-TEST(Options, LetterIsCaseInsensitive) {
-  Parse({"-w:10"});
-  EXPECT_EQ(window, 10);
-  Parse({"-W:10", "-e:7", "-k", "-f"});
-  EXPECT_EQ(window, 10);
-  EXPECT_EQ(max_separation, 7);
-  EXPECT_EQ(estimate_linkage, 1);
-  EXPECT_EQ(fasta_output, 1);
-}
-
-TEST(OptionValues, StartAtTheFourthCharacter) {
-  Parse({"-W10"});
-  EXPECT_EQ(window, 0);
-  Parse({"-W:"});
-  EXPECT_EQ(window, 0);
-  Parse({"-E"});
-  EXPECT_EQ(max_separation, 0);
-  Parse({"-W=12x"});
-  EXPECT_EQ(window, 12);
-  Parse({"-E: +7"});
-  EXPECT_EQ(max_separation, 7);
-  Parse({"-E:-3"});
-  EXPECT_EQ(max_separation, -3);
-  Parse({"-E:abc"});
-  EXPECT_EQ(max_separation, 0);
-}
-
-TEST(OptionValues, IntegersClampToThirtyTwoBits) {
-  Parse({"-W:2147483647"});
-  EXPECT_EQ(window, INT_MAX);
-  Parse({"-W:2147483648"});
-  EXPECT_EQ(window, INT_MAX);
-  Parse({"-E:99999999999999999999999"});
-  EXPECT_EQ(max_separation, INT_MAX);
-  Parse({"-E:-2147483649"});
-  EXPECT_EQ(max_separation, INT_MIN);
-  Parse({"-S:-99999999999999999999999"});
-  EXPECT_EQ(random_seqs, INT_MIN);
-}
-
-TEST(OptionValues, RealsReadAsTheCLibraryDoes) {
-  EXPECT_EQ(Parse({"-P:abc"}).ok, 1);
-  EXPECT_EQ(min_p_val, 0.0);
-  EXPECT_EQ(Parse({"-P:1e-3x", "-M:.5"}).ok, 1);
-  EXPECT_EQ(min_p_val, 1e-3);
-  EXPECT_EQ(masking_p_val, 0.5);
-  EXPECT_EQ(Parse({"-M:nan"}).ok, 1);
-  EXPECT_TRUE(std::isnan(masking_p_val));
-}
-
-TEST(OptionValues, ValueLessOptionsIgnoreTheirTail) {
-  Parse({"-Fxyz", "-N:5", "-W:3"});
-  EXPECT_EQ(fasta_output, 1);
-  EXPECT_EQ(use_merge, 0);
-}
-
-TEST(Overrides, LaterOptionWins) {
-  Parse({"-F", "-L"});
-  EXPECT_EQ(fasta_output, 2);
-  Parse({"-L", "-F"});
-  EXPECT_EQ(fasta_output, 1);
-  Parse({"-S:5", "-G:7"});
-  EXPECT_EQ(random_seqs, 7);
-  EXPECT_EQ(estimate_ran, 1);
-  Parse({"-G:7", "-S:0"});
-  EXPECT_EQ(random_seqs, 0);
-  EXPECT_EQ(estimate_ran, 2);
-  Parse({"-E:3", "-E:9"});
-  EXPECT_EQ(max_separation, 9);
-}
-
-TEST(Overrides, TableOptionsReplaceEachOtherWholly) {
-  Parsed p = Parse({"-X"});
-  EXPECT_EQ(p.label, "PDB frequencies");
-  EXPECT_EQ(aa_freq, pdb_aa_freq);
-  p = Parse({"-X", "-T"});
-  EXPECT_EQ(p.label, "SPROT frequencies");
-  EXPECT_EQ(aa_freq, sp_aa_freq);
-  p = Parse({"-T", "-I"});
-  EXPECT_EQ(p.label, "Sequence frequencies");
-  EXPECT_EQ(aa_freq, seq_freq);
-  EXPECT_EQ(estimate_freq, 1);
-  // A built-in table named after -I cancels the estimate, so nothing is ever
-  // written into a built-in table.
-  p = Parse({"-I", "-X"});
-  EXPECT_EQ(p.label, "PDB frequencies");
-  EXPECT_EQ(aa_freq, pdb_aa_freq);
-  EXPECT_EQ(estimate_freq, 0);
-  p = Parse({"-I", "-T"});
-  EXPECT_EQ(estimate_freq, 0);
-  p = Parse({"-I", "-T", "-I"});
-  EXPECT_EQ(estimate_freq, 1);
-  EXPECT_EQ(aa_freq, seq_freq);
-}
-
-TEST(Overrides, SubAlphabetIsRebuiltEachTime) {
-  Parse({"-A:gpsGx9"});
-  EXPECT_STREQ(special_aa, "GPS");
-  Parse({"-A:ST", "-A:kr"});
-  EXPECT_STREQ(special_aa, "KR");
-  Parse({"-A"});
-  EXPECT_STREQ(special_aa, "");
-  Parse({"-A:wiyflvmcaghpstnqdekrx"});
-  EXPECT_STREQ(special_aa, "WIYFLVMCAGHPSTNQDEKR");
-}
-
-TEST(Unrecognized, NamesTheUpperCasedSecondCharacter) {
-  const Parsed q = Parse({"-q"});
-  EXPECT_EQ(q.ok, 0);
-  EXPECT_FALSE(q.to_stderr);
-  EXPECT_EQ(q.message, Unrecognized('Q'));
-  EXPECT_EQ(Parse({"W:10"}).message, Unrecognized(':'));
-  EXPECT_EQ(Parse({"x.fa"}).message, Unrecognized('.'));
-  EXPECT_EQ(Parse({"-W:3", "-Z"}).message, Unrecognized('Z'));
-}
-
-TEST(Unrecognized, ShortArgumentsNameTheZeroByte) {
-  for (const char* arg : {"-", "", "x"}) {
-    const Parsed p = Parse({arg});
-    EXPECT_EQ(p.ok, 0);
-    EXPECT_EQ(p.message, Unrecognized('\0'));
-    EXPECT_EQ(p.message[p.message.size() - 3], '\0');
+// Bit for bit, so that the sign of zero and NaN count too.
+TEST(Options, RealsReadAsTheCLibraryDoes) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const std::tuple<Args, double, double> cases[] = {
+      {{"-P:abc"}, 0.0, 0.05},      {{"-P:1e-3x", "-M:.5"}, 1e-3, 0.5},
+      {{"-P:0", "-M:1"}, 0.0, 1.0}, {{"-P:1", "-M:0"}, 1.0, 0.0},
+      {{"-M:-0"}, 0.05, -0.0},      {{"-P:nan", "-M:nan"}, nan, nan}};
+  for (const auto& [options, p, m] : cases) {
+    EXPECT_EQ(Parse(options).ok, 1) << testing::PrintToString(options);
+    EXPECT_EQ(memcmp(&min_p_val, &p, sizeof p), 0) << testing::PrintToString(options);
+    EXPECT_EQ(memcmp(&masking_p_val, &m, sizeof m), 0) << testing::PrintToString(options);
   }
 }
 
-TEST(Unrecognized, ArgumentWithoutDashIsCheckedThenIgnored) {
-  const Parsed p = Parse({"xW:10", "aF"});
-  EXPECT_EQ(p.ok, 1);
-  EXPECT_EQ(window, 0);
-  EXPECT_EQ(fasta_output, 0);
-}
-
-TEST(Unrecognized, ComesBeforeAnyValidation) {
-  EXPECT_EQ(Parse({"-P:5", "-N", "-q"}).message, Unrecognized('Q'));
-}
-
-TEST(Validation, PValuesMustLieInTheUnitRange) {
-  for (const char* ok : {"-P:0", "-P:1", "-M:0", "-M:1", "-P:nan", "-M:-0"}) {
-    EXPECT_EQ(Parse({ok}).ok, 1) << ok;
-  }
-  for (const char* bad : {"-P:1.5", "-M:-0.1", "-P:inf", "-M:-inf", "-P:1.0000001"}) {
-    const Parsed p = Parse({bad});
-    EXPECT_EQ(p.ok, 0) << bad;
-    EXPECT_TRUE(p.to_stderr);
-    EXPECT_EQ(p.message, "\nERROR: wrong P-value specified\n");
+// A built-in table named after -I cancels the estimate, so nothing is ever
+// written into a built-in table.
+TEST(Options, TableOptionsReplaceEachOtherWholly) {
+  const std::tuple<Args, const char*, const double*, int> cases[] = {
+      {{}, "SPROT frequencies", sp_aa_freq, 0},
+      {{"-X"}, "PDB frequencies", pdb_aa_freq, 0},
+      {{"-X", "-T"}, "SPROT frequencies", sp_aa_freq, 0},
+      {{"-T", "-I"}, "Sequence frequencies", seq_freq, 1},
+      {{"-I", "-X"}, "PDB frequencies", pdb_aa_freq, 0},
+      {{"-I", "-T"}, "SPROT frequencies", sp_aa_freq, 0},
+      {{"-I", "-T", "-I"}, "Sequence frequencies", seq_freq, 1}};
+  for (const auto& [options, label, table, estimate] : cases) {
+    EXPECT_EQ(Parse(options).label, label) << testing::PrintToString(options);
+    EXPECT_EQ(aa_freq, table) << testing::PrintToString(options);
+    EXPECT_EQ(estimate_freq, estimate) << testing::PrintToString(options);
   }
 }
 
-TEST(Validation, IncompatibleSwitches) {
+// Failures: an unrecognized argument (on standard output, named by its
+// upper-cased second byte, before any validation), then the first failed check.
+TEST(Options, RejectedCommandLines) {
+  const std::string wrong_p = "\nERROR: wrong P-value specified\n";
   const std::string random_window = "Incompatible switches: scanning window+random sequences\n";
   const std::string no_merge = "Incompatible switches: no merge+use linkage\n";
   const std::string no_merge_fasta = "Incompatible switches: no merge+fasta output\n";
-  EXPECT_EQ(Parse({"-W:20", "-S:100"}).message, random_window);
-  EXPECT_EQ(Parse({"-W:20", "-G:1"}).message, random_window);
-  EXPECT_EQ(Parse({"-W:20", "-S:0"}).ok, 1);
-  EXPECT_EQ(Parse({"-W:1", "-S:100"}).ok, 1);
-  EXPECT_EQ(Parse({"-N"}).message, no_merge);
-  EXPECT_EQ(Parse({"-W:1", "-N"}).message, no_merge);
-  EXPECT_EQ(Parse({"-W:20", "-N", "-F"}).message, no_merge_fasta);
-  EXPECT_EQ(Parse({"-W:20", "-N", "-L"}).message, no_merge_fasta);
-  EXPECT_EQ(Parse({"-W:20", "-N"}).ok, 1);
-  EXPECT_TRUE(Parse({"-N"}).to_stderr);
-}
-
-TEST(Validation, OnlyTheFirstFailureIsReported) {
-  EXPECT_EQ(Parse({"-P:2", "-W:20", "-S:5", "-N", "-F"}).message,
-            "\nERROR: wrong P-value specified\n");
-  EXPECT_EQ(Parse({"-W:20", "-S:5", "-N", "-F"}).message,
-            "Incompatible switches: scanning window+random sequences\n");
-}
-
-TEST(Validation, NegativeCountsAndSizesAreAccepted) {
-  EXPECT_EQ(Parse({"-S:-3"}).ok, 1);
-  EXPECT_EQ(random_seqs, -3);
-  EXPECT_EQ(estimate_ran, 2);
-  EXPECT_EQ(Parse({"-W:-5", "-E:-1"}).ok, 1);
+  const std::pair<std::string, std::vector<Args>> cases[] = {
+      {Unrecognized('Q'), {{"-q"}, {"-P:5", "-N", "-q"}}},
+      {Unrecognized(':'), {{"W:10"}}},
+      {Unrecognized('.'), {{"x.fa"}}},
+      {Unrecognized('Z'), {{"-W:3", "-Z"}}},
+      {Unrecognized('\0'), {{"-"}, {""}, {"x"}}},
+      {wrong_p,
+       {{"-P:1.5"},
+        {"-M:-0.1"},
+        {"-P:inf"},
+        {"-M:-inf"},
+        {"-P:1.0000001"},
+        {"-P:2", "-W:20", "-S:5", "-N", "-F"}}},
+      {random_window, {{"-W:20", "-S:100"}, {"-W:20", "-G:1"}, {"-W:20", "-S:5", "-N", "-F"}}},
+      {no_merge, {{"-N"}, {"-W:1", "-N"}}},
+      {no_merge_fasta, {{"-W:20", "-N", "-F"}, {"-W:20", "-N", "-L"}}}};
+  for (const auto& [message, option_sets] : cases) {
+    for (const Args& options : option_sets) {
+      const Parsed p = Parse(options);
+      EXPECT_EQ(p.ok, 0) << testing::PrintToString(options);
+      EXPECT_EQ(p.message, message) << testing::PrintToString(options);
+      EXPECT_EQ(p.to_stderr, !message.starts_with("\nUnrecognized"))
+          << testing::PrintToString(options);
+    }
+  }
 }
 
 // Any argv must parse to success or a message, never crash (the sanitizer
 // build checks every byte touched).
-TEST(Robustness, SurvivesArbitraryArguments) {
+TEST(Options, SurvivesArbitraryArguments) {
   std::mt19937 rng(77);
   std::uniform_int_distribution<int> byte(1, 255);
   std::uniform_int_distribution<int> length(0, 8);
-  const std::vector<std::string> seeds = {
+  const Args seeds = {
       "-W:", "-A:", "-P:", "-E:", "-S:", "-M:", "-", "-I", "-P:nan", "-W:1e99", "-E:0x7fffffffff"};
   for (int trial = 0; trial < 20000; trial++) {
-    std::vector<std::string> options;
-    const int count = trial % 5;
-    for (int i = 0; i < count; i++) {
+    Args options;
+    for (int i = 0; i < trial % 5; i++) {
       std::string arg = (trial % 3 == 0) ? "" : seeds[rng() % seeds.size()];
       const int extra = length(rng);
       for (int k = 0; k < extra; k++) arg += static_cast<char>(byte(rng));
