@@ -12,16 +12,20 @@
 
 namespace {
 
+using namespace std::string_literals;
+
 struct Entry {
   std::string name;
   std::string seq;
   int length;
+  bool operator==(const Entry&) const = default;
 };
 
 struct ReadResult {
   int status = 0;
   int count = 0;
   std::vector<Entry> entries;
+  bool operator==(const ReadResult&) const = default;
 };
 
 using Reader = int (*)(FASTA_FILE*);
@@ -44,103 +48,58 @@ ReadResult ReadText(const std::string& text, Reader reader = ReadFastaFile) {
   return result;
 }
 
-void ExpectEntry(const ReadResult& result, size_t i, const std::string& name,
-                 const std::string& seq) {
-  ASSERT_LT(i, result.entries.size());
-  EXPECT_EQ(result.entries[i].name, name);
-  EXPECT_EQ(result.entries[i].seq, seq);
-  EXPECT_EQ(result.entries[i].length, static_cast<int>(seq.size()));
+TEST(FastaEntries, ReaderQuirks) {
+  const std::string h19998(19998, 'h'), h19999(19999, 'h'), a19999(19999, 'A');
+  struct Case {
+    const char* what;
+    std::string text;
+    int count;
+    std::vector<std::pair<std::string, std::string>> entries;  // name, residues
+  };
+  const Case cases[] = {
+      {"entries in file order",
+       ">one\nACD\n>two desc\nEF\nGH\n>three\nIK\n",
+       3,
+       {{"one", "ACD"}, {"two desc", "EFGH"}, {"three", "IK"}}},
+      {"text before the first header", "junk line\nMORE\n>first\nAC\n", 1, {{"first", "AC"}}},
+      {"CRLF header keeps its CR", ">crlf\r\nAC\r\nDE\r\n", 1, {{"crlf\r", "ACDE"}}},
+      {"lines joined, case and dashes kept", ">x\nac d\tE\r\n-g\n\nhH\n", 1, {{"x", "acdE-ghH"}}},
+      {"digits, stars and high bytes skipped",
+       ">x\n1 AC*9\xc3\xa9"
+       "D\x80\xff.E\0F\n\0G\n"s,
+       1,
+       {{"x", "ACDEFG"}}},
+      {"header after header", ">empty\n>full\nMK\n", 2, {{"empty", ""}, {"full", "MK"}}},
+      // Only two lines begin with '>', so the text after the mid-line mark's
+      // entry is lost.
+      {"mark inside a sequence line", ">a\nAC>mid\nDE\n>b\nFG\n", 2, {{"a", "AC"}, {"mid", "DE"}}},
+      {"last body without newline", ">a\nAC\nDE", 1, {{"a", "ACDE"}}},
+      {"long header cut",
+       '>' + h19999 + std::string(5001, 'h') + "tail\nMK\n",
+       1,
+       {{h19999, "MK"}}},
+      {"header of the buffer size", '>' + h19998 + "\nMK\n", 1, {{h19998, "MK"}}},
+      {"long header at the end",
+       ">a\nMK\n>" + h19999 + std::string(10001, 'h'),
+       2,
+       {{"a", "MK"}, {h19999, ""}}},
+      // The second half of a long line is never examined as a line of its own,
+      // and its mark still ends the residues.
+      {"only line starts count", ">a\n" + a19999 + ">b\nC\n", 1, {{"a", a19999}}}};
+  for (const Case& c : cases) {
+    ReadResult expected{1, c.count, {}};
+    for (const auto& [name, seq] : c.entries) {
+      expected.entries.push_back({name, seq, static_cast<int>(seq.size())});
+    }
+    EXPECT_TRUE(ReadText(c.text) == expected) << c.what;
+  }
 }
 
-TEST(FastaEntries, ReadsEveryEntryInFileOrder) {
-  const ReadResult r = ReadText(">one\nACD\n>two desc\nEF\nGH\n>three\nIK\n");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.count, 3);
-  ExpectEntry(r, 0, "one", "ACD");
-  ExpectEntry(r, 1, "two desc", "EFGH");
-  ExpectEntry(r, 2, "three", "IK");
-}
-
+// A last header line without its newline is not counted.
 TEST(FastaEntries, FailsWithoutAnyHeaderLine) {
-  EXPECT_EQ(ReadText("ACDEFG\n").status, 0);
-  EXPECT_EQ(ReadText("").status, 0);
-  // A last header line without its newline is not counted.
-  EXPECT_EQ(ReadText("ACD\n>only").status, 0);
-}
-
-TEST(FastaEntries, SkipsTextBeforeTheFirstHeader) {
-  const ReadResult r = ReadText("junk line\nMORE\n>first\nAC\n");
-  EXPECT_EQ(r.status, 1);
-  ExpectEntry(r, 0, "first", "AC");
-}
-
-TEST(FastaEntries, KeepsTheCarriageReturnOfACrlfHeader) {
-  const ReadResult r = ReadText(">crlf\r\nAC\r\nDE\r\n");
-  ExpectEntry(r, 0, "crlf\r", "ACDE");
-}
-
-TEST(FastaEntries, JoinsLinesAndKeepsCaseAndDashes) {
-  const ReadResult r = ReadText(">x\nac d\tE\r\n-g\n\nhH\n");
-  ExpectEntry(r, 0, "x", "acdE-ghH");
-}
-
-TEST(FastaEntries, SkipsDigitsStarsAndHighBytes) {
-  const std::string nul(1, '\0');
-  const ReadResult r = ReadText(
-      ">x\n1 AC*9\xc3\xa9"
-      "D\x80\xff.E" +
-      nul + "F\n" + nul + "G\n");
-  ExpectEntry(r, 0, "x", "ACDEFG");
-}
-
-TEST(FastaEntries, HeaderFollowedByHeaderGivesAnEmptyEntry) {
-  const ReadResult r = ReadText(">empty\n>full\nMK\n");
-  EXPECT_EQ(r.status, 1);
-  ExpectEntry(r, 0, "empty", "");
-  ExpectEntry(r, 1, "full", "MK");
-}
-
-TEST(FastaEntries, MarkInsideASequenceLineStartsTheNextEntry) {
-  // Only two lines begin with '>', so two entries are read and the text after
-  // the mid-line mark's entry is lost.
-  const ReadResult r = ReadText(">a\nAC>mid\nDE\n>b\nFG\n");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.count, 2);
-  ExpectEntry(r, 0, "a", "AC");
-  ExpectEntry(r, 1, "mid", "DE");
-}
-
-TEST(FastaEntries, LastBodyWithoutNewlineIsRead) {
-  const ReadResult r = ReadText(">a\nAC\nDE");
-  ExpectEntry(r, 0, "a", "ACDE");
-}
-
-TEST(FastaLongLines, CutsALongHeaderAndDropsTheRestOfItsLine) {
-  const std::string header(25000, 'h');
-  const ReadResult r = ReadText(">" + header + "tail\nMK\n");
-  EXPECT_EQ(r.status, 1);
-  ExpectEntry(r, 0, header.substr(0, 19999), "MK");
-}
-
-TEST(FastaLongLines, HeaderOfExactlyTheBufferSizeLosesOnlyItsNewline) {
-  const std::string header(19998, 'h');  // 19999 characters with the newline
-  const ReadResult r = ReadText(">" + header + "\nMK\n");
-  ExpectEntry(r, 0, header, "MK");
-}
-
-TEST(FastaLongLines, LongHeaderAtTheEndOfTheFileHasNoResidues) {
-  const std::string header(30000, 'z');
-  const ReadResult r = ReadText(">a\nMK\n>" + header);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.count, 2);
-  ExpectEntry(r, 0, "a", "MK");
-  ExpectEntry(r, 1, header.substr(0, 19999), "");
-}
-
-TEST(FastaLongLines, CountsOnlyLineStartsOfLongLines) {
-  // The second half of a long line is never examined as a line of its own.
-  const std::string text = ">a\n" + std::string(19999, 'A') + ">b\nC\n";
-  EXPECT_EQ(ReadText(text).count, 1);
+  for (const char* text : {"ACDEFG\n", "", "ACD\n>only"}) {
+    EXPECT_EQ(ReadText(text).status, 0) << text;
+  }
 }
 
 TEST(FastaStreams, CountLeavesTheStreamRewound) {
@@ -202,16 +161,7 @@ TEST(FastaAgreement, MatchesTheLiteralReaderOnRandomFiles) {
   std::mt19937 rng(2024);
   for (int trial = 0; trial < 1500; trial++) {
     const std::string text = RandomFasta(rng);
-    const ReadResult fast = ReadText(text);
-    const ReadResult slow = ReadText(text, literal::ReadFastaFile);
-    ASSERT_EQ(fast.status, slow.status) << trial;
-    ASSERT_EQ(fast.count, slow.count) << trial;
-    ASSERT_EQ(fast.entries.size(), slow.entries.size()) << trial;
-    for (size_t i = 0; i < fast.entries.size(); i++) {
-      ASSERT_EQ(fast.entries[i].name, slow.entries[i].name) << trial;
-      ASSERT_EQ(fast.entries[i].seq, slow.entries[i].seq) << trial;
-      ASSERT_EQ(fast.entries[i].length, slow.entries[i].length) << trial;
-    }
+    ASSERT_TRUE(ReadText(text) == ReadText(text, literal::ReadFastaFile)) << trial;
   }
 }
 
@@ -228,16 +178,7 @@ TEST(FastaAgreement, MatchesTheLiteralReaderOnLargeFiles) {
       for (int i = 0; i < size; i++) text += pool[rng() % pool.size()];
       if (trial % 2) text += ">";  // a mark inside the last line
     }
-    const ReadResult fast = ReadText(text);
-    const ReadResult slow = ReadText(text, literal::ReadFastaFile);
-    ASSERT_EQ(fast.status, slow.status);
-    ASSERT_EQ(fast.count, slow.count);
-    ASSERT_EQ(fast.entries.size(), slow.entries.size());
-    for (size_t i = 0; i < fast.entries.size(); i++) {
-      ASSERT_EQ(fast.entries[i].name, slow.entries[i].name);
-      ASSERT_EQ(fast.entries[i].seq, slow.entries[i].seq);
-      ASSERT_EQ(fast.entries[i].length, slow.entries[i].length);
-    }
+    ASSERT_TRUE(ReadText(text) == ReadText(text, literal::ReadFastaFile)) << trial;
   }
 }
 
