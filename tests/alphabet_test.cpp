@@ -7,6 +7,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "reference/alphabet_reference.h"
 
@@ -47,26 +48,18 @@ TEST(AlphabetLookup, SearchesOnlyTheFirstNCharacters) {
   EXPECT_EQ(AA2binary('\0', "GPSTDNH", 7), '0');
 }
 
+// Bytes above 127 are never residues; all twenty fit with the terminator.
 TEST(SubAlphabet, KeepsFirstOccurrencesOfUpperCasedResidues) {
-  char set[21];
-  CopyAA("gpsGx9", set);
-  EXPECT_STREQ(set, "GPS");
-  CopyAA("gpst", set);
-  EXPECT_STREQ(set, "GPST");
-  CopyAA("GGX", set);
-  EXPECT_STREQ(set, "G");
-  CopyAA("xX19*- ", set);
-  EXPECT_STREQ(set, "");
-  CopyAA("\xe7\xf0pP", set);  // bytes above 127 are never residues
-  EXPECT_STREQ(set, "P");
-}
-
-TEST(SubAlphabet, HoldsAllTwentyResiduesWithItsTerminator) {
-  char set[21];
-  memset(set, '#', sizeof set);
-  CopyAA("rkedqnts phgacmvlfyiw RKEDQNTSPHGACMVLFYIWX", set);
-  EXPECT_STREQ(set, "RKEDQNTSPHGACMVLFYIW");
-  EXPECT_EQ(set[20], '\0');
+  const std::pair<const char*, const char*> cases[] = {
+      {"gpsGx9", "GPS"},   {"gpst", "GPST"},
+      {"GGX", "G"},        {"xX19*- ", ""},
+      {"\xe7\xf0pP", "P"}, {"rkedqnts phgacmvlfyiw RKEDQNTSPHGACMVLFYIWX", "RKEDQNTSPHGACMVLFYIW"}};
+  for (const auto& [source, expected] : cases) {
+    char set[21];
+    memset(set, '#', sizeof set);
+    CopyAA(source, set);
+    EXPECT_STREQ(set, expected) << source;
+  }
 }
 
 TEST(SubAlphabet, AgreesWithTheLiteralBuilder) {
@@ -90,18 +83,13 @@ TEST(UpperCase, ChangesOnlyTheFirstNLetters) {
 }
 
 TEST(Composition, CountsOnlyUpperCaseResidues) {
-  double freq[21];
-  ComputeAAfreq("AAG", 3, freq);
-  EXPECT_EQ(freq[ConvToInt('A')], 2.0 / 3.0);
-  EXPECT_EQ(freq[ConvToInt('G')], 1.0 / 3.0);
-  for (int i = 0; i < 21; i++) {
-    if (i != ConvToInt('A') && i != ConvToInt('G')) {
-      EXPECT_EQ(freq[i], 0.0);
-    }
+  double freq[21], expected[21] = {};
+  expected[ConvToInt('A')] = 2.0 / 3.0;
+  expected[ConvToInt('G')] = 1.0 / 3.0;
+  for (const char* seq : {"AAG", "AAG-Xa"}) {
+    ComputeAAfreq(seq, static_cast<int>(strlen(seq)), freq);
+    EXPECT_EQ(memcmp(freq, expected, sizeof freq), 0) << seq;
   }
-  double with_others[21];
-  ComputeAAfreq("AAG-Xa", 6, with_others);
-  EXPECT_EQ(memcmp(freq, with_others, sizeof freq), 0);
 }
 
 TEST(Composition, AgreesWithTheLiteralCountBitForBit) {
@@ -119,18 +107,17 @@ TEST(CompositionDeathTest, EndsTheProcessWithoutValidResidues) {
   double freq[21];
   EXPECT_EXIT(ComputeAAfreq("XXXX", 4, freq), testing::ExitedWithCode(1),
               "^\nNo valid residues were found\n$");
-  EXPECT_EXIT(ComputeAAfreq("", 0, freq), testing::ExitedWithCode(1),
-              "No valid residues were found");
-  EXPECT_EXIT(ComputeAAfreq("aag", -1, freq), testing::ExitedWithCode(1),
-              "No valid residues were found");
+  for (const auto& [seq, n] : {std::pair{"", 0}, std::pair{"aag", -1}}) {
+    EXPECT_EXIT(ComputeAAfreq(seq, n, freq), testing::ExitedWithCode(1),
+                "No valid residues were found");
+  }
 }
 
 TEST(ResidueProbability, SumsTheTableInSetOrder) {
   EXPECT_EQ(ComputeResidueP("GPSTDNH", sp_aa_freq), 0.36532);
   EXPECT_EQ(ComputeResidueP("GPSTDNH", pdb_aa_freq), 0.362732);
-  EXPECT_EQ(ComputeResidueP("", sp_aa_freq), 0.0);
-  EXPECT_EQ(ComputeResidueP("Xg", sp_aa_freq), 0.0);
   EXPECT_EQ(ComputeResidueP("W", sp_aa_freq), 0.011577);
+  for (const char* none : {"", "Xg"}) EXPECT_EQ(ComputeResidueP(none, sp_aa_freq), 0.0);
 }
 
 TEST(Encoding, AgreesWithAA2binaryAtEveryPosition) {
@@ -157,7 +144,7 @@ TEST(Rounding, FormatsAndParsesBack) {
   EXPECT_TRUE(std::signbit(round(-0.4, "%.0lf")));
 }
 
-TEST(LinkageDistance, RoundsHalfToEvenAndIsAtLeastOne) {
+TEST(LinkageDistance, RoundsHalfToEvenAndStaysInRange) {
   EXPECT_EQ(EstimateLinkageDistance(0.36532), 2);
   EXPECT_EQ(EstimateLinkageDistance(0.362732), 2);
   EXPECT_EQ(EstimateLinkageDistance(0.9), 1);
@@ -168,9 +155,7 @@ TEST(LinkageDistance, RoundsHalfToEvenAndIsAtLeastOne) {
   EXPECT_EQ(EstimateLinkageDistance(1.0), 1);
   EXPECT_EQ(EstimateLinkageDistance(2.0), 1);  // 0.33 rounds to 0
   EXPECT_EQ(EstimateLinkageDistance(1e6), 1);
-}
-
-TEST(LinkageDistance, SaturatesBeyondTheIntRange) {
+  // Saturates beyond the int range.
   EXPECT_EQ(EstimateLinkageDistance(0.0), INT_MAX);
   EXPECT_EQ(EstimateLinkageDistance(-0.0), INT_MAX);
   EXPECT_EQ(EstimateLinkageDistance(NAN), INT_MAX);
