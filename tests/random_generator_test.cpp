@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -61,7 +62,9 @@ TEST(Ran1, DeviatesStayStrictlyInsideTheUnitInterval) {
   _ran1_not_initialized_ = 0;
   EXPECT_EQ(ran1(1.0), 0.0);
   EXPECT_EQ(_idum_, 0);
-  for (long seed : {0L, 1L, 2L, 123456789L, 2147483646L, -99L, 2147483647L, -2147483647L}) {
+  // Seeds wider than the modulus are folded into it (2^40 acts as 2^9).
+  for (long seed : {0L, 1L, 2L, 123456789L, 2147483646L, -99L, 2147483647L, -2147483647L, 1L << 40,
+                    -(1L << 40), LONG_MAX, LONG_MIN}) {
     if (seed != 0) init_ran1(seed);  // 0: carry on after the rebuild above
     for (int i = 0; i < 100000; ++i) {
       const double d = ran1(1.0);
@@ -70,6 +73,10 @@ TEST(Ran1, DeviatesStayStrictlyInsideTheUnitInterval) {
       ASSERT_LT(static_cast<int>(ran1(7.0)), 7) << seed;
     }
   }
+  init_ran1(1L << 40);
+  const std::vector<double> wide = Draws(100);
+  init_ran1(512);
+  EXPECT_EQ(Draws(100), wide);
 }
 
 TEST(Ran1, ClockSeedPrintsSeedThatReproducesTheRun) {
