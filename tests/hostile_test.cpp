@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -29,19 +30,17 @@ class Hostile : public ::testing::Test {
   ProcessResult Run(const std::vector<std::string>& args) const {
     return RunProcess(TALVO_EXE, args, dir_);
   }
+  // Input, the output name "out", then the options.
+  ProcessResult Run(const std::string& input, std::vector<std::string> options) const {
+    options.insert(options.begin(), {input, "out"});
+    return Run(options);
+  }
 
   std::string dir_;
 };
 
 std::string Example(const std::string& name) {
   return std::string(TALVO_SOURCE_DIR) + "/examples/" + name;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream stream(text);
-  for (std::string line; std::getline(stream, line);) lines.push_back(line);
-  return lines;
 }
 
 std::vector<std::string> Fields(const std::string& line) {
@@ -51,91 +50,61 @@ std::vector<std::string> Fields(const std::string& line) {
   return fields;
 }
 
-bool IsNumber(const std::string& text) {
-  if (text.find_first_of("nN") != std::string::npos) return false;  // nan, inf
-  char* end = nullptr;
-  std::strtod(text.c_str(), &end);
-  return !text.empty() && *end == '\0';
-}
-
-// A finished report: a "#Segments: n" line followed by n segment lines whose
-// p-value is a number, then an empty line and the overall line whose exact
-// probability is a number.
+// A finished report: a "#Segments: n" line followed by n numbered segment lines
+// whose p-value is a number, then an empty line and the overall line whose
+// exact probability is a number. The normal approximation has no value for a
+// variance of 0; it may then read nan, but only when marked invalid with '*'.
 void ExpectCompleteReport(const std::string& report) {
-  std::vector<std::string> lines = Lines(report);
-  size_t at = 0;
-  while (at < lines.size() && lines[at].rfind("#Segments: ", 0) != 0) ++at;
-  ASSERT_LT(at, lines.size()) << "no segment count in:\n" << report;
-  int count = std::stoi(lines[at].substr(11));
-  ASSERT_EQ(lines.size(), at + 1 + count + 2) << report;
+  const std::string number = "[0-9]\\.[0-9]{6}e[-+][0-9]{2,3}";
+  const std::regex segment("([0-9]+) -?[0-9]+ -?[0-9]+ -?[0-9]+ [0-9]+ " + number + " [^ ]+");
+  const std::regex overall("#Overall: [0-9]+ " + number + " (" + number + "\\*? |(" + number +
+                           "|nan)\\* )\\([-+]\\)");
+  std::istringstream lines(report.substr(report.find("\n#Segments: ") + 1));
+  std::string line;
+  std::getline(lines, line);
+  ASSERT_TRUE(line.starts_with("#Segments: ")) << "no segment count in:\n" << report;
+  const int count = std::stoi(line.substr(11));
+  std::smatch match;
   for (int i = 1; i <= count; ++i) {
-    std::vector<std::string> fields = Fields(lines[at + i]);
-    ASSERT_EQ(fields.size(), 7u) << lines[at + i];
-    EXPECT_EQ(fields[0], std::to_string(i));
-    EXPECT_TRUE(IsNumber(fields[5])) << lines[at + i];
+    ASSERT_TRUE(std::getline(lines, line)) << report;
+    ASSERT_TRUE(std::regex_match(line, match, segment)) << line;
+    EXPECT_EQ(match[1], std::to_string(i));
   }
-  EXPECT_EQ(lines[at + count + 1], "");
-  std::vector<std::string> overall = Fields(lines.back());
-  ASSERT_GE(overall.size(), 5u) << lines.back();
-  EXPECT_EQ(overall[0], "#Overall:");
-  EXPECT_TRUE(IsNumber(overall[2])) << lines.back();
-  // The normal approximation has no value for a variance of 0; it may then
-  // read nan, but only when marked invalid with the asterisk.
-  std::string approx = overall[3];
-  const bool marked_invalid = !approx.empty() && approx.back() == '*';
-  if (marked_invalid) approx.pop_back();
-  EXPECT_TRUE(IsNumber(approx) || (approx == "nan" && marked_invalid)) << lines.back();
+  ASSERT_TRUE(std::getline(lines, line) && line.empty()) << report;
+  ASSERT_TRUE(std::getline(lines, line)) << report;
+  EXPECT_TRUE(std::regex_match(line, overall)) << line;
+  EXPECT_FALSE(std::getline(lines, line)) << report;
   EXPECT_EQ(report.back(), '\n');
 }
 
-// The body of a masked FASTA file, lines joined.
+// The residues of a masked FASTA file, lines joined.
 std::string FastaBody(const std::string& fasta) {
-  std::vector<std::string> lines = Lines(fasta);
-  std::string body;
-  for (size_t i = 1; i < lines.size(); ++i) body += lines[i];
+  std::string body = fasta.substr(fasta.find('\n') + 1);
+  std::erase(body, '\n');
   return body;
 }
 
 // ---------------------------------------------------------------- inputs
 
-TEST_F(Hostile, MissingInputFailsWithMessage) {
-  ProcessResult result = Run({Path("absent.fa"), "out"});
-  EXPECT_EQ(result.exit_status, 1);
-  EXPECT_NE(result.out.find("Can't open input file"), std::string::npos) << result.out;
-  EXPECT_FALSE(FileExists(Path("out.seg")));
-}
-
-TEST_F(Hostile, EmptyInputFailsWithMessage) {
-  WriteFile(Path("empty.fa"), "");
-  ProcessResult result = Run({"empty.fa", "out"});
-  EXPECT_EQ(result.exit_status, 1);
-  EXPECT_NE(result.out.find("Error reading FASTA file"), std::string::npos) << result.out;
-  EXPECT_FALSE(FileExists(Path("out.seg")));
-}
-
-TEST_F(Hostile, DirectoryAsInputFailsWithMessage) {
-  fs::create_directory(Path("a_directory"));
-  ProcessResult result = Run({"a_directory", "out"});
-  EXPECT_EQ(result.exit_status, 1);
-  EXPECT_FALSE(result.out.empty() && result.err.empty());
-  EXPECT_FALSE(FileExists(Path("out.seg")));
-}
-
-// Bytes of every value, but no line that starts with '>': not a FASTA file.
-TEST_F(Hostile, BinaryInputWithoutHeaderFailsWithMessage) {
-  std::string bytes;
+// An empty file, a directory, and bytes of every value but no line that
+// starts with '>': none is a FASTA file.
+TEST_F(Hostile, InputThatIsNotFastaFailsWithMessage) {
+  std::string bytes = "x";
   unsigned state = 12345;
-  for (int i = 0; i < 1 << 16; ++i) {
+  for (int i = 1; i < 1 << 16; ++i) {
     state = state * 1103515245u + 12345u;
-    char c = static_cast<char>(state >> 16);
-    if (c == '\n') c = '\0';
-    bytes.push_back(c);
+    const char c = static_cast<char>(state >> 16);
+    bytes.push_back(c == '\n' ? '\0' : c);
   }
-  bytes[0] = 'x';
   WriteFile(Path("binary.bin"), bytes);
-  ProcessResult result = Run({"binary.bin", "out"});
-  EXPECT_EQ(result.exit_status, 1);
-  EXPECT_NE(result.out.find("Error reading FASTA file"), std::string::npos) << result.out;
+  WriteFile(Path("empty.fa"), "");
+  fs::create_directory(Path("a_directory"));
+  for (const char* input : {"binary.bin", "empty.fa", "a_directory"}) {
+    const ProcessResult result = Run({input, "out"});
+    EXPECT_EQ(result.exit_status, 1) << input;
+    EXPECT_EQ(result.out, "\nError reading FASTA file\n\n") << input;
+    EXPECT_FALSE(FileExists(Path("out.seg"))) << input;
+  }
 }
 
 // Binary noise after a header is read as whatever letters it holds; the run
@@ -163,14 +132,11 @@ TEST_F(Hostile, SingleResidueGivesCompleteReport) {
     ExpectCompleteReport(report);
     EXPECT_NE(report.find("Length=1 W=0 E=4\n"), std::string::npos) << report;
     EXPECT_EQ(FastaBody(ReadFile(Path("out.fas"))).size(), 1u);
+    // A window of one, with shuffles.
+    result = Run({"one.fa", "out", "-W:1", "-S:5"});
+    ASSERT_EQ(result.exit_status, 0) << residue << "\n" << result.out << result.err;
+    ExpectCompleteReport(ReadFile(Path("out.seg")));
   }
-}
-
-TEST_F(Hostile, SingleResidueWithWindowOfOne) {
-  WriteFile(Path("one.fa"), ">one\nS\n");
-  ProcessResult result = Run({"one.fa", "out", "-W:1", "-S:5"});
-  ASSERT_EQ(result.exit_status, 0) << result.out << result.err;
-  ExpectCompleteReport(ReadFile(Path("out.seg")));
 }
 
 // Background probabilities of 0 and 1 make the statistics degenerate; the
@@ -178,26 +144,13 @@ TEST_F(Hostile, SingleResidueWithWindowOfOne) {
 TEST_F(Hostile, DegenerateBackgroundGivesNumericPValues) {
   WriteFile(Path("special.fa"), ">all special\nGPSTDNHGPSTDNHGPSTDNHGPSTDNH\n");
   WriteFile(Path("mixed.fa"), ">mixed\nGGGGGAAAAALLLLLGGGGGSSSSPPPP\n");
-  const std::vector<std::vector<std::string>> option_sets = {{"-I"},
-                                                             {"-I", "-W:5"},
-                                                             {"-I", "-W:28"},
-                                                             {"-I", "-S:30"},
-                                                             {"-I", "-G:30"},
-                                                             {"-A:Z"},
-                                                             {"-A:Z", "-W:4"},
-                                                             {"-A:Z", "-K"},
-                                                             {"-I", "-K"},
-                                                             {"-A:ACDEFGHIKLMNPQRSTVWY"},
-                                                             {"-A:ACDEFGHIKLMNPQRSTVWY", "-W:3"},
-                                                             {"-P:1", "-W:2"},
-                                                             {"-M:1", "-F"}};
   for (const char* input : {"special.fa", "mixed.fa"}) {
-    for (const std::vector<std::string>& options : option_sets) {
-      std::vector<std::string> args = {input, "out"};
-      args.insert(args.end(), options.begin(), options.end());
-      ProcessResult result = Run(args);
-      ASSERT_EQ(result.exit_status, 0) << input << " " << options[0] << "\n" << result.err;
-      SCOPED_TRACE(std::string(input) + " " + options[0]);
+    for (const char* options : {"-I", "-I -W:5", "-I -W:28", "-I -S:30", "-I -G:30", "-A:Z",
+                                "-A:Z -W:4", "-A:Z -K", "-I -K", "-A:ACDEFGHIKLMNPQRSTVWY",
+                                "-A:ACDEFGHIKLMNPQRSTVWY -W:3", "-P:1 -W:2", "-M:1 -F"}) {
+      SCOPED_TRACE(std::string(input) + " " + options);
+      const ProcessResult result = Run(input, Fields(options));
+      ASSERT_EQ(result.exit_status, 0) << result.err;
       ExpectCompleteReport(ReadFile(Path("out.seg")));
     }
   }
@@ -206,32 +159,18 @@ TEST_F(Hostile, DegenerateBackgroundGivesNumericPValues) {
 // Numbers at and beyond the 32-bit limits, nan and inf: each run either
 // finishes with a sound report or is refused with status 1.
 TEST_F(Hostile, ExtremeOptionValuesFinishOrAreRefused) {
-  const std::vector<std::vector<std::string>> option_sets = {{"-E:-2147483648"},
-                                                             {"-E:2147483647"},
-                                                             {"-E:-99999999999999999999"},
-                                                             {"-E:99999999999999999999", "-W:3"},
-                                                             {"-W:2147483647"},
-                                                             {"-W:-2147483648"},
-                                                             {"-S:-3"},
-                                                             {"-G:0"},
-                                                             {"-S:5", "-E:-2147483648"},
-                                                             {"-P:nan", "-W:5"},
-                                                             {"-M:nan", "-F"},
-                                                             {"-M:inf"},
-                                                             {"-P:-inf"},
-                                                             {"-P:1e-400", "-W:4"},
-                                                             {"-W:146"},
-                                                             {"-W:147"},
-                                                             {"-W"},
-                                                             {"-A"},
-                                                             {"-"},
-                                                             {""}};
+  std::vector<std::vector<std::string>> option_sets = {{""}};  // an empty argument
+  for (const char* options :
+       {"-E:-2147483648", "-E:2147483647", "-E:-99999999999999999999",
+        "-E:99999999999999999999 -W:3", "-W:2147483647", "-W:-2147483648", "-S:-3", "-G:0",
+        "-S:5 -E:-2147483648", "-P:nan -W:5", "-M:nan -F", "-M:inf", "-P:-inf", "-P:1e-400 -W:4",
+        "-W:146", "-W:147", "-W", "-A", "-"}) {
+    option_sets.push_back(Fields(options));
+  }
   for (const std::vector<std::string>& options : option_sets) {
-    std::vector<std::string> args = {Example("HBB_HUMAN.fa"), "out"};
-    args.insert(args.end(), options.begin(), options.end());
+    SCOPED_TRACE(testing::PrintToString(options));
     fs::remove(Path("out.seg"));
-    ProcessResult result = Run(args);
-    SCOPED_TRACE(options[0]);
+    const ProcessResult result = Run(Example("HBB_HUMAN.fa"), options);
     if (result.exit_status == 0) {
       ExpectCompleteReport(ReadFile(Path("out.seg")));
     } else {
@@ -288,103 +227,57 @@ TEST_F(Hostile, MillionResidueEntryGivesCompleteReport) {
 
 // ---------------------------------------------------------------- outputs
 
-TEST_F(Hostile, OutputInMissingDirectoryFails) {
-  ProcessResult result = Run({Example("HBB_HUMAN.fa"), "no/such/dir/out"});
-  EXPECT_EQ(result.exit_status, 1);
-  EXPECT_NE(result.out.find("Can't open output file"), std::string::npos) << result.out;
-}
-
 // Tests run as root, for whom permission bits do not stop a write: a regular
-// file used as a directory, and /proc, refuse new files whoever asks.
-TEST_F(Hostile, OutputInUnwritableDirectoryFails) {
+// file used as a directory, /proc and a directory named like the report
+// refuse the report whoever asks.
+TEST_F(Hostile, UnopenableReportFails) {
   WriteFile(Path("plain_file"), "x");
-  for (const std::string& base : {std::string("plain_file/out"), std::string("/proc/talvo_out")}) {
-    ProcessResult result = Run({Example("HBB_HUMAN.fa"), base});
+  fs::create_directory(Path("taken.seg"));
+  for (const char* base : {"no/such/dir/out", "plain_file/out", "/proc/talvo_out", "taken"}) {
+    const ProcessResult result = Run({Example("HBB_HUMAN.fa"), base});
     EXPECT_EQ(result.exit_status, 1) << base;
-    EXPECT_NE(result.out.find("Can't open output file"), std::string::npos) << result.out;
+    EXPECT_TRUE(result.out.ends_with("\nCan't open output file\n\n")) << result.out;
   }
 }
 
-TEST_F(Hostile, UnwritableMaskedFastaFailsWithName) {
-  fs::create_directory(Path("d"));
-  fs::create_directory(Path("d/out.fas"));  // a directory where the file should go
-  ProcessResult result = Run({Example("HBB_HUMAN.fa"), "d/out", "-F"});
-  EXPECT_EQ(result.exit_status, 1);
-  EXPECT_NE(result.err.find("Can't open output file d/out.fas"), std::string::npos) << result.err;
-}
-
-// A name of several thousand characters is either used whole or refused with
-// a message; it is never cut short, so no file of another name appears.
+// A valid path of about 3000 characters is used whole; a name component of
+// 5000 is refused with a message. Neither is cut short, so no file of another
+// name appears.
 TEST_F(Hostile, VeryLongOutputNameIsUsedWholeOrRefused) {
-  const std::vector<std::string> names = {
-      std::string(5000, 'n'),  // one component, too long for any filesystem
-      [] {                     // a valid path of about 3000 characters
-        std::string path;
-        for (int i = 0; i < 15; ++i) path += std::string(200, 'd') + "/";
-        return path + "out";
-      }()};
-  for (const std::string& name : names) {
-    fs::path parent = fs::path(Path(name)).parent_path();
-    fs::create_directories(parent);
-    ProcessResult result = Run({Example("HBB_HUMAN.fa"), name, "-F"});
-    if (result.exit_status == 0) {
-      ExpectCompleteReport(ReadFile(Path(name + ".seg")));
-      EXPECT_TRUE(FileExists(Path(name + ".fas")));
-    } else {
-      EXPECT_EQ(result.exit_status, 1);
-      EXPECT_FALSE(result.out.empty() && result.err.empty());
-      EXPECT_FALSE(FileExists(Path(name + ".seg")));
-    }
-    // Nothing was written under a shortened name.
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(dir_)) {
-      if (!entry.is_regular_file()) continue;
-      std::string file = entry.path().string();
-      EXPECT_TRUE(file == Path(name + ".seg") || file == Path(name + ".fas")) << file;
-    }
+  std::string long_path;
+  for (int i = 0; i < 15; ++i) long_path += std::string(200, 'd') + "/";
+  fs::create_directories(Path(long_path));
+  long_path += "out";
+  const std::string too_long(5000, 'n');
+  ProcessResult result = Run({Example("HBB_HUMAN.fa"), too_long, "-F"});
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_TRUE(result.out.ends_with("\nCan't open output file\n\n")) << result.out;
+  result = Run({Example("HBB_HUMAN.fa"), long_path, "-L"});
+  ASSERT_EQ(result.exit_status, 0) << result.out << result.err;
+  ExpectCompleteReport(ReadFile(Path(long_path + ".seg")));
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(dir_)) {
+    if (!entry.is_regular_file()) continue;
+    const std::string file = entry.path().string();
+    EXPECT_TRUE(file == Path(long_path + ".seg") || file == Path(long_path + ".fas")) << file;
   }
+  EXPECT_TRUE(FileExists(Path(long_path + ".fas")));
 }
 
 // /dev/full accepts the open but fails every write: the report must not be
-// claimed as written.
+// claimed as written, whether it fails at the close or, much larger than any
+// stream buffer, part-way through.
 TEST_F(Hostile, ReportOnFullDiskFails) {
-  fs::create_symlink("/dev/full", Path("out.seg"));
-  for (const char* input : {"HBB_HUMAN.fa", "7LESS_DROME.fa"}) {
-    ProcessResult result = Run({Example(input), "out"});
-    EXPECT_EQ(result.exit_status, 1) << input << "\n" << result.out;
-    EXPECT_NE(result.out.find("error closing output file"), std::string::npos) << result.out;
-    EXPECT_EQ(result.out.find("Elapsed time"), std::string::npos) << result.out;
-  }
-}
-
-// A report much larger than any stream buffer fails part-way through, not
-// only at the close.
-TEST_F(Hostile, LargeReportOnFullDiskFails) {
   std::string fasta = ">long\n";
   for (int i = 0; i < 200000; ++i) fasta.push_back("ACEFIKLMQRVWY"[i % 13]);
   WriteFile(Path("long.fa"), fasta + "\n");
   fs::create_symlink("/dev/full", Path("out.seg"));
-  ProcessResult result = Run({"long.fa", "out"});
-  EXPECT_EQ(result.exit_status, 1) << result.out;
-  EXPECT_EQ(result.out.find("Elapsed time"), std::string::npos) << result.out;
-}
-
-// The masked FASTA cannot be written: the message is printed, the report is
-// still finished, and the run ends with status 1.
-TEST_F(Hostile, MaskedFastaOnFullDiskFinishesReportAndFails) {
-  fs::create_symlink("/dev/full", Path("out.fas"));
-  for (const char* option : {"-F", "-L"}) {
-    ProcessResult result = Run({Example("7LESS_DROME.fa"), "out", option});
-    EXPECT_EQ(result.exit_status, 1) << option;
-    EXPECT_NE(result.err.find("Error closing FASTA file\n"), std::string::npos) << result.err;
-    ExpectCompleteReport(ReadFile(Path("out.seg")));
+  for (const std::string& input :
+       {Example("HBB_HUMAN.fa"), Example("7LESS_DROME.fa"), Path("long.fa")}) {
+    const ProcessResult result = Run({input, "out"});
+    EXPECT_EQ(result.exit_status, 1) << input;
+    EXPECT_TRUE(result.out.ends_with("\nerror closing output file\n\n")) << result.out;
+    EXPECT_EQ(result.out.find("Elapsed time"), std::string::npos) << result.out;
   }
-}
-
-TEST_F(Hostile, OutputNamedAfterDirectoryFails) {
-  fs::create_directory(Path("out.seg"));
-  ProcessResult result = Run({Example("HBB_HUMAN.fa"), "out"});
-  EXPECT_EQ(result.exit_status, 1);
-  EXPECT_NE(result.out.find("Can't open output file"), std::string::npos) << result.out;
 }
 
 }  // namespace
