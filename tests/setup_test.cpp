@@ -22,19 +22,16 @@ struct TalvoRun {
   std::string Report() const { return ReadFile(dir + "/out.seg"); }
 };
 
-// Runs TALVO in a fresh directory holding in.fa, with output name "out".
-TalvoRun RunTalvoOn(const std::string& fasta, std::vector<std::string> options) {
+// Runs TALVO in a fresh directory holding in.fa (unless fasta is null), with
+// output name "out".
+TalvoRun RunTalvoOn(const char* fasta, std::vector<std::string> options) {
   TalvoRun run;
   run.dir = MakeTempDir();
-  WriteFile(run.dir + "/in.fa", fasta);
+  if (fasta) WriteFile(run.dir + "/in.fa", fasta);
   std::vector<std::string> args = {"in.fa", "out"};
   args.insert(args.end(), options.begin(), options.end());
   run.result = RunProcess(TALVO_EXE, args, run.dir);
   return run;
-}
-
-bool StartsWith(const std::string& text, const std::string& prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
 }
 
 // The set-up's console lines: the linkage distance, then the seed.
@@ -51,52 +48,35 @@ TEST(SetUpFailures, HelpWithoutBothFileNames) {
   }
 }
 
-TEST(SetUpFailures, OptionMessagesGoToTheirStreams) {
-  const char kLoneDash[] = "\nUnrecognized command line argument: '\0'\n";
-  TalvoRun run = RunTalvoOn(kSeven, {"-"});
-  EXPECT_EQ(run.result.exit_status, 1);
-  EXPECT_EQ(run.result.out, std::string(kLoneDash, sizeof kLoneDash - 1));
-  EXPECT_FALSE(FileExists(run.dir + "/out.seg"));
-
-  run = RunTalvoOn(kSeven, {"-W:20", "-N", "-F"});
-  EXPECT_EQ(run.result.exit_status, 1);
-  EXPECT_EQ(run.result.out, "");
-  EXPECT_EQ(run.result.err, "Incompatible switches: no merge+fasta output\n");
-  EXPECT_FALSE(FileExists(run.dir + "/out.seg"));
-}
-
-TEST(SetUpFailures, MissingInputFile) {
-  const std::string dir = MakeTempDir();
-  const ProcessResult r = RunProcess(TALVO_EXE, {"absent.fa", "out"}, dir);
-  EXPECT_EQ(r.exit_status, 1);
-  EXPECT_EQ(r.out, "\nCan't open input file\n\n");
-  EXPECT_FALSE(FileExists(dir + "/out.seg"));
-}
-
-TEST(SetUpFailures, InputWithoutEntries) {
-  const TalvoRun run = RunTalvoOn("MKV\n", {});
-  EXPECT_EQ(run.result.exit_status, 1);
-  EXPECT_EQ(run.result.out, "\nError reading FASTA file\n\n");
-}
-
-TEST(SetUpFailures, CompositionWithoutValidResidues) {
-  for (const char* fasta : {">x\nXXxx--\n", ">empty\n>next\nAC\n"}) {
-    const TalvoRun run = RunTalvoOn(fasta, {"-I"});
+// Failures before the report is opened: status 1, the message on its stream
+// and no report file.
+TEST(SetUpFailures, MessagesBeforeTheReport) {
+  const std::string lone_dash("\nUnrecognized command line argument: '\0'\n", 41);
+  const char kTooLong[] = "\nERROR: window is longer than the sequence\n";
+  const char kNoResidues[] = "\nNo valid residues were found\n";
+  struct Case {
+    const char* fasta;  // nullptr: no input file
+    std::vector<std::string> options;
+    std::string out;
+    std::string err;
+  };
+  const Case cases[] = {
+      {kSeven, {"-"}, lone_dash, ""},
+      {kSeven, {"-W:20", "-N", "-F"}, "", "Incompatible switches: no merge+fasta output\n"},
+      {nullptr, {}, "\nCan't open input file\n\n", ""},
+      {"MKV\n", {}, "\nError reading FASTA file\n\n", ""},
+      {">x\nXXxx--\n", {"-I"}, "", kNoResidues},
+      {">empty\n>next\nAC\n", {"-I"}, "", kNoResidues},
+      {kSeven, {"-W:8"}, kTooLong, ""},
+      {">empty\n>next\nAC\n", {"-W:1"}, kTooLong, ""}};
+  for (const Case& c : cases) {
+    const TalvoRun run = RunTalvoOn(c.fasta, c.options);
+    SCOPED_TRACE(std::string(c.fasta ? c.fasta : "(no input)") + testing::PrintToString(c.options));
     EXPECT_EQ(run.result.exit_status, 1);
-    EXPECT_EQ(run.result.out, "");
-    EXPECT_EQ(run.result.err, "\nNo valid residues were found\n");
+    EXPECT_EQ(run.result.out, c.out);
+    EXPECT_EQ(run.result.err, c.err);
+    EXPECT_FALSE(FileExists(run.dir + "/out.seg"));
   }
-}
-
-TEST(SetUpFailures, WindowLongerThanTheSequence) {
-  TalvoRun run = RunTalvoOn(kSeven, {"-W:8"});
-  EXPECT_EQ(run.result.exit_status, 1);
-  EXPECT_EQ(run.result.out, "\nERROR: window is longer than the sequence\n");
-  EXPECT_FALSE(FileExists(run.dir + "/out.seg"));
-
-  run = RunTalvoOn(">empty\n>next\nAC\n", {"-W:1"});
-  EXPECT_EQ(run.result.exit_status, 1);
-  EXPECT_EQ(run.result.out, "\nERROR: window is longer than the sequence\n");
 }
 
 TEST(SetUpFailures, UnwritableReportDirectory) {
@@ -119,83 +99,56 @@ TEST(SetUpFailures, UnopenableMaskedFastaKeepsTheReportHeader) {
             "Length=7 W=0 E=4\nSpecial AA: GPSTDNH; SPROT frequencies; P=0.3653;\n");
 }
 
-TEST(SetUpOutput, DefaultRunHeaderAndConsoleLines) {
-  const TalvoRun run = RunTalvoOn(kSeven, {});
-  EXPECT_EQ(run.result.exit_status, 0);
-  ExpectSetUpLines(run.result.out, "Linkage distance = 4");
-  EXPECT_TRUE(StartsWith(run.Report(),
-                         "Length=7 W=0 E=4\nSpecial AA: GPSTDNH; SPROT frequencies; P=0.3653;\n"));
-  EXPECT_FALSE(FileExists(run.dir + "/out.fas"));
-}
-
-TEST(SetUpOutput, WindowModeHeaderShowsTheThreshold) {
-  const TalvoRun run = RunTalvoOn(kSeven, {"-W:7"});
-  EXPECT_TRUE(StartsWith(run.Report(), "Length=7 W=7 E=4 P=0.050000\nSpecial AA: GPSTDNH;"));
-}
-
-TEST(SetUpOutput, TableAndRandomSequenceLines) {
-  TalvoRun run = RunTalvoOn(kSeven, {"-X", "-S:100"});
-  EXPECT_TRUE(StartsWith(run.Report(),
-                         "Length=7 W=0 E=4\nSpecial AA: GPSTDNH; PDB frequencies; P=0.3627;\n"
-                         "Estimates using 100 shuffled sequences\n"));
-  run = RunTalvoOn(kSeven, {"-S:0", "-A:gP"});
-  EXPECT_TRUE(StartsWith(run.Report(),
-                         "Length=7 W=0 E=4\nSpecial AA: GP; SPROT frequencies; P=0.1133;\n"
-                         "Estimates using 0 shuffled sequences\n"));
-  run = RunTalvoOn(kSeven, {"-G:-2"});
-  EXPECT_NE(run.Report().find("P=0.3653;\nEstimates using -2 generated sequences\n"),
-            std::string::npos);
-}
-
-TEST(SetUpOutput, EstimatedLinkageDistanceReplacesTheOption) {
-  for (const auto& options :
-       {std::vector<std::string>{"-K"}, std::vector<std::string>{"-E:7", "-K"},
-        std::vector<std::string>{"-K", "-E:7"}}) {
-    const TalvoRun run = RunTalvoOn(kSeven, options);
-    ExpectSetUpLines(run.result.out, "Estimated linkage distance = 2");
-    EXPECT_TRUE(StartsWith(run.Report(), "Length=7 W=0 E=2\n"));
+// Successful set-ups: the console's linkage line, the report's header lines
+// and no masked output unless asked for.
+TEST(SetUpOutput, HeaderAndConsoleLines) {
+  const std::string kSprot = "Special AA: GPSTDNH; SPROT frequencies; P=0.3653;\n";
+  const std::string kLinkage = "Linkage distance = 4";
+  const std::string kEstimated = "Estimated linkage distance = ";
+  struct Case {
+    std::vector<std::string> options;
+    std::string header;
+    std::string linkage_line;
+    std::string fasta = kSeven;
+  };
+  const Case cases[] = {
+      {{}, "Length=7 W=0 E=4\n" + kSprot, kLinkage},
+      {{"-W:7"}, "Length=7 W=7 E=4 P=0.050000\n" + kSprot, kLinkage},
+      {{"-X", "-S:100"},
+       "Length=7 W=0 E=4\nSpecial AA: GPSTDNH; PDB frequencies; P=0.3627;\n"
+       "Estimates using 100 shuffled sequences\n",
+       kLinkage},
+      {{"-S:0", "-A:gP"},
+       "Length=7 W=0 E=4\nSpecial AA: GP; SPROT frequencies; P=0.1133;\n"
+       "Estimates using 0 shuffled sequences\n",
+       kLinkage},
+      {{"-G:-2"},
+       "Length=7 W=0 E=4\n" + kSprot + "Estimates using -2 generated sequences\n",
+       kLinkage},
+      // The estimated linkage distance replaces the option, in either order.
+      {{"-K"}, "Length=7 W=0 E=2\n" + kSprot, kEstimated + "2"},
+      {{"-E:7", "-K"}, "Length=7 W=0 E=2\n", kEstimated + "2"},
+      {{"-K", "-E:7"}, "Length=7 W=0 E=2\n", kEstimated + "2"},
+      // An empty sub-alphabet saturates the estimated distance.
+      {{"-A:x", "-K"},
+       "Length=7 W=0 E=2147483647\nSpecial AA: ; SPROT frequencies; P=0.0000;\n",
+       kEstimated + "2147483647"},
+      // G, P, S and T are four of the seven residues of the first entry.
+      {{"-I"},
+       "Length=7 W=0 E=4\nSpecial AA: GPSTDNH; Sequence frequencies; P=0.5714;\n",
+       kLinkage,
+       std::string(kSeven) + ">second\nWWWW\n"},
+      // An empty first entry is accepted.
+      {{}, "Length=0 W=0 E=4\n" + kSprot, kLinkage, ">empty\n>next\nAC\n"},
+  };
+  for (const Case& c : cases) {
+    const TalvoRun run = RunTalvoOn(c.fasta.c_str(), c.options);
+    SCOPED_TRACE(testing::PrintToString(c.options));
+    EXPECT_EQ(run.result.exit_status, 0);
+    ExpectSetUpLines(run.result.out, c.linkage_line);
+    EXPECT_TRUE(run.Report().starts_with(c.header)) << run.Report();
+    EXPECT_FALSE(FileExists(run.dir + "/out.fas"));
   }
-}
-
-TEST(SetUpOutput, EmptySubAlphabetSaturatesTheEstimatedDistance) {
-  const TalvoRun run = RunTalvoOn(kSeven, {"-A:x", "-K"});
-  ExpectSetUpLines(run.result.out, "Estimated linkage distance = 2147483647");
-  EXPECT_TRUE(StartsWith(
-      run.Report(), "Length=7 W=0 E=2147483647\nSpecial AA: ; SPROT frequencies; P=0.0000;\n"));
-}
-
-TEST(SetUpOutput, SequenceFrequenciesFromTheFirstEntry) {
-  // G, P, S and T are four of the seven residues of the first entry.
-  const TalvoRun run = RunTalvoOn(std::string(kSeven) + ">second\nWWWW\n", {"-I"});
-  EXPECT_TRUE(StartsWith(run.Report(),
-                         "Length=7 W=0 E=4\nSpecial AA: GPSTDNH; Sequence frequencies; "
-                         "P=0.5714;\n"));
-}
-
-TEST(SetUpOutput, EmptyFirstEntryIsAccepted) {
-  const TalvoRun run = RunTalvoOn(">empty\n>next\nAC\n", {});
-  ExpectSetUpLines(run.result.out, "Linkage distance = 4");
-  EXPECT_TRUE(StartsWith(run.Report(), "Length=0 W=0 E=4\n"));
-}
-
-TEST(SetUpOutput, LongOutputNamesWork) {
-  // Deeper than any fixed name buffer of about a thousand characters.
-  const std::string dir = MakeTempDir();
-  WriteFile(dir + "/in.fa", kSeven);
-  std::string base = dir;
-  for (int level = 0; level < 6; level++) {
-    base += "/" + std::string(200, 'd');
-    ASSERT_EQ(mkdir(base.c_str(), 0700), 0);
-  }
-  base += "/" + std::string(200, 'n');
-  const ProcessResult r = RunProcess(TALVO_EXE, {"in.fa", base, "-L"}, dir);
-  EXPECT_TRUE(StartsWith(ReadFile(base + ".seg"), "Length=7 W=0 E=4\n"));
-  EXPECT_TRUE(FileExists(base + ".fas"));
-
-  // A single name component longer than the system allows is refused.
-  const ProcessResult refused = RunProcess(TALVO_EXE, {"in.fa", std::string(300, 'n')}, dir);
-  EXPECT_EQ(refused.exit_status, 1);
-  EXPECT_TRUE(refused.out.ends_with("\nCan't open output file\n\n"));
 }
 
 // In-process set-up, for the globals it leaves behind.
@@ -205,10 +158,7 @@ class InitAllInProcess : public testing::Test {
     if (out) fclose(out);
     if (fasta_out) fclose(fasta_out);
     out = fasta_out = nullptr;
-    window = 0;
-    max_separation = 4;
-    random_seqs = estimate_ran = estimate_freq = estimate_linkage = fasta_output = 0;
-    use_merge = 1;
+    ResetConfiguration();
   }
 
   void InitOn(const std::string& fasta, std::vector<std::string> options) {
