@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "alphabet/alphabet.h"
@@ -85,14 +87,13 @@ std::string ExpectedBody(const std::string& name, const std::string& seq,
   return body;
 }
 
-std::string RunsHeader(int N, int E) {
-  return "Length=" + std::to_string(N) + " W=0 E=" + std::to_string(E) +
+// The report's header lines: runs mode shows the linkage distance, window
+// mode the window and its threshold.
+std::string Header(int N, int W, int E = 4) {
+  const std::string mode =
+      W < 2 ? "W=0 E=" + std::to_string(E) : "W=" + std::to_string(W) + " E=4 P=0.050000";
+  return "Length=" + std::to_string(N) + " " + mode +
          "\nSpecial AA: GPSTDNH; SPROT frequencies; P=0.3653;\n";
-}
-
-std::string WindowHeader(int N, int W) {
-  return "Length=" + std::to_string(N) + " W=" + std::to_string(W) +
-         " E=4 P=0.050000\nSpecial AA: GPSTDNH; SPROT frequencies; P=0.3653;\n";
 }
 
 std::vector<Segment> LiteralSegments(const std::string& seq, int E, int W, bool merge) {
@@ -138,33 +139,30 @@ class TalvoRun : public ::testing::Test {
 // 40 residues: runs GS (3..4), P (7), ST (16..17), DNH (36..38).
 const std::string kSmall = "MKGSAAPLLLLLLLLSTAAAAAAAAAAAAAAAAAADNHAA";
 
-TEST_F(TalvoRun, DefaultRunJoinsRunsWithinFourAndScoresEachSegment) {
-  const ProcessResult r = Run(">small test\n" + kSmall + "\n", {});
-  ExpectFinishedRun(r, 4);
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(Report(),
-            RunsHeader(40, 4) + ExpectedBody("small test", kSmall, {{3, 7}, {16, 17}, {36, 38}}));
-  EXPECT_FALSE(FileExists(dir_ + "/out.fas"));
-}
-
+// The default distance of 4 joins the runs at 3..4 and 7; the extremes join
+// nothing or everything.
 TEST_F(TalvoRun, LinkageDistanceDecidesWhatIsJoined) {
-  Run(">s\n" + kSmall + "\n", {"-E:2"});
-  EXPECT_EQ(Report(),
-            RunsHeader(40, 2) + ExpectedBody("s", kSmall, {{3, 4}, {7, 7}, {16, 17}, {36, 38}}));
-  Run(">s\n" + kSmall + "\n", {"-E:12"});
-  EXPECT_EQ(Report(), RunsHeader(40, 12) + ExpectedBody("s", kSmall, {{3, 17}, {36, 38}}));
-  Run(">s\n" + kSmall + "\n", {"-E:-2147483648"});
-  EXPECT_EQ(Report(), RunsHeader(40, -2147483648) +
-                          ExpectedBody("s", kSmall, {{3, 4}, {7, 7}, {16, 17}, {36, 38}}));
-  Run(">s\n" + kSmall + "\n", {"-E:2147483647"});
-  EXPECT_EQ(Report(), RunsHeader(40, 2147483647) + ExpectedBody("s", kSmall, {{3, 38}}));
+  const std::vector<Segment> unjoined = {{3, 4}, {7, 7}, {16, 17}, {36, 38}};
+  const std::tuple<std::vector<std::string>, int, std::vector<Segment>> cases[] = {
+      {{}, 4, {{3, 7}, {16, 17}, {36, 38}}},
+      {{"-E:2"}, 2, unjoined},
+      {{"-E:12"}, 12, {{3, 17}, {36, 38}}},
+      {{"-E:-2147483648"}, INT_MIN, unjoined},
+      {{"-E:2147483647"}, INT_MAX, {{3, 38}}}};
+  for (const auto& [options, E, segments] : cases) {
+    const ProcessResult r = Run(">small test\n" + kSmall + "\n", options);
+    ExpectFinishedRun(r, E);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(Report(), Header(40, 0, E) + ExpectedBody("small test", kSmall, segments)) << E;
+    EXPECT_FALSE(FileExists(dir_ + "/out.fas"));
+  }
 }
 
 TEST_F(TalvoRun, SequenceWithoutSegmentsStillGetsTheOverallLine) {
   const std::string seq(30, 'A');
   const ProcessResult r = Run(">none\n" + seq + "\n", {"-F"});
   ExpectFinishedRun(r, 4);
-  EXPECT_EQ(Report(), RunsHeader(30, 4) + ExpectedBody("none", seq, {}));
+  EXPECT_EQ(Report(), Header(30, 0) + ExpectedBody("none", seq, {}));
   EXPECT_EQ(Masked(), ">none\n" + seq + "\n");
 }
 
@@ -173,7 +171,7 @@ TEST_F(TalvoRun, SequencesOfEightyAndEightyOneResidues) {
     std::string seq(N, 'L');
     seq[N - 1] = 'G';  // a run at the very last position
     Run(">edge\n" + seq + "\n", {});
-    EXPECT_EQ(Report(), RunsHeader(N, 4) + ExpectedBody("edge", seq, {{N, N}})) << N;
+    EXPECT_EQ(Report(), Header(N, 0) + ExpectedBody("edge", seq, {{N, N}})) << N;
   }
 }
 
@@ -191,7 +189,7 @@ TEST_F(TalvoRun, MaskedFastaWithXOrLowerCase) {
 
   EXPECT_EQ(Run(">m\n" + seq + "\n", {"-F"}).exit_status, 0);
   EXPECT_EQ(Masked(), ">m\n" + x_masked + "\n");
-  EXPECT_EQ(Report(), RunsHeader(N, 4) + ExpectedBody("m", seq, {{11, 20}, {59, 59}}));
+  EXPECT_EQ(Report(), Header(N, 0) + ExpectedBody("m", seq, {{11, 20}, {59, 59}}));
   Run(">m\n" + seq + "\n", {"-L"});
   EXPECT_EQ(Masked(), ">m\n" + lower_masked + "\n");
   Run(">m\n" + seq + "\n", {"-L", "-M:1"});
@@ -204,28 +202,23 @@ TEST_F(TalvoRun, MaskedFastaWithXOrLowerCase) {
 // 60 residues with a special-rich middle.
 const std::string kWindowed = "LLLLLLLLLLLLLLLLLLLLGSGLSPTLGDNSLPGTLLLLLLLLLLLLLLLLLLLLLLLL";
 
-TEST_F(TalvoRun, WindowModeMergesOverlappingSignificantWindows) {
+TEST_F(TalvoRun, WindowModeWithAndWithoutMerging) {
   const int N = static_cast<int>(kWindowed.size());
+  // Merged, overlapping significant windows become segments.
   const std::vector<Segment> merged = LiteralSegments(kWindowed, 4, 15, true);
   ASSERT_FALSE(merged.empty());
-  const ProcessResult r = Run(">w\n" + kWindowed + "\n", {"-W:15"});
-  ExpectFinishedRun(r, 4);
-  EXPECT_EQ(Report(), WindowHeader(N, 15) + ExpectedBody("w", kWindowed, merged));
-}
-
-TEST_F(TalvoRun, WindowModeWithoutMergingListsEveryWindow) {
-  const int N = static_cast<int>(kWindowed.size());
+  ExpectFinishedRun(Run(">w\n" + kWindowed + "\n", {"-W:15"}), 4);
+  EXPECT_EQ(Report(), Header(N, 15) + ExpectedBody("w", kWindowed, merged));
+  // Unmerged, every significant window is listed.
   const std::vector<Segment> windows = LiteralSegments(kWindowed, 4, 15, false);
   ASSERT_GT(windows.size(), 1u);
   for (const Segment& s : windows) ASSERT_EQ(s.end - s.start + 1, 15);
   Run(">w\n" + kWindowed + "\n", {"-W:15", "-N"});
-  EXPECT_EQ(Report(), WindowHeader(N, 15) + ExpectedBody("w", kWindowed, windows));
-}
-
-TEST_F(TalvoRun, WindowAsLongAsTheSequence) {
-  const std::string seq = "GSPTDNHGSPTDNHGSPT";
-  Run(">all\n" + seq + "\n", {"-W:18"});
-  EXPECT_EQ(Report(), WindowHeader(18, 18) + ExpectedBody("all", seq, {{1, 18}}));
+  EXPECT_EQ(Report(), Header(N, 15) + ExpectedBody("w", kWindowed, windows));
+  // A window as long as the sequence.
+  const std::string all = "GSPTDNHGSPTDNHGSPT";
+  Run(">all\n" + all + "\n", {"-W:18"});
+  EXPECT_EQ(Report(), Header(18, 18) + ExpectedBody("all", all, {{1, 18}}));
 }
 
 TEST_F(TalvoRun, ExampleProteinMatchesLiteralAlgorithms) {
@@ -238,10 +231,9 @@ TEST_F(TalvoRun, ExampleProteinMatchesLiteralAlgorithms) {
   const int N = static_cast<int>(seq.size());
   WriteFile(dir_ + "/in.fa", fasta);
   ExpectFinishedRun(RunProcess(TALVO_EXE, {"in.fa", "out"}, dir_), 4);
-  EXPECT_EQ(Report(), RunsHeader(N, 4) + ExpectedBody(name, seq, LiteralSegments(seq, 4, 0, true)));
+  EXPECT_EQ(Report(), Header(N, 0) + ExpectedBody(name, seq, LiteralSegments(seq, 4, 0, true)));
   RunProcess(TALVO_EXE, {"in.fa", "out", "-W:20"}, dir_);
-  EXPECT_EQ(Report(),
-            WindowHeader(N, 20) + ExpectedBody(name, seq, LiteralSegments(seq, 4, 20, true)));
+  EXPECT_EQ(Report(), Header(N, 20) + ExpectedBody(name, seq, LiteralSegments(seq, 4, 20, true)));
 }
 
 TEST_F(TalvoRun, AllSpecialInputHasCertainEmpiricalPValue) {
@@ -253,22 +245,16 @@ TEST_F(TalvoRun, AllSpecialInputHasCertainEmpiricalPValue) {
       << Report();
 }
 
-TEST_F(TalvoRun, UnwritableReportEndsWithStatusOneAndNoTiming) {
-  if (!FileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  ASSERT_EQ(symlink("/dev/full", (dir_ + "/out.seg").c_str()), 0);
-  const ProcessResult r = Run(">s\n" + kSmall + "\n", {});
-  EXPECT_EQ(r.exit_status, 1);
-  EXPECT_NE(r.out.find("\nerror closing output file\n\n"), std::string::npos) << r.out;
-  EXPECT_EQ(r.out.find("Elapsed time"), std::string::npos);
-}
-
+// The report is still finished, and the run ends with status 1.
 TEST_F(TalvoRun, UnwritableMaskedFastaEndsWithStatusOneAfterTheReport) {
   if (!FileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   ASSERT_EQ(symlink("/dev/full", (dir_ + "/out.fas").c_str()), 0);
-  const ProcessResult r = Run(">s\n" + kSmall + "\n", {"-F"});
-  EXPECT_EQ(r.exit_status, 1);
-  EXPECT_EQ(r.err, "Error closing FASTA file\n");
-  EXPECT_EQ(Report(), RunsHeader(40, 4) + ExpectedBody("s", kSmall, {{3, 7}, {16, 17}, {36, 38}}));
+  for (const char* option : {"-F", "-L"}) {
+    const ProcessResult r = Run(">s\n" + kSmall + "\n", {option});
+    EXPECT_EQ(r.exit_status, 1) << option;
+    EXPECT_EQ(r.err, "Error closing FASTA file\n") << option;
+    EXPECT_EQ(Report(), Header(40, 0) + ExpectedBody("s", kSmall, {{3, 7}, {16, 17}, {36, 38}}));
+  }
 }
 
 }  // namespace
