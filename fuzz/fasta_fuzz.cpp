@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fasta/fasta.h"
+#include "reference/fasta_reference.h"
 
 namespace {
 
@@ -31,21 +32,6 @@ void CheckEntries(const FASTA_FILE& file) {
   if (file.names[file.count] != nullptr || file.seqs[file.count] != nullptr) abort();
 }
 
-// The reader keeps its data for the life of a real run; a fuzzing process
-// reads millions of files, so the harness gives the memory back itself.
-void ReleaseEntries(FASTA_FILE& file) {
-  if (file.names != nullptr && file.seqs != nullptr) {
-    for (int i = 0; i <= file.count; ++i) {
-      free(file.names[i]);
-      free(file.seqs[i]);
-    }
-  }
-  free(file.lengths);
-  free(file.names);
-  free(file.seqs);
-  file = FASTA_FILE{};
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -59,6 +45,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   f_file.fp = stream;
   if (ReadFastaFile(&f_file) == 1) CheckEntries(f_file);
   fclose(stream);
-  ReleaseEntries(f_file);
+  ReleaseFastaFile(&f_file);
   return 0;
 }

@@ -27,6 +27,7 @@
 #include "driver/driver.h"
 #include "fasta/fasta.h"
 #include "random/random.h"
+#include "reference/fasta_reference.h"
 #include "report/report.h"
 
 namespace {
@@ -87,19 +88,6 @@ bool ReadFasta(std::vector<char>& bytes) {
   fclose(stream);
   f_file.fp = nullptr;
   return read;
-}
-
-void ReleaseFasta() {
-  if (f_file.names != nullptr && f_file.seqs != nullptr) {
-    for (int i = 0; i <= f_file.count; ++i) {
-      free(f_file.names[i]);
-      free(f_file.seqs[i]);
-    }
-  }
-  free(f_file.lengths);
-  free(f_file.names);
-  free(f_file.seqs);
-  f_file = FASTA_FILE{};
 }
 
 bool HoldsValidResidue(const char* seq, int n) {
@@ -234,6 +222,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!ParseCommandLine(input.options, freq_label)) return 0;
   if (random_seqs > kMaxRandomSequences) return 0;
   if (ReadFasta(input.fasta)) RunOnce(freq_label);
-  ReleaseFasta();
+  ReleaseFastaFile(&f_file);
   return 0;
 }
