@@ -126,8 +126,9 @@ void ApplyOption(char letter, const char* arg, const char*& freq_label) {
   }
 }
 
+// A NaN threshold would never record a window nor mask a segment: refuse it.
 bool IsOutsideUnitRange(double p) {
-  return p < 0.0 || p > 1.0;
+  return !(p >= 0.0 && p <= 1.0);
 }
 
 // The first failing check's message, or nullptr when the settings agree.
