@@ -25,6 +25,14 @@ gzFile AsGz(void* file) {
   return static_cast<gzFile>(file);
 }
 
+// zlib's text for the stream's error state, without the path it prefixes.
+std::string ZlibProblem(void* file, const std::string& path, int& code) {
+  std::string message = gzerror(AsGz(file), &code);
+  if (message.compare(0, path.size() + 2, path + ": ") == 0) message.erase(0, path.size() + 2);
+  if (code == Z_BUF_ERROR) return "truncated gzip data (" + message + ")";
+  return "corrupt gzip data (" + message + ")";
+}
+
 }  // namespace
 
 FastaStream::~FastaStream() {
@@ -58,14 +66,17 @@ bool FastaStream::Open(const std::string& path, size_t buffer_size) {
 bool FastaStream::Fill() {
   if (at_end_) return false;
   const int got = gzread(AsGz(file_), buffer_.data(), static_cast<unsigned>(buffer_.size()));
+  int code = Z_OK;
   if (got < 0) {
-    int code = 0;
-    const char* message = gzerror(AsGz(file_), &code);
-    Fail(code == Z_ERRNO ? std::string("read error: ") + strerror(errno)
-                         : std::string("corrupt gzip data: ") + message);
+    const std::string problem = ZlibProblem(file_, path_, code);
+    Fail(code == Z_ERRNO ? std::string("read error: ") + strerror(errno) : problem);
     return false;
   }
   if (got == 0) {
+    // At the very end a stream cut short is known; earlier, read-ahead would
+    // make this check fire too soon.
+    const std::string problem = ZlibProblem(file_, path_, code);
+    if (code != Z_OK && code != Z_ERRNO) Fail(problem);
     at_end_ = true;
     return false;
   }
