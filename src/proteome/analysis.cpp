@@ -137,7 +137,6 @@ void PrepareAnalysisThread(const AnalysisSettings& settings) {
   max_separation = settings.max_separation;
   // The estimate lives in this thread's own table.
   aa_freq = settings.aa_freq_is_estimate ? seq_freq : settings.aa_freq;
-  random_progress = false;
 }
 
 const char* SkipReasonText(SkipReason reason) {

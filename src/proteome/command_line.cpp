@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "driver/driver.h"
+#include "random/random.h"
 
 const char kProteomeVersion[] = "talvo-proteome 1.0.0\n";
 
@@ -204,6 +205,7 @@ int ProteomeMain(int argc, char** argv, const PipelineTuning& tuning) {
     return 1;
   }
 
+  random_progress = false;  // thousands of analyses: no per-entry progress lines
   AnalysisSettings settings = CaptureAnalysisSettings();
   settings.keep_masked = !options.masked.empty();
   settings.mask_lower_case = fasta_output == 2;
