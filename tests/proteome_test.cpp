@@ -421,7 +421,8 @@ TEST(ProteomeTest, BenjaminiHochbergAndRowEscaping) {
                {{0.5}, {0.5}},
                {{0.01, 0.04, 0.03, 0.2}, {0.04, 0.04 * 4 / 3, 0.04 * 4 / 3, 0.2}},
                {{0.9, 0.9, 1.0}, {1.0, 1.0, 1.0}},
-               {{0.02, 0.0, 0.02, 0.5}, {0.02 * 4 / 3, 0.0, 0.02 * 4 / 3, 0.5}}};
+               {{0.02, 0.0, 0.02, 0.5}, {0.02 * 4 / 3, 0.0, 0.02 * 4 / 3, 0.5}},
+               {{NAN, 0.01, -0.0, 0.0}, {1.0, 0.01 * 4 / 3, 0.0, 0.0}}};  // NaN ranks last
   for (const auto& c : cases) EXPECT_EQ(BenjaminiHochberg(c.p), c.q);
   SegmentRow row{"a\tb\\c\n", 3,    std::string("id\x01\r\x7f", 5), 10, 1, 2, 4, 3, 2, 1e-300,
                  0.25,        "GPS"};

@@ -1,7 +1,10 @@
 #include "proteome/benjamini_hochberg.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <unordered_map>
 #include <utility>
 
@@ -9,10 +12,30 @@
 // adjustment v * m / s is the smallest of its ranks, so the step-up's minimum
 // is the same for all of them. Working on the distinct values (few, since
 // p-values repeat across a proteome) gives exactly the sorted-list result.
+namespace {
+
+// Hashes the bits (0 and -0 alike, as they compare equal); cheaper than the
+// library's byte hash.
+struct ValueHash {
+  size_t operator()(double value) const {
+    uint64_t bits = 0;
+    if (value != 0) memcpy(&bits, &value, sizeof bits);
+    bits *= 0x9E3779B97F4A7C15ULL;
+    return static_cast<size_t>(bits ^ (bits >> 32));
+  }
+};
+
+// A strict weak order also when a value is not a number (those go last).
+bool Before(double a, double b) {
+  return a < b || (!std::isnan(a) && std::isnan(b));
+}
+
+}  // namespace
+
 std::vector<double> BenjaminiHochberg(const std::vector<double>& p) {
   const size_t m = p.size();
-  std::unordered_map<double, size_t> slot;          // value -> index into distinct
-  std::vector<std::pair<double, size_t>> distinct;  // value, count
+  std::unordered_map<double, size_t, ValueHash> slot;  // value -> index into distinct
+  std::vector<std::pair<double, size_t>> distinct;     // value, count
   std::vector<size_t> slot_of(m);
   for (size_t i = 0; i < m; i++) {
     auto [it, inserted] = slot.try_emplace(p[i], distinct.size());
@@ -22,8 +45,9 @@ std::vector<double> BenjaminiHochberg(const std::vector<double>& p) {
   }
   std::vector<size_t> by_value(distinct.size());
   for (size_t i = 0; i < by_value.size(); i++) by_value[i] = i;
-  std::sort(by_value.begin(), by_value.end(),
-            [&distinct](size_t a, size_t b) { return distinct[a].first < distinct[b].first; });
+  std::sort(by_value.begin(), by_value.end(), [&distinct](size_t a, size_t b) {
+    return Before(distinct[a].first, distinct[b].first);
+  });
 
   std::vector<double> q_of_distinct(distinct.size());
   size_t last_rank = m;
