@@ -1,11 +1,14 @@
 #include "proteome/pipeline.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <exception>
@@ -35,7 +38,21 @@ struct Batch {
   std::atomic<size_t> done_items{0};
 };
 
-// An output stream that remembers its first failure.
+// The rows wait for their q-values in an unnamed file under $TMPDIR (or /tmp),
+// gone when the process ends however it ends.
+FILE* OpenSpool() {
+  const char* dir = getenv("TMPDIR");
+  std::string name =
+      std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/talvo-proteome-XXXXXX";
+  const int fd = mkstemp(name.data());
+  if (fd < 0) return nullptr;
+  unlink(name.c_str());
+  FILE* spool = fdopen(fd, "w+");
+  if (spool == nullptr) close(fd);
+  return spool;
+}
+
+// An output stream whose every write is checked.
 struct Output {
   std::string name;
   FILE* file = nullptr;
@@ -151,9 +168,10 @@ bool Pipeline::OpenOutputs() {
     return false;
   }
   if (!options_.masked.empty() && !OpenOutput(options_.masked, masked_)) return false;
-  spool_ = tmpfile();
-  if (spool_ == nullptr)
+  spool_ = OpenSpool();
+  if (spool_ == nullptr) {
     return Fail(std::string("cannot create a temporary file: ") + strerror(errno));
+  }
   return true;
 }
 
