@@ -7,8 +7,8 @@
 #include <unordered_map>
 
 #include "alphabet/alphabet.h"
+#include "config/run_config.h"
 #include "detect/detect.h"
-#include "driver/driver.h"
 #include "random/random.h"
 #include "report/report.h"
 #include "stats/stats.h"

@@ -17,7 +17,7 @@
 #include <mutex>
 #include <thread>
 
-#include "driver/driver.h"
+#include "config/run_config.h"
 #include "proteome/benjamini_hochberg.h"
 
 namespace {
