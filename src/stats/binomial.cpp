@@ -42,11 +42,18 @@ double* Scratch(size_t size) {
   return buffer.data();
 }
 
+// lgammal without its write of the process-wide sign (signgam), so that
+// several threads can compute terms at once; the value is the same.
+long double LogGamma(long double x) {
+  int sign = 0;
+  return lgammal_r(x, &sign);
+}
+
 // log b(i; n) in extended precision, for 0 < p < 1 and 0 <= i <= n.
 long double LogTerm(int i, int n, double p) {
   long double lp = p;
-  return lgammal((long double)n + 1) - lgammal((long double)i + 1) -
-         lgammal((long double)(n - i) + 1) + (long double)i * logl(lp) +
+  return LogGamma((long double)n + 1) - LogGamma((long double)i + 1) -
+         LogGamma((long double)(n - i) + 1) + (long double)i * logl(lp) +
          (long double)(n - i) * log1pl(-lp);
 }
 
