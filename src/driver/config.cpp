@@ -4,7 +4,8 @@
 #include "driver/driver.h"
 
 int window = 0;
-int max_separation = 4;
+// Per thread: -K derives it from each analysed sequence.
+thread_local int max_separation = 4;
 int random_seqs = 0;
 int estimate_ran = 0;
 int estimate_freq = 0;
@@ -14,8 +15,9 @@ int use_merge = 1;
 int estimate_linkage = 0;
 int fasta_output = 0;
 
-char* binary_seq = nullptr;
-char* random_binary_seq = nullptr;
+// Per thread: each concurrent analysis encodes its own sequence.
+thread_local char* binary_seq = nullptr;
+thread_local char* random_binary_seq = nullptr;
 
 void ResetConfiguration() {
   window = 0;

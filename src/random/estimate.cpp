@@ -19,7 +19,7 @@ constexpr int kShuffledMode = 2;
 constexpr int kProgressEvery = 1000;
 
 void ReportProgress(int n) {
-  if (n % kProgressEvery == 0) printf("N=%d\n", n);
+  if (random_progress && n % kProgressEvery == 0) printf("N=%d\n", n);
 }
 
 void Record(int longest) {
