@@ -1,5 +1,4 @@
-// Scan p-values with a fractional number of windows against exact ones, their
-// special cases, and window detection with either p-value.
+// The fractional scan p-value against exact values; window detection with it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +6,7 @@
 #include <climits>
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "alphabet/alphabet.h"
@@ -39,9 +39,8 @@ std::vector<double> ExactScan(int k, int w, int n_max, double p) {
   return reached;
 }
 
-std::string Args(int k, int w, int N, double p) {
-  return "k=" + std::to_string(k) + " w=" + std::to_string(w) + " N=" + std::to_string(N) +
-         " p=" + std::to_string(p);
+std::string Args(int k, int w, int N, double p) {  // "(k, w, N, p)"
+  return testing::PrintToString(std::make_tuple(k, w, N, p));
 }
 
 // The accuracy reached (README, "How accurate are the p-values"): exact for
