@@ -389,7 +389,8 @@ TEST(ProteomeTest, Gff3AndBedPassTheirValidators) {
   proteins[3].header = "odd;id=1,%\x01name rest";
   WriteFile(dir / "in.fa", Layout(proteins, 0));
   for (const char* format : {"gff3", "bed"}) {
-    ASSERT_EQ(RunInProcess({"--all", "--format", format, "--output", dir / format, dir / "in.fa"}),
+    ASSERT_EQ(RunInProcess({"--all", "--format", format, "--output", dir / format, dir / "in.fa",
+                            dir / "in.fa"}),  // IDs repeat: one region each
               0);
   }
   ProcessResult gt =

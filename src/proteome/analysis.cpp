@@ -4,8 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <map>
-#include <utility>
+#include <unordered_map>
 
 #include "alphabet/alphabet.h"
 #include "detect/detect.h"
@@ -70,6 +69,43 @@ void DetectWindows(const AnalysisSettings& settings, int N) {
   if (use_merge == 1) MergeSegmentsDiscrete(binary_seq, special_merged, max_separation);
 }
 
+// Scan p-values kept across the proteins that one thread analyses. The
+// default function depends on N only through the number of windows,
+// ceil(N / w), so proteins of different lengths share its values; any other
+// function is keyed by N itself.
+class ScanCache {
+ public:
+  double Get(ScanPFunction scan_p, int k, int w, int N, double p) {
+    if (scan_p != function_ || memcmp(&p, &p_, sizeof p) != 0 || values_.size() > kMaxValues) {
+      values_.clear();
+      function_ = scan_p;
+      p_ = p;
+    }
+    const int n_key = scan_p == &P_scan_ge_K_in_W_N ? N / w + (N % w != 0 ? 1 : 0) : N;
+    auto [it, inserted] = values_.try_emplace(Key{k, w, n_key}, 0.0);
+    if (inserted) it->second = scan_p(k, w, N, p);
+    return it->second;
+  }
+
+ private:
+  struct Key {
+    int k, w, n;
+    bool operator==(const Key&) const = default;
+  };
+  struct KeyHash {
+    size_t operator()(const Key& key) const {
+      uint64_t h = static_cast<uint32_t>(key.k);
+      h = h * 0x9E3779B97F4A7C15ULL ^ static_cast<uint32_t>(key.w);
+      h = h * 0x9E3779B97F4A7C15ULL ^ static_cast<uint32_t>(key.n);
+      return static_cast<size_t>(h ^ (h >> 29));
+    }
+  };
+  static constexpr size_t kMaxValues = 1 << 20;
+  ScanPFunction function_ = nullptr;
+  double p_ = -1.0;
+  std::unordered_map<Key, double, KeyHash> values_;
+};
+
 std::vector<int> SpecialBefore(const std::vector<char>& binary, int N) {
   std::vector<int> before(static_cast<size_t>(N) + 1, 0);
   for (int i = 0; i < N; i++) before[i + 1] = before[i] + (binary[i] == '1');
@@ -79,8 +115,7 @@ std::vector<int> SpecialBefore(const std::vector<char>& binary, int N) {
 void ScoreSegments(const AnalysisSettings& settings, const std::vector<char>& binary, int N,
                    EntryResult& result) {
   const std::vector<int> before = SpecialBefore(binary, N);
-  // Segments of equal length and count share their p-value.
-  std::map<std::pair<int, int>, double> scan_p;
+  thread_local ScanCache scan_cache;
   const int last_entry = static_cast<int>(special_rand_p.size()) - 1;
   result.segments.reserve(special_merged.size());
   for (const FRAGMENT& frag : special_merged) {
@@ -92,9 +127,7 @@ void ScoreSegments(const AnalysisSettings& settings, const std::vector<char>& bi
     if (random_seqs > 0) {
       segment.p_value = CumulativeProb(frag.length, last_entry, special_rand_p.data());
     } else {
-      auto [it, inserted] = scan_p.try_emplace({segment.special, frag.length}, 0.0);
-      if (inserted) it->second = settings.scan_p(segment.special, frag.length, N, P_special);
-      segment.p_value = it->second;
+      segment.p_value = scan_cache.Get(settings.scan_p, segment.special, frag.length, N, P_special);
     }
     result.segments.push_back(segment);
   }
@@ -136,7 +169,6 @@ void PrepareAnalysisThread(const AnalysisSettings& settings) {
   max_separation = settings.max_separation;
   // The estimate lives in this thread's own table.
   aa_freq = settings.aa_freq_is_estimate ? seq_freq : settings.aa_freq;
-  random_progress = false;
 }
 
 const char* SkipReasonText(SkipReason reason) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "driver/driver.h"
+#include "random/random.h"
 #include "stats/stats.h"
 
 const char kProteomeVersion[] = "talvo-proteome 1.0.0\n";
@@ -210,6 +211,7 @@ int ProteomeMain(int argc, char** argv, const PipelineTuning& tuning) {
     return 1;
   }
 
+  random_progress = false;  // thousands of analyses: no per-entry progress lines
   AnalysisSettings settings = CaptureAnalysisSettings();
   if (command.fractional_windows) settings.scan_p = &P_scan_ge_K_in_W_N_fractional;
   settings.keep_masked = !options.masked.empty();

@@ -1,5 +1,6 @@
 #include "proteome/formats.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -66,6 +67,11 @@ std::string SegmentFormatter::Header() const {
   return "";
 }
 
+void SegmentFormatter::NoteProtein(const std::string& id, long length) {
+  long& region = region_length_[id];
+  region = std::max(region, length);
+}
+
 std::string SegmentFormatter::Format(const SegmentRow& row) {
   if (format_ == OutputFormat::kTsv) return FormatSegmentRow(row);
   const std::string q = row.q_value ? ShortestDouble(*row.q_value) : ".";
@@ -79,10 +85,11 @@ std::string SegmentFormatter::Format(const SegmentRow& row) {
   }
   std::string text;
   const std::string seqid = GffEscapeSeqid(row.id);
-  const std::string protein = row.input + '\n' + std::to_string(row.entry);
-  if (protein != last_protein_) {
-    text += "##sequence-region " + seqid + " 1 " + std::to_string(row.length) + '\n';
-    last_protein_ = protein;
+  long& region = region_length_[row.id];
+  if (region >= 0) {
+    text +=
+        "##sequence-region " + seqid + " 1 " + std::to_string(std::max(region, row.length)) + '\n';
+    region = -1;
   }
   ++features_;
   text += seqid + "\ttalvo-proteome\tcompositionally_biased_region_of_peptide\t" +

@@ -2,6 +2,7 @@
 // summary and the masked FASTA records.
 #pragma once
 #include <string>
+#include <unordered_map>
 
 #include "proteome/analysis.h"
 #include "proteome/segment_row.h"
@@ -22,12 +23,15 @@ class SegmentFormatter {
  public:
   explicit SegmentFormatter(OutputFormat format) : format_(format) {}
   std::string Header() const;
+  // GFF3 declares each seqid's region once: proteins that share an ID (in
+  // different inputs, say) get one region as long as the longest of them.
+  void NoteProtein(const std::string& id, long length);
   std::string Format(const SegmentRow& row);
 
  private:
   OutputFormat format_;
   long features_ = 0;
-  std::string last_protein_;  // input and entry of the last GFF3 sequence-region
+  std::unordered_map<std::string, long> region_length_;  // by ID; -1 once declared
 };
 
 extern const char kSummaryHeader[];

@@ -102,6 +102,7 @@ class Pipeline {
   Output masked_;
   FILE* spool_ = nullptr;
   std::vector<double> p_values_;  // every segment of the run, in order
+  SegmentFormatter formatter_{options_.format};
   std::vector<size_t> reported_;  // index into p_values_ of each spooled row
   long analysed_ = 0;
   long skipped_ = 0;
@@ -274,6 +275,7 @@ bool Pipeline::WriteBatch(const Batch& batch) {
       p_values_.push_back(segment.p_value);
       if (!options_.all_segments && !(segment.p_value < masking_p_val)) continue;
       reported_.push_back(p_values_.size() - 1);
+      if (options_.format == OutputFormat::kGff3) formatter_.NoteProtein(id, result.length);
       const SegmentRow row{input,
                            item.entry.number,
                            id,
@@ -329,7 +331,7 @@ namespace {
 // until the input is done.
 bool Pipeline::WriteSegments() {
   const std::vector<double> q_values = BenjaminiHochberg(p_values_);
-  SegmentFormatter formatter(options_.format);
+  SegmentFormatter& formatter = formatter_;
   std::string text = formatter.Header();
   if (fflush(spool_) != 0 || fseek(spool_, 0, SEEK_SET) != 0) {
     return Fail(std::string("error reading the temporary file: ") + strerror(errno));
