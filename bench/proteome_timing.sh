@@ -51,6 +51,13 @@ seconds() {  # wall time of a command, in seconds
   calc "$end - $start"
 }
 
+# The machine is shared: first check how much of a second core it gives. Two
+# independent one-thread runs side by side take this many times as long as
+# one alone (1.0 on an idle 2-core machine, 2.0 when only one core is free).
+alone=$(seconds "$build/talvo-proteome" --threads 1 --no-progress "$work/proteome.fa.gz")
+both=$(seconds bash -c "\"$build/talvo-proteome\" --threads 1 --no-progress \"$work/proteome.fa.gz\" & \"$build/talvo-proteome\" --threads 1 --no-progress \"$work/proteome.fa.gz\" & wait")
+printf 'machine check: two runs side by side take %.2fx the time of one\n' "$(calc "$both / $alone")"
+
 for mode in "" "-W:20" "-S:1000"; do
   for input in proteome.fa.gz proteome.fa; do
     one=$(seconds "$build/talvo-proteome" --threads 1 --seed 1 --no-progress $mode "$work/$input")

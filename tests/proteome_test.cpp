@@ -44,14 +44,14 @@ std::string Upper(std::string s) {
 std::vector<Protein> RandomProteome(unsigned seed, int count) {
   std::mt19937 rng(seed);
   const std::string pools[] = {"ACDEFGHIKLMNPQRSTVWY", "GPSTDNHGPSQ", "RRRKAE", "acdgst-PSX"};
-  const int lengths[] = {0, 1, 3, 17, 60, 150, 400, 1200};
+  const int lengths[] = {0, 1, 3, 17, 60, 150, 400, 1200, 12000};
   std::vector<Protein> proteins;
   for (int i = 0; i < count; i++) {
     Protein p;
     p.header = "sp|P" + std::to_string(i) + "|X_" + std::to_string(rng() % 100) +
                (i % 3 == 0 ? " desc > with a bracket" : "");
     const std::string& pool = pools[rng() % 4];
-    const int length = lengths[rng() % 8] + static_cast<int>(rng() % 7);
+    const int length = lengths[rng() % 9] + static_cast<int>(rng() % 7);
     for (int j = 0; j < length; j++) p.residues += pool[rng() % pool.size()];
     proteins.push_back(p);
   }
@@ -122,6 +122,7 @@ std::string TalvoReport(const TempDir& dir, const Protein& p, const std::string&
   WriteFile(dir / "one.fa", ">" + p.header + "\n" + p.residues + "\n");
   std::vector<std::string> args = {dir / "one.fa", dir / "one"};
   for (const std::string& o : Split(options, ' ')) args.push_back(o);
+  fs::remove(dir / "one.fas");
   if (RunProcess(TALVO_EXE, args).exit_status != 0) return "";
   std::string report;
   for (const std::string& line : Split(ReadFile(dir / "one.seg"), '\n')) {
@@ -130,11 +131,13 @@ std::string TalvoReport(const TempDir& dir, const Protein& p, const std::string&
     if (f.size() == 7 && isdigit(static_cast<unsigned char>(line[0]))) report += line + "\n";
     if (f[0] == "#Overall:") report += f[1] + " " + f[2] + " " + f.back() + "\n";
   }
-  return report;
+  return report + (FileExists(dir / "one.fas") ? ReadFile(dir / "one.fas") : "");
 }
 
-// The same fields from the proteome tool's TSV (--all) and summary.
-std::map<long, std::string> ProteomeReports(const std::string& tsv, const std::string& summary) {
+// The same fields from the proteome tool's TSV (--all) and summary, and each
+// analysed entry's record of the masked FASTA file when there is one.
+std::map<long, std::string> ProteomeReports(const std::string& tsv, const std::string& summary,
+                                            const std::string& masked) {
   std::map<long, std::string> reports;
   for (const std::string& line : Split(tsv, '\n')) {
     std::vector<std::string> f = Split(line, '\t');
@@ -147,14 +150,19 @@ std::map<long, std::string> ProteomeReports(const std::string& tsv, const std::s
     if (f[0] == "input") continue;
     reports[std::stol(f[1])] += f[4] + " " + Sci(f[7]) + " (" + f[6] + ")\n";
   }
+  long entry = 0;
+  for (const std::string& line : Split(masked, '\n')) {
+    if (!line.empty() && line[0] == '>') entry++;
+    if (reports.count(entry)) reports[entry] += line + "\n";
+  }
   return reports;
 }
 
 TEST(ProteomeTest, EveryEntryMatchesTalvoOnThatEntryAlone) {
   TempDir dir;
   const std::vector<Protein> proteins = RandomProteome(11, 14);
-  const char* option_sets[] = {"",        "-W:15",   "-W:12 -N",      "-I",
-                               "-K -E:7", "-A:R -X", "-W:8 -P:0.2 -I"};
+  const char* option_sets[] = {"",        "-W:15 -L -M:0.5", "-W:12 -N",      "-I -F -M:0.9",
+                               "-K -E:7", "-A:R -X -L",      "-W:8 -P:0.2 -I"};
   for (int set = 0; set < 7; set++) {
     const std::string options = option_sets[set];
     const int style = set % 5;
@@ -164,13 +172,16 @@ TEST(ProteomeTest, EveryEntryMatchesTalvoOnThatEntryAlone) {
     } else {
       WriteFile(input, Layout(proteins, style));
     }
+    const bool masked =
+        options.find("-F") != std::string::npos || options.find("-L") != std::string::npos;
     std::vector<std::string> args = {
         "--all",     "--threads",     "3",  "--output", dir / "out.tsv",
         "--summary", dir / "sum.tsv", input};
+    if (masked) args.insert(args.end(), {"--masked", dir / "m.fa"});
     for (const std::string& o : Split(options, ' ')) args.push_back(o);
     ASSERT_EQ(RunInProcess(args), 0) << options;
-    std::map<long, std::string> ours =
-        ProteomeReports(ReadFile(dir / "out.tsv"), ReadFile(dir / "sum.tsv"));
+    std::map<long, std::string> ours = ProteomeReports(
+        ReadFile(dir / "out.tsv"), ReadFile(dir / "sum.tsv"), masked ? ReadFile(dir / "m.fa") : "");
     for (size_t i = 0; i < proteins.size(); i++) {
       // TALVO refuses exactly the entries that are skipped, but for those
       // without residues, which are always skipped.

@@ -43,7 +43,8 @@ void SetUpEntry(const std::string& residues, int N, std::vector<char>& binary,
   binary.resize(static_cast<size_t>(N) + 1);
   // Position N encodes the terminator and holds '0', as in TALVO.
   EncodeBinary(residues.c_str(), N + 1, special_aa, binary.data());
-  random_binary = binary;
+  // Only the random stage works on the copy.
+  if (random_seqs > 0) random_binary = binary;
   binary_seq = binary.data();
   random_binary_seq = random_binary.data();
   P_special = std::min(ComputeResidueP(special_aa, aa_freq), 1.0);
@@ -106,15 +107,18 @@ class ScanCache {
   std::unordered_map<Key, double, KeyHash> values_;
 };
 
-std::vector<int> SpecialBefore(const std::vector<char>& binary, int N) {
-  std::vector<int> before(static_cast<size_t>(N) + 1, 0);
+// Special positions before each position; kept per thread across proteins.
+const std::vector<int>& SpecialBefore(const std::vector<char>& binary, int N) {
+  thread_local std::vector<int> before;
+  before.resize(static_cast<size_t>(N) + 1);
+  before[0] = 0;
   for (int i = 0; i < N; i++) before[i + 1] = before[i] + (binary[i] == '1');
   return before;
 }
 
 void ScoreSegments(const AnalysisSettings& settings, const std::vector<char>& binary, int N,
                    EntryResult& result) {
-  const std::vector<int> before = SpecialBefore(binary, N);
+  const std::vector<int>& before = SpecialBefore(binary, N);
   thread_local ScanCache scan_cache;
   const int last_entry = static_cast<int>(special_rand_p.size()) - 1;
   result.segments.reserve(special_merged.size());

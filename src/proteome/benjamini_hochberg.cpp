@@ -13,10 +13,12 @@ std::vector<double> BenjaminiHochberg(const std::vector<double>& p) {
   const size_t m = p.size();
   std::unordered_map<double, size_t> slot;          // value -> index into distinct
   std::vector<std::pair<double, size_t>> distinct;  // value, count
-  for (double value : p) {
-    auto [it, inserted] = slot.try_emplace(value, distinct.size());
-    if (inserted) distinct.emplace_back(value, 0);
+  std::vector<size_t> slot_of(m);
+  for (size_t i = 0; i < m; i++) {
+    auto [it, inserted] = slot.try_emplace(p[i], distinct.size());
+    if (inserted) distinct.emplace_back(p[i], 0);
     distinct[it->second].second++;
+    slot_of[i] = it->second;
   }
   std::vector<size_t> by_value(distinct.size());
   for (size_t i = 0; i < by_value.size(); i++) by_value[i] = i;
@@ -34,6 +36,6 @@ std::vector<double> BenjaminiHochberg(const std::vector<double>& p) {
     last_rank -= count;
   }
   std::vector<double> q(m);
-  for (size_t i = 0; i < m; i++) q[i] = q_of_distinct[slot.find(p[i])->second];
+  for (size_t i = 0; i < m; i++) q[i] = q_of_distinct[slot_of[i]];
   return q;
 }

@@ -125,10 +125,16 @@ void FastaStream::AppendResidues(std::string& residues) {
     const void* newline = memchr(start, '\n', end_ - pos_);
     const char* stop =
         newline != nullptr ? static_cast<const char*>(newline) : buffer_.data() + end_;
+    // Room for every byte of the line, trimmed to the residues kept.
+    const size_t before = residues.size();
+    residues.resize(before + static_cast<size_t>(stop - start));
+    char* out = residues.data() + before;
     for (const char* c = start; c < stop; c++) {
       const char residue = kResidueMap[static_cast<unsigned char>(*c)];
-      if (residue != 0) residues.push_back(residue);
+      *out = residue;
+      out += residue != 0;
     }
+    residues.resize(static_cast<size_t>(out - residues.data()));
     pos_ = stop - buffer_.data();
     if (newline != nullptr) {
       pos_++;

@@ -78,6 +78,7 @@ class Pipeline {
   bool Fail(const std::string& message);
   bool FailWrite(const Output& output);
   void ShowProgress(bool last);
+  void EndProgressLine();
   int Finish(bool ok);
 
   const ProteomeOptions& options_;
@@ -109,6 +110,7 @@ class Pipeline {
   long long residues_ = 0;
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point last_progress_;
+  bool progress_shown_ = false;
 };
 
 bool Pipeline::Fail(const std::string& message) {
@@ -248,7 +250,14 @@ void Pipeline::ShowProgress(bool last) {
   const double seconds = std::chrono::duration<double>(now - started_).count();
   fprintf(stderr, "\r%ld entries, %lld residues, %.0f residues/s", analysed_ + skipped_, residues_,
           seconds > 0 ? static_cast<double>(residues_) / seconds : 0.0);
-  if (last) fputc('\n', stderr);
+  progress_shown_ = true;
+  if (last) EndProgressLine();
+}
+
+// Other messages start on a line of their own.
+void Pipeline::EndProgressLine() {
+  if (progress_shown_) fputc('\n', stderr);
+  progress_shown_ = false;
 }
 
 bool Pipeline::WriteBatch(const Batch& batch) {
@@ -263,6 +272,7 @@ bool Pipeline::WriteBatch(const Batch& batch) {
     if (settings_.keep_masked) masked += FormatMaskedRecord(item.entry.header, result.masked);
     if (result.skip != SkipReason::kNone) {
       skipped_++;
+      EndProgressLine();
       fprintf(stderr, "talvo-proteome: skipped entry %ld (%s) of %s: %s\n", item.entry.number,
               EscapeField(id).c_str(), EscapeField(input).c_str(), SkipReasonText(result.skip));
       continue;

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "alphabet/alphabet.h"
+#include "config/run_config.h"
 #include "detect/detect.h"
-#include "driver/driver.h"
 #include "random/deviates.h"
 #include "random/longest_segment.h"
 #include "random/random.h"
