@@ -26,6 +26,9 @@ int FindRuns(const char* s, int n, FragmentList& list);
 // Appends every window of W positions whose scan p-value is below min_p
 // (reads P_special); returns the largest window count.
 int SlideWindowP(const char* s, int N, int W, double min_p, FragmentList& list);
+// The same with the p-values of scan_p, e.g. P_scan_ge_K_in_W_N_fractional.
+int SlideWindowP(const char* s, int N, int W, double min_p, FragmentList& list,
+                 double (*scan_p)(int k, int w, int N, double p));
 // Joins fragments (ascending start) lying within E of each other; recomputes
 // length and n_special; returns the longest fragment left.
 int MergeSegmentsDiscrete(const char* s, FragmentList& list, int E);

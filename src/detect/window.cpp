@@ -11,17 +11,19 @@ namespace {
 // on the count alone: W + 1 possible values, each evaluated at most once.
 class ScanPValueCache {
  public:
-  ScanPValueCache(int W, int N) : W_(W), N_(N), known_(W + 1, 0), value_(W + 1, 0.0) {}
+  ScanPValueCache(ScanPValueFunction scan_p, int W, int N)
+      : scan_p_(scan_p), W_(W), N_(N), known_(W + 1, 0), value_(W + 1, 0.0) {}
 
   double Get(int k) {
     if (!known_[k]) {
-      value_[k] = P_scan_ge_K_in_W_N(k, W_, N_, P_special);
+      value_[k] = scan_p_(k, W_, N_, P_special);
       known_[k] = 1;
     }
     return value_[k];
   }
 
  private:
+  ScanPValueFunction scan_p_;
   int W_;
   int N_;
   std::vector<char> known_;
@@ -31,9 +33,14 @@ class ScanPValueCache {
 }  // namespace
 
 int SlideWindowP(const char* s, int N, int W, double min_p, FragmentList& list) {
+  return SlideWindowP(s, N, W, min_p, list, P_scan_ge_K_in_W_N);
+}
+
+int SlideWindowP(const char* s, int N, int W, double min_p, FragmentList& list,
+                 ScanPValueFunction scan_p) {
   // A window needs at least one position; set-up only asks for W >= 2.
   if (W < 1 || int64_t{N} - W + 1 <= 0) return 0;
-  ScanPValueCache p_of_count(W, N);
+  ScanPValueCache p_of_count(scan_p, W, N);
   int largest = 0;
   int k = ComputeN(s, 0, W - 1);
   for (int j = 0; j <= N - W; j++) {

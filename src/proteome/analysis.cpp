@@ -62,11 +62,10 @@ void DetectRuns(const AnalysisSettings& settings, int N, long entry_number) {
   }
 }
 
-// SlideWindowP tests each window with P_scan_ge_K_in_W_N, the default of
-// settings.scan_p; another scan function needs a detection that takes it.
-void DetectWindows(int N) {
+// Windows are recorded by the same p-values that score the segments.
+void DetectWindows(const AnalysisSettings& settings, int N) {
   special.clear();
-  SlideWindowP(binary_seq, N, window, min_p_val, special);
+  SlideWindowP(binary_seq, N, window, min_p_val, special, settings.scan_p);
   special_merged = special;
   if (use_merge == 1) MergeSegmentsDiscrete(binary_seq, special_merged, max_separation);
 }
@@ -215,7 +214,7 @@ EntryResult AnalyseEntry(const AnalysisSettings& settings, const std::string& re
   if (window < 2) {
     DetectRuns(settings, N, entry_number);
   } else {
-    DetectWindows(N);
+    DetectWindows(settings, N);
   }
   ScoreSegments(settings, binary, N, result);
   OverallTest(N, result);

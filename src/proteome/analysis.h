@@ -7,11 +7,11 @@
 
 // The scan-statistic p-value: k special positions in some window of w
 // positions of a sequence of N, background probability p. Segment p-values
-// use it; window detection is to take it from here too.
+// and window detection both use it.
 using ScanPFunction = double (*)(int k, int w, int N, double p);
 
 struct AnalysisSettings {
-  ScanPFunction scan_p = nullptr;  // P_scan_ge_K_in_W_N unless replaced
+  ScanPFunction scan_p = nullptr;  // P_scan_ge_K_in_W_N, or its fractional form
   uint64_t seed = 0;               // run seed for the random null distributions
   bool keep_masked = false;        // build the masked sequence
   bool mask_lower_case = false;    // -L: lower case instead of X

@@ -13,6 +13,7 @@
 
 #include "driver/driver.h"
 #include "random/random.h"
+#include "stats/stats.h"
 
 const char kProteomeVersion[] = "talvo-proteome 1.0.0\n";
 
@@ -30,6 +31,8 @@ const char kProteomeHelp[] =
     "  --summary FILE   one row per analysed protein with its overall exact test\n"
     "  --masked FILE    masked FASTA of every entry (X, or lower case with -L)\n"
     "  --all            every segment, not only those with p below -M (0.05)\n"
+    "  --fractional-windows  scan p-values over N/w windows instead of N/w rounded\n"
+    "                   up: closer to the true probability, not always above it\n"
     "  --seed N         seed of the random sequences of -S/-G (default: from the clock)\n"
     "  --shard I/N      only entries whose (number - 1) mod N is I\n"
     "  --progress       progress line on standard error (default when it is a terminal)\n"
@@ -44,6 +47,7 @@ struct ParsedCommand {
   std::vector<std::string> talvo_options;
   std::optional<uint64_t> seed;
   std::optional<bool> progress;
+  bool fractional_windows = false;
   bool help = false;
   bool version = false;
 };
@@ -109,6 +113,8 @@ bool ApplyValue(const std::string& name, const std::string& value, ParsedCommand
 bool ApplyFlag(const std::string& name, ParsedCommand& command) {
   if (name == "all") {
     command.options.all_segments = true;
+  } else if (name == "fractional-windows") {
+    command.fractional_windows = true;
   } else if (name == "progress") {
     command.progress = true;
   } else if (name == "no-progress") {
@@ -207,6 +213,7 @@ int ProteomeMain(int argc, char** argv, const PipelineTuning& tuning) {
 
   random_progress = false;  // thousands of analyses: no per-entry progress lines
   AnalysisSettings settings = CaptureAnalysisSettings();
+  if (command.fractional_windows) settings.scan_p = &P_scan_ge_K_in_W_N_fractional;
   settings.keep_masked = !options.masked.empty();
   settings.mask_lower_case = fasta_output == 2;
   if (random_seqs > 0 && window < 2) {

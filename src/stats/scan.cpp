@@ -173,6 +173,57 @@ double A4(int k, int w, double p) {
   return EvaluateTerm(A4Of, k, w, p);
 }
 
+namespace {
+
+struct TwoAndThreeWindows {
+  double q2;
+  double q3;
+};
+
+TwoAndThreeWindows ScanQ2Q3(int k, int w, double p) {
+  ScanTerms t = TabulateScanTerms(k, w, p);
+  double q2 = Q2Of(t, k, w, p);
+  double q3 = Q3Of(t, k, w, p);
+  return {q2, q3};
+}
+
+// 1 - q2 * (q3 / q2)^e: Q2 for two windows, and one factor Q3 / Q2 for every
+// further window length.
+double ScanFromQ2Q3(TwoAndThreeWindows q, double e) {
+  // A q2 (or, for e < 0, a q3) of 0 means the chance that no window reaches
+  // k is below the smallest double: the quotient would be undefined, or would
+  // turn that near-certainty into a p-value of 0.
+  if (q.q2 == 0) return 1.0;
+  if (q.q3 == 0 && e < 0) return 1.0;
+  double g = pow(q.q3 / q.q2, e) * q.q2;
+  double r = 1 - g;
+  if (r > 0) return r;
+  return 0.0;
+}
+
+// Into [0, 1]; a NaN is no probability and becomes 0.
+double ClampToProbability(double x) {
+  if (x > 0) return x < 1 ? x : 1.0;
+  return 0.0;
+}
+
+double OneWindow(int k, int w, double p) {
+  return ClampToProbability(Binomial_P_GreaterThan_K(k, w, p));
+}
+
+// From w to 2w positions the chance that no window reaches k falls fastest
+// right after the first window, which the constant rate of the formula does
+// not follow. Every new window that reaches k first needs the one before it
+// at k - 1, leaving a 0 and entering a 1, so the one-window tail plus that
+// chance for each further window bounds the probability from above; it is
+// exact at N = w and N = w + 1.
+double FirstWindowsBound(int k, int w, int N, double p, double one_window) {
+  double crossing = p * (1 - p) * BPR(k - 1, w - 1, p);
+  return one_window + (double)(N - w) * crossing;
+}
+
+}  // namespace
+
 double P_scan_ge_K_in_W_N(int k, int w, int N, double p) {
   // At least zero special positions is certain; no window of fewer than one
   // position holds one.
@@ -183,16 +234,25 @@ double P_scan_ge_K_in_W_N(int k, int w, int N, double p) {
   int L = N / w;
   if (N % w != 0) L = L + 1;
   int e = L - 2;
-  ScanTerms t = TabulateScanTerms(k, w, p);
-  double q2 = Q2Of(t, k, w, p);
-  double q3 = Q3Of(t, k, w, p);
-  // A q2 (or, for e < 0, a q3) of 0 means the chance that no window reaches
-  // k is below the smallest double: the quotient would be undefined, or would
-  // turn that near-certainty into a p-value of 0.
-  if (q2 == 0) return 1.0;
-  if (q3 == 0 && e < 0) return 1.0;
-  double g = pow(q3 / q2, (double)e) * q2;
-  double r = 1 - g;
-  if (r > 0) return r;
-  return 0.0;
+  return ScanFromQ2Q3(ScanQ2Q3(k, w, p), (double)e);
+}
+
+double P_scan_ge_K_in_W_N_fractional(int k, int w, int N, double p) {
+  if (k <= 0) return 1.0;
+  if (w < 1) return 0.0;
+  if (p == 1) return k <= w ? 1.0 : 0.0;
+  // One window covers the whole sequence.
+  if (N <= w) return OneWindow(k, w, p);
+  TwoAndThreeWindows q = ScanQ2Q3(k, w, p);
+  // Cancellation can leave a Q below 0 where its true value is tiny; a
+  // negative base has no real power.
+  if (q.q2 < 0) q.q2 = 0;
+  if (q.q3 < 0) q.q3 = 0;
+  double e = (double)N / (double)w - 2;
+  double r = ClampToProbability(ScanFromQ2Q3(q, e));
+  if (N - w < w) {
+    double bound = ClampToProbability(FirstWindowsBound(k, w, N, p, OneWindow(k, w, p)));
+    if (bound < r) r = bound;
+  }
+  return r;
 }

@@ -37,6 +37,15 @@ double A4(int k, int w, double p);
 // k <= 0 and wherever the chance that no window reaches k is below the
 // smallest double; for p = 1, 1 when k <= w and 0 otherwise.
 double P_scan_ge_K_in_W_N(int k, int w, int N, double p);
+// The same probability with N / w taken as a real number of windows instead
+// of rounding it up, which makes the p-value much less conservative where N
+// is not a multiple of w. A sequence of at most w positions is one window: the
+// exact binomial tail P(X >= k; w, p). Between w and 2w positions, the smaller
+// of the formula and an upper bound that is exact at N = w and N = w + 1.
+// Always in [0, 1]; the same special cases as P_scan_ge_K_in_W_N.
+double P_scan_ge_K_in_W_N_fractional(int k, int w, int N, double p);
+// Either of the two above.
+using ScanPValueFunction = double (*)(int k, int w, int N, double p);
 
 double NormalDensity(double x);
 double trapzd(double (*func)(double), double a, double b, int n);
