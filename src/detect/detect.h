@@ -13,9 +13,10 @@ struct FRAGMENT {
 
 using FragmentList = std::vector<FRAGMENT>;
 
-extern FragmentList special;         // raw fragments of the input
-extern FragmentList special_merged;  // the fragments that are reported
-extern FragmentList r_special;       // scratch for one random sequence
+// Per thread, so that analyses can run side by side.
+extern thread_local FragmentList special;         // raw fragments of the input
+extern thread_local FragmentList special_merged;  // the fragments that are reported
+extern thread_local FragmentList r_special;       // scratch for one random sequence
 
 // Number of '1' at 0-based indices i1..i2 of s; 0 when i1 > i2.
 int ComputeN(const char* s, int i1, int i2);

@@ -1,5 +1,6 @@
 #include "detect/detect.h"
 
-FragmentList special;
-FragmentList special_merged;
-FragmentList r_special;
+// Per thread: each concurrent analysis detects into its own lists.
+thread_local FragmentList special;
+thread_local FragmentList special_merged;
+thread_local FragmentList r_special;

@@ -3,20 +3,6 @@
 #include "alphabet/alphabet.h"
 #include "driver/driver.h"
 
-int window = 0;
-int max_separation = 4;
-int random_seqs = 0;
-int estimate_ran = 0;
-int estimate_freq = 0;
-double min_p_val = 0.05;
-double masking_p_val = 0.05;
-int use_merge = 1;
-int estimate_linkage = 0;
-int fasta_output = 0;
-
-char* binary_seq = nullptr;
-char* random_binary_seq = nullptr;
-
 void ResetConfiguration() {
   window = 0;
   max_separation = 4;

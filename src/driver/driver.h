@@ -3,21 +3,7 @@
 #include <cstdio>
 #include <string>
 
-// Run configuration, filled by InitAll from the command line.
-extern int window;            // -W: below 2 runs mode, else window mode
-extern int max_separation;    // -E, -K: linkage distance
-extern int random_seqs;       // -S, -G: number of random sequences
-extern int estimate_ran;      // 0 none, 1 generated, 2 shuffled
-extern int estimate_freq;     // -I: composition from the input
-extern double min_p_val;      // -P: threshold for recording windows
-extern double masking_p_val;  // -M: threshold for masking
-extern int use_merge;         // -N clears it
-extern int estimate_linkage;  // -K
-extern int fasta_output;      // 0 none, 1 mask with X, 2 lower case
-
-// Set-up products read by detection and the report.
-extern char* binary_seq;         // 0/1 string of entry 0, N+1 characters
-extern char* random_binary_seq;  // working copy for random sequences
+#include "config/run_config.h"
 
 // Restores the run configuration to the values it holds when the process
 // starts, so that several command lines can be tried in one process.

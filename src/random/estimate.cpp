@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "alphabet/alphabet.h"
+#include "config/run_config.h"
 #include "detect/detect.h"
-#include "driver/driver.h"
 #include "random/deviates.h"
 #include "random/longest_segment.h"
 #include "random/random.h"
@@ -19,7 +19,7 @@ constexpr int kShuffledMode = 2;
 constexpr int kProgressEvery = 1000;
 
 void ReportProgress(int n) {
-  if (n % kProgressEvery == 0) printf("N=%d\n", n);
+  if (random_progress && n % kProgressEvery == 0) printf("N=%d\n", n);
 }
 
 void Record(int longest) {

@@ -4,28 +4,35 @@
 #include <cstdint>
 #include <vector>
 
-// Generator state (minimal standard generator with a 32-entry shuffle table).
-extern int _ran1_not_initialized_;
-extern int64_t _idum_;
-extern int64_t iy;
-extern int64_t iv[32];
+// Generator state, one per thread (parallel analyses must not share draws)
+// (minimal standard generator with a 32-entry shuffle table).
+extern thread_local int _ran1_not_initialized_;
+extern thread_local int64_t _idum_;
+extern thread_local int64_t iy;
+extern thread_local int64_t iv[32];
 
 // Next deviate in (0, 1) times x. Ends the process when not seeded.
 double ran1(double x);
 // Seeds the generator; 0 seeds from the clock and prints "SEED=%ld\n".
 void init_ran1(long seed);
 
+// Prints "N=%d" every 1000 random sequences when set (the default); a
+// front end that runs many analyses turns it off.
+extern bool random_progress;
+
 // Size of the residue pool of generated mode.
 constexpr int kPoolSize = 1000000;
 // Smallest size of the distribution of longest merged segments.
 constexpr int kMinDistributionSize = 10001;
 
+// Per thread, like the generator, as are the pool and the boundaries below.
 // Entry i: fraction of random sequences whose longest merged segment has
 // length i. At least kMinDistributionSize entries; EstimateRandomPM grows it
 // to N + 1 entries when needed, so the longest possible segment has its entry.
-extern std::vector<double> special_rand_p;
-extern char long_seq[kPoolSize + 1];
-extern double interval[21];
+extern thread_local std::vector<double> special_rand_p;
+
+extern thread_local char long_seq[kPoolSize + 1];
+extern thread_local double interval[21];
 
 // Swaps each position in turn with another drawn uniformly; a sequence of
 // fewer than two positions stays as it is, without a draw.

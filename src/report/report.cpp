@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "alphabet/alphabet.h"
-#include "driver/driver.h"
+#include "config/run_config.h"
 #include "random/random.h"
 #include "stats/stats.h"
 

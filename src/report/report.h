@@ -4,9 +4,10 @@
 
 #include "detect/detect.h"
 
-extern char* masked_seq;  // N+1 characters, allocated by set-up
-extern FILE* out;         // the .seg report
-extern FILE* fasta_out;   // the .fas file, when fasta_output > 0
+extern thread_local char*
+    masked_seq;    // per thread, like the set-up products  // N+1 characters, allocated by set-up
+extern FILE* out;  // the .seg report
+extern FILE* fasta_out;  // the .fas file, when fasta_output > 0
 
 // Writes the report body and the masked FASTA file. Returns 1 on success and
 // 0 when the masked FASTA file could not be written or closed (after printing

@@ -1,5 +1,6 @@
 #include "report/report.h"
 
-char* masked_seq = nullptr;
+// Per thread, like the other set-up products.
+thread_local char* masked_seq = nullptr;
 FILE* out = nullptr;
 FILE* fasta_out = nullptr;

@@ -1,0 +1,225 @@
+#include "proteome/command_line.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "driver/driver.h"
+#include "random/random.h"
+
+const char kProteomeVersion[] = "talvo-proteome 1.0.0\n";
+
+const char kProteomeHelp[] =
+    "Usage: talvo-proteome [OPTION]... [TALVO OPTION]... FILE...\n"
+    "Find compositionally biased segments in every protein of FASTA files (plain or\n"
+    "gzip-compressed; - reads standard input), as TALVO finds them in one protein.\n"
+    "\n"
+    "TALVO options, in TALVO's syntax: -W:# -E:# -S:# -G:# -T -X -I -F -L -N -K\n"
+    "  -A:string -P:# -M:#  (see TALVO's help; -F/-L choose the mask of --masked)\n"
+    "\n"
+    "  --threads N      analysis threads (default: every core)\n"
+    "  --format F       tsv (default), gff3 or bed\n"
+    "  --output FILE    segments to FILE instead of standard output\n"
+    "  --summary FILE   one row per analysed protein with its overall exact test\n"
+    "  --masked FILE    masked FASTA of every entry (X, or lower case with -L)\n"
+    "  --all            every segment, not only those with p below -M (0.05)\n"
+    "  --seed N         seed of the random sequences of -S/-G (default: from the clock)\n"
+    "  --shard I/N      only entries whose (number - 1) mod N is I\n"
+    "  --progress       progress line on standard error (default when it is a terminal)\n"
+    "  --no-progress    no progress line\n"
+    "  --version        print the version and exit\n"
+    "  --help           print this help and exit\n";
+
+namespace {
+
+struct ParsedCommand {
+  ProteomeOptions options;
+  std::vector<std::string> talvo_options;
+  std::optional<uint64_t> seed;
+  std::optional<bool> progress;
+  bool help = false;
+  bool version = false;
+};
+
+template <class Number>
+bool ParseWhole(const std::string& text, Number& value) {
+  const char* last = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), last, value);
+  return ec == std::errc() && ptr == last && !text.empty();
+}
+
+bool ParseShard(const std::string& text, long& index, long& count) {
+  const size_t slash = text.find('/');
+  return slash != std::string::npos && ParseWhole(text.substr(0, slash), index) &&
+         ParseWhole(text.substr(slash + 1), count) && count >= 1 && index >= 0 && index < count;
+}
+
+bool ParseFormat(const std::string& text, OutputFormat& format) {
+  if (text == "tsv") {
+    format = OutputFormat::kTsv;
+  } else if (text == "gff3") {
+    format = OutputFormat::kGff3;
+  } else if (text == "bed") {
+    format = OutputFormat::kBed;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool Refuse(const std::string& message) {
+  fprintf(stderr, "talvo-proteome: %s\nTry 'talvo-proteome --help' for more information.\n",
+          message.c_str());
+  return false;
+}
+
+bool ApplyValue(const std::string& name, const std::string& value, ParsedCommand& command) {
+  ProteomeOptions& options = command.options;
+  const std::string bad = "invalid value '" + value + "' for --" + name;
+  if (name == "threads") {
+    if (!ParseWhole(value, options.threads) || options.threads < 1 || options.threads > 1024) {
+      return Refuse(bad + " (a whole number from 1 to 1024)");
+    }
+  } else if (name == "format") {
+    if (!ParseFormat(value, options.format)) return Refuse(bad + " (tsv, gff3 or bed)");
+  } else if (name == "output" || name == "summary" || name == "masked") {
+    if (value.empty()) return Refuse("empty file name for --" + name);
+    (name == "output"    ? options.output
+     : name == "summary" ? options.summary
+                         : options.masked) = value;
+  } else if (name == "seed") {
+    uint64_t seed = 0;
+    if (!ParseWhole(value, seed)) return Refuse(bad + " (a whole number from 0 to 2^64-1)");
+    command.seed = seed;
+  } else if (name == "shard") {
+    if (!ParseShard(value, options.shard_index, options.shard_count)) {
+      return Refuse(bad + " (I/N with N at least 1 and I from 0 to N-1)");
+    }
+  }
+  return true;
+}
+
+bool ApplyFlag(const std::string& name, ParsedCommand& command) {
+  if (name == "all") {
+    command.options.all_segments = true;
+  } else if (name == "progress") {
+    command.progress = true;
+  } else if (name == "no-progress") {
+    command.progress = false;
+  } else if (name == "help") {
+    command.help = true;
+  } else if (name == "version") {
+    command.version = true;
+  } else {
+    return Refuse("unrecognized option '--" + name + "'");
+  }
+  return true;
+}
+
+bool TakesValue(const std::string& name) {
+  for (const char* option : {"threads", "format", "output", "summary", "masked", "seed", "shard"}) {
+    if (name == option) return true;
+  }
+  return false;
+}
+
+bool ParseLongOption(const std::string& arg, int& i, int argc, char** argv,
+                     ParsedCommand& command) {
+  const size_t equals = arg.find('=');
+  const std::string name =
+      arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+  if (!TakesValue(name)) {
+    if (equals != std::string::npos) return Refuse("option '--" + name + "' takes no value");
+    return ApplyFlag(name, command);
+  }
+  if (equals != std::string::npos) return ApplyValue(name, arg.substr(equals + 1), command);
+  if (i + 1 >= argc) return Refuse("option '--" + name + "' needs a value");
+  return ApplyValue(name, argv[++i], command);
+}
+
+bool ParseArguments(int argc, char** argv, ParsedCommand& command) {
+  bool only_files = false;
+  for (int i = 1; i < argc; i++) {
+    const std::string arg = argv[i];
+    if (only_files || arg == "-" || arg.empty() || arg[0] != '-') {
+      command.options.inputs.push_back(arg);
+    } else if (arg == "--") {
+      only_files = true;
+    } else if (arg.compare(0, 2, "--") == 0) {
+      if (!ParseLongOption(arg, i, argc, argv, command)) return false;
+    } else {
+      command.talvo_options.push_back(arg);
+    }
+  }
+  return true;
+}
+
+// TALVO's parser expects its two positional arguments first.
+bool ApplyTalvoOptions(const std::vector<std::string>& talvo_options) {
+  std::vector<std::string> args = {"talvo-proteome", "-", "-"};
+  args.insert(args.end(), talvo_options.begin(), talvo_options.end());
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  ResetConfiguration();
+  const char* freq_label = nullptr;
+  std::string message;
+  bool to_stderr = false;
+  if (ParseOptions(static_cast<int>(args.size()), argv.data(), freq_label, message, to_stderr)) {
+    return true;
+  }
+  fwrite(message.data(), 1, message.size(), to_stderr ? stderr : stdout);
+  fflush(to_stderr ? stderr : stdout);
+  return false;
+}
+
+uint64_t ClockSeed() {
+  return static_cast<uint64_t>(time(nullptr)) * 1000003u ^ static_cast<uint64_t>(getpid());
+}
+
+}  // namespace
+
+int ProteomeMain(int argc, char** argv, const PipelineTuning& tuning) {
+  ParsedCommand command;
+  command.options.threads = 0;  // every core unless --threads says otherwise
+  if (!ParseArguments(argc, argv, command)) return 1;
+  if (command.help) {
+    fputs(kProteomeHelp, stdout);
+    return 0;
+  }
+  if (command.version) {
+    fputs(kProteomeVersion, stdout);
+    return 0;
+  }
+  if (!ApplyTalvoOptions(command.talvo_options)) return 1;
+  ProteomeOptions& options = command.options;
+  if (options.inputs.empty()) {
+    Refuse("no input files (- reads standard input)");
+    return 1;
+  }
+
+  random_progress = false;  // thousands of analyses: no per-entry progress lines
+  AnalysisSettings settings = CaptureAnalysisSettings();
+  settings.keep_masked = !options.masked.empty();
+  settings.mask_lower_case = fasta_output == 2;
+  if (random_seqs > 0 && window < 2) {
+    settings.seed = command.seed.value_or(ClockSeed());
+    // Printed so that a run seeded from the clock can be repeated.
+    if (!command.seed) {
+      fprintf(stderr, "talvo-proteome: --seed %llu\n",
+              static_cast<unsigned long long>(settings.seed));
+    }
+  }
+  if (options.threads == 0) {
+    options.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  }
+  options.progress = command.progress.value_or(isatty(2) == 1);
+  return RunPipeline(options, settings, tuning);
+}

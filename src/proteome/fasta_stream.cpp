@@ -1,0 +1,186 @@
+#include "proteome/fasta_stream.h"
+
+#include <unistd.h>
+#include <zlib.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// The residue characters the analysis keeps (letters and '-'), upper-cased;
+// 0 for every other byte.
+std::array<char, 256> BuildResidueMap() {
+  std::array<char, 256> map{};
+  for (int c = 'A'; c <= 'Z'; c++) map[c] = static_cast<char>(c);
+  for (int c = 'a'; c <= 'z'; c++) map[c] = static_cast<char>(c - 'a' + 'A');
+  map['-'] = '-';
+  return map;
+}
+
+const std::array<char, 256> kResidueMap = BuildResidueMap();
+
+gzFile AsGz(void* file) {
+  return static_cast<gzFile>(file);
+}
+
+// zlib's text for the stream's error state, without the path it prefixes.
+std::string ZlibProblem(void* file, const std::string& path, int& code) {
+  std::string message = gzerror(AsGz(file), &code);
+  if (message.compare(0, path.size() + 2, path + ": ") == 0) message.erase(0, path.size() + 2);
+  if (code == Z_BUF_ERROR) return "truncated gzip data (" + message + ")";
+  return "corrupt gzip data (" + message + ")";
+}
+
+}  // namespace
+
+FastaStream::~FastaStream() {
+  if (file_ != nullptr) gzclose(AsGz(file_));
+}
+
+void FastaStream::Fail(const std::string& what) {
+  if (error_.empty()) error_ = path_ + ": " + what;
+  at_end_ = true;
+}
+
+bool FastaStream::Open(const std::string& path, size_t buffer_size) {
+  path_ = path;
+  buffer_.assign(buffer_size > 0 ? buffer_size : 1, '\0');
+  errno = 0;
+  if (path == "-") {
+    // A duplicate, so that closing the stream leaves standard input open.
+    const int fd = dup(0);
+    file_ = fd >= 0 ? gzdopen(fd, "rb") : nullptr;
+    if (file_ == nullptr && fd >= 0) close(fd);
+  } else {
+    file_ = gzopen(path.c_str(), "rb");
+  }
+  if (file_ == nullptr) {
+    Fail(std::string("cannot open: ") + (errno != 0 ? strerror(errno) : "out of memory"));
+    return false;
+  }
+  return true;
+}
+
+bool FastaStream::Fill() {
+  if (at_end_) return false;
+  const int got = gzread(AsGz(file_), buffer_.data(), static_cast<unsigned>(buffer_.size()));
+  int code = Z_OK;
+  if (got < 0) {
+    const std::string problem = ZlibProblem(file_, path_, code);
+    Fail(code == Z_ERRNO ? std::string("read error: ") + strerror(errno) : problem);
+    return false;
+  }
+  if (got == 0) {
+    // At the very end a stream cut short is known; earlier, read-ahead would
+    // make this check fire too soon.
+    const std::string problem = ZlibProblem(file_, path_, code);
+    if (code != Z_OK && code != Z_ERRNO) Fail(problem);
+    at_end_ = true;
+    return false;
+  }
+  any_byte_ = true;
+  pos_ = 0;
+  end_ = static_cast<size_t>(got);
+  return true;
+}
+
+int FastaStream::Peek() {
+  if (pos_ == end_ && !Fill()) return -1;
+  return static_cast<unsigned char>(buffer_[pos_]);
+}
+
+void FastaStream::SkipLine() {
+  while (Peek() >= 0) {
+    const char* start = buffer_.data() + pos_;
+    const void* newline = memchr(start, '\n', end_ - pos_);
+    if (newline != nullptr) {
+      pos_ += static_cast<const char*>(newline) - start + 1;
+      return;
+    }
+    pos_ = end_;
+  }
+}
+
+void FastaStream::AppendLine(std::string& text) {
+  while (Peek() >= 0) {
+    const char* start = buffer_.data() + pos_;
+    const void* newline = memchr(start, '\n', end_ - pos_);
+    const size_t count =
+        newline != nullptr ? static_cast<const char*>(newline) - start : end_ - pos_;
+    text.append(start, count);
+    pos_ += count;
+    if (newline != nullptr) {
+      pos_++;
+      break;
+    }
+  }
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+}
+
+void FastaStream::AppendResidues(std::string& residues) {
+  while (Peek() >= 0) {
+    const char* start = buffer_.data() + pos_;
+    const void* newline = memchr(start, '\n', end_ - pos_);
+    const char* stop =
+        newline != nullptr ? static_cast<const char*>(newline) : buffer_.data() + end_;
+    for (const char* c = start; c < stop; c++) {
+      const char residue = kResidueMap[static_cast<unsigned char>(*c)];
+      if (residue != 0) residues.push_back(residue);
+    }
+    pos_ = stop - buffer_.data();
+    if (newline != nullptr) {
+      pos_++;
+      return;
+    }
+  }
+}
+
+// Text before the first header is skipped; a '>' counts only at the start of
+// a line.
+bool FastaStream::FindFirstHeader() {
+  for (int c = Peek(); c >= 0; c = Peek()) {
+    if (c == '>') return true;
+    SkipLine();
+  }
+  if (error_.empty())
+    Fail(any_byte_ ? "no FASTA header (a line starting with '>')" : "empty input");
+  return false;
+}
+
+bool FastaStream::Next(ProteinEntry& entry) {
+  if (finished_ || file_ == nullptr) return false;
+  if (!started_) {
+    started_ = true;
+    if (!FindFirstHeader()) {
+      finished_ = true;
+      return false;
+    }
+  }
+  pos_++;  // the '>' that Peek stopped at
+  entry.number = ++entries_;
+  entry.header.clear();
+  entry.residues.clear();
+  AppendLine(entry.header);
+  for (int c = Peek(); c >= 0 && c != '>'; c = Peek()) AppendResidues(entry.residues);
+  if (Peek() < 0) finished_ = true;
+  return error_.empty();
+}
+
+bool FastaStream::Close() {
+  if (file_ == nullptr) return error_.empty();
+  // zlib learns that a stream was cut short only when it reaches the end, and
+  // read-ahead makes earlier checks fire too soon: check once, here.
+  int code = Z_OK;
+  const char* message = gzerror(AsGz(file_), &code);
+  if (code != Z_OK && code != Z_ERRNO)
+    Fail(std::string("truncated or corrupt gzip data: ") + message);
+  const int closed = gzclose(AsGz(file_));
+  file_ = nullptr;
+  if (closed != Z_OK && error_.empty()) {
+    Fail(closed == Z_BUF_ERROR ? "truncated gzip data: unexpected end of file"
+                               : "error closing input");
+  }
+  return error_.empty();
+}

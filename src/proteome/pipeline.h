@@ -1,0 +1,36 @@
+// The run: a reader thread, analysis threads and one writer that keeps input
+// order, so that the output is the same for every thread count.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "proteome/analysis.h"
+#include "proteome/fasta_stream.h"
+#include "proteome/formats.h"
+
+struct ProteomeOptions {
+  std::vector<std::string> inputs;
+  int threads = 1;
+  OutputFormat format = OutputFormat::kTsv;
+  std::string output;   // empty: standard output
+  std::string summary;  // empty: none
+  std::string masked;   // empty: none
+  bool all_segments = false;
+  long shard_index = 0;
+  long shard_count = 1;
+  bool progress = false;
+};
+
+// Sizes that shape the run but never its output; tests shrink them.
+struct PipelineTuning {
+  size_t read_buffer = FastaStream::kDefaultBuffer;
+  size_t batch_residues = 256 * 1024;
+  size_t batch_entries = 2048;
+};
+
+// Exit status of the run: 0, or 1 after a message on standard error. A
+// closed standard output ends it quietly with 141, as SIGPIPE would.
+int RunPipeline(const ProteomeOptions& options, const AnalysisSettings& settings,
+                const PipelineTuning& tuning);

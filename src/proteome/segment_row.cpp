@@ -1,0 +1,145 @@
+#include "proteome/segment_row.h"
+
+#include <charconv>
+#include <cstdio>
+#include <vector>
+
+const char kSegmentRowHeader[] =
+    "input\tentry\tid\tlength\tsegment\tstart\tend\tseg_length\tspecial\tp_value\tq_value\t"
+    "residues\n";
+
+namespace {
+
+constexpr int kColumns = 12;
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+template <class Number>
+bool ParseNumber(const std::string& text, Number& value) {
+  const char* last = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), last, value);
+  return ec == std::errc() && ptr == last && !text.empty();
+}
+
+std::vector<std::string> SplitTabs(const std::string& line) {
+  std::vector<std::string> fields(1);
+  for (char c : line) {
+    if (c == '\t') {
+      fields.emplace_back();
+    } else {
+      fields.back().push_back(c);
+    }
+  }
+  return fields;
+}
+
+}  // namespace
+
+std::string EscapeField(const std::string& text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (char c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (c == '\t') {
+      escaped += "\\t";
+    } else if (c == '\n') {
+      escaped += "\\n";
+    } else if (c == '\r') {
+      escaped += "\\r";
+    } else if (c == '\\') {
+      escaped += "\\\\";
+    } else if (byte < 0x20 || byte == 0x7f) {
+      char hex[5];
+      snprintf(hex, sizeof hex, "\\x%02X", byte);
+      escaped += hex;
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
+}
+
+std::optional<std::string> UnescapeField(const std::string& text) {
+  std::string plain;
+  for (size_t i = 0; i < text.size(); i++) {
+    if (text[i] != '\\') {
+      plain += text[i];
+      continue;
+    }
+    if (++i == text.size()) return std::nullopt;
+    switch (text[i]) {
+      case 't':
+        plain += '\t';
+        break;
+      case 'n':
+        plain += '\n';
+        break;
+      case 'r':
+        plain += '\r';
+        break;
+      case '\\':
+        plain += '\\';
+        break;
+      case 'x': {
+        if (i + 2 >= text.size()) return std::nullopt;
+        const int high = HexDigit(text[i + 1]);
+        const int low = HexDigit(text[i + 2]);
+        if (high < 0 || low < 0) return std::nullopt;
+        plain += static_cast<char>(high * 16 + low);
+        i += 2;
+        break;
+      }
+      default:
+        return std::nullopt;
+    }
+  }
+  return plain;
+}
+
+std::string ShortestDouble(double value) {
+  char text[64];
+  const auto result = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, result.ptr);
+}
+
+std::string FormatSegmentRow(const SegmentRow& row) {
+  std::string line = EscapeField(row.input);
+  line += '\t' + std::to_string(row.entry);
+  line += '\t' + EscapeField(row.id);
+  for (long number : {row.length, row.segment, row.start, row.end, row.seg_length, row.special}) {
+    line += '\t' + std::to_string(number);
+  }
+  line += '\t' + ShortestDouble(row.p_value);
+  line += '\t' + (row.q_value ? ShortestDouble(*row.q_value) : std::string());
+  line += '\t' + row.residues;
+  line += '\n';
+  return line;
+}
+
+std::optional<SegmentRow> ParseSegmentRow(const std::string& line) {
+  const std::vector<std::string> f = SplitTabs(line);
+  if (f.size() != kColumns) return std::nullopt;
+  SegmentRow row;
+  std::optional<std::string> input = UnescapeField(f[0]);
+  std::optional<std::string> id = UnescapeField(f[2]);
+  if (!input || !id) return std::nullopt;
+  row.input = std::move(*input);
+  row.id = std::move(*id);
+  const bool numbers_ok = ParseNumber(f[1], row.entry) && ParseNumber(f[3], row.length) &&
+                          ParseNumber(f[4], row.segment) && ParseNumber(f[5], row.start) &&
+                          ParseNumber(f[6], row.end) && ParseNumber(f[7], row.seg_length) &&
+                          ParseNumber(f[8], row.special) && ParseNumber(f[9], row.p_value);
+  if (!numbers_ok) return std::nullopt;
+  if (!f[10].empty()) {
+    double q = 0.0;
+    if (!ParseNumber(f[10], q)) return std::nullopt;
+    row.q_value = q;
+  }
+  row.residues = f[11];
+  return row;
+}

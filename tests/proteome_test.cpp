@@ -1,0 +1,431 @@
+// talvo-proteome: per-entry results against TALVO run on each entry alone, the
+// streaming reader, thread-count independence, shards, skips and failures.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "alphabet/alphabet.h"
+#include "detect/detect.h"
+#include "driver/driver.h"
+#include "proteome/analysis.h"
+#include "proteome/benjamini_hochberg.h"
+#include "proteome/command_line.h"
+#include "proteome/fasta_stream.h"
+#include "random/random.h"
+#include "report/report.h"
+#include "support/process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TempDir {
+  std::string path = MakeTempDir();
+  ~TempDir() { fs::remove_all(path); }
+  std::string operator/(const std::string& name) const { return path + "/" + name; }
+};
+
+struct Protein {
+  std::string header;
+  std::string residues;  // as written; upper-cased by the reader
+};
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// Varied lengths and compositions, some strongly biased, some empty or tiny.
+std::vector<Protein> RandomProteome(unsigned seed, int count) {
+  std::mt19937 rng(seed);
+  const std::string pools[] = {"ACDEFGHIKLMNPQRSTVWY", "GPSTDNHGPSQ", "RRRKAE", "acdgst-PSX"};
+  const int lengths[] = {0, 1, 3, 17, 60, 150, 400, 1200};
+  std::vector<Protein> proteins;
+  for (int i = 0; i < count; i++) {
+    Protein p;
+    p.header = "sp|P" + std::to_string(i) + "|X_" + std::to_string(rng() % 100) +
+               (i % 3 == 0 ? " desc > with a bracket" : "");
+    const std::string& pool = pools[rng() % 4];
+    const int length = lengths[rng() % 8] + static_cast<int>(rng() % 7);
+    for (int j = 0; j < length; j++) p.residues += pool[rng() % pool.size()];
+    proteins.push_back(p);
+  }
+  return proteins;
+}
+
+// Messy layouts: line width, CRLF, blank lines, spaces, digits, no final newline.
+std::string Layout(const std::vector<Protein>& proteins, int style) {
+  const char* eol = style % 2 ? "\r\n" : "\n";
+  const size_t width = 7 + 23 * (style % 3);
+  std::string text = style % 4 == 3 ? std::string("preamble text") + eol : "";
+  for (const Protein& p : proteins) {
+    text += ">" + p.header + eol;
+    for (size_t i = 0; i < p.residues.size(); i += width) {
+      text += p.residues.substr(i, width) + (style == 2 ? " 1*" : "") + eol;
+      if (style == 4) text += eol;
+    }
+  }
+  if (style >= 3 && text.size() > 1 && !proteins.back().residues.empty())
+    text.resize(text.size() - strlen(eol));
+  return text;
+}
+
+void WriteGzip(const std::string& path, const std::string& text, int members) {
+  FILE* file = fopen(path.c_str(), "wb");
+  const size_t part = text.size() / members + 1;
+  for (size_t from = 0; from < text.size(); from += part) {
+    std::string chunk = text.substr(from, part);
+    uLongf size = compressBound(chunk.size()) + 32;
+    std::vector<unsigned char> out(size);
+    z_stream z{};
+    deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    z.next_in = reinterpret_cast<Bytef*>(chunk.data());
+    z.avail_in = chunk.size();
+    z.next_out = out.data();
+    z.avail_out = size;
+    deflate(&z, Z_FINISH);
+    fwrite(out.data(), 1, z.total_out, file);
+    deflateEnd(&z);
+  }
+  fclose(file);
+}
+
+int RunInProcess(std::vector<std::string> args, const PipelineTuning& tuning = {}) {
+  args.insert(args.begin(), "talvo-proteome");
+  args.push_back("--no-progress");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  return ProteomeMain(static_cast<int>(argv.size()), argv.data(), tuning);
+}
+
+std::vector<std::string> Split(const std::string& text, char sep) {
+  std::vector<std::string> parts;
+  std::stringstream stream(text);
+  for (std::string part; std::getline(stream, part, sep);) parts.push_back(part);
+  return parts;
+}
+
+std::string Sci(const std::string& shortest) {
+  char text[32];
+  snprintf(text, sizeof text, "%e", std::stod(shortest));
+  return text;
+}
+
+// TALVO's report of one entry: segment lines, then the overall line, in the
+// fields the proteome tool reports ("" when TALVO refused the entry).
+std::string TalvoReport(const TempDir& dir, const Protein& p, const std::string& options) {
+  WriteFile(dir / "one.fa", ">" + p.header + "\n" + p.residues + "\n");
+  std::vector<std::string> args = {dir / "one.fa", dir / "one"};
+  for (const std::string& o : Split(options, ' ')) args.push_back(o);
+  if (RunProcess(TALVO_EXE, args).exit_status != 0) return "";
+  std::string report;
+  for (const std::string& line : Split(ReadFile(dir / "one.seg"), '\n')) {
+    std::vector<std::string> f = Split(line, ' ');
+    if (f.empty()) continue;
+    if (f.size() == 7 && isdigit(static_cast<unsigned char>(line[0]))) report += line + "\n";
+    if (f[0] == "#Overall:") report += f[1] + " " + f[2] + " " + f.back() + "\n";
+  }
+  return report;
+}
+
+// The same fields from the proteome tool's TSV (--all) and summary.
+std::map<long, std::string> ProteomeReports(const std::string& tsv, const std::string& summary) {
+  std::map<long, std::string> reports;
+  for (const std::string& line : Split(tsv, '\n')) {
+    std::vector<std::string> f = Split(line, '\t');
+    if (f[0] == "input") continue;
+    reports[std::stol(f[1])] += f[4] + " " + f[5] + " " + f[6] + " " + f[7] + " " + f[8] + " " +
+                                Sci(f[9]) + " " + f[11] + "\n";
+  }
+  for (const std::string& line : Split(summary, '\n')) {
+    std::vector<std::string> f = Split(line, '\t');
+    if (f[0] == "input") continue;
+    reports[std::stol(f[1])] += f[4] + " " + Sci(f[7]) + " (" + f[6] + ")\n";
+  }
+  return reports;
+}
+
+TEST(ProteomeTest, EveryEntryMatchesTalvoOnThatEntryAlone) {
+  TempDir dir;
+  const std::vector<Protein> proteins = RandomProteome(11, 14);
+  const char* option_sets[] = {"",        "-W:15",   "-W:12 -N",      "-I",
+                               "-K -E:7", "-A:R -X", "-W:8 -P:0.2 -I"};
+  for (int set = 0; set < 7; set++) {
+    const std::string options = option_sets[set];
+    const int style = set % 5;
+    const std::string input = set % 2 ? dir / "in.fa.gz" : dir / "in.fa";
+    if (set % 2) {
+      WriteGzip(input, Layout(proteins, style), 1 + set % 3);
+    } else {
+      WriteFile(input, Layout(proteins, style));
+    }
+    std::vector<std::string> args = {
+        "--all",     "--threads",     "3",  "--output", dir / "out.tsv",
+        "--summary", dir / "sum.tsv", input};
+    for (const std::string& o : Split(options, ' ')) args.push_back(o);
+    ASSERT_EQ(RunInProcess(args), 0) << options;
+    std::map<long, std::string> ours =
+        ProteomeReports(ReadFile(dir / "out.tsv"), ReadFile(dir / "sum.tsv"));
+    for (size_t i = 0; i < proteins.size(); i++) {
+      // TALVO refuses exactly the entries that are skipped, but for those
+      // without residues, which are always skipped.
+      const std::string talvo =
+          proteins[i].residues.empty() ? "" : TalvoReport(dir, proteins[i], options);
+      EXPECT_EQ(talvo, ours.count(i + 1) ? ours[i + 1] : "")
+          << "options '" << options << "' entry " << i + 1;
+    }
+  }
+}
+
+// -S/-G: each entry's null distribution is the core's own, from the entry's seed.
+TEST(ProteomeTest, RandomNullMatchesTheCoreSeededPerEntry) {
+  TempDir dir;
+  const std::vector<Protein> proteins = RandomProteome(5, 8);
+  WriteFile(dir / "in.fa", Layout(proteins, 0));
+  for (const char* option : {"-S:60", "-G:40"}) {
+    ASSERT_EQ(RunInProcess({"--all", "--seed", "99", "--threads", "2", "--output", dir / "o.tsv",
+                            dir / "in.fa", option, "-E:2"}),
+              0);
+    std::map<long, std::vector<double>> ours;
+    for (const std::string& line : Split(ReadFile(dir / "o.tsv"), '\n')) {
+      std::vector<std::string> f = Split(line, '\t');
+      if (f[0] != "input") ours[std::stol(f[1])].push_back(std::stod(f[9]));
+    }
+    for (size_t i = 0; i < proteins.size(); i++) {
+      const std::string seq = Upper(proteins[i].residues);
+      const int N = static_cast<int>(seq.size());
+      if (N == 0) continue;
+      std::vector<char> binary(N + 1), random_binary;
+      EncodeBinary(seq.c_str(), N + 1, special_aa, binary.data());
+      random_binary = binary;
+      P_special = ComputeResidueP(special_aa, aa_freq);
+      special.clear();
+      FindRuns(binary.data(), N, special);
+      MergeSegmentsDiscrete(binary.data(), special, max_separation);
+      special_rand_p.assign(kMinDistributionSize, 0.0);
+      init_ran1(EntrySeed(99, static_cast<long>(i + 1)));
+      EstimateRandomPM(random_binary.data(), N);
+      std::vector<double> expected;
+      for (const FRAGMENT& f : special) {
+        expected.push_back(CumulativeProb(f.length, static_cast<int>(special_rand_p.size()) - 1,
+                                          special_rand_p.data()));
+      }
+      EXPECT_EQ(ours[i + 1], expected) << option << " entry " << i + 1;
+    }
+  }
+}
+
+// Every refill boundary of the reader, over every layout, plain and gzip.
+TEST(ProteomeTest, ReaderWithTinyBuffersReadsEveryLayout) {
+  TempDir dir;
+  const std::vector<Protein> proteins = RandomProteome(3, 9);
+  for (int style = 0; style < 5; style++) {
+    WriteFile(dir / "a.fa", Layout(proteins, style));
+    WriteGzip(dir / "a.gz", Layout(proteins, style), 1 + style % 3);
+    for (const std::string& path : {dir / "a.fa", dir / "a.gz"}) {
+      for (size_t buffer = 1; buffer <= 7; buffer++) {
+        FastaStream stream;
+        ASSERT_TRUE(stream.Open(path, buffer));
+        ProteinEntry entry;
+        size_t n = 0;
+        for (; stream.Next(entry); n++) {
+          ASSERT_LT(n, proteins.size());
+          EXPECT_EQ(entry.number, static_cast<long>(n + 1));
+          EXPECT_EQ(entry.header, proteins[n].header) << style << " " << buffer;
+          std::string kept;
+          for (char c : Upper(proteins[n].residues)) kept += isalpha(c) || c == '-' ? c : '\0';
+          kept.erase(std::remove(kept.begin(), kept.end(), '\0'), kept.end());
+          EXPECT_EQ(entry.residues, kept) << style << " " << buffer << " entry " << n + 1;
+        }
+        EXPECT_TRUE(stream.Close()) << stream.error();
+        EXPECT_EQ(n, proteins.size()) << path << " style " << style << " buffer " << buffer;
+      }
+    }
+  }
+}
+
+// Input failures end the run with status 1 and a message naming the cause.
+TEST(ProteomeTest, BadInputsFailClearly) {
+  TempDir dir;
+  WriteGzip(dir / "ok.gz", Layout(RandomProteome(8, 6), 0), 1);
+  const std::string gz = ReadFile(dir / "ok.gz");
+  std::string bad_crc = gz;
+  bad_crc[gz.size() - 6] ^= 0x55;
+  const struct {
+    std::string content;
+    const char* message;
+  } cases[] = {
+      {"", "empty input"},
+      {"no header\nACDE\n", "no FASTA header"},
+      {"junk a>b\nAC\n", "no FASTA header"},
+      {gz.substr(0, 12), "truncated gzip"},
+      {gz.substr(0, gz.size() / 2), "truncated gzip"},
+      {gz.substr(0, gz.size() - 8), "truncated gzip"},  // only the trailer is missing
+      {gz.substr(0, gz.size() - 3), "truncated gzip"},
+      {bad_crc, "corrupt gzip"},
+  };
+  for (const auto& c : cases) {
+    WriteFile(dir / "in", c.content);
+    for (const char* stdin_or_file : {"file", "stdin"}) {
+      const std::string command =
+          std::string(TALVO_PROTEOME_EXE) + " --output " + (dir / "o") +
+          (stdin_or_file[0] == 'f' ? " " + (dir / "in") : " - < " + (dir / "in"));
+      ProcessResult r = RunProcess("/bin/sh", {"-c", command});
+      EXPECT_EQ(r.exit_status, 1) << c.message;
+      EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+      EXPECT_EQ(r.err.find("entries analysed"), std::string::npos) << r.err;
+    }
+  }
+  ProcessResult missing = RunProcess(TALVO_PROTEOME_EXE, {dir / "missing.fa"});
+  EXPECT_EQ(missing.exit_status, 1);
+  EXPECT_NE(missing.err.find("cannot open"), std::string::npos);
+}
+
+TEST(ProteomeTest, OutputIsTheSameForEveryThreadCountAndBatchSize) {
+  TempDir dir;
+  WriteFile(dir / "in.fa", Layout(RandomProteome(21, 40), 1));
+  std::map<std::string, std::string> outputs;
+  for (int threads : {1, 2, 5, 8}) {
+    PipelineTuning tuning;
+    tuning.read_buffer = 3;
+    tuning.batch_residues = threads * 40;
+    tuning.batch_entries = 1 + threads % 3;
+    for (const char* format : {"tsv", "gff3"}) {
+      ASSERT_EQ(RunInProcess({"--threads", std::to_string(threads), "--format", format, "-W:10",
+                              "--all", "--output", dir / "o", "--summary", dir / "s", "--masked",
+                              dir / "m", dir / "in.fa", dir / "in.fa"},
+                             tuning),
+                0);
+      const std::string all = ReadFile(dir / "o") + ReadFile(dir / "s") + ReadFile(dir / "m");
+      std::string& expected = outputs[format];
+      if (expected.empty()) expected = all;
+      EXPECT_EQ(all, expected) << threads << " threads, " << format;
+    }
+  }
+}
+
+// The rows of the shards, put back in (input, entry) order, are the rows of
+// the whole run, but for the q-values of the whole run.
+TEST(ProteomeTest, ShardsTogetherGiveTheWholeRun) {
+  TempDir dir;
+  WriteFile(dir / "in.fa", Layout(RandomProteome(4, 25), 0));
+  auto rows_without_q = [](const std::string& tsv) {
+    std::map<std::pair<long, long>, std::string> rows;
+    for (const std::string& line : Split(tsv, '\n')) {
+      std::vector<std::string> f = Split(line, '\t');
+      if (f[0] == "input") continue;
+      f[10].clear();
+      std::string row;
+      for (const std::string& field : f) row += field + "\t";
+      rows[{std::stol(f[1]), std::stol(f[4])}] = row;
+    }
+    return rows;
+  };
+  ASSERT_EQ(RunInProcess({"--all", "--output", dir / "whole", dir / "in.fa"}), 0);
+  std::map<std::pair<long, long>, std::string> merged;
+  for (int i = 0; i < 3; i++) {
+    ASSERT_EQ(RunInProcess({"--all", "--shard", std::to_string(i) + "/3", "--output", dir / "part",
+                            dir / "in.fa"}),
+              0);
+    for (auto& [key, row] : rows_without_q(ReadFile(dir / "part"))) {
+      EXPECT_EQ((key.first - 1) % 3, i);
+      merged[key] = row;
+    }
+  }
+  EXPECT_EQ(merged, rows_without_q(ReadFile(dir / "whole")));
+}
+
+TEST(ProteomeTest, SkippedEntriesAreNamedAndCounted) {
+  TempDir dir;
+  WriteFile(dir / "in.fa",
+            ">empty one\n>short\nACDEF\n>xs\nXXXX-\n>ok\nGPSTGPSTAAAAAAAAAAAAAAAAA\n");
+  ProcessResult r = RunProcess(TALVO_PROTEOME_EXE, {"-W:10", "-I", dir / "in.fa"});
+  EXPECT_EQ(r.exit_status, 0);
+  const std::string in = dir / "in.fa";
+  EXPECT_EQ(r.err,
+            "talvo-proteome: skipped entry 1 (empty) of " + in + ": no residues\n" +
+                "talvo-proteome: skipped entry 2 (short) of " + in + ": shorter than the window\n" +
+                "talvo-proteome: skipped entry 3 (xs) of " + in +
+                ": none of the 20 standard residues to estimate the composition from (-I)\n" +
+                "1 entries analysed, 3 skipped\n");
+}
+
+TEST(ProteomeTest, OptionAndOutputFailuresEndWithStatusOne) {
+  TempDir dir;
+  WriteFile(dir / "in.fa", Layout(RandomProteome(2, 300), 0));
+  const std::vector<std::vector<std::string>> refused = {{"--threads", "0"},
+                                                         {"--format", "xml"},
+                                                         {"--shard", "3/3"},
+                                                         {"--shard", "1"},
+                                                         {"--seed", "-1"},
+                                                         {"--bogus"},
+                                                         {"-M:2"},
+                                                         {"-W:20", "-S:10"},
+                                                         {"--output", "/dev/full"},
+                                                         {"--summary", "/dev/full"},
+                                                         {"--output", dir / "no/such/dir"}};
+  for (std::vector<std::string> args : refused) {
+    args.push_back(dir / "in.fa");
+    ProcessResult r = RunProcess(TALVO_PROTEOME_EXE, args);
+    EXPECT_EQ(r.exit_status, 1) << args[0];
+    EXPECT_FALSE(r.err.empty()) << args[0];
+    EXPECT_EQ(r.err.find("entries analysed"), std::string::npos) << args[0];
+  }
+  // A reader that goes away ends the run quietly.
+  ProcessResult pipe = RunProcess("/bin/sh", {"-c", std::string(TALVO_PROTEOME_EXE) + " --all " +
+                                                        (dir / "in.fa") + " | head -c 10"});
+  EXPECT_EQ(pipe.out, "input\tentr");
+  EXPECT_EQ(pipe.err.find("error"), std::string::npos) << pipe.err;
+}
+
+TEST(ProteomeTest, Gff3AndBedPassTheirValidators) {
+  TempDir dir;
+  std::vector<Protein> proteins = RandomProteome(9, 20);
+  proteins[3].header = "odd;id=1,%\x01name rest";
+  WriteFile(dir / "in.fa", Layout(proteins, 0));
+  for (const char* format : {"gff3", "bed"}) {
+    ASSERT_EQ(RunInProcess({"--all", "--format", format, "--output", dir / format, dir / "in.fa",
+                            dir / "in.fa"}),  // IDs repeat: one region each
+              0);
+  }
+  ProcessResult gt =
+      RunProcess("/bin/sh", {"-c", "command -v gt && gt gff3validator " + (dir / "gff3")});
+  ProcessResult bed = RunProcess("/bin/sh", {"-c", "command -v bedtools && bedtools sort -i " +
+                                                       (dir / "bed") + " | bedtools merge -i -"});
+  if (gt.out.empty() || bed.out.empty()) GTEST_SKIP() << "genometools or bedtools not installed";
+  EXPECT_EQ(gt.exit_status, 0) << gt.err;
+  EXPECT_EQ(bed.exit_status, 0) << bed.err;
+  EXPECT_EQ(bed.err, "");
+}
+
+TEST(ProteomeTest, BenjaminiHochbergAndRowEscaping) {
+  const struct {
+    std::vector<double> p, q;
+  } cases[] = {{{}, {}},
+               {{0.5}, {0.5}},
+               {{0.01, 0.04, 0.03, 0.2}, {0.04, 0.04 * 4 / 3, 0.04 * 4 / 3, 0.2}},
+               {{0.9, 0.9, 1.0}, {1.0, 1.0, 1.0}},
+               {{0.02, 0.0, 0.02, 0.5}, {0.02 * 4 / 3, 0.0, 0.02 * 4 / 3, 0.5}}};
+  for (const auto& c : cases) EXPECT_EQ(BenjaminiHochberg(c.p), c.q);
+  SegmentRow row{"a\tb\\c\n", 3,    std::string("id\x01\r\x7f", 5), 10, 1, 2, 4, 3, 2, 1e-300,
+                 0.25,        "GPS"};
+  const std::string line = FormatSegmentRow(row);
+  EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 11);
+  EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1);
+  std::optional<SegmentRow> back = ParseSegmentRow(line.substr(0, line.size() - 1));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(FormatSegmentRow(*back), line);
+  EXPECT_EQ(back->id, row.id);
+  EXPECT_EQ(back->p_value, row.p_value);
+  for (const char* broken : {"a\t1", "a\\q\t1\tid\t1\t1\t1\t1\t1\t1\t0.1\t\tG",
+                             "a\t1\tid\tx\t1\t1\t1\t1\t1\t0.1\t\tG"}) {
+    EXPECT_FALSE(ParseSegmentRow(broken)) << broken;
+  }
+}
+
+}  // namespace
