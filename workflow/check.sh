@@ -38,6 +38,6 @@ check() {
   echo "workflow $name: $(($(wc -l <"$out/all.tsv") - 1)) rows; merged tables equal the single-process tables"
 }
 
-check defaults false
-check random-all true -S:200 -K
-check windows false -W:12 -M:0.2
+check defaults false -A:LIVFM
+check random-all true -S:200 -K -A:G
+check windows false -W:12 -A:LIVF -M:0.2
