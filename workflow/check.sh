@@ -38,6 +38,26 @@ check() {
   echo "workflow $name: $(($(wc -l <"$out/all.tsv") - 1)) rows; merged tables equal the single-process tables"
 }
 
+# A shard that fails (here on a gzip stream cut short) fails the workflow and
+# leaves no table to merge.
+check_failure() {
+  head -c 20000 "$top/examples/domains.fa.gz" >"$scratch/cut.fa.gz"
+  if snakemake --quiet --cores 2 --snakefile "$top/workflow/Snakefile" --directory "$scratch" \
+    --config "inputs=[\"$scratch/cut.fa.gz\"]" outdir="$scratch/cut" talvo_proteome="$tool" \
+    >"$scratch/cut.log" 2>&1; then
+    echo "workflow cut: a truncated input did not fail the workflow"
+    return 1
+  fi
+  if [ -n "$(find "$scratch/cut" -name '*.tsv*')" ]; then
+    echo "workflow cut: a failed run left tables behind:"
+    find "$scratch/cut" -name '*.tsv*'
+    return 1
+  fi
+  grep -q 'truncated' "$scratch"/cut/logs/*/*.log
+  echo "workflow cut: a truncated input fails the workflow and leaves no table"
+}
+
 check defaults false -A:LIVFM
 check random-all true -S:200 -K -A:G
 check windows false -W:12 -A:LIVF -M:0.2
+check_failure
