@@ -85,8 +85,9 @@ TEST(ProteomeMerge, RefusesTablesThatAreNotWholeShards) {
   for (const auto& [name, tables] : cases) {
     std::vector<std::string> args = {"--merge", "--output", dir / "out.tsv"};
     for (size_t i = 0; i < tables.size(); i++) {
-      args.push_back(dir / ("t" + std::to_string(i)));
-      std::ofstream(args.back()) << tables[i];
+      const std::string path = dir / std::to_string(i);
+      std::ofstream(path) << tables[i];
+      args.push_back(path);
     }
     EXPECT_EQ(Proteome(args), 1) << name;
   }
