@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "driver/driver.h"
+#include "proteome/merge.h"
 #include "random/random.h"
 #include "stats/stats.h"
 
@@ -35,6 +36,8 @@ const char kProteomeHelp[] =
     "                   up: closer to the true probability, not always above it\n"
     "  --seed N         seed of the random sequences of -S/-G (default: from the clock)\n"
     "  --shard I/N      only entries whose (number - 1) mod N is I\n"
+    "  --merge          merge TSV tables of shards run with --all into the table of\n"
+    "                   one run (q-values over every row; rows below -M unless --all)\n"
     "  --progress       progress line on standard error (default when it is a terminal)\n"
     "  --no-progress    no progress line\n"
     "  --version        print the version and exit\n"
@@ -50,6 +53,7 @@ struct ParsedCommand {
   bool fractional_windows = false;
   bool help = false;
   bool version = false;
+  bool merge = false;
 };
 
 template <class Number>
@@ -119,6 +123,8 @@ bool ApplyFlag(const std::string& name, ParsedCommand& command) {
     command.progress = true;
   } else if (name == "no-progress") {
     command.progress = false;
+  } else if (name == "merge") {
+    command.merge = true;
   } else if (name == "help") {
     command.help = true;
   } else if (name == "version") {
@@ -190,6 +196,22 @@ uint64_t ClockSeed() {
   return static_cast<uint64_t>(time(nullptr)) * 1000003u ^ static_cast<uint64_t>(getpid());
 }
 
+// The tables of a sharded run back into one; they are TSV and so is the result.
+int Merge(const ProteomeOptions& options) {
+  if (options.format != OutputFormat::kTsv || !options.summary.empty() || !options.masked.empty() ||
+      options.shard_count != 1) {
+    Refuse(
+        "--merge reads and writes TSV tables: --format, --summary, --masked and --shard "
+        "belong to the shard runs");
+    return 1;
+  }
+  if (options.inputs.empty()) {
+    Refuse("--merge needs the tables to merge");
+    return 1;
+  }
+  return MergeTables(options.inputs, options.all_segments, masking_p_val, options.output);
+}
+
 }  // namespace
 
 int ProteomeMain(int argc, char** argv, const PipelineTuning& tuning) {
@@ -206,6 +228,7 @@ int ProteomeMain(int argc, char** argv, const PipelineTuning& tuning) {
   }
   if (!ApplyTalvoOptions(command.talvo_options)) return 1;
   ProteomeOptions& options = command.options;
+  if (command.merge) return Merge(options);
   if (options.inputs.empty()) {
     Refuse("no input files (- reads standard input)");
     return 1;
