@@ -60,4 +60,5 @@ check_failure() {
 check defaults false -A:LIVFM
 check random-all true -S:200 -K -A:G
 check windows false -W:12 -A:LIVF -M:0.2
+check fractional false -W:12 -A:LIVF --fractional-windows
 check_failure
