@@ -351,10 +351,6 @@ bool Pipeline::WriteBatches() {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // The q-values need every p-value of the run, so the rows wait in the spool
 // until the input is done.
 bool Pipeline::WriteSegments() {
