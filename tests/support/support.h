@@ -1,0 +1,49 @@
+// Helpers shared by the tests and the fuzz harnesses.
+#pragma once
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include "fasta/fasta.h"
+
+// A fresh directory under the temporary directory, removed with everything in
+// it when the guard goes out of scope, also when the test fails.
+struct TempDir {
+  std::string path = (std::filesystem::temp_directory_path() / "talvo-test-XXXXXX").string();
+  TempDir() {
+    if (!mkdtemp(path.data())) throw std::runtime_error("mkdtemp failed");
+  }
+  ~TempDir() { std::filesystem::remove_all(path); }
+  TempDir(const TempDir&) = delete;
+  std::string operator/(const std::string& name) const { return path + "/" + name; }
+};
+
+inline void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// The file's contents; empty when it cannot be read.
+inline std::string ReadFile(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
+// Tells -0 from +0 and matches a NaN with the same NaN.
+inline bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Frees what ReadFastaFile allocated (the program keeps its data until exit).
+inline void ReleaseFastaFile(FASTA_FILE* file) {
+  for (int i = 0; i <= file->count; i++) {
+    if (file->names) free(file->names[i]);
+    if (file->seqs) free(file->seqs[i]);
+  }
+  free(file->names);
+  free(file->seqs);
+  free(file->lengths);
+  *file = FASTA_FILE{0, nullptr, nullptr, nullptr, file->fp};
+}
