@@ -11,16 +11,12 @@
 #include "driver/driver.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  ResetConfiguration();
-  std::vector<std::string> args = {"TALVO", ""};
-  for (size_t i = 0; i < size; i++) {
-    if (data[i] == '\0')
-      args.emplace_back();
-    else
-      args.back() += static_cast<char>(data[i]);
+  std::string text(reinterpret_cast<const char*>(data), size);
+  std::vector<char*> argv = {const_cast<char*>("TALVO"), text.data()};
+  for (char& c : text) {
+    if (c == '\0') argv.push_back(&c + 1);  // one argument after every NUL byte
   }
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
+  ResetConfiguration();
   const char* label = nullptr;
   std::string message;
   bool to_stderr = false;

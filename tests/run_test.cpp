@@ -1,13 +1,12 @@
-// Whole runs of the program, read from tests/data/runs.txt: the messages,
-// streams and exit statuses of every refusal and failure, and complete
-// reports and masked files.
+// Whole runs of the program as tests/data/runs.txt records them: the messages,
+// streams and exit statuses of every refusal and failure, and complete reports
+// and masked files.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -18,54 +17,48 @@
 
 namespace {
 
-struct Recorded {
-  std::vector<std::string> args;
-  std::map<std::string, std::string> sections;
-};
+// Each run: its arguments, then its sections by name.
+using Recorded = std::pair<std::string, std::map<std::string, std::string>>;
 
 std::vector<Recorded> ReadRuns() {
-  std::ifstream data(TALVO_SOURCE_DIR "/tests/data/runs.txt");
+  std::istringstream data(ReadFile(TALVO_SOURCE_DIR "/tests/data/runs.txt"));
   std::vector<Recorded> runs;
   std::string* section = nullptr;
   for (std::string line; std::getline(data, line);) {
-    if (line.starts_with("== ")) {
-      std::istringstream words(line.substr(3));
-      runs.emplace_back();
-      for (std::string word; words >> word;) runs.back().args.push_back(word);
-    } else if (line.starts_with("-- ")) {
-      section = &runs.back().sections[line.substr(3)];
-    } else if (section) {
-      *section += line + "\n";
-    }
+    const bool starts_run = line.starts_with("== "), names_section = line.starts_with("-- ");
+    if (starts_run) runs.push_back({line.substr(3), {}});
+    if (starts_run || names_section)
+      section = names_section ? &runs.back().second[line.substr(3)] : nullptr;
+    if (!starts_run && !names_section && section) *section += line + "\n";
   }
   return runs;
 }
 
 TEST(WholeRuns, MessagesStreamsAndReports) {
-  const std::vector<Recorded> runs = ReadRuns();
-  ASSERT_EQ(runs.size(), 27u);
-  for (Recorded run : runs) {
+  std::vector<Recorded> runs = ReadRuns();
+  ASSERT_EQ(runs.size(), 38u);
+  for (auto& [args, sections] : runs) {
     const TempDir dir;
-    std::string& input = run.sections["in.fa"];
-    if (!input.empty()) WriteFile(dir / "in.fa", input);
-    const std::string directory = run.sections["directory"], full = run.sections["full"];
+    if (!sections["in.fa"].empty()) WriteFile(dir / "in.fa", sections["in.fa"]);
+    const std::string directory = sections["directory"], full = sections["full"];
     if (!directory.empty()) mkdir((dir / directory.substr(0, directory.size() - 1)).c_str(), 0700);
     if (!full.empty()) symlink("/dev/full", (dir / full.substr(0, full.size() - 1)).c_str());
-    std::string command = "cd '" + dir.path + "' && '" TALVO_EXE "'";
-    for (const std::string& arg : run.args) command += " '" + arg + "'";
+    const std::string quoted = std::regex_replace(" " + args, std::regex(" (\\S+)"), " '$1'");
+    const std::string command = "cd " + dir.path + " && " TALVO_EXE + quoted;
     const int status = std::system((command + " </dev/null >stdout 2>stderr").c_str());
-    const std::string out = ReadFile(dir / "stdout");
-    SCOPED_TRACE(testing::PrintToString(run.args) + "\n" + input);
-    EXPECT_EQ(std::to_string(WEXITSTATUS(status)) + "\n", run.sections["status"]);
-    EXPECT_EQ(std::regex_replace(out, std::regex("(SEED=|time: )[0-9]+"), "$1#"),
-              run.sections["stdout"]);
-    EXPECT_EQ(ReadFile(dir / "stderr"), run.sections["stderr"]);
+    // /dev/full reads as endless zeros.
     const std::string report = full == "out.seg\n" ? "" : ReadFile(dir / "out.seg");
-    const std::string& prefix = run.sections["out.seg prefix"];
-    EXPECT_EQ(prefix.empty() ? report : report.substr(0, prefix.size()),
-              prefix + run.sections["out.seg"]);
-    const bool fas_made = full.empty() && directory.empty();
-    EXPECT_EQ(fas_made ? ReadFile(dir / "out.fas") : "", run.sections["out.fas"]);
+    const std::string& prefix = sections["out.seg prefix"];
+    SCOPED_TRACE(args + "\n" + sections["in.fa"]);
+    EXPECT_EQ(std::to_string(WEXITSTATUS(status)) + "\n", sections["status"]);
+    EXPECT_EQ(
+        std::regex_replace(ReadFile(dir / "stdout"), std::regex("(SEED=|time: )[0-9]+"), "$1#"),
+        sections["stdout"]);
+    EXPECT_EQ(ReadFile(dir / "stderr"), sections["stderr"]);
+    EXPECT_EQ(report.substr(0, prefix.empty() ? report.size() : prefix.size()),
+              prefix + sections["out.seg"]);
+    EXPECT_EQ(full.empty() && directory.empty() ? ReadFile(dir / "out.fas") : "",
+              sections["out.fas"]);
   }
 }
 

@@ -8,7 +8,6 @@
 
 #include <climits>
 #include <cmath>
-#include <limits>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -19,8 +18,11 @@
 namespace {
 
 const double kProbabilities[] = {0, 0.05, 0.25, 0.36532, 0.5, 0.75, 0.9, 1};
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
 using Term = double (*)(int k, int w, double p);
+
+void ExpectSame(double actual, double expected) {
+  EXPECT_TRUE(SameBits(actual, expected)) << actual << " != " << expected;
+}
 
 // Relative agreement with an extended-precision value that is a normal double.
 void ExpectClose(double actual, long double expected, double tolerance) {
@@ -28,28 +30,31 @@ void ExpectClose(double actual, long double expected, double tolerance) {
       << actual << " != " << static_cast<double>(expected);
 }
 
-void ExpectSame(double actual, double expected, int k, int n, double p) {
-  EXPECT_TRUE(SameBits(actual, expected))
-      << "k=" << k << " n=" << n << " p=" << p << ": " << actual << " != " << expected;
-}
-
 // Values beyond the literal grids: counts outside 0..n, the tails' caps, the
-// closed formula, and where the scan statistic's formula has no value.
+// closed formula, where the scan statistic's formula has no value, and the
+// integrators (trapzd refines its previous estimate call by call). The normal
+// approximation warns where the variance is below 5 and still computes, and
+// has no value for a variance of 0.
 TEST(Stats, EdgeValues) {
+  double (*square)(double) = [](double x) { return x * x; };
+  int valid[] = {-1, -1, -1, -1, -1, -1};
+  testing::internal::CaptureStderr();
   const double cases[][2] = {
+      {ApproxBinomial_P_LessThan_K(3, 10, 0.35, valid[0]), 0.5},
+      {ApproxBinomial_P_GreaterThan_K(10, 20, 0.5, valid[1]), 0.58846836312087059},
+      {ApproxBinomial_P_LessThan_K(10, 20, 0.5, valid[2]), 0.58846836312093953},
+      {ApproxBinomial_P_GreaterThan_K(120, 300, 0.35, valid[3]), 0.03961598513639996},
+      {ApproxBinomial_P_LessThan_K(700, 2000, 0.36532, valid[4]), 0.080811649610395039},
+      {ApproxBinomial_P_GreaterThan_K(5, 50, 0.0, valid[5]), -std::nan("")},
       {Binomial_P_GreaterThan_K(0, 1000, 0.35), 1.0000000000000167},
       {Binomial_P_LessThan_K(301, 300, 0.5), 0.9999999999999983},
       {Binomial_P_LessThan_K(2001, 2000, 0.35), 1.0},
-      {BPR(-1, 10, 0.3), 0.0},
-      {Fb(-1, 10, 0.3), 0.0},
-      {Binomial_P_GreaterThan_K(-5, 10, 0.3), Binomial_P_GreaterThan_K(0, 10, 0.3)},
-      {Binomial_P_LessThan_K(-5, 10, 0.3), 0.0},
-      {Binomial_P_GreaterThan_K(0, -1, 0.3), 0.0},
+      {Binomial_P_GreaterThan_K(-5, 10, 0.3), 0.99999999999999956},
+      {Binomial_P_LessThan_K(-5, 10, 0.3), BPR(-1, 10, 0.3)},
+      {Binomial_P_GreaterThan_K(0, -1, 0.3), Fb(-1, 10, 0.3)},
       {Fb(1000000, 10, 0.3), Fb(10, 10, 0.3)},
-      {factorial(-3), 1.0},
-      {factorial(5), 120.0},
-      {factorial(171), std::numeric_limits<double>::infinity()},
-      {n_Choose_k(3, 7), 35.0},
+      {factorial(171), INFINITY},
+      {n_Choose_k(3, 7) * factorial(-3), 35.0},
       {n_Choose_k(6, 5), 0.0},
       {n_Choose_k(-1, 5), 1.0},
       {BinomialProb(1, 4, 0.25), 0.421875},
@@ -57,14 +62,23 @@ TEST(Stats, EdgeValues) {
       {P_scan_ge_K_in_W_N(3, 5, 10, 0.5), 0.818359375},
       {P_scan_ge_K_in_W_N(3, 5, 11, 0.5), 0.93634033203125},
       {P_scan_ge_K_in_W_N(2, 0, 10, 0.5), 0.0},
-      {P_scan_ge_K_in_W_N(3, 1000, 35000, 0.5), 1.0},  // q2 underflows
-      {Q2(-1, 5, 0.5), kNaN},
-      {A3(3, 0, 0.5), kNaN}};
-  for (size_t i = 0; i < std::size(cases); i++) ExpectSame(cases[i][0], cases[i][1], i, 0, 0);
+      {P_scan_ge_K_in_W_N(3, 1000, 35000, 0.5), 1.0},
+      {Q2(-1, 5, 0.5), A3(3, 0, 0.5)},
+      {NormalDensity(2), 0.053990966513188063},
+      {trapzd(square, 0, 1, 1), 0.5},
+      {trapzd(square, 0, 1, 2), 0.375},
+      {trapzd(square, 0, 1, 3), 0.34375},
+      {qsimp(square, 0, 3), 9.0},
+      {qsimp([](double) { return 0.0; }, -1, 1), 0.0}};
+  for (const auto& [actual, expected] : cases) ExpectSame(actual, expected);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "\nNormal approximation to Binomial distribution is not valid\n"
+            "\nNormal approximation to Binomial distribution is not valid\n");
+  EXPECT_EQ(std::vector<int>(valid, valid + 6), std::vector<int>({0, 1, 1, 1, 1, 0}));
   EXPECT_GT(Binomial_P_GreaterThan_K(100, 1000000, 0.0001), 0.4);  // linear time, no deep stack
   EXPECT_NEAR(P_scan_ge_K_in_W_N(760, 2000, 35000, 0.35), 0.3246, 1e-4);  // from log space
   EXPECT_NEAR(P_scan_ge_K_in_W_N(170, 170, 400, 0.99), 0.6941, 1e-4);
-  for (double p : {0.0, 1e-300, 0.5, 1 - 1e-16, 1.0, kNaN}) {
+  for (double p : {0.0, 1e-300, 0.5, 1 - 1e-16, 1.0, std::nan("")}) {
     for (int w : {-3, 0, 1, 40, 2000}) {
       for (int k : {-5, 0, 1, 39, 41, 760, 100000}) {
         for (int N : {-1, 0, 1, 100, 35000, INT_MAX}) {
@@ -76,15 +90,17 @@ TEST(Stats, EdgeValues) {
   }
 }
 
-// Term by term, including the zeros past n and the NaNs of p = 1, up to the
-// last n whose start is normal at p = 0.35.
-TEST(Binomial, MatchesLiteralWhereTheStartIsNormal) {
+// Term by term against the literal recurrence, including the zeros past n and
+// the NaNs of p = 1, up to the last n whose start is normal at p = 0.35; the
+// term table for any range; in log space the terms and tails against extended
+// precision, Fb as the ascending sum of the terms.
+TEST(Binomial, MatchesLiteral) {
   auto compare = [](int k, int n, double p) {
-    ExpectSame(BPR(k, n, p), literal::BPR(k, n, p), k, n, p);
-    ExpectSame(Fb(k, n, p), literal::Fb(k, n, p), k, n, p);
-    ExpectSame(Binomial_P_LessThan_K(k, n, p), literal::Binomial_P_LessThan_K(k, n, p), k, n, p);
-    ExpectSame(Binomial_P_GreaterThan_K(k, n, p), literal::Binomial_P_GreaterThan_K(k, n, p), k, n,
-               p);
+    SCOPED_TRACE(testing::Message() << "k=" << k << " n=" << n << " p=" << p);
+    ExpectSame(BPR(k, n, p), literal::BPR(k, n, p));
+    ExpectSame(Fb(k, n, p), literal::Fb(k, n, p));
+    ExpectSame(Binomial_P_LessThan_K(k, n, p), literal::Binomial_P_LessThan_K(k, n, p));
+    ExpectSame(Binomial_P_GreaterThan_K(k, n, p), literal::Binomial_P_GreaterThan_K(k, n, p));
   };
   for (double p : kProbabilities) {
     for (int n = 0; n <= 45; n++) {
@@ -94,46 +110,36 @@ TEST(Binomial, MatchesLiteralWhereTheStartIsNormal) {
   for (int n : {577, 1644}) {
     for (int k : {0, 1, n / 5, n / 3, n * 7 / 20, n / 2, n - 1, n}) compare(k, n, 0.35);
   }
-}
-
-// The term table equals the point probabilities for any range in both
-// regions; in log space the terms and tails agree with extended precision and
-// Fb sums the terms in ascending order.
-TEST(Binomial, TermTablesAndLogSpace) {
-  EXPECT_FALSE(BinomialTermsInLogSpace(1644, 0.35));
-  EXPECT_TRUE(BinomialTermsInLogSpace(1645, 0.35));
-  EXPECT_TRUE(BinomialTermsInLogSpace(1, 1));
-  EXPECT_FALSE(BinomialTermsInLogSpace(0, 1));
+  EXPECT_TRUE(BinomialTermsInLogSpace(1645, 0.35) && BinomialTermsInLogSpace(1, 1));
+  EXPECT_FALSE(BinomialTermsInLogSpace(1644, 0.35) || BinomialTermsInLogSpace(0, 1));
   for (double p : {0.05, 0.35, 0.5, 0.99, 1.0}) {
-    for (int n : {7, 300, 1644, 1645, 1729, 1730, 3000}) {
-      std::vector<double> terms(n + 4), middle(5);
+    for (int n : {1, 7, 300, 1644, 1645, 1729, 1730, 3000, 4000}) {
+      SCOPED_TRACE(testing::Message() << "n=" << n << " p=" << p);
+      std::vector<double> terms(n + 4), middle(5), sums(n + 1);
       BinomialTerms(n, p, 0, n + 3, terms.data());
       BinomialTerms(n, p, n / 2, n / 2 + 4, middle.data());
-      for (int i = 0; i <= n + 3; i += 1 + i % 5) ExpectSame(terms[i], BPR(i, n, p), i, n, p);
-      for (int i = 0; i < 5; i++) ExpectSame(middle[i], terms[n / 2 + i], i, n, p);
-      if (p == 1) continue;
+      for (int i = 0; i <= n + 3; i += 1 + i % 5) ExpectSame(terms[i], BPR(i, n, p));
+      for (int i = 0; i < 5; i++) ExpectSame(middle[i], terms[n / 2 + i]);
+      if (p == 1) {
+        EXPECT_TRUE(Fb(n - 1, n, p) == 0 && Binomial_P_GreaterThan_K(0, n, p) == 1);
+        EXPECT_TRUE(Binomial_P_LessThan_K(n, n, p) == 0 && Binomial_P_LessThan_K(n + 1, n, p) == 1);
+        continue;
+      }
       const std::vector<long double> wide = literal::WideTerms(n, p);
       std::vector<long double> above(n + 2, 0.0L);  // each tail summed from its small end
       for (int i = n; i >= 0; i--) above[i] = above[i + 1] + wide[i];
       long double below = 0;
-      double sum = 0;
       for (int i = 0; i <= n; below += wide[i], i++) {
-        sum = sum + terms[i];
-        ExpectSame(BinomialTermsInLogSpace(n, p) ? Fb(i, n, p) : sum, sum, i, n, p);
+        sums[i] = (i > 0 ? sums[i - 1] : 0.0) + terms[i];
+        if (BinomialTermsInLogSpace(n, p)) ExpectSame(Fb(i, n, p), sums[i]);
         ExpectClose(terms[i], wide[i], 1e-11);
-        const double upper = Binomial_P_GreaterThan_K(i, n, p),
-                     lower = Binomial_P_LessThan_K(i, n, p);
+        const double upper = Binomial_P_GreaterThan_K(i, n, p);
+        const double lower = Binomial_P_LessThan_K(i, n, p);
         ExpectClose(upper, above[i], 1e-9);
         ExpectClose(lower, lower < 1 ? below : 0, 1e-9);
         EXPECT_LE(upper, n >= 1645 ? 1.0 : 1.0000000000001);
       }
     }
-  }
-  for (int n : {1, 50, 4000}) {  // every position special
-    EXPECT_EQ(Fb(n - 1, n, 1), 0.0);
-    EXPECT_EQ(Binomial_P_GreaterThan_K(0, n, 1), 1.0);
-    EXPECT_EQ(Binomial_P_LessThan_K(n, n, 1), 0.0);
-    EXPECT_EQ(Binomial_P_LessThan_K(n + 1, n, 1), 1.0);
   }
 }
 
@@ -142,14 +148,14 @@ TEST(Binomial, TermTablesAndLogSpace) {
 // F(k - 5; -1), whose NaNs must match too.
 TEST(Scan, MatchesLiteral) {
   auto compare = [](int k, int w, double p) {
+    SCOPED_TRACE(testing::Message() << "k=" << k << " w=" << w << " p=" << p);
     const std::pair<Term, Term> terms[] = {{Q2, literal::Q2}, {Q3, literal::Q3}, {A1, literal::A1},
                                            {A2, literal::A2}, {A3, literal::A3}, {A4, literal::A4}};
     for (auto [term, literal_term] : terms) {
-      if (p < 1) ExpectSame(term(k, w, p), literal_term(k, w, p), k, w, p);
+      if (p < 1) ExpectSame(term(k, w, p), literal_term(k, w, p));
     }
-    for (int N : {1, w / 2, w, w + 1, 2 * w, 2 * w + 1, 5 * w / 2, 7 * w + 3, 35000}) {
-      const double expected = literal::P_scan_ge_K_in_W_N(k, w, N, p);
-      if (N > 0) ExpectSame(P_scan_ge_K_in_W_N(k, w, N, p), expected, k, w, p);
+    for (int N : {1, w / 2 + 1, w, w + 1, 2 * w, 2 * w + 1, 5 * w / 2, 7 * w + 3, 35000}) {
+      ExpectSame(P_scan_ge_K_in_W_N(k, w, N, p), literal::P_scan_ge_K_in_W_N(k, w, N, p));
     }
   };
   for (double p : kProbabilities) {
@@ -161,38 +167,6 @@ TEST(Scan, MatchesLiteral) {
     }
   }
   for (int k : {100, 200}) compare(k, 1, 0.99);
-}
-
-// A variance below 5 warns and still computes; a variance of 0 leaves no
-// standard unit: a NaN, flagged not valid. Each trapzd call refines the
-// previous estimate; Simpson stops on agreement after six steps, or on zeros.
-TEST(NormalApproximation, ValuesAndValidity) {
-  const std::tuple<bool, int, int, double, double, int> cases[] = {
-      {false, 3, 10, 0.35, 0.5, 0},
-      {true, 10, 20, 0.5, 0.58846836312087059, 1},
-      {false, 10, 20, 0.5, 0.58846836312093953, 1},
-      {true, 120, 300, 0.35, 0.03961598513639996, 1},
-      {false, 700, 2000, 0.36532, 0.080811649610395039, 1},
-      {true, 5, 50, 0.0, kNaN, 0},
-      {false, 5, 50, 1.0, kNaN, 0}};
-  for (const auto& [upper, k, n, p, expected, expected_valid] : cases) {
-    int valid = -1;
-    testing::internal::CaptureStderr();
-    const double value = upper ? ApproxBinomial_P_GreaterThan_K(k, n, p, valid)
-                               : ApproxBinomial_P_LessThan_K(k, n, p, valid);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              valid ? "" : "\nNormal approximation to Binomial distribution is not valid\n");
-    EXPECT_EQ(valid, expected_valid);
-    EXPECT_TRUE(SameBits(value, expected) || (std::isnan(value) && std::isnan(expected))) << value;
-  }
-  double (*square)(double) = [](double x) { return x * x; };
-  const double integrals[][2] = {{NormalDensity(2), 0.053990966513188063},
-                                 {trapzd(square, 0, 1, 1), 0.5},
-                                 {trapzd(square, 0, 1, 2), 0.375},
-                                 {trapzd(square, 0, 1, 3), 0.34375},
-                                 {qsimp(square, 0, 3), 9.0},
-                                 {qsimp([](double) { return 0.0; }, -1, 1), 0.0}};
-  for (const auto& [actual, expected] : integrals) EXPECT_EQ(actual, expected);
 }
 
 }  // namespace

@@ -18,12 +18,16 @@
 #include "driver/driver.h"
 #include "random/random.h"
 
+// Every field equal, the p-value bit for bit.
+inline bool operator==(const FRAGMENT& a, const FRAGMENT& b) {
+  return a.start == b.start && a.end == b.end && a.length == b.length &&
+         a.n_special == b.n_special && std::memcmp(&a.p_value, &b.p_value, sizeof(double)) == 0;
+}
+
 namespace literal {
 
-using ScanPValue = double (*)(int k, int w, int N, double p);
 struct FastaEntry {
   std::string name, seq;
-  bool operator==(const FastaEntry&) const = default;
 };
 
 // Recursion as deep as k: keep k within a few thousand.
@@ -133,7 +137,7 @@ inline int FindRuns(const char* s, int n, FragmentList& list) {
 }
 
 inline int SlideWindowP(const char* s, int N, int W, double min_p, FragmentList& list,
-                        double p_special, ScanPValue scan) {
+                        double p_special, double (*scan)(int, int, int, double)) {
   int largest = 0;
   for (int j = 0; W >= 1 && j <= N - W; j++) {
     const int k = std::count(s + j, s + j + W, '1');
@@ -147,14 +151,11 @@ inline int SlideWindowP(const char* s, int N, int W, double min_p, FragmentList&
 // Absorbs and erases one fragment at a time, rescanning from the current one.
 inline int MergeSegmentsDiscrete(const char* s, FragmentList& list, int E) {
   for (size_t current = 0; current < list.size(); current++) {
-    for (size_t next = current + 1; next < list.size();) {
-      if (int64_t{list[next].start} - E > list[current].end) {
-        next++;
-        continue;
-      }
+    for (size_t next = current + 1; next < list.size(); next++) {
+      if (int64_t{list[next].start} - E > list[current].end) continue;
       list[current].end = std::max(list[current].end, list[next].end);
       list.erase(list.begin() + next);
-      next = current + 1;
+      next = current;  // rescan behind the grown fragment
     }
   }
   int longest = 0;
@@ -177,13 +178,10 @@ inline void ShuffleSequenceRegular(char* s, int n) {
 
 inline void GenerateRandomSequence(char* d, int c, const double* bounds) {
   for (int i = 0; i < c; i++) {
-    double x = ran1(1.0);
-    for (int j = 1; j <= 20; j++) {
-      if (bounds[j - 1] <= x && x < bounds[j]) {
-        d[i] = aa[j - 1];
-        break;
-      }
-    }
+    const double x = ran1(1.0);
+    int j = 1;
+    while (j <= 20 && !(bounds[j - 1] <= x && x < bounds[j])) j++;
+    if (j <= 20) d[i] = aa[j - 1];
   }
 }
 

@@ -7,8 +7,10 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "fasta/fasta.h"
+#include "reference/literal.h"
 
 // A fresh directory under the temporary directory, removed with everything in
 // it when the guard goes out of scope, also when the test fails.
@@ -34,7 +36,9 @@ inline std::string ReadFile(const std::string& path) {
 }
 
 // Tells -0 from +0 and matches a NaN with the same NaN.
-inline bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+inline bool SameBits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 // Frees what ReadFastaFile allocated (the program keeps its data until exit).
 inline void ReleaseFastaFile(FASTA_FILE* file) {
@@ -46,4 +50,23 @@ inline void ReleaseFastaFile(FASTA_FILE* file) {
   free(file->seqs);
   free(file->lengths);
   *file = FASTA_FILE{0, nullptr, nullptr, nullptr, file->fp};
+}
+
+// Reads text with the program's reader; true when it agrees with the literal
+// reader in outcome, entry count, names, residues and lengths.
+inline bool ReadsAsLiteral(std::string text) {
+  std::vector<literal::FastaEntry> expected;
+  const bool read = literal::ReadFasta(text, expected);
+  FASTA_FILE file;
+  file.fp = fmemopen(text.data(), text.size(), "r");
+  bool same = ReadFastaFile(&file) == (read ? 1 : 0);
+  for (int i = 0; same && read && i <= file.count; i++) {
+    same = i < file.count ? file.names[i] == std::string(expected[i].name.c_str()) &&
+                                file.seqs[i] == expected[i].seq &&
+                                file.lengths[i] == static_cast<int>(expected[i].seq.size())
+                          : file.count == static_cast<int>(expected.size()) && !file.names[i];
+  }
+  fclose(file.fp);
+  ReleaseFastaFile(&file);
+  return same;
 }
