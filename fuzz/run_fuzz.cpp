@@ -1,8 +1,7 @@
-// A whole run, in process, on option lines, an empty line and the bytes of a
-// FASTA file. The harness repeats the driver's set-up steps, since the driver
-// ends the process on refused input (the whole-run tests cover those
-// refusals). Run with -close_fd_mask=3: most inputs print. Checks: no crash or
-// sanitizer report, and a complete report whose segment p-values are numbers.
+// A whole run in process on option lines, an empty line and a FASTA file, with
+// the driver's set-up steps repeated (the driver exits on refused input). Run
+// with -close_fd_mask=3. Checks: no crash, no sanitizer report, and a complete
+// report whose segment p-values are numbers.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -31,10 +30,10 @@ void Run(int N) {
   P_special = std::min(ComputeResidueP(special_aa, aa_freq), 1.0);
   if (estimate_linkage == 1) max_separation = EstimateLinkageDistance(P_special);
   init_ran1(1);
-  char *report = nullptr, *fas = nullptr;
-  size_t report_size = 0, fas_size = 0;
+  char* report = nullptr;
+  size_t report_size = 0;
   out = open_memstream(&report, &report_size);
-  fasta_out = fasta_output > 0 ? open_memstream(&fas, &fas_size) : nullptr;
+  fasta_out = fasta_output > 0 ? fopen("/dev/null", "w") : nullptr;
   special.clear();
   if (window < 2) FindRuns(binary_seq, N, special);
   if (window >= 2) SlideWindowP(binary_seq, N, window, min_p_val, special);
@@ -47,7 +46,6 @@ void Run(int N) {
   const size_t segments = text.find("\n#Segments: "), overall = text.find("\n#Overall: ");
   if (overall == std::string::npos || text.find("nan", segments) < overall) abort();
   free(report);
-  free(fas);
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ std::vector<Recorded> ReadRuns() {
 
 TEST(WholeRuns, MessagesStreamsAndReports) {
   std::vector<Recorded> runs = ReadRuns();
-  ASSERT_EQ(runs.size(), 38u);
+  ASSERT_EQ(runs.size(), 40u);
   for (auto& [args, sections] : runs) {
     const TempDir dir;
     if (!sections["in.fa"].empty()) WriteFile(dir / "in.fa", sections["in.fa"]);

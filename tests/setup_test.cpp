@@ -1,11 +1,7 @@
-// Set-up in process: the FASTA reader against the literal one, and what only
-// an in-process look shows of the configuration (the whole runs show the
-// rest): the restored defaults, the zeroed distribution, the 0/1 encoding and
-// the linkage distance.
+// Set-up in process: the FASTA reader against the literal one, and what the
+// whole runs cannot show: the defaults restored for the next in-process run.
 #include <gtest/gtest.h>
 
-#include <climits>
-#include <cmath>
 #include <cstring>
 #include <random>
 #include <string>
@@ -20,12 +16,8 @@ namespace {
 TEST(Fasta, ReadsAsTheLiteralReader) {
   using namespace std::string_literals;
   const std::string h(19998, 'h'), a(19999, 'A');
-  for (const std::string& text :
-       {">one\nACD\n>two desc\nEF\nGH\n>three\nIK\n"s, "junk\nMORE\n>first\nAC\n"s,
-        ">crlf\r\nAC\r\nDE\r\n"s, ">x\nac d\tE\r\n-g\n\nhH\n1 C*9\xc3\xa9\x80\xff.E\0F\n\0G\n"s,
-        ">empty\n>full\nMK\n"s, ">a\nAC>mid\nDE\n>b\nFG\n"s, ">a\nAC\nDE"s, ">" + h + "h\nMK\n",
-        ">" + h + "\nMK\n", ">" + h + "hh" + a + "tail\nMK\n", ">a\nMK\n>" + h + a,
-        ">a\n" + a + ">b\nC\n", "ACDEFG\n"s, ""s, "ACD\n>only"s, ">a\n" + h + "\n>b"s}) {
+  for (const std::string& text : {">a\nAC>mid\nDE\n>b\nFG\n"s, "ACD\n>only"s, ""s,
+                                  ">" + h + "hh" + a + "tail\nMK\n", ">a\n" + a + ">b\nC\n"}) {
     EXPECT_TRUE(ReadsAsLiteral(text)) << text.substr(0, 100);
   }
   std::mt19937 rng(2024);
@@ -48,11 +40,10 @@ TEST(Fasta, ReadsAsTheLiteralReader) {
   EXPECT_TRUE(ReadsAsLiteral(big + ">"));
 }
 
-TEST(Configuration, ResetAndParsingStartFromTheDefaults) {
+TEST(Configuration, ResetRestoresTheDefaults) {
   window = max_separation = random_seqs = estimate_ran = estimate_freq = fasta_output = 3;
+  use_merge = estimate_linkage = 3;
   min_p_val = masking_p_val = 0.5;
-  use_merge = 0;
-  estimate_linkage = 1;
   aa_freq = seq_freq;
   strcpy(special_aa, "W");
   ResetConfiguration();
@@ -60,40 +51,6 @@ TEST(Configuration, ResetAndParsingStartFromTheDefaults) {
   EXPECT_TRUE(estimate_freq == 0 && fasta_output == 0 && use_merge == 1 && estimate_linkage == 0);
   EXPECT_TRUE(min_p_val == 0.05 && masking_p_val == 0.05 && aa_freq == sp_aa_freq);
   EXPECT_STREQ(special_aa, "GPSTDNH");
-  special_rand_p.assign(20000, 0.5);
-  std::string args[] = {"TALVO", "in.fa", "out", "-I", "-A:W", "-I", "-X"}, message;
-  char* argv[] = {args[0].data(), args[1].data(), args[2].data(), args[3].data(),
-                  args[4].data(), args[5].data(), args[6].data()};
-  const char* label = nullptr;
-  bool to_stderr = true;
-  ASSERT_EQ(ParseOptions(7, argv, label, message, to_stderr), 1);
-  EXPECT_TRUE(message.empty() && !to_stderr && aa_freq == pdb_aa_freq && estimate_freq == 0);
-  EXPECT_EQ(special_rand_p, std::vector<double>(kMinDistributionSize, 0.0));
-}
-
-// The 0/1 encoding as AA2binary gives it position by position; the linkage
-// distance 2/(3p) rounded half to even, at least 1 and saturated at INT_MAX.
-TEST(Alphabet, EncodingAndLinkage) {
-  std::mt19937 rng(3);
-  for (const char* set : {"GPSTDNH", "", "W", "RKEDQNTSPHGACMVLFYIW", "AX"}) {
-    std::string seq(300, ' '), binary(300, '?'), expected;
-    for (char& c : seq) c = "WIYFLVMCAGHPSTNQDEKRXgp-\0\x80"[rng() % 26];
-    EncodeBinary(seq.data(), 300, set, binary.data());
-    for (char c : seq) expected += AA2binary(c, set, static_cast<int>(strlen(set)));
-    EXPECT_EQ(binary, expected) << set;
-  }
-  const std::pair<double, int> linkage[] = {{0.36532, 2},
-                                            {0.25, 3},
-                                            {2.0 / 9.0, 3},
-                                            {4.0 / 15.0, 2},
-                                            {0.8, 1},
-                                            {2.0, 1},
-                                            {0.0, INT_MAX},
-                                            {NAN, INT_MAX},
-                                            {4.9e-324, INT_MAX},
-                                            {2.0 / (3.0 * 2147483000.0), 2147483000},
-                                            {2.0 / (3.0 * 2147483648.0), INT_MAX}};
-  for (auto [p, distance] : linkage) EXPECT_EQ(EstimateLinkageDistance(p), distance) << p;
 }
 
 }  // namespace
