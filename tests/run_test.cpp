@@ -1,6 +1,5 @@
-// Whole runs of the program as tests/data/runs.txt records them: the messages,
-// streams and exit statuses of every refusal and failure, and complete reports
-// and masked files.
+// Whole runs as tests/data/runs.txt records them: messages, streams and exit
+// statuses of refusals and failures, complete reports and masked files.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>

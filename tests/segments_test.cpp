@@ -10,7 +10,6 @@
 #include <tuple>
 #include <vector>
 
-#include "alphabet/alphabet.h"
 #include "reference/literal.h"
 #include "stats/stats.h"
 
@@ -33,11 +32,9 @@ std::vector<int64_t> Generator() {
   return g.insert(g.end(), iv, iv + 32), g;
 }
 
-// Runs, windows of every size (longer than the string too) at several
-// background probabilities and thresholds (one equal to a p-value, which
-// records nothing), and their merges, as well as merges of lists in no order;
-// the longest merged segment of the runs in one pass, across word boundaries
-// and with '1's past n that it must never read.
+// Runs, windows of every size at several probabilities and thresholds (one
+// equal to a p-value), merges of those and of lists in no order, and the
+// one-pass longest merged segment, which must not read the '1's past n.
 TEST(Detect, MatchesLiteral) {
   std::vector<uint64_t> scratch;  // reused between calls, as callers may
   for (int trial = 0; trial < 3000; trial++) {
@@ -69,13 +66,11 @@ TEST(Detect, MatchesLiteral) {
   }
 }
 
-// Drawing unseeded is refused on standard output, which the death test's
-// child routes to the error stream. Seed 1 gives the documented state and
-// deviates; a seed of either sign, or one folded into the modulus, repeats its
-// sequence. From seeded states and from the raw state of seed 2^31-1 before
-// its warm-up (a table of zeros: a first draw of 0, then a rebuild), the bulk
-// draws write what one ran1 call per draw writes and leave the generator where
-// those calls leave it.
+// The refusal to draw unseeded goes to standard output (routed to the death
+// test's stream); seed 1 gives the documented values; equivalent seeds repeat
+// a sequence. From seeded states and from the raw one of seed 2^31-1 (a table
+// of zeros: a first draw of 0, then a rebuild), bulk draws write and leave the
+// generator as one ran1 call per draw does.
 TEST(Ran1, SeedsAndBulkDraws) {
   EXPECT_EXIT((dup2(2, 1), ran1(1.0)), testing::ExitedWithCode(1),
               "^\nERROR: RAN1\\(\\) was not initialized$");
@@ -114,9 +109,8 @@ TEST(Ran1, SeedsAndBulkDraws) {
   }
 }
 
-// Both modes from the same generator state: the same distribution, working
-// string, last segments, generator state and progress lines; room for the
-// longest possible segment; nothing at all without random sequences.
+// Both modes from one generator state: the same distribution, string, last
+// segments, state and progress; no work at all without random sequences.
 TEST(EstimateRandomPM, MatchesLiteral) {
   std::vector<std::tuple<int, int, int, int>> cases;  // mode, n, E, sequences
   for (int n : {1, 2, 37, 300}) {

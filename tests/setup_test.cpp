@@ -2,10 +2,8 @@
 // whole runs cannot show: the defaults restored for the next in-process run.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <random>
 #include <string>
-#include <vector>
 
 #include "support/support.h"
 
@@ -49,8 +47,8 @@ TEST(Configuration, ResetRestoresTheDefaults) {
   ResetConfiguration();
   EXPECT_TRUE(window == 0 && max_separation == 4 && random_seqs == 0 && estimate_ran == 0);
   EXPECT_TRUE(estimate_freq == 0 && fasta_output == 0 && use_merge == 1 && estimate_linkage == 0);
-  EXPECT_TRUE(min_p_val == 0.05 && masking_p_val == 0.05 && aa_freq == sp_aa_freq);
-  EXPECT_STREQ(special_aa, "GPSTDNH");
+  EXPECT_TRUE(min_p_val == 0.05 && masking_p_val == 0.05 && aa_freq == sp_aa_freq &&
+              std::string(special_aa) == "GPSTDNH");
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
-// Binomial probabilities, the scan statistic and the normal approximation:
-// bit-for-bit agreement with the literal formulas wherever (1 - p)^n is a
-// normal double, true probabilities in log space beyond, and the values the
-// formulas leave open.
+// Binomial probabilities, the scan statistic and the normal approximation: bit
+// for bit as the literal formulas wherever (1 - p)^n is a normal double, true
+// probabilities in log space beyond, and the values the formulas leave open.
 #include "stats/stats.h"
 
 #include <gtest/gtest.h>
@@ -29,11 +28,9 @@ void ExpectClose(double actual, long double expected, double tolerance) {
       << actual << " != " << static_cast<double>(expected);
 }
 
-// Values beyond the literal grids: counts outside 0..n, the tails' caps, the
-// closed formula, where the scan statistic's formula has no value, and the
-// integrators (trapzd refines its previous estimate call by call). The normal
-// approximation warns where the variance is below 5 and still computes, and
-// has no value for a variance of 0.
+// Beyond the literal grids: counts outside 0..n, caps, the closed formula, the
+// scan terms' domain, the integrators (trapzd refines its last estimate), and
+// the normal approximation, which warns below a variance of 5.
 TEST(Stats, EdgeValues) {
   double (*square)(double) = [](double x) { return x * x; };
   int valid[] = {-1, -1, -1, -1, -1, -1};
@@ -76,10 +73,9 @@ TEST(Stats, EdgeValues) {
   EXPECT_NEAR(P_scan_ge_K_in_W_N(170, 170, 400, 0.99), 0.6941, 1e-4);
 }
 
-// Term by term against the literal recurrence, including the zeros past n and
-// the NaNs of p = 1, up to the last n whose start is normal at p = 0.35; the
-// term table for any range; in log space the terms and tails against extended
-// precision, Fb as the ascending sum of the terms.
+// Term by term against the literal recurrence up to the last n whose start is
+// normal at p = 0.35; the term table for any range; in log space the terms and
+// tails against extended precision, Fb as the ascending sum of the terms.
 TEST(Binomial, MatchesLiteral) {
   auto compare = [](int k, int n, double p) {
     SCOPED_TRACE(testing::Message() << "k=" << k << " n=" << n << " p=" << p);

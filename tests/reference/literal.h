@@ -1,9 +1,7 @@
-// Literal algorithms, written straight from their step-by-step descriptions for
-// clarity, not speed: the recursive binomial recurrence restarted for every
-// term, every scan-statistic term recomputed, every window recounted, the
-// quadratic merge, one ran1 call per draw and a reader that walks the text one
-// line at a time. Tests compare the program's fast paths with these bit for
-// bit; the program never uses them.
+// Literal algorithms, straight from their step-by-step descriptions for
+// clarity, not speed: recursion restarted for every term, every window
+// recounted, the quadratic merge, one ran1 call per draw, a reader walking the
+// text line by line. Tests compare the program's fast paths with them.
 #pragma once
 #include <algorithm>
 #include <cmath>
@@ -106,9 +104,7 @@ inline double Q3(int k, int w, double p) {
 inline double P_scan_ge_K_in_W_N(int k, int w, int N, double p) {
   if (k <= 0) return 1.0;
   if (p == 1) return k <= w ? 1.0 : 0.0;
-  int L = N / w;
-  if (N % w != 0) L = L + 1;
-  int e = L - 2;
+  int e = N / w + (N % w != 0 ? 1 : 0) - 2;  // window lengths spanned, less 2
   double q2 = Q2(k, w, p), q3 = Q3(k, w, p);
   if (q2 == 0 || (q3 == 0 && e < 0)) return 1.0;
   double r = 1 - pow(q3 / q2, (double)e) * q2;

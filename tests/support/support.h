@@ -59,12 +59,13 @@ inline bool ReadsAsLiteral(std::string text) {
   const bool read = literal::ReadFasta(text, expected);
   FASTA_FILE file;
   file.fp = fmemopen(text.data(), text.size(), "r");
-  bool same = ReadFastaFile(&file) == (read ? 1 : 0);
-  for (int i = 0; same && read && i <= file.count; i++) {
-    same = i < file.count ? file.names[i] == std::string(expected[i].name.c_str()) &&
-                                file.seqs[i] == expected[i].seq &&
-                                file.lengths[i] == static_cast<int>(expected[i].seq.size())
-                          : file.count == static_cast<int>(expected.size()) && !file.names[i];
+  const int count = static_cast<int>(expected.size());
+  bool same = ReadFastaFile(&file) == (read ? 1 : 0) &&
+              (!read || (file.count == count && !file.names[count] && !file.seqs[count]));
+  for (int i = 0; same && read && i < count; i++) {
+    same = file.names[i] == std::string(expected[i].name.c_str()) &&
+           file.seqs[i] == expected[i].seq &&
+           file.lengths[i] == static_cast<int>(expected[i].seq.size());
   }
   fclose(file.fp);
   ReleaseFastaFile(&file);
