@@ -35,7 +35,7 @@ std::vector<Recorded> ReadRuns() {
 
 TEST(WholeRuns, MessagesStreamsAndReports) {
   std::vector<Recorded> runs = ReadRuns();
-  ASSERT_EQ(runs.size(), 40u);
+  ASSERT_EQ(runs.size(), 41u);
   for (auto& [args, sections] : runs) {
     const TempDir dir;
     if (!sections["in.fa"].empty()) WriteFile(dir / "in.fa", sections["in.fa"]);
