@@ -35,7 +35,7 @@ std::vector<Recorded> ReadRuns() {
 
 TEST(WholeRuns, MessagesStreamsAndReports) {
   std::vector<Recorded> runs = ReadRuns();
-  ASSERT_EQ(runs.size(), 44u);
+  ASSERT_EQ(runs.size(), 45u);
   for (auto& [args, sections] : runs) {
     const TempDir dir;
     if (sections.count("in.fa")) WriteFile(dir / "in.fa", sections["in.fa"]);
