@@ -21,7 +21,7 @@ namespace {
 void Run(int N) {
   Conv2Upper(f_file.seqs[0], N);
   const bool no_residue = strspn(f_file.seqs[0], "BJOUXZ-") == static_cast<size_t>(N);
-  if (N > 1500 || N < window || (estimate_freq == 1 && no_residue) || random_seqs > 40) return;
+  if (N > 1500 || N < window || (estimate_freq && no_residue) || random_seqs > 40) return;
   if (estimate_freq == 1) ComputeAAfreq(f_file.seqs[0], N, seq_freq);
   std::vector<char> binary(N + 1), random_binary(N + 1), masked(N + 1);
   EncodeBinary(f_file.seqs[0], N + 1, special_aa, binary.data());

@@ -43,8 +43,8 @@ TEST(WholeRuns, MessagesStreamsAndReports) {
     if (!directory.empty()) mkdir((dir / directory.substr(0, directory.size() - 1)).c_str(), 0700);
     if (!full.empty()) symlink("/dev/full", (dir / full.substr(0, full.size() - 1)).c_str());
     const std::string quoted = std::regex_replace(" " + args, std::regex(" (\\S+)"), " '$1'");
-    const std::string command = "cd " + dir.path + " && " TALVO_EXE + quoted;
-    const int status = std::system((command + " </dev/null >stdout 2>stderr").c_str());
+    const std::string command = "cd " + dir.path + " && " TALVO_EXE + quoted + " </dev/null";
+    const int status = std::system((command + " >stdout 2>stderr").c_str());
     // /dev/full reads as endless zeros.
     const std::string report = full == "out.seg\n" ? "" : ReadFile(dir / "out.seg");
     const std::string& prefix = sections["out.seg prefix"];

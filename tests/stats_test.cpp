@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -68,7 +67,6 @@ TEST(Stats, EdgeValues) {
             "\nNormal approximation to Binomial distribution is not valid\n"
             "\nNormal approximation to Binomial distribution is not valid\n");
   EXPECT_EQ(std::vector<int>(valid, valid + 6), std::vector<int>({0, 1, 1, 1, 1, 0}));
-  EXPECT_GT(Binomial_P_GreaterThan_K(100, 1000000, 0.0001), 0.4);  // linear time, no deep stack
   EXPECT_NEAR(P_scan_ge_K_in_W_N(760, 2000, 35000, 0.35), 0.3246, 1e-4);  // from log space
   EXPECT_NEAR(P_scan_ge_K_in_W_N(170, 170, 400, 0.99), 0.6941, 1e-4);
 }
@@ -92,8 +90,8 @@ TEST(Binomial, MatchesLiteral) {
   for (int n : {577, 1644}) {
     for (int k : {0, 1, n / 5, n / 3, n * 7 / 20, n / 2, n - 1, n}) compare(k, n, 0.35);
   }
-  EXPECT_TRUE(BinomialTermsInLogSpace(1645, 0.35) && BinomialTermsInLogSpace(1, 1));
-  EXPECT_FALSE(BinomialTermsInLogSpace(1644, 0.35) || BinomialTermsInLogSpace(0, 1));
+  EXPECT_TRUE(BinomialTermsInLogSpace(1645, 0.35) && BinomialTermsInLogSpace(1, 1) &&
+              !BinomialTermsInLogSpace(1644, 0.35) && !BinomialTermsInLogSpace(0, 1));
   for (double p : {0.05, 0.35, 0.5, 0.99, 1.0}) {
     for (int n : {1, 7, 300, 1644, 1645, 1729, 1730, 3000, 4000}) {
       SCOPED_TRACE(testing::Message() << "n=" << n << " p=" << p);

@@ -28,7 +28,6 @@ struct FastaEntry {
   std::string name, seq;
 };
 
-// Recursion as deep as k: keep k within a few thousand.
 inline double BPR(int k, int n, double p) {
   if (k == 0) return pow(1 - p, n);
   return ((double)(n - k + 1) / (double)k) * ((p / (1 - p)) * BPR(k - 1, n, p));
@@ -165,9 +164,8 @@ inline int MergeSegmentsDiscrete(const char* s, FragmentList& list, int E) {
 
 inline void ShuffleSequenceRegular(char* s, int n) {
   for (int i = 0; i < n && n >= 2; i++) {
-    int q;
-    while ((q = (int)ran1((double)n)) == i) {
-    }
+    int q = (int)ran1((double)n);
+    while (q == i) q = (int)ran1((double)n);  // another position than i
     std::swap(s[i], s[q]);
   }
 }
