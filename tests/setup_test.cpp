@@ -14,7 +14,7 @@ namespace {
 TEST(Fasta, ReadsAsTheLiteralReader) {
   using namespace std::string_literals;
   const std::string h(19998, 'h'), a(19999, 'A');
-  for (const std::string& text : {">a\nAC>mid\nDE\n>b\nFG\n"s, "ACD\n>only"s, ""s,
+  for (const std::string& text : {">a\nAC>mid\nDE\n>b\nFG\n"s, "ACD\n>only"s, ">a\nMK\n>" + h + a,
                                   ">" + h + "hh" + a + "tail\nMK\n", ">a\n" + a + ">b\nC\n"}) {
     EXPECT_TRUE(ReadsAsLiteral(text)) << text.substr(0, 100);
   }

@@ -52,7 +52,7 @@ TEST(Stats, EdgeValues) {
       {n_Choose_k(3, 7) * factorial(-3), 35.0},
       {n_Choose_k(6, 5), 0.0},
       {n_Choose_k(-1, 5), 1.0},
-      {BinomialProb(1, 4, 0.25), 0.421875},
+      {BinomialProb(2, 5, 0.5), 0.3125},
       {BinomialProb(3, 3, 1.0), 1.0},
       {P_scan_ge_K_in_W_N(2, 0, 10, 0.5), 0.0},
       {Q2(-1, 5, 0.5), A3(3, 0, 0.5)},
