@@ -1,6 +1,5 @@
-// Binomial probabilities, the scan statistic and the normal approximation: bit
-// for bit as the literal formulas wherever (1 - p)^n is a normal double, true
-// probabilities in log space beyond, and the values the formulas leave open.
+// Binomial probabilities, scan statistic, normal approximation: bit for bit as
+// the literal formulas where (1 - p)^n is normal, true probabilities beyond.
 #include "stats/stats.h"
 
 #include <gtest/gtest.h>
