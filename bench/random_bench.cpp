@@ -11,7 +11,7 @@
 #include "alphabet/alphabet.h"
 #include "driver/driver.h"
 #include "random/random.h"
-#include "reference/random_reference.h"
+#include "reference/literal.h"
 
 namespace {
 

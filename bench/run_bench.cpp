@@ -12,9 +12,7 @@
 #include "alphabet/alphabet.h"
 #include "detect/detect.h"
 #include "driver/driver.h"
-#include "reference/detect_reference.h"
-#include "reference/report_reference.h"
-#include "reference/stats_reference.h"
+#include "reference/literal.h"
 #include "report/report.h"
 
 namespace {
@@ -94,10 +92,6 @@ void FastRun(Prepared& run, int W) {
 }
 
 void LiteralRun(Prepared& run, int W) {
-  const literal::ReportStats stats = {literal::P_scan_ge_K_in_W_N, literal::Binomial_P_LessThan_K,
-                                      literal::Binomial_P_GreaterThan_K,
-                                      literal::ApproxBinomial_P_LessThan_K,
-                                      literal::ApproxBinomial_P_GreaterThan_K};
   special.clear();
   if (W < 2) {
     literal::FindRuns(run.binary.data(), kLength, special);
@@ -107,7 +101,9 @@ void LiteralRun(Prepared& run, int W) {
   }
   special_merged = special;
   literal::MergeSegmentsDiscrete(run.binary.data(), special_merged, max_separation);
-  literal::WriteSegments(run.seq.data(), run.name, kLength, special_merged, stats);
+  // The writer has no literal counterpart: its cost is the scan statistic of
+  // every segment, which the program tabulates.
+  WriteSegments(run.seq.data(), run.name, kLength, special_merged);
 }
 
 // Argument: the window size, 0 for runs mode. The report goes to /dev/null;

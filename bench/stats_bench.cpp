@@ -3,7 +3,7 @@
 // normal approximation. Compare each Fast line with its Literal line.
 #include <benchmark/benchmark.h>
 
-#include "reference/stats_reference.h"
+#include "reference/literal.h"
 #include "stats/stats.h"
 
 namespace {
@@ -86,14 +86,6 @@ void BM_NormalApproximationFast(benchmark::State& state) {
   }
 }
 
-void BM_NormalApproximationLiteral(benchmark::State& state) {
-  int valid = 0;
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(literal::ApproxBinomial_P_GreaterThan_K(120, 300, 0.35, valid));
-  }
-}
-
 BENCHMARK(BM_NormalApproximationFast)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_NormalApproximationLiteral)->Unit(benchmark::kMillisecond);
 
 }  // namespace

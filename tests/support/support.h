@@ -1,0 +1,73 @@
+// Helpers shared by the tests and the fuzz harnesses.
+#pragma once
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "fasta/fasta.h"
+#include "reference/literal.h"
+
+// A fresh directory under the temporary directory, removed with everything in
+// it when the guard goes out of scope, also when the test fails.
+struct TempDir {
+  std::string path = (std::filesystem::temp_directory_path() / "talvo-test-XXXXXX").string();
+  TempDir() {
+    if (!mkdtemp(path.data())) throw std::runtime_error("mkdtemp failed");
+  }
+  ~TempDir() { std::filesystem::remove_all(path); }
+  TempDir(const TempDir&) = delete;
+  std::string operator/(const std::string& name) const { return path + "/" + name; }
+};
+
+inline void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// The file's contents; empty when it cannot be read.
+inline std::string ReadFile(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
+// Tells -0 from +0 and matches a NaN with the same NaN.
+inline bool SameBits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// Frees what ReadFastaFile allocated (the program keeps its data until exit).
+inline void ReleaseFastaFile(FASTA_FILE* file) {
+  for (int i = 0; i <= file->count; i++) {
+    if (file->names) free(file->names[i]);
+    if (file->seqs) free(file->seqs[i]);
+  }
+  free(file->names);
+  free(file->seqs);
+  free(file->lengths);
+  *file = FASTA_FILE{0, nullptr, nullptr, nullptr, file->fp};
+}
+
+// Reads text with the program's reader; true when it agrees with the literal
+// reader in outcome, entry count, names, residues and lengths.
+inline bool ReadsAsLiteral(std::string text) {
+  std::vector<literal::FastaEntry> expected;
+  const bool read = literal::ReadFasta(text, expected);
+  FASTA_FILE file;
+  file.fp = fmemopen(text.data(), text.size(), "r");
+  const int count = static_cast<int>(expected.size());
+  bool same = ReadFastaFile(&file) == (read ? 1 : 0) &&
+              (!read || (file.count == count && !file.names[count] && !file.seqs[count]));
+  for (int i = 0; same && read && i < count; i++) {
+    same = file.names[i] == std::string(expected[i].name.c_str()) &&
+           file.seqs[i] == expected[i].seq &&
+           file.lengths[i] == static_cast<int>(expected[i].seq.size());
+  }
+  fclose(file.fp);
+  ReleaseFastaFile(&file);
+  return same;
+}
