@@ -12,6 +12,7 @@
 #include <random>
 #include <vector>
 
+#include "reference/literal.h"
 #include "stats/stats.h"
 
 namespace {
@@ -19,33 +20,6 @@ namespace {
 const double kP = 0.36532;  // the special fraction of the default table
 const int kSequences = 200000;
 const uint64_t kSeed = 20261207;
-
-// reached[N] = P(some window of w among the first N positions holds k or
-// more), for every N up to n_max. Needs w <= 20 or so: 2^(w - 1) states.
-std::vector<double> ExactScan(int k, int w, int n_max, double p) {
-  const uint32_t states = 1u << (w - 1), mask = states - 1;
-  std::vector<double> now(states, 0.0), next(states);
-  now[0] = 1.0;
-  std::vector<double> reached(n_max + 1, 0.0);
-  double sum = 0.0;
-  for (int n = 1; n <= n_max; n++) {
-    std::fill(next.begin(), next.end(), 0.0);
-    for (uint32_t last = 0; last < states; last++) {
-      if (now[last] == 0) continue;
-      for (uint32_t bit : {0u, 1u}) {
-        const double q = now[last] * (bit ? p : 1 - p);
-        if (std::popcount(last) + (int)bit >= k) {
-          sum += q;
-        } else {
-          next[((last << 1) | bit) & mask] += q;
-        }
-      }
-    }
-    now.swap(next);
-    reached[n] = sum;
-  }
-  return reached;
-}
 
 // The same from kSequences random sequences of n_max positions: the fraction
 // whose first window reaching k ends at or before N.
@@ -105,7 +79,7 @@ void ExactTable() {
   const Case cases[] = {
       {14, 14, {17}}, {12, 9, {15}}, {14, 10, {30}}, {12, 12, {50}}, {8, 6, {9, 12, 20, 100}}};
   for (const Case& c : cases) {
-    const std::vector<double> exact = ExactScan(c.k, c.w, c.lengths.back(), kP);
+    const std::vector<double> exact = literal::ExactScan(c.k, c.w, c.lengths.back(), kP);
     for (int N : c.lengths) PrintRow(c.k, c.w, N, exact[N], false);
   }
 }
@@ -140,7 +114,7 @@ void ExactGridSummary() {
   for (double p : {0.05, 0.1, 0.2, 0.36532, 0.5, 0.7, 0.9}) {
     for (int w = 2; w <= 14; w++) {
       for (int k = 1; k <= w; k++) {
-        const std::vector<double> exact = ExactScan(k, w, 60 * w, p);
+        const std::vector<double> exact = literal::ExactScan(k, w, 60 * w, p);
         for (int N = w; N <= 60 * w; N++) {
           if (exact[N] < 1e-10) continue;  // 1 - g keeps too few digits below
           const int span = N == w ? kOneWindow : (N < 2 * w ? kBelowTwo : kTwoOrMore);

@@ -10,15 +10,9 @@
 #include "proteome/command_line.h"
 #include "proteome/segment_row.h"
 #include "stats/stats.h"
-#include "support/process.h"
+#include "support/support.h"
 
 namespace {
-
-struct TempDir {
-  std::string path = MakeTempDir();
-  ~TempDir() { std::filesystem::remove_all(path); }
-  std::string operator/(const std::string& name) const { return path + "/" + name; }
-};
 
 // The p-value column of every segment row of a TSV run.
 std::vector<std::string> PValues(std::vector<std::string> args, const std::string& tsv) {

@@ -18,17 +18,11 @@
 #include "proteome/fasta_stream.h"
 #include "random/random.h"
 #include "report/report.h"
-#include "support/process.h"
+#include "support/support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct TempDir {
-  std::string path = MakeTempDir();
-  ~TempDir() { fs::remove_all(path); }
-  std::string operator/(const std::string& name) const { return path + "/" + name; }
-};
 
 struct Protein {
   std::string header;
@@ -131,7 +125,7 @@ std::string TalvoReport(const TempDir& dir, const Protein& p, const std::string&
     if (f.size() == 7 && isdigit(static_cast<unsigned char>(line[0]))) report += line + "\n";
     if (f[0] == "#Overall:") report += f[1] + " " + f[2] + " " + f.back() + "\n";
   }
-  return report + (FileExists(dir / "one.fas") ? ReadFile(dir / "one.fas") : "");
+  return report + ReadFile(dir / "one.fas");  // empty when there is none
 }
 
 // The same fields from the proteome tool's TSV (--all) and summary, and each

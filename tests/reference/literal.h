@@ -4,6 +4,7 @@
 // text line by line. Tests compare the program's fast paths with them.
 #pragma once
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -108,6 +109,29 @@ inline double P_scan_ge_K_in_W_N(int k, int w, int N, double p) {
   if (q2 == 0 || (q3 == 0 && e < 0)) return 1.0;
   double r = 1 - pow(q3 / q2, (double)e) * q2;
   return r > 0 ? r : 0.0;
+}
+
+// P(some window of w among the first N positions holds k or more), for every
+// N up to n_max: a chain over the last w - 1 positions; each window that
+// would reach k moves its probability to `reached`.
+inline std::vector<double> ExactScan(int k, int w, int n_max, double p) {
+  const unsigned states = 1u << (w - 1), mask = states - 1;
+  std::vector<double> now(states, 0.0), next(states);
+  now[0] = 1.0;
+  std::vector<double> reached(n_max + 1, 0.0);
+  double sum = 0.0;
+  for (int n = 1; n <= n_max; n++) {
+    std::fill(next.begin(), next.end(), 0.0);
+    for (unsigned last = 0; last < states; last++) {
+      for (unsigned bit : {0u, 1u}) {
+        const double q = now[last] * (bit ? p : 1 - p);
+        (std::popcount(last) + (int)bit >= k ? sum : next[((last << 1) | bit) & mask]) += q;
+      }
+    }
+    now.swap(next);
+    reached[n] = sum;
+  }
+  return reached;
 }
 
 // b(i; n) for i = 0..n by the recurrence in extended precision, whose range

@@ -1,5 +1,7 @@
 // Helpers shared by the tests and the fuzz harnesses.
 #pragma once
+#include <sys/wait.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -33,6 +35,28 @@ inline std::string ReadFile(const std::string& path) {
   std::ostringstream text;
   text << std::ifstream(path, std::ios::binary).rdbuf();
   return text.str();
+}
+
+struct ProcessResult {
+  int exit_status = -1;  // exit code, or 128 + signal number
+  std::string out;       // standard output
+  std::string err;       // error stream
+};
+
+// Runs program with args, each passed as it is, with no standard input.
+inline ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args) {
+  const auto quote = [](const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+  };
+  std::string command = quote(program);
+  for (const std::string& arg : args) command.append(" ").append(quote(arg));
+  const TempDir capture;
+  const int status =
+      std::system((command + " </dev/null >" + capture / "out" + " 2>" + capture / "err").c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+          ReadFile(capture / "out"), ReadFile(capture / "err")};
 }
 
 // Tells -0 from +0 and matches a NaN with the same NaN.
