@@ -320,35 +320,59 @@ TEST(ProteomeTest, OutputIsTheSameForEveryThreadCountAndBatchSize) {
   }
 }
 
-// The rows of the shards, put back in (input, entry) order, are the rows of
-// the whole run, but for the q-values of the whole run.
-TEST(ProteomeTest, ShardsTogetherGiveTheWholeRun) {
+// A shard holds the entries whose (number - 1) mod N is I; --merge puts the
+// shards back into the table of the whole run, byte for byte, also when they
+// are listed out of order, and refuses a table that is not a whole shard.
+TEST(ProteomeTest, MergedShardsAreTheWholeRun) {
   TempDir dir;
-  WriteFile(dir / "in.fa", Layout(RandomProteome(4, 25), 0));
-  auto rows_without_q = [](const std::string& tsv) {
-    std::map<std::pair<long, long>, std::string> rows;
-    for (const std::string& line : Split(tsv, '\n')) {
-      std::vector<std::string> f = Split(line, '\t');
-      if (f[0] == "input") continue;
-      f[10].clear();
-      std::string row;
-      for (const std::string& field : f) row += field + "\t";
-      rows[{std::stol(f[1]), std::stol(f[4])}] = row;
+  WriteFile(dir / "a.fa", Layout(RandomProteome(4, 25), 0));
+  WriteFile(dir / "b.fa", Layout(RandomProteome(5, 9), 2));
+  using Args = std::vector<std::string>;
+  for (const Args& options : {Args{}, Args{"-S:30", "-K", "--all"}, Args{"-W:8", "-M:0.3"}}) {
+    Args whole = options, merge = options;
+    whole.insert(whole.end(),
+                 {"--seed", "5", "--output", dir / "whole", dir / "a.fa", dir / "b.fa"});
+    merge.insert(merge.end(), {"--merge", "--output", dir / "merged"});
+    for (const std::string input : {"a.fa", "b.fa"}) {
+      for (int i : {2, 0, 1}) {
+        merge.push_back(dir / (input + std::to_string(i)));
+        Args shard = options;
+        shard.insert(shard.end(), {"--all", "--seed", "5", "--shard", std::to_string(i) + "/3",
+                                   "--output", merge.back(), dir / input});
+        ASSERT_EQ(RunInProcess(shard), 0);
+        for (const std::string& row : Split(ReadFile(merge.back()), '\n')) {
+          if (!row.starts_with("input")) {
+            EXPECT_EQ((std::stol(Split(row, '\t')[1]) - 1) % 3, i);
+          }
+        }
+      }
     }
-    return rows;
-  };
-  ASSERT_EQ(RunInProcess({"--all", "--output", dir / "whole", dir / "in.fa"}), 0);
-  std::map<std::pair<long, long>, std::string> merged;
-  for (int i = 0; i < 3; i++) {
-    ASSERT_EQ(RunInProcess({"--all", "--shard", std::to_string(i) + "/3", "--output", dir / "part",
-                            dir / "in.fa"}),
-              0);
-    for (auto& [key, row] : rows_without_q(ReadFile(dir / "part"))) {
-      EXPECT_EQ((key.first - 1) % 3, i);
-      merged[key] = row;
-    }
+    ASSERT_EQ(RunInProcess(whole), 0);
+    ASSERT_EQ(RunInProcess(merge), 0);
+    EXPECT_EQ(ReadFile(dir / "merged"), ReadFile(dir / "whole")) << testing::PrintToString(options);
+    EXPECT_GT(Split(ReadFile(dir / "whole"), '\n').size(), 5u) << testing::PrintToString(options);
   }
-  EXPECT_EQ(merged, rows_without_q(ReadFile(dir / "whole")));
+  ASSERT_EQ(RunInProcess({"--all", "--output", dir / "table", dir / "a.fa"}), 0);
+  const std::string table = ReadFile(dir / "table");
+  const size_t first = table.find('\n') + 1, second = table.find('\n', first) + 1;
+  const std::string header = table.substr(0, first), row = table.substr(first, second - first);
+  const std::pair<const char*, Args> broken[] = {
+      {"cut short", {table.substr(0, table.size() - 1)}},
+      {"no header", {table.substr(first)}},
+      {"empty", {""}},
+      {"out of order", {header + table.substr(second) + row}},
+      {"a row twice", {table, header + row}},
+      {"a short row", {header + "x\t1\n"}}};
+  for (const auto& [name, texts] : broken) {
+    Args merge = {"--merge", "--output", dir / "out"};
+    for (const std::string& text : texts) {
+      merge.push_back(dir / ("t" + std::to_string(merge.size())));
+      WriteFile(merge.back(), text);
+    }
+    EXPECT_EQ(RunInProcess(merge), 1) << name;
+  }
+  EXPECT_EQ(RunInProcess({"--merge", dir / "missing"}), 1);
+  EXPECT_EQ(RunInProcess({"--merge", "--format", "bed", dir / "table"}), 1);
 }
 
 TEST(ProteomeTest, SkippedEntriesAreNamedAndCounted) {
