@@ -15,11 +15,10 @@
 #include <vector>
 
 #include "proteome/benjamini_hochberg.h"
+#include "proteome/pipeline.h"
 #include "proteome/segment_row.h"
 
 namespace {
-
-constexpr int kPipeStatus = 141;  // 128 + SIGPIPE, as the analysis run ends
 
 struct MergeError : std::runtime_error {
   using std::runtime_error::runtime_error;

@@ -22,7 +22,6 @@
 
 namespace {
 
-constexpr int kPipeStatus = 141;  // 128 + SIGPIPE
 constexpr size_t kWriteChunk = 1 << 16;
 
 struct WorkItem {

@@ -30,6 +30,10 @@ struct PipelineTuning {
   size_t batch_entries = 2048;
 };
 
+// Exit status when the reader of the output went away: 128 + SIGPIPE, as
+// if the signal had ended the process.
+constexpr int kPipeStatus = 141;
+
 // Exit status of the run: 0, or 1 after a message on standard error. A
 // closed standard output ends it quietly with 141, as SIGPIPE would.
 int RunPipeline(const ProteomeOptions& options, const AnalysisSettings& settings,
