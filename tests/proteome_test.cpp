@@ -12,7 +12,7 @@
 #include "alphabet/alphabet.h"
 #include "detect/detect.h"
 #include "driver/driver.h"
-#include "proteome/analysis.h"
+#include "api/internal.h"
 #include "proteome/benjamini_hochberg.h"
 #include "proteome/command_line.h"
 #include "proteome/fasta_stream.h"
@@ -219,7 +219,7 @@ TEST(ProteomeTest, RandomNullMatchesTheCoreSeededPerEntry) {
       FindRuns(binary.data(), N, special);
       MergeSegmentsDiscrete(binary.data(), special, max_separation);
       special_rand_p.assign(kMinDistributionSize, 0.0);
-      init_ran1(EntrySeed(99, static_cast<long>(i + 1)));
+      init_ran1(talvo::EntrySeed(99, static_cast<long>(i + 1)));
       EstimateRandomPM(random_binary.data(), N);
       std::vector<double> expected;
       for (const FRAGMENT& f : special) {

@@ -17,7 +17,6 @@
 #include <mutex>
 #include <thread>
 
-#include "config/run_config.h"
 #include "proteome/benjamini_hochberg.h"
 
 namespace {
@@ -26,7 +25,7 @@ constexpr size_t kWriteChunk = 1 << 16;
 
 struct WorkItem {
   ProteinEntry entry;
-  EntryResult result;
+  talvo::Result result;
 };
 
 struct Batch {
@@ -75,9 +74,9 @@ struct Output {
 
 class Pipeline {
  public:
-  Pipeline(const ProteomeOptions& options, const AnalysisSettings& settings,
+  Pipeline(const ProteomeOptions& options, const talvo::Analyser& analyser,
            const PipelineTuning& tuning)
-      : options_(options), settings_(settings), tuning_(tuning) {}
+      : options_(options), analyser_(analyser), tuning_(tuning) {}
   int Run();
 
  private:
@@ -98,7 +97,7 @@ class Pipeline {
   int Finish(bool ok);
 
   const ProteomeOptions& options_;
-  const AnalysisSettings& settings_;
+  const talvo::Analyser& analyser_;
   const PipelineTuning& tuning_;
 
   std::mutex mutex_;
@@ -185,7 +184,7 @@ bool Pipeline::ReadInput(size_t input) {
   while (stream.Next(entry)) {
     if ((entry.number - 1) % options_.shard_count != options_.shard_index) continue;
     batch_residues += entry.residues.size();
-    batch->items.push_back(WorkItem{std::move(entry), EntryResult{}});
+    batch->items.push_back(WorkItem{std::move(entry), talvo::Result{}});
     if (batch_residues >= tuning_.batch_residues || batch->items.size() >= tuning_.batch_entries) {
       if (!Submit(batch, input)) return false;
       batch_residues = 0;
@@ -229,7 +228,7 @@ void Pipeline::AnalyseBatch(const std::shared_ptr<Batch>& batch) {
   const size_t size = batch->items.size();
   for (size_t i = batch->next_item.fetch_add(1); i < size; i = batch->next_item.fetch_add(1)) {
     WorkItem& item = batch->items[i];
-    item.result = AnalyseEntry(settings_, item.entry.residues, item.entry.number);
+    item.result = analyser_.Analyse(item.entry.residues, item.entry.number);
     if (batch->done_items.fetch_add(1) + 1 == size) {
       std::lock_guard<std::mutex> lock(mutex_);
       done_[batch->index] = batch;
@@ -240,7 +239,6 @@ void Pipeline::AnalyseBatch(const std::shared_ptr<Batch>& batch) {
 
 void Pipeline::Work() {
   try {
-    PrepareAnalysisThread(settings_);
     for (;;) {
       std::shared_ptr<Batch> batch;
       {
@@ -283,38 +281,34 @@ bool Pipeline::WriteBatch(const Batch& batch) {
   std::string masked;
   std::string spool;
   for (const WorkItem& item : batch.items) {
-    const EntryResult& result = item.result;
+    const talvo::Result& result = item.result;
     const std::string id = ProteinId(item.entry.header);
     residues_ += result.length;
-    if (settings_.keep_masked) masked += FormatMaskedRecord(item.entry.header, result.masked);
-    if (result.skip != SkipReason::kNone) {
+    if (masked_.file != nullptr) {
+      const talvo::Settings& settings = analyser_.settings();
+      masked += FormatMaskedRecord(
+          item.entry.header,
+          talvo::Masked(item.entry.residues, result, settings.mask_p, settings.lower_case_mask));
+    }
+    if (result.skip != talvo::Skip::kNone) {
       skipped_++;
       EndProgressLine();
       fprintf(stderr, "talvo-proteome: skipped entry %ld (%s) of %s: %s\n", item.entry.number,
-              EscapeField(id).c_str(), EscapeField(input).c_str(), SkipReasonText(result.skip));
+              EscapeField(id).c_str(), EscapeField(input).c_str(), talvo::SkipText(result.skip));
       continue;
     }
     analysed_++;
     if (summary_.file != nullptr) summary += FormatSummaryRow(input, item.entry.number, id, result);
     long index = 0;
-    for (const SegmentResult& segment : result.segments) {
+    for (const talvo::Segment& segment : result.segments) {
       index++;
       p_values_.push_back(segment.p_value);
-      if (!options_.all_segments && !(segment.p_value < masking_p_val)) continue;
+      if (!options_.all_segments && !(segment.p_value < analyser_.settings().mask_p)) continue;
       reported_.push_back(p_values_.size() - 1);
       if (options_.format == OutputFormat::kGff3) formatter_.NoteProtein(id, result.length);
-      const SegmentRow row{input,
-                           item.entry.number,
-                           id,
-                           result.length,
-                           index,
-                           segment.start,
-                           segment.end,
-                           segment.length,
-                           segment.special,
-                           segment.p_value,
-                           std::nullopt,
-                           item.entry.residues.substr(segment.start - 1, segment.length)};
+      const SegmentRow row{input,           item.entry.number, id,           result.length,
+                           index,           segment.start,     segment.end,  segment.length,
+                           segment.special, segment.p_value,   std::nullopt, segment.residues};
       spool += FormatSegmentRow(row);
     }
   }
@@ -416,8 +410,8 @@ int Pipeline::Run() {
 
 }  // namespace
 
-int RunPipeline(const ProteomeOptions& options, const AnalysisSettings& settings,
+int RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser,
                 const PipelineTuning& tuning) {
-  Pipeline pipeline(options, settings, tuning);
+  Pipeline pipeline(options, analyser, tuning);
   return pipeline.Run();
 }

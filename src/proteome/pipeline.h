@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "proteome/analysis.h"
 #include "proteome/fasta_stream.h"
 #include "proteome/formats.h"
+#include "talvo/talvo.h"
 
 struct ProteomeOptions {
   std::vector<std::string> inputs;
@@ -36,5 +36,5 @@ constexpr int kPipeStatus = 141;
 
 // Exit status of the run: 0, or 1 after a message on standard error. A
 // closed standard output ends it quietly with 141, as SIGPIPE would.
-int RunPipeline(const ProteomeOptions& options, const AnalysisSettings& settings,
+int RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser,
                 const PipelineTuning& tuning);
