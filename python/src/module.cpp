@@ -1,0 +1,391 @@
+// The compiled part of the Python package: talvo::Analyser and the ordered
+// proteome pipeline, with the interpreter lock released while C++ works.
+// The package's Python layer (talvo/__init__.py) gives the documented API.
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "proteome/benjamini_hochberg.h"
+#include "proteome/formats.h"
+#include "proteome/ordered_pipeline.h"
+#include "proteome/segment_row.h"
+#include "talvo/talvo.h"
+
+namespace py = pybind11;
+
+namespace {
+
+// One protein's result with what its methods need: the residues analysed
+// and the settings that shaped it.
+struct PyResult {
+  talvo::Result result;
+  std::string residues;
+  double mask_p = 0.05;
+  uint64_t seed = 0;
+  long entry_number = 1;
+};
+
+// The residues as talvo-proteome's FASTA reader keeps them: letters,
+// upper-cased, and '-'; every other character is dropped.
+std::string KeptResidues(std::string_view text) {
+  std::string residues;
+  residues.reserve(text.size());
+  for (char c : text) {
+    if (c >= 'a' && c <= 'z') {
+      residues += static_cast<char>(c - 'a' + 'A');
+    } else if ((c >= 'A' && c <= 'Z') || c == '-') {
+      residues += c;
+    }
+  }
+  return residues;
+}
+
+talvo::Background ParseBackground(const std::string& name) {
+  if (name == "sprot") return talvo::Background::kSprot;
+  if (name == "pdb") return talvo::Background::kPdb;
+  if (name == "input") return talvo::Background::kInput;
+  throw talvo::Error("unknown background '" + name + "': sprot, pdb or input");
+}
+
+// The settings of the Python options; throws talvo::Error as the tools do.
+talvo::Settings MakeSettings(const std::string& alphabet, const std::string& background, int window,
+                             int linkage, bool estimate_linkage, int shuffles, int generated,
+                             uint64_t seed, double min_p, double mask_p, bool fractional_windows,
+                             bool exact_null) {
+  talvo::Settings settings;
+  settings.alphabet = alphabet;
+  settings.background = ParseBackground(background);
+  settings.window = window;
+  settings.linkage = linkage;
+  settings.estimate_linkage = estimate_linkage;
+  if (shuffles < 0 || generated < 0) {
+    throw talvo::Error("the number of random sequences must be at least 1");
+  }
+  if (shuffles > 0 && generated > 0) {
+    throw talvo::Error("shuffled and generated sequences exclude each other");
+  }
+  if (shuffles > 0) {
+    settings.random_null = talvo::RandomNull::kShuffled;
+    settings.random_count = shuffles;
+  } else if (generated > 0) {
+    settings.random_null = talvo::RandomNull::kGenerated;
+    settings.random_count = generated;
+  }
+  settings.exact_null = exact_null;
+  settings.seed = seed;
+  settings.min_p = min_p;
+  settings.mask_p = mask_p;
+  settings.fractional_windows = fractional_windows;
+  talvo::Validate(settings);
+  return settings;
+}
+
+PyResult Analyse(const talvo::Settings& settings, std::string_view text, long entry_number) {
+  PyResult out;
+  out.residues = KeptResidues(text);
+  out.mask_p = settings.mask_p;
+  out.seed = settings.seed;
+  out.entry_number = entry_number;
+  {
+    py::gil_scoped_release release;
+    const talvo::Analyser analyser(settings);
+    out.result = analyser.Analyse(out.residues, entry_number);
+  }
+  if (out.result.skip == talvo::Skip::kShorterThanWindow) {
+    throw talvo::Error("window is longer than the sequence");
+  }
+  if (out.result.skip != talvo::Skip::kNone) {
+    throw talvo::Error(std::string("cannot analyse the sequence: ") +
+                       talvo::SkipText(out.result.skip));
+  }
+  return out;
+}
+
+PyResult FromEntry(AnalysedEntry& entry, const talvo::Settings& settings) {
+  return PyResult{std::move(entry.result), std::move(entry.entry.residues), settings.mask_p,
+                  settings.seed, entry.entry.number};
+}
+
+// Runs the ordered pipeline on a thread of its own and hands its batches to
+// Python one entry at a time. The queue is bounded, so a slow consumer
+// holds the pipeline back instead of filling memory.
+class EntryIterator {
+ public:
+  EntryIterator(const std::string& path, const talvo::Settings& settings, int threads)
+      : analyser_(settings) {
+    inputs_.paths = {path};
+    thread_ = std::thread([this, threads] { Produce(threads); });
+  }
+  ~EntryIterator() { Close(); }
+  EntryIterator(const EntryIterator&) = delete;
+  EntryIterator& operator=(const EntryIterator&) = delete;
+
+  py::tuple Next() {
+    if (next_ == current_.size() && !TakeBatch()) {
+      if (!error_.empty()) {
+        const std::string error = std::move(error_);
+        error_.clear();
+        throw OSErrorText{error};
+      }
+      throw py::stop_iteration();
+    }
+    AnalysedEntry& entry = current_[next_++];
+    const long number = entry.entry.number;
+    std::string id = ProteinId(entry.entry.header);
+    return py::make_tuple(number, py::str(id), FromEntry(entry, analyser_.settings()));
+  }
+
+  // Stops the pipeline and waits for its thread; the rest is dropped.
+  void Close() {
+    if (!thread_.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    py::gil_scoped_release release;
+    thread_.join();
+  }
+
+  struct OSErrorText {
+    std::string text;
+  };
+
+ private:
+  static constexpr size_t kQueuedBatches = 4;
+
+  void Produce(int threads) {
+    const BatchSink sink = [this](std::vector<AnalysedEntry>& batch) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [&] { return stop_ || queue_.size() < kQueuedBatches; });
+      if (stop_) return false;
+      queue_.push_back(std::move(batch));
+      changed_.notify_all();
+      return true;
+    };
+    std::string error;
+    try {
+      error = RunOrdered(inputs_, analyser_, threads, PipelineTuning{}, sink);
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!stop_) pending_error_ = error;
+    finished_ = true;
+    changed_.notify_all();
+  }
+
+  // The next batch into current_; false at the end. Waits without the
+  // interpreter lock, checking for Ctrl-C now and then.
+  bool TakeBatch() {
+    for (;;) {
+      {
+        py::gil_scoped_release release;
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait_for(lock, std::chrono::milliseconds(100),
+                          [&] { return !queue_.empty() || finished_; });
+        if (!queue_.empty()) {
+          current_ = std::move(queue_.front());
+          queue_.pop_front();
+          next_ = 0;
+          changed_.notify_all();
+          if (!current_.empty()) return true;
+          continue;
+        }
+        if (finished_) {
+          error_ = std::move(pending_error_);
+          pending_error_.clear();
+          return false;
+        }
+      }
+      if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+    }
+  }
+
+  talvo::Analyser analyser_;
+  OrderedInputs inputs_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::vector<AnalysedEntry>> queue_;
+  bool stop_ = false;
+  bool finished_ = false;
+  std::string pending_error_;
+  std::string error_;
+  std::vector<AnalysedEntry> current_;
+  size_t next_ = 0;
+  std::thread thread_;
+};
+
+// talvo-proteome's segment table for the inputs, as the text it writes.
+struct Table {
+  std::string tsv;
+  long analysed = 0;
+  std::vector<std::tuple<std::string, long, std::string, std::string>> skipped;
+};
+
+Table ProteomeTsv(const std::vector<std::string>& paths, const talvo::Settings& settings,
+                  int threads, bool all_segments) {
+  const talvo::Analyser analyser(settings);
+  OrderedInputs inputs;
+  inputs.paths = paths;
+  Table table;
+  std::vector<SegmentRow> rows;
+  std::vector<size_t> row_p;  // index into p_values of each row
+  std::vector<double> p_values;
+  const BatchSink sink = [&](std::vector<AnalysedEntry>& batch) {
+    for (AnalysedEntry& item : batch) {
+      const std::string& input = paths[item.input];
+      const std::string id = ProteinId(item.entry.header);
+      const talvo::Result& result = item.result;
+      if (result.skip != talvo::Skip::kNone) {
+        table.skipped.emplace_back(input, item.entry.number, id, talvo::SkipText(result.skip));
+        continue;
+      }
+      table.analysed++;
+      long index = 0;
+      for (const talvo::Segment& s : result.segments) {
+        index++;
+        p_values.push_back(s.p_value);
+        if (!all_segments && !(s.p_value < settings.mask_p)) continue;
+        row_p.push_back(p_values.size() - 1);
+        rows.push_back(SegmentRow{input, item.entry.number, id, result.length, index, s.start,
+                                  s.end, s.length, s.special, s.p_value, std::nullopt, s.residues});
+      }
+    }
+    return true;
+  };
+  const std::string error = RunOrdered(inputs, analyser, threads, PipelineTuning{}, sink);
+  if (!error.empty()) throw EntryIterator::OSErrorText{error};
+  const std::vector<double> q_values = BenjaminiHochberg(p_values);
+  SegmentFormatter formatter(OutputFormat::kTsv);
+  table.tsv = formatter.Header();
+  for (size_t i = 0; i < rows.size(); i++) {
+    rows[i].q_value = q_values[row_p[i]];
+    table.tsv += formatter.Format(rows[i]);
+  }
+  return table;
+}
+
+py::object OverallOf(const PyResult& r) {
+  if (r.result.skip != talvo::Skip::kNone) return py::none();
+  return py::cast(r.result.overall);
+}
+
+py::object SkipOf(const PyResult& r) {
+  if (r.result.skip == talvo::Skip::kNone) return py::none();
+  return py::str(talvo::SkipText(r.result.skip));
+}
+
+std::string SegmentRepr(const talvo::Segment& s) {
+  return "Segment(start=" + std::to_string(s.start) + ", end=" + std::to_string(s.end) +
+         ", length=" + std::to_string(s.length) + ", special=" + std::to_string(s.special) +
+         ", p_value=" + ShortestDouble(s.p_value) + ", residues='" + s.residues + "')";
+}
+
+void BindResults(py::module_& m) {
+  py::class_<talvo::Segment>(m, "Segment", "A compositionally biased segment.")
+      .def_readonly("start", &talvo::Segment::start, "First position, 1-based.")
+      .def_readonly("end", &talvo::Segment::end, "Last position, 1-based, inclusive.")
+      .def_readonly("length", &talvo::Segment::length)
+      .def_readonly("special", &talvo::Segment::special, "Special residues in the segment.")
+      .def_readonly("p_value", &talvo::Segment::p_value)
+      .def_readonly("residues", &talvo::Segment::residues)
+      .def("__repr__", &SegmentRepr);
+  py::class_<talvo::Overall>(m, "Overall", "The exact binomial test of the whole sequence.")
+      .def_readonly("special", &talvo::Overall::special)
+      .def_readonly("expected", &talvo::Overall::expected, "ceil(N * P).")
+      .def_property_readonly(
+          "direction", [](const talvo::Overall& o) { return std::string(1, o.direction); },
+          "'+' (upper tail) or '-' (fewer special residues than expected).")
+      .def_readonly("exact_tail", &talvo::Overall::exact_tail)
+      .def("__repr__", [](const talvo::Overall& o) {
+        return "Overall(special=" + std::to_string(o.special) +
+               ", expected=" + ShortestDouble(o.expected) + ", direction='" + o.direction +
+               "', exact_tail=" + ShortestDouble(o.exact_tail) + ")";
+      });
+  py::class_<PyResult>(m, "Result", "One protein's analysis.")
+      .def_property_readonly("length", [](const PyResult& r) { return r.result.length; })
+      .def_property_readonly(
+          "segments", [](const PyResult& r) { return py::tuple(py::cast(r.result.segments)); },
+          "The segments, in sequence order (every one, whatever its p-value).")
+      .def_property_readonly("overall", &OverallOf, "None when the entry was skipped.")
+      .def_property_readonly("skip", &SkipOf, "Why the entry was skipped, or None.")
+      .def_property_readonly(
+          "sequence", [](const PyResult& r) { return r.residues; },
+          "The residues analysed: upper case, positions as in segments.")
+      .def_property_readonly("special_probability",
+                             [](const PyResult& r) { return r.result.special_probability; })
+      .def_property_readonly("linkage", [](const PyResult& r) { return r.result.linkage; })
+      .def_readonly("seed", &PyResult::seed, "The run seed of the random sequences.")
+      .def_readonly("entry_number", &PyResult::entry_number)
+      .def(
+          "masked",
+          [](const PyResult& r, bool lower) {
+            return talvo::Masked(r.residues, r.result, r.mask_p, lower);
+          },
+          py::arg("lower") = false,
+          "The sequence with every segment below mask_p as X, or in lower case.")
+      .def("__repr__", [](const PyResult& r) {
+        std::string text = "Result(length=" + std::to_string(r.result.length);
+        if (r.result.skip != talvo::Skip::kNone) {
+          return text + ", skip='" + talvo::SkipText(r.result.skip) + "')";
+        }
+        return text + ", segments=" + std::to_string(r.result.segments.size()) + ")";
+      });
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_talvo, m) {
+  m.doc() = "TALVO's analysis in C++; use the talvo package.";
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const talvo::Error& e) {
+      PyErr_SetString(PyExc_ValueError, e.what());
+    } catch (const EntryIterator::OSErrorText& e) {
+      PyErr_SetString(PyExc_OSError, e.text.c_str());
+    }
+  });
+  BindResults(m);
+  py::class_<talvo::Settings>(m, "Settings");
+  m.def("make_settings", &MakeSettings, py::arg("alphabet"), py::arg("background"),
+        py::arg("window"), py::arg("linkage"), py::arg("estimate_linkage"), py::arg("shuffles"),
+        py::arg("generated"), py::arg("seed"), py::arg("min_p"), py::arg("mask_p"),
+        py::arg("fractional_windows"), py::arg("exact_null"));
+  // str or bytes alike.
+  m.def("analyse", &Analyse, py::arg("settings"), py::arg("sequence"), py::arg("entry_number"));
+  py::class_<EntryIterator>(m, "EntryIterator")
+      .def(py::init<const std::string&, const talvo::Settings&, int>())
+      .def("__iter__", [](EntryIterator& it) -> EntryIterator& { return it; })
+      .def("__next__", &EntryIterator::Next)
+      .def("close", &EntryIterator::Close)
+      .def("__enter__", [](EntryIterator& it) -> EntryIterator& { return it; })
+      .def("__exit__", [](EntryIterator& it, const py::args&) { it.Close(); });
+  m.def(
+      "proteome_tsv",
+      [](const std::vector<std::string>& paths, const talvo::Settings& settings, int threads,
+         bool all_segments) {
+        Table table;
+        {
+          py::gil_scoped_release release;
+          table = ProteomeTsv(paths, settings, threads, all_segments);
+        }
+        return py::make_tuple(py::bytes(table.tsv), table.analysed, table.skipped);
+      },
+      py::arg("paths"), py::arg("settings"), py::arg("threads"), py::arg("all_segments"));
+  m.def("scan_pvalue", &talvo::ScanPValue, py::arg("k"), py::arg("w"), py::arg("n"), py::arg("p"),
+        py::arg("fractional") = false);
+  m.def("binomial_tail", &talvo::BinomialUpperTail, py::arg("k"), py::arg("n"), py::arg("p"));
+  m.attr("__version__") = talvo::Version();
+}

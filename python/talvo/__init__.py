@@ -1,0 +1,264 @@
+"""TALVO: compositionally biased segments of proteins.
+
+Finds stretches of a protein in which residues of a chosen sub-alphabet (the
+*special* residues, GPSTDNH by default) are more frequent than a background
+composition predicts, gives each a p-value, and tests the whole protein's
+composition. The numbers are those of the ``talvo-proteome`` program, bit for
+bit, for the same input and options.
+
+    >>> import talvo
+    >>> result = talvo.analyse("MRRRRRRRRRRSTGA", alphabet="R")
+    >>> [(s.start, s.end, s.p_value) for s in result.segments]
+
+Options (keywords of ``analyse``, ``analyse_file``, ``proteome_table`` and
+``Analyser``), with TALVO's option for each:
+
+alphabet            the special residues, default "GPSTDNH" (-A)
+background          "sprot" (default, -T), "pdb" (-X) or "input" (-I: each
+                    protein's own composition)
+window              0: runs mode (default); 2 or more: scanning windows (-W)
+linkage             segments closer than this are joined, default 4 (-E)
+estimate_linkage    derive the linkage distance from P instead (-K)
+shuffles            p-values from this many shuffles of the sequence (-S)
+generated           ... or from sequences generated from the background (-G)
+seed                seed of those random sequences; None: taken from the clock
+                    and given as ``result.seed`` (talvo-proteome's --seed)
+min_p               windows below it are recorded, default 0.05 (-P)
+mask_p              segments below it are masked and reported by
+                    ``proteome_table``, default 0.05 (-M)
+fractional_windows  scan p-values over N/w windows, not N/w rounded up
+exact_null          the random null's exact probabilities instead of sampling
+
+Bad options raise ValueError with TALVO's message.
+"""
+
+from __future__ import annotations
+
+import csv
+import io
+import os
+import time
+from typing import TYPE_CHECKING, Any, Iterable, Iterator, Tuple, Union
+
+from . import _talvo
+from ._talvo import Overall, Result, Segment
+
+if TYPE_CHECKING:
+    import pandas
+
+__all__ = [
+    "Analyser",
+    "Overall",
+    "Result",
+    "Segment",
+    "analyse",
+    "analyse_file",
+    "binomial_tail",
+    "proteome_table",
+    "read_table",
+    "scan_pvalue",
+]
+__version__: str = _talvo.__version__
+
+PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+
+_MAX_THREADS = 1024
+_SEED_LIMIT = 1 << 64
+# Column types of talvo-proteome's table; columns not listed are inferred.
+_TABLE_TYPES = {
+    "input": str,
+    "id": str,
+    "residues": str,
+    "entry": "int64",
+    "length": "int64",
+    "segment": "int64",
+    "start": "int64",
+    "end": "int64",
+    "seg_length": "int64",
+    "special": "int64",
+    "p_value": "float64",
+    "q_value": "float64",
+}
+
+
+def _clock_seed() -> int:
+    return (time.time_ns() * 1000003 ^ os.getpid()) % _SEED_LIMIT
+
+
+def _settings(
+    alphabet: str = "GPSTDNH",
+    background: str = "sprot",
+    window: int = 0,
+    linkage: int = 4,
+    estimate_linkage: bool = False,
+    shuffles: int = 0,
+    generated: int = 0,
+    seed: int | None = None,
+    min_p: float = 0.05,
+    mask_p: float = 0.05,
+    fractional_windows: bool = False,
+    exact_null: bool = False,
+) -> Tuple[Any, int]:
+    if seed is None:
+        seed = _clock_seed()
+    elif not 0 <= seed < _SEED_LIMIT:
+        raise ValueError("the seed must be a whole number from 0 to 2^64-1")
+    settings = _talvo.make_settings(
+        alphabet, background, window, linkage, estimate_linkage, shuffles,
+        generated, seed, min_p, mask_p, fractional_windows, exact_null)
+    return settings, seed
+
+
+def _threads(threads: int | None) -> int:
+    if threads is None:
+        return max(1, min(os.cpu_count() or 1, _MAX_THREADS))
+    if not 1 <= threads <= _MAX_THREADS:
+        raise ValueError(f"threads must be a whole number from 1 to {_MAX_THREADS}")
+    return threads
+
+
+def _residue_text(sequence: Any) -> str | bytes:
+    """str or bytes from a str, bytes-like object or Biopython Seq/SeqRecord."""
+    if isinstance(sequence, (str, bytes)):
+        return sequence
+    if isinstance(sequence, (bytearray, memoryview)):
+        return bytes(sequence)
+    try:
+        from Bio.Seq import MutableSeq, Seq
+        from Bio.SeqRecord import SeqRecord
+    except ImportError:
+        pass
+    else:
+        if isinstance(sequence, SeqRecord):
+            sequence = sequence.seq
+        if isinstance(sequence, (Seq, MutableSeq)):
+            return str(sequence)
+    raise TypeError(
+        "sequence must be a str, bytes or a Biopython Seq or SeqRecord, not "
+        + type(sequence).__name__)
+
+
+def _readable_path(path: PathLike) -> str:
+    name = os.fsdecode(path)
+    if name != "-":
+        open(name, "rb").close()  # the usual OSError for a missing file
+    return name
+
+
+class Analyser:
+    """Options checked once, for analysing many sequences.
+
+    ``Analyser(**options).analyse(seq)`` equals ``analyse(seq, **options)``;
+    with ``seed=None`` one seed is taken from the clock for all analyses
+    (``.seed``), as talvo-proteome takes one per run.
+    """
+
+    def __init__(self, **options: Any) -> None:
+        self._settings, self.seed = _settings(**options)
+
+    def analyse(self, sequence: Any, *, entry_number: int = 1) -> Result:
+        """Analyses one protein; see ``talvo.analyse``."""
+        return _talvo.analyse(self._settings, _residue_text(sequence), entry_number)
+
+
+def analyse(sequence: Any, *, entry_number: int = 1, **options: Any) -> Result:
+    """The compositionally biased segments of one protein.
+
+    sequence: a str, bytes, Biopython Seq or SeqRecord. Letters count in any
+    case, '-' counts as a residue, and everything else (white space, digits,
+    '*') is dropped, as talvo-proteome's FASTA reader drops it;
+    ``result.sequence`` holds the residues analysed.
+    entry_number: with shuffles or generated, the random sequences are seeded
+    from the seed and this number, as talvo-proteome seeds entry n of a file.
+    options: see ``help(talvo)``.
+
+    Returns a Result: ``.length``, ``.segments`` (each with ``.start``,
+    ``.end``, ``.length``, ``.special``, ``.p_value``, ``.residues``; every
+    segment, whatever its p-value), ``.overall`` (``.special``,
+    ``.expected``, ``.direction``, ``.exact_tail``), ``.masked(lower=False)``
+    and ``.seed``.
+
+    Raises ValueError with TALVO's message for bad options, a window longer
+    than the sequence or a sequence without residues.
+    """
+    return Analyser(**options).analyse(sequence, entry_number=entry_number)
+
+
+def analyse_file(
+    path: PathLike, *, threads: int | None = None, **options: Any
+) -> Iterator[Tuple[int, str, Result]]:
+    """Every protein of a FASTA file (plain or gzip; "-" is standard input).
+
+    Yields ``(entry_number, id, result)`` in input order; ``id`` is the
+    header up to its first white space. The proteins are analysed by
+    ``threads`` C++ threads (default: every core) without the interpreter
+    lock while Python consumes the results. Entries that cannot be analysed
+    (no residues, shorter than the window, ...) are yielded too, with
+    ``result.skip`` saying why (``None`` otherwise) and ``result.overall``
+    None. A file that cannot be read raises OSError, when iteration reaches
+    the problem. ``close()`` (or a ``with`` block) stops the work early.
+    """
+    settings, _ = _settings(**options)
+    return _talvo.EntryIterator(_readable_path(path), settings, _threads(threads))
+
+
+def read_table(source: Union[PathLike, bytes]) -> "pandas.DataFrame":
+    """A talvo-proteome TSV table (a file, or its bytes) as a DataFrame.
+
+    Text fields stay as written (with talvo-proteome's backslash escapes);
+    p- and q-values read back as the exact doubles written.
+    """
+    pandas = _pandas()
+    buffer = io.BytesIO(source) if isinstance(source, bytes) else os.fspath(source)
+    return pandas.read_csv(
+        buffer, sep="\t", quoting=csv.QUOTE_NONE, keep_default_na=False,
+        na_values=[], float_precision="round_trip", dtype=_TABLE_TYPES,
+        encoding="utf-8", encoding_errors="surrogateescape")
+
+
+def proteome_table(
+    paths: Union[PathLike, Iterable[PathLike]],
+    *,
+    threads: int | None = None,
+    all: bool = False,
+    **options: Any,
+) -> "pandas.DataFrame":
+    """talvo-proteome's segment table for FASTA files, as a pandas DataFrame.
+
+    The columns and values are exactly those of ``talvo-proteome [options]
+    [--all] paths`` (q-values over every segment of the run included); only
+    segments with p below mask_p unless ``all``. ``table.attrs`` holds the
+    ``seed``, the number of ``analysed`` entries and the ``skipped`` ones as
+    (input, entry, id, reason). Needs pandas (Debian python3-pandas).
+    """
+    _pandas()
+    if isinstance(paths, (str, bytes, os.PathLike)):
+        paths = [paths]
+    names = [_readable_path(path) for path in paths]
+    settings, seed = _settings(**options)
+    tsv, analysed, skipped = _talvo.proteome_tsv(names, settings, _threads(threads), all)
+    table = read_table(tsv)
+    table.attrs.update(seed=seed, analysed=analysed, skipped=skipped)
+    return table
+
+
+def scan_pvalue(k: int, w: int, n: int, p: float, fractional: bool = False) -> float:
+    """Probability of at least k special positions in some window of w
+    positions of a random sequence of n, each special with probability p
+    (the p-value of a segment; fractional as ``fractional_windows``)."""
+    return _talvo.scan_pvalue(k, w, n, p, fractional)
+
+
+def binomial_tail(k: int, n: int, p: float) -> float:
+    """P(X >= k) for X binomial (n, p), exactly as TALVO's overall test."""
+    return _talvo.binomial_tail(k, n, p)
+
+
+def _pandas() -> Any:
+    try:
+        import pandas
+    except ImportError as error:
+        raise ImportError(
+            "talvo's tables need pandas: apt-get install python3-pandas "
+            "(or pip install pandas)") from error
+    return pandas
