@@ -1,0 +1,157 @@
+# The Python package against the talvo-proteome program: the same segments,
+# p-values, q-values and overall tests, bit for bit, for the same options.
+import gzip
+import math
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+
+import pytest
+
+import talvo
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+PROTEOME = os.environ.get("TALVO_PROTEOME", os.path.join(ROOT, "build", "talvo-proteome"))
+EXAMPLES = os.path.join(ROOT, "examples")
+
+# (talvo-proteome options, the same as keywords)
+CASES = [
+    ([], {}),
+    (["-A:R", "-I", "-M:0.5"], dict(alphabet="R", background="input", mask_p=0.5)),
+    (["-W:12", "-P:0.2", "--fractional-windows"],
+     dict(window=12, min_p=0.2, fractional_windows=True)),
+    (["-A:ST", "-X", "-K"], dict(alphabet="ST", background="pdb", estimate_linkage=True)),
+    (["-S:40", "-E:2", "--seed", "7"], dict(shuffles=40, linkage=2, seed=7)),
+    (["-G:30", "--seed", "18446744073709551615"], dict(generated=30, seed=2**64 - 1)),
+]
+
+
+@pytest.fixture(scope="module")
+def workdir():
+    path = tempfile.mkdtemp(prefix="talvo-py-")
+    yield path
+    shutil.rmtree(path)
+
+
+@pytest.fixture(scope="module")
+def proteome(workdir):
+    """A random multi-entry gzip FASTA file, with edge cases among the entries."""
+    rng = random.Random(15)
+    entries = ["", "ACDEFGHIKLMNPQRSTVWY" * 3, "GPST", "x-g*p 1s", "RRRRRRRRRRRRRRRRRRR"]
+    for _ in range(25):
+        length = rng.choice([5, 30, 200, 1500])
+        bias = rng.choice("GPSTDNHRQ")
+        entries.append("".join(bias if rng.random() < 0.3 else rng.choice("ACDEFGHIKLMNPQRSTVWYacdgp")
+                               for _ in range(length)))
+    path = os.path.join(workdir, "random.fa.gz")
+    with gzip.open(path, "wt") as out:
+        for number, residues in enumerate(entries):
+            header = "" if number == 3 else f"p{number} random protein"
+            out.write(f">{header}\n" + "\n".join(residues[i:i + 60] for i in range(0, len(residues), 60)) + "\n")
+    return path
+
+
+def run_proteome(workdir, args, inputs):
+    summary = os.path.join(workdir, "summary.tsv")
+    done = subprocess.run([PROTEOME, "--threads", "2", "--summary", summary, *args, *inputs],
+                          check=True, capture_output=True)
+    with open(summary, "rb") as text:
+        return done.stdout, talvo.read_table(text.read())
+
+
+@pytest.mark.parametrize("args,options", CASES)
+def test_same_numbers_as_talvo_proteome(workdir, proteome, args, options):
+    inputs = [proteome]
+    if "generated" not in options:  # each protein draws a pool of a million residues
+        inputs += [os.path.join(EXAMPLES, "two_proteins.fa"), os.path.join(EXAMPLES, "globins45.fa")]
+    tsv, summary = run_proteome(workdir, ["--all", *args], inputs)
+    table = talvo.proteome_table(inputs, threads=2, all=True, **options)
+    expected = talvo.read_table(tsv)
+    assert len(expected) > 30
+    assert table.equals(expected) and list(table.columns) == list(expected.columns)
+    assert talvo.proteome_table(inputs, threads=1, **options).equals(
+        talvo.read_table(run_proteome(workdir, args, inputs)[0]))
+
+    rows = summary[summary.input == proteome].itertuples()
+    analyser = talvo.Analyser(**options)
+    for number, id_, result in talvo.analyse_file(proteome, threads=2, **options):
+        if result.skip is not None:
+            assert result.overall is None
+            continue
+        row = next(rows)
+        assert (row.entry, row.id, row.length) == (number, id_, result.length)
+        overall = result.overall
+        assert (overall.special, overall.expected, overall.direction, overall.exact_tail) == (
+            row.special, row.expected, row.direction, row.exact_tail)
+        segments = expected[(expected.input == proteome) & (expected.entry == number)]
+        assert [(s.start, s.end, s.length, s.special, s.p_value, s.residues) for s in result.segments] == [
+            (r.start, r.end, r.seg_length, r.special, r.p_value, r.residues) for r in segments.itertuples()]
+        again = analyser.analyse(result.sequence, entry_number=number)
+        assert [s.p_value for s in again.segments] == [s.p_value for s in result.segments]
+    assert next(rows, None) is None
+
+
+def test_sequence_types_and_masking():
+    from Bio.Seq import Seq
+    from Bio.SeqRecord import SeqRecord
+    text = "mkRRRRRRRRRRRRgs*"
+    results = [talvo.analyse(s, alphabet="R") for s in
+               (text, text.encode(), bytearray(text.encode()), Seq(text), SeqRecord(Seq(text), id="x"))]
+    assert {repr(r.segments) for r in results} == {repr(results[0].segments)}
+    result = results[0]
+    assert result.sequence == "MKRRRRRRRRRRRRGS" and result.length == 16
+    assert result.masked() == "MKXXXXXXXXXXXXGS" and result.masked(lower=True) == "MKrrrrrrrrrrrrGS"
+    (segment,) = result.segments
+    assert segment.p_value == talvo.scan_pvalue(12, 12, 16, result.special_probability)
+    assert result.overall.exact_tail == talvo.binomial_tail(12, 16, result.special_probability)
+    assert talvo.scan_pvalue(12, 12, 12, 0.3, fractional=True) == talvo.binomial_tail(12, 12, 0.3)
+    with pytest.raises(TypeError):
+        talvo.analyse(42)
+
+
+def test_seed_from_the_clock_repeats():
+    first = talvo.analyse("GPSTAAGGGGSSSPAKLVA" * 20, shuffles=20)
+    again = talvo.analyse(first.sequence, shuffles=20, seed=first.seed)
+    assert [s.p_value for s in again.segments] == [s.p_value for s in first.segments]
+
+
+@pytest.mark.parametrize("options,message", [
+    (dict(window=30), "window is longer than the sequence"),
+    (dict(min_p=math.nan), "ERROR: wrong P-value specified"),
+    (dict(background="uniform"), "unknown background 'uniform'"),
+    (dict(window=5, shuffles=10), "Incompatible switches"),
+    (dict(alphabet="B"), "invalid sub-alphabet 'B'"),
+    (dict(shuffles=5, generated=5), "exclude each other"),
+    (dict(seed=-1), "seed"),
+])
+def test_bad_options_raise_value_error(options, message):
+    with pytest.raises(ValueError, match=message):
+        talvo.analyse("ACDEFGHIKLMNPQRSTVWY", **options)
+
+
+def test_bad_input(workdir):
+    with pytest.raises(ValueError, match="no residues"):
+        talvo.analyse("123 *")
+    with pytest.raises(FileNotFoundError):
+        talvo.analyse_file(os.path.join(workdir, "missing.fa"))
+    with pytest.raises(ValueError, match="threads"):
+        talvo.proteome_table(os.path.join(EXAMPLES, "HBB_HUMAN.fa"), threads=0)
+    with pytest.raises(ValueError):
+        talvo.scan_pvalue(3, 5, 10, 1.5)
+    cut = os.path.join(workdir, "cut.fa.gz")
+    with open(cut, "wb") as out:
+        out.write(gzip.compress(b">a\nGGGG\n" * 5000)[:-40])
+    with pytest.raises(OSError, match="gzip"):
+        list(talvo.analyse_file(cut, threads=2))
+    with talvo.analyse_file(os.path.join(EXAMPLES, "globins45.fa"), threads=2, window=300) as entries:
+        number, _, result = next(entries)
+        assert (number, result.skip) == (1, "shorter than the window")
+
+
+def test_missing_pandas_says_what_to_install():
+    code = "import sys; sys.modules['pandas'] = None; import talvo; talvo.proteome_table('x')"
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert "ImportError: talvo's tables need pandas: apt-get install python3-pandas" in done.stderr
