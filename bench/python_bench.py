@@ -1,0 +1,93 @@
+#!/usr/bin/python3
+"""Speed of the Python package against talvo-proteome, in the same run.
+
+  PYTHONPATH=build/python /usr/bin/python3 bench/python_bench.py [build/talvo-proteome]
+
+1. analyse_file with 2 threads against 1 on a random-sequence workload
+   (shuffles=200): the analysis runs without the interpreter lock, so two
+   threads should take about half the time.
+2. The binding's cost per protein in runs mode, where the analysis itself is
+   cheap: analyse_file (reading every segment of every result) against
+   talvo-proteome (writing only the few segments below 0.05), and
+   proteome_table(all=True) against talvo-proteome --all (the same table).
+Each time is the best of three runs.
+"""
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+import talvo
+
+RESIDUES = "ACDEFGHIKLMNPQRSTVWY"
+
+
+def write_proteome(path, count, seed):
+    rng = random.Random(seed)
+    with open(path, "w") as out:
+        for number in range(count):
+            residues = "".join(rng.choices(RESIDUES, k=rng.randint(100, 600)))
+            out.write(f">r{number}\n{residues}\n")
+
+
+def best_of(runs, work):
+    times = []
+    for _ in range(runs):
+        start = time.perf_counter()
+        work()
+        times.append(time.perf_counter() - start)
+    return min(times)
+
+
+def consume(path, threads, **options):
+    for _, _, result in talvo.analyse_file(path, threads=threads, **options):
+        for segment in result.segments:
+            segment.p_value
+
+
+def proteome(binary, path, threads, *options):
+    subprocess.run([binary, "--threads", str(threads), *options, path],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def main():
+    binary = sys.argv[1] if len(sys.argv) > 1 else "build/talvo-proteome"
+    workdir = tempfile.mkdtemp(prefix="talvo-bench-")
+    try:
+        shuffled = os.path.join(workdir, "shuffled.fa")
+        write_proteome(shuffled, 500, 1)
+        one = best_of(3, lambda: consume(shuffled, 1, shuffles=200, seed=1))
+        two = best_of(3, lambda: consume(shuffled, 2, shuffles=200, seed=1))
+        bin_one = best_of(3, lambda: proteome(binary, shuffled, 1, "-S:200", "--seed", "1"))
+        bin_two = best_of(3, lambda: proteome(binary, shuffled, 2, "-S:200", "--seed", "1"))
+        print("500 random proteins, shuffles=200 (-S:200)")
+        print(f"  analyse_file  threads=1 {one:.3f} s  threads=2 {two:.3f} s  speed-up {one / two:.2f}x")
+        print(f"  talvo-proteome        1 {bin_one:.3f} s          2 {bin_two:.3f} s  "
+              f"speed-up {bin_one / bin_two:.2f}x")
+
+        count = 20000
+        runs = os.path.join(workdir, "runs.fa")
+        write_proteome(runs, count, 2)
+        for threads in (1, 2):
+            py_file = best_of(3, lambda: consume(runs, threads))
+            py_table = best_of(3, lambda: talvo.proteome_table(runs, threads=threads, all=True))
+            binary_few = best_of(3, lambda: proteome(binary, runs, threads))
+            binary_all = best_of(3, lambda: proteome(binary, runs, threads, "--all"))
+            print(f"{count} random proteins, runs mode, threads={threads}")
+            print(f"  talvo-proteome         {binary_few:.3f} s  "
+                  f"{binary_few / count * 1e6:.1f} us per protein")
+            print(f"  analyse_file           {py_file:.3f} s  {py_file / count * 1e6:.1f} us per protein"
+                  f"  ({(py_file - binary_few) / count * 1e6:+.1f} us, {py_file / binary_few:.2f}x)")
+            print(f"  talvo-proteome --all   {binary_all:.3f} s  "
+                  f"{binary_all / count * 1e6:.1f} us per protein")
+            print(f"  proteome_table(all)    {py_table:.3f} s  {py_table / count * 1e6:.1f} us per protein"
+                  f"  ({(py_table - binary_all) / count * 1e6:+.1f} us, {py_table / binary_all:.2f}x)")
+    finally:
+        shutil.rmtree(workdir)
+
+
+if __name__ == "__main__":
+    main()
