@@ -38,7 +38,7 @@ import csv
 import io
 import os
 import time
-from typing import TYPE_CHECKING, Any, Iterable, Iterator, Tuple, Union
+from typing import TYPE_CHECKING, Any, Iterable, Iterator, Optional, Tuple, Union
 
 from . import _talvo
 from ._talvo import Overall, Result, Segment
@@ -61,6 +61,8 @@ __all__ = [
 __version__: str = _talvo.__version__
 
 PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+# str, bytes, bytearray, memoryview, or a Biopython Seq, MutableSeq or SeqRecord.
+Sequence = Any
 
 _MAX_THREADS = 1024
 _SEED_LIMIT = 1 << 64
@@ -83,30 +85,6 @@ _TABLE_TYPES = {
 
 def _clock_seed() -> int:
     return (time.time_ns() * 1000003 ^ os.getpid()) % _SEED_LIMIT
-
-
-def _settings(
-    alphabet: str = "GPSTDNH",
-    background: str = "sprot",
-    window: int = 0,
-    linkage: int = 4,
-    estimate_linkage: bool = False,
-    shuffles: int = 0,
-    generated: int = 0,
-    seed: int | None = None,
-    min_p: float = 0.05,
-    mask_p: float = 0.05,
-    fractional_windows: bool = False,
-    exact_null: bool = False,
-) -> Tuple[Any, int]:
-    if seed is None:
-        seed = _clock_seed()
-    elif not 0 <= seed < _SEED_LIMIT:
-        raise ValueError("the seed must be a whole number from 0 to 2^64-1")
-    settings = _talvo.make_settings(
-        alphabet, background, window, linkage, estimate_linkage, shuffles,
-        generated, seed, min_p, mask_p, fractional_windows, exact_null)
-    return settings, seed
 
 
 def _threads(threads: int | None) -> int:
@@ -150,27 +128,66 @@ class Analyser:
 
     ``Analyser(**options).analyse(seq)`` equals ``analyse(seq, **options)``;
     with ``seed=None`` one seed is taken from the clock for all analyses
-    (``.seed``), as talvo-proteome takes one per run.
+    (``.seed``), as talvo-proteome takes one per run. Bad options raise
+    ValueError with TALVO's message; ``help(talvo)`` describes them.
     """
 
-    def __init__(self, **options: Any) -> None:
-        self._settings, self.seed = _settings(**options)
+    def __init__(
+        self,
+        *,
+        alphabet: str = "GPSTDNH",
+        background: str = "sprot",
+        window: int = 0,
+        linkage: int = 4,
+        estimate_linkage: bool = False,
+        shuffles: int = 0,
+        generated: int = 0,
+        seed: Optional[int] = None,
+        min_p: float = 0.05,
+        mask_p: float = 0.05,
+        fractional_windows: bool = False,
+        exact_null: bool = False,
+    ) -> None:
+        if seed is None:
+            seed = _clock_seed()
+        elif not 0 <= seed < _SEED_LIMIT:
+            raise ValueError("the seed must be a whole number from 0 to 2^64-1")
+        self.seed: int = seed
+        self._settings = _talvo.make_settings(
+            alphabet, background, window, linkage, estimate_linkage, shuffles,
+            generated, seed, min_p, mask_p, fractional_windows, exact_null)
 
-    def analyse(self, sequence: Any, *, entry_number: int = 1) -> Result:
+    def analyse(self, sequence: Sequence, *, entry_number: int = 1) -> Result:
         """Analyses one protein; see ``talvo.analyse``."""
         return _talvo.analyse(self._settings, _residue_text(sequence), entry_number)
 
 
-def analyse(sequence: Any, *, entry_number: int = 1, **options: Any) -> Result:
+def analyse(
+    sequence: Sequence,
+    *,
+    alphabet: str = "GPSTDNH",
+    background: str = "sprot",
+    window: int = 0,
+    linkage: int = 4,
+    estimate_linkage: bool = False,
+    shuffles: int = 0,
+    generated: int = 0,
+    seed: Optional[int] = None,
+    min_p: float = 0.05,
+    mask_p: float = 0.05,
+    fractional_windows: bool = False,
+    exact_null: bool = False,
+    entry_number: int = 1,
+) -> Result:
     """The compositionally biased segments of one protein.
 
     sequence: a str, bytes, Biopython Seq or SeqRecord. Letters count in any
     case, '-' counts as a residue, and everything else (white space, digits,
     '*') is dropped, as talvo-proteome's FASTA reader drops it;
     ``result.sequence`` holds the residues analysed.
+    Options: see ``help(talvo)``.
     entry_number: with shuffles or generated, the random sequences are seeded
     from the seed and this number, as talvo-proteome seeds entry n of a file.
-    options: see ``help(talvo)``.
 
     Returns a Result: ``.length``, ``.segments`` (each with ``.start``,
     ``.end``, ``.length``, ``.special``, ``.p_value``, ``.residues``; every
@@ -181,7 +198,12 @@ def analyse(sequence: Any, *, entry_number: int = 1, **options: Any) -> Result:
     Raises ValueError with TALVO's message for bad options, a window longer
     than the sequence or a sequence without residues.
     """
-    return Analyser(**options).analyse(sequence, entry_number=entry_number)
+    analyser = Analyser(
+        alphabet=alphabet, background=background, window=window, linkage=linkage,
+        estimate_linkage=estimate_linkage, shuffles=shuffles, generated=generated,
+        seed=seed, min_p=min_p, mask_p=mask_p, fractional_windows=fractional_windows,
+        exact_null=exact_null)
+    return analyser.analyse(sequence, entry_number=entry_number)
 
 
 def analyse_file(
@@ -189,6 +211,7 @@ def analyse_file(
 ) -> Iterator[Tuple[int, str, Result]]:
     """Every protein of a FASTA file (plain or gzip; "-" is standard input).
 
+    options: those of ``analyse`` (``help(talvo)``).
     Yields ``(entry_number, id, result)`` in input order; ``id`` is the
     header up to its first white space. The proteins are analysed by
     ``threads`` C++ threads (default: every core) without the interpreter
@@ -198,7 +221,7 @@ def analyse_file(
     None. A file that cannot be read raises OSError, when iteration reaches
     the problem. ``close()`` (or a ``with`` block) stops the work early.
     """
-    settings, _ = _settings(**options)
+    settings = Analyser(**options)._settings
     return _talvo.EntryIterator(_readable_path(path), settings, _threads(threads))
 
 
@@ -227,7 +250,8 @@ def proteome_table(
 
     The columns and values are exactly those of ``talvo-proteome [options]
     [--all] paths`` (q-values over every segment of the run included); only
-    segments with p below mask_p unless ``all``. ``table.attrs`` holds the
+    segments with p below mask_p unless ``all``. options: those of
+    ``analyse`` (``help(talvo)``). ``table.attrs`` holds the
     ``seed``, the number of ``analysed`` entries and the ``skipped`` ones as
     (input, entry, id, reason). Needs pandas (Debian python3-pandas).
     """
@@ -235,10 +259,11 @@ def proteome_table(
     if isinstance(paths, (str, bytes, os.PathLike)):
         paths = [paths]
     names = [_readable_path(path) for path in paths]
-    settings, seed = _settings(**options)
-    tsv, analysed, skipped = _talvo.proteome_tsv(names, settings, _threads(threads), all)
+    analyser = Analyser(**options)
+    tsv, analysed, skipped = _talvo.proteome_tsv(
+        names, analyser._settings, _threads(threads), all)
     table = read_table(tsv)
-    table.attrs.update(seed=seed, analysed=analysed, skipped=skipped)
+    table.attrs.update(seed=analyser.seed, analysed=analysed, skipped=skipped)
     return table
 
 
