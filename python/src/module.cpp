@@ -145,7 +145,8 @@ class EntryIterator {
     return py::make_tuple(number, py::str(id), FromEntry(entry, analyser_.settings()));
   }
 
-  // Stops the pipeline and waits for its thread; the rest is dropped.
+  // Stops the pipeline and waits for its thread; the entries not yet taken
+  // are dropped and iteration ends.
   void Close() {
     if (!thread_.joinable()) return;
     {
@@ -153,8 +154,14 @@ class EntryIterator {
       stop_ = true;
     }
     changed_.notify_all();
-    py::gil_scoped_release release;
-    thread_.join();
+    {
+      py::gil_scoped_release release;
+      thread_.join();
+    }
+    queue_.clear();
+    current_.clear();
+    next_ = 0;
+    pending_error_.clear();
   }
 
   struct OSErrorText {
