@@ -95,8 +95,8 @@ def test_same_numbers_as_talvo_proteome(workdir, proteome, args, options):
 
 
 def test_sequence_types_and_masking():
-    from Bio.Seq import Seq
-    from Bio.SeqRecord import SeqRecord
+    Seq = pytest.importorskip("Bio.Seq").Seq
+    SeqRecord = pytest.importorskip("Bio.SeqRecord").SeqRecord
     text = "mkRRRRRRRRRRRRgs*"
     results = [talvo.analyse(s, alphabet="R") for s in
                (text, text.encode(), bytearray(text.encode()), Seq(text), SeqRecord(Seq(text), id="x"))]
