@@ -33,6 +33,7 @@ struct PyResult {
   double mask_p = 0.05;
   uint64_t seed = 0;
   long entry_number = 1;
+  py::object segments;  // the Python tuple, made on first use
 };
 
 // The residues as talvo-proteome's FASTA reader keeps them: letters,
@@ -112,8 +113,9 @@ PyResult Analyse(const talvo::Settings& settings, std::string_view text, long en
 }
 
 PyResult FromEntry(AnalysedEntry& entry, const talvo::Settings& settings) {
-  return PyResult{std::move(entry.result), std::move(entry.entry.residues), settings.mask_p,
-                  settings.seed, entry.entry.number};
+  return PyResult{std::move(entry.result), std::move(entry.entry.residues),
+                  settings.mask_p,         settings.seed,
+                  entry.entry.number,      py::object()};
 }
 
 // Runs the ordered pipeline on a thread of its own and hands its batches to
@@ -323,7 +325,11 @@ void BindResults(py::module_& m) {
   py::class_<PyResult>(m, "Result", "One protein's analysis.")
       .def_property_readonly("length", [](const PyResult& r) { return r.result.length; })
       .def_property_readonly(
-          "segments", [](const PyResult& r) { return py::tuple(py::cast(r.result.segments)); },
+          "segments",
+          [](PyResult& r) {
+            if (!r.segments) r.segments = py::tuple(py::cast(r.result.segments));
+            return r.segments;
+          },
           "The segments, in sequence order (every one, whatever its p-value).")
       .def_property_readonly("overall", &OverallOf, "None when the entry was skipped.")
       .def_property_readonly("skip", &SkipOf, "Why the entry was skipped, or None.")

@@ -126,6 +126,7 @@ def test_seed_from_the_clock_repeats():
     (dict(alphabet="B"), "invalid sub-alphabet 'B'"),
     (dict(shuffles=5, generated=5), "exclude each other"),
     (dict(seed=-1), "seed"),
+    (dict(exact_null=True), "exact"),
 ])
 def test_bad_options_raise_value_error(options, message):
     with pytest.raises(ValueError, match=message):
