@@ -323,8 +323,9 @@ TEST(ProteomeTest, OutputIsTheSameForEveryThreadCountAndBatchSize) {
 }
 
 // The ordered pipeline delivers every entry once, in input order, with the
-// same results inline (no threads) as on threads; a sink that says stop ends
-// the run without an error, and an unreadable input is the run's error.
+// same results inline (no threads) as on threads; a sink that says stop or a
+// cancel flag ends the run without an error, and an unreadable input is the
+// run's error.
 TEST(ProteomeTest, OrderedPipelineInlineAndThreadedAgree) {
   TempDir dir;
   WriteFile(dir / "in.fa", Layout(RandomProteome(17, 30), 1));
@@ -353,6 +354,16 @@ TEST(ProteomeTest, OrderedPipelineInlineAndThreadedAgree) {
     EXPECT_EQ(RunOrdered(inputs, analyser, threads, tuning, [&](auto&) { return ++batches < 2; }),
               "");
     EXPECT_EQ(batches, 2);
+    // Cancelled from outside (here from the sink): no further batch arrives.
+    std::atomic<bool> cancel{false};
+    batches = 0;
+    const auto cancel_after_one = [&](auto&) {
+      ++batches;
+      cancel = true;
+      return true;
+    };
+    EXPECT_EQ(RunOrdered(inputs, analyser, threads, tuning, cancel_after_one, &cancel), "");
+    EXPECT_EQ(batches, 1);
     const OrderedInputs missing{{dir / "none.fa"}, 0, 1};
     EXPECT_NE(RunOrdered(missing, analyser, threads, tuning, [](auto&) { return true; }), "");
   }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -154,6 +155,7 @@ class EntryIterator {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       stop_ = true;
+      cancel_.store(true);
     }
     changed_.notify_all();
     {
@@ -184,7 +186,7 @@ class EntryIterator {
     };
     std::string error;
     try {
-      error = RunOrdered(inputs_, analyser_, threads, PipelineTuning{}, sink);
+      error = RunOrdered(inputs_, analyser_, threads, PipelineTuning{}, sink, &cancel_);
     } catch (const std::exception& e) {
       error = e.what();
     }
@@ -232,6 +234,7 @@ class EntryIterator {
   std::string error_;
   std::vector<AnalysedEntry> current_;
   size_t next_ = 0;
+  std::atomic<bool> cancel_{false};
   std::thread thread_;
 };
 
@@ -243,7 +246,7 @@ struct Table {
 };
 
 Table ProteomeTsv(const std::vector<std::string>& paths, const talvo::Settings& settings,
-                  int threads, bool all_segments) {
+                  int threads, bool all_segments, const std::atomic<bool>& cancel) {
   const talvo::Analyser analyser(settings);
   OrderedInputs inputs;
   inputs.paths = paths;
@@ -273,7 +276,7 @@ Table ProteomeTsv(const std::vector<std::string>& paths, const talvo::Settings& 
     }
     return true;
   };
-  const std::string error = RunOrdered(inputs, analyser, threads, PipelineTuning{}, sink);
+  const std::string error = RunOrdered(inputs, analyser, threads, PipelineTuning{}, sink, &cancel);
   if (!error.empty()) throw EntryIterator::OSErrorText{error};
   const std::vector<double> q_values = BenjaminiHochberg(p_values);
   SegmentFormatter formatter(OutputFormat::kTsv);
@@ -283,6 +286,29 @@ Table ProteomeTsv(const std::vector<std::string>& paths, const talvo::Settings& 
     table.tsv += formatter.Format(rows[i]);
   }
   return table;
+}
+
+// Runs work on a thread of its own while the caller waits without the
+// interpreter lock, so that Ctrl-C (any pending signal) cancels it.
+template <class Result, class Work>
+Result RunInterruptibly(Work work) {
+  std::atomic<bool> cancel{false};
+  std::future<Result> done = std::async(std::launch::async, [&] { return work(cancel); });
+  for (;;) {
+    {
+      py::gil_scoped_release release;
+      if (done.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready) break;
+    }
+    if (PyErr_CheckSignals() != 0) {
+      cancel.store(true);
+      {
+        py::gil_scoped_release release;
+        done.wait();
+      }
+      throw py::error_already_set();
+    }
+  }
+  return done.get();
 }
 
 py::object OverallOf(const PyResult& r) {
@@ -389,11 +415,9 @@ PYBIND11_MODULE(_talvo, m) {
       "proteome_tsv",
       [](const std::vector<std::string>& paths, const talvo::Settings& settings, int threads,
          bool all_segments) {
-        Table table;
-        {
-          py::gil_scoped_release release;
-          table = ProteomeTsv(paths, settings, threads, all_segments);
-        }
+        const Table table = RunInterruptibly<Table>([&](const std::atomic<bool>& cancel) {
+          return ProteomeTsv(paths, settings, threads, all_segments, cancel);
+        });
         return py::make_tuple(py::bytes(table.tsv), table.analysed, table.skipped);
       },
       py::arg("paths"), py::arg("settings"), py::arg("threads"), py::arg("all_segments"));

@@ -22,8 +22,13 @@ struct Batch {
 class OrderedRun {
  public:
   OrderedRun(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
-             const PipelineTuning& tuning, const BatchSink& sink)
-      : inputs_(inputs), analyser_(analyser), threads_(threads), tuning_(tuning), sink_(sink) {}
+             const PipelineTuning& tuning, const BatchSink& sink, const std::atomic<bool>* cancel)
+      : inputs_(inputs),
+        analyser_(analyser),
+        threads_(threads),
+        tuning_(tuning),
+        sink_(sink),
+        cancel_(cancel) {}
   std::string Run();
 
  private:
@@ -34,12 +39,14 @@ class OrderedRun {
   void AnalyseBatch(const std::shared_ptr<Batch>& batch);
   bool Deliver();
   bool Stop(const std::string& error);
+  bool Cancelled() const { return cancel_ != nullptr && cancel_->load(); }
 
   const OrderedInputs& inputs_;
   const talvo::Analyser& analyser_;
   const int threads_;
   const PipelineTuning& tuning_;
   const BatchSink& sink_;
+  const std::atomic<bool>* cancel_;
 
   std::mutex mutex_;
   std::condition_variable work_ready_;
@@ -51,6 +58,7 @@ class OrderedRun {
   size_t delivered_ = 0;
   bool input_done_ = false;
   bool stop_ = false;
+  std::atomic<bool> stopping_{false};  // stop_, read by the workers without the lock
   std::string error_;
 };
 
@@ -59,6 +67,7 @@ bool OrderedRun::Stop(const std::string& error) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!stop_) error_ = error;
   stop_ = true;
+  stopping_.store(true);
   work_ready_.notify_all();
   batch_done_.notify_all();
   space_free_.notify_all();
@@ -105,6 +114,7 @@ void OrderedRun::ReadInputs() {
 bool OrderedRun::Submit(std::unique_ptr<Batch>& batch) {
   if (threads_ == 0) {
     for (AnalysedEntry& item : batch->items) {
+      if (Cancelled()) return Stop("");
       item.result = analyser_.Analyse(item.entry.residues, item.entry.number);
     }
     const bool go_on = sink_(batch->items) || Stop("");
@@ -124,9 +134,15 @@ bool OrderedRun::Submit(std::unique_ptr<Batch>& batch) {
 
 // Entries are taken one at a time from a shared counter: protein lengths
 // differ by orders of magnitude, so fixed slices would leave threads idle.
+// A stopped run takes no further entry (a batch can hold minutes of work).
 void OrderedRun::AnalyseBatch(const std::shared_ptr<Batch>& batch) {
   const size_t size = batch->items.size();
-  for (size_t i = batch->next_item.fetch_add(1); i < size; i = batch->next_item.fetch_add(1)) {
+  for (size_t i = batch->next_item.fetch_add(1); i < size && !stopping_.load();
+       i = batch->next_item.fetch_add(1)) {
+    if (Cancelled()) {
+      Stop("");
+      return;
+    }
     AnalysedEntry& item = batch->items[i];
     item.result = analyser_.Analyse(item.entry.residues, item.entry.number);
     if (batch->done_items.fetch_add(1) + 1 == size) {
@@ -175,7 +191,7 @@ bool OrderedRun::Deliver() {
       delivered_++;
       space_free_.notify_all();
     }
-    if (!sink_(batch->items)) return Stop("");
+    if (Cancelled() || !sink_(batch->items)) return Stop("");
   }
 }
 
@@ -200,7 +216,8 @@ std::string OrderedRun::Run() {
 }  // namespace
 
 std::string RunOrdered(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
-                       const PipelineTuning& tuning, const BatchSink& sink) {
-  OrderedRun run(inputs, analyser, threads, tuning, sink);
+                       const PipelineTuning& tuning, const BatchSink& sink,
+                       const std::atomic<bool>* cancel) {
+  OrderedRun run(inputs, analyser, threads, tuning, sink, cancel);
   return run.Run();
 }

@@ -3,6 +3,7 @@
 // never depends on the thread count. Batches in flight are bounded, so memory
 // stays bounded however long the inputs are.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -39,6 +40,9 @@ using BatchSink = std::function<bool(std::vector<AnalysedEntry>& batch)>;
 // on the calling thread, for builds without threads). Returns the first
 // error's message (an input that cannot be opened or read, a broken gzip
 // stream), or the empty string when every input was read to its end or the
-// sink stopped the run.
+// sink stopped the run. Setting *cancel (from any thread) stops the run too:
+// no entry is begun after it and the sink is not called again, so a consumer
+// that gives up waits for one entry per thread, not for a whole batch.
 std::string RunOrdered(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
-                       const PipelineTuning& tuning, const BatchSink& sink);
+                       const PipelineTuning& tuning, const BatchSink& sink,
+                       const std::atomic<bool>* cancel = nullptr);
