@@ -37,6 +37,11 @@ struct PyResult {
   py::object segments;  // the Python tuple, made on first use
 };
 
+// An input that cannot be read; OSError in Python.
+struct InputError {
+  std::string text;
+};
+
 // The residues as talvo-proteome's FASTA reader keeps them: letters,
 // upper-cased, and '-'; every other character is dropped.
 std::string KeptResidues(std::string_view text) {
@@ -114,9 +119,13 @@ PyResult Analyse(const talvo::Settings& settings, std::string_view text, long en
 }
 
 PyResult FromEntry(AnalysedEntry& entry, const talvo::Settings& settings) {
-  return PyResult{std::move(entry.result), std::move(entry.entry.residues),
-                  settings.mask_p,         settings.seed,
-                  entry.entry.number,      py::object()};
+  PyResult out;
+  out.result = std::move(entry.result);
+  out.residues = std::move(entry.entry.residues);
+  out.mask_p = settings.mask_p;
+  out.seed = settings.seed;
+  out.entry_number = entry.entry.number;
+  return out;
 }
 
 // Runs the ordered pipeline on a thread of its own and hands its batches to
@@ -138,7 +147,7 @@ class EntryIterator {
       if (!error_.empty()) {
         const std::string error = std::move(error_);
         error_.clear();
-        throw OSErrorText{error};
+        throw InputError{error};
       }
       throw py::stop_iteration();
     }
@@ -167,10 +176,6 @@ class EntryIterator {
     next_ = 0;
     pending_error_.clear();
   }
-
-  struct OSErrorText {
-    std::string text;
-  };
 
  private:
   static constexpr size_t kQueuedBatches = 4;
@@ -277,7 +282,7 @@ Table ProteomeTsv(const std::vector<std::string>& paths, const talvo::Settings& 
     return true;
   };
   const std::string error = RunOrdered(inputs, analyser, threads, PipelineTuning{}, sink, &cancel);
-  if (!error.empty()) throw EntryIterator::OSErrorText{error};
+  if (!error.empty()) throw InputError{error};
   const std::vector<double> q_values = BenjaminiHochberg(p_values);
   SegmentFormatter formatter(OutputFormat::kTsv);
   table.tsv = formatter.Header();
@@ -392,7 +397,7 @@ PYBIND11_MODULE(_talvo, m) {
       if (p) std::rethrow_exception(p);
     } catch (const talvo::Error& e) {
       PyErr_SetString(PyExc_ValueError, e.what());
-    } catch (const EntryIterator::OSErrorText& e) {
+    } catch (const InputError& e) {
       PyErr_SetString(PyExc_OSError, e.text.c_str());
     }
   });
