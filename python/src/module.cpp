@@ -118,6 +118,11 @@ PyResult Analyse(const talvo::Settings& settings, std::string_view text, long en
   return out;
 }
 
+// The ID talvo-proteome writes for the entry.
+std::string EntryId(const ProteinEntry& entry) {
+  return ProteinId(entry.header);
+}
+
 PyResult FromEntry(AnalysedEntry& entry, const talvo::Settings& settings) {
   PyResult out;
   out.result = std::move(entry.result);
@@ -153,7 +158,7 @@ class EntryIterator {
     }
     AnalysedEntry& entry = current_[next_++];
     const long number = entry.entry.number;
-    std::string id = ProteinId(entry.entry.header);
+    const std::string id = EntryId(entry.entry);
     return py::make_tuple(number, py::str(id), FromEntry(entry, analyser_.settings()));
   }
 
@@ -262,7 +267,7 @@ Table ProteomeTsv(const std::vector<std::string>& paths, const talvo::Settings& 
   const BatchSink sink = [&](std::vector<AnalysedEntry>& batch) {
     for (AnalysedEntry& item : batch) {
       const std::string& input = paths[item.input];
-      const std::string id = ProteinId(item.entry.header);
+      const std::string id = EntryId(item.entry);
       const talvo::Result& result = item.result;
       if (result.skip != talvo::Skip::kNone) {
         table.skipped.emplace_back(input, item.entry.number, id, talvo::SkipText(result.skip));
