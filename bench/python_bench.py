@@ -7,8 +7,8 @@
    (shuffles=200): the analysis runs without the interpreter lock, so two
    threads should take about half the time.
 2. The binding's cost per protein in runs mode, where the analysis itself is
-   cheap: analyse_file (reading every segment of every result) against
-   talvo-proteome (writing only the few segments below 0.05), and
+   cheap: analyse_file (reading every segment of every result, or none)
+   against talvo-proteome (writing only the few segments below 0.05), and
    proteome_table(all=True) against talvo-proteome --all (the same table).
 Each time is the best of three runs.
 """
@@ -50,6 +50,11 @@ def consume(path, threads, **options):
             segment.p_value
 
 
+def iterate(path, threads):
+    for _ in talvo.analyse_file(path, threads=threads):
+        pass
+
+
 def proteome(binary, path, threads, *options):
     subprocess.run([binary, "--threads", str(threads), *options, path],
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -76,6 +81,7 @@ def main():
         write_proteome(runs, count, 2)
         for threads in (1, 2):
             py_file = best_of(3, lambda: consume(runs, threads))[0]
+            py_bare = best_of(3, lambda: iterate(runs, threads))[0]
             py_table = best_of(3, lambda: talvo.proteome_table(runs, threads=threads, all=True))[0]
             binary_few = best_of(3, lambda: proteome(binary, runs, threads))[0]
             binary_all = best_of(3, lambda: proteome(binary, runs, threads, "--all"))[0]
@@ -84,6 +90,9 @@ def main():
                   f"{binary_few / count * 1e6:.1f} us per protein")
             print(f"  analyse_file           {py_file:.3f} s  {py_file / count * 1e6:.1f} us per protein"
                   f"  ({(py_file - binary_few) / count * 1e6:+.1f} us, {py_file / binary_few:.2f}x)")
+            print(f"  analyse_file, results not opened"
+                  f"  {py_bare:.3f} s  {py_bare / count * 1e6:.1f} us per protein"
+                  f"  ({(py_bare - binary_few) / count * 1e6:+.1f} us, {py_bare / binary_few:.2f}x)")
             print(f"  talvo-proteome --all   {binary_all:.3f} s  "
                   f"{binary_all / count * 1e6:.1f} us per protein")
             print(f"  proteome_table(all)    {py_table:.3f} s  {py_table / count * 1e6:.1f} us per protein"
