@@ -17,11 +17,9 @@
 #include <mutex>
 #include <thread>
 
-#include "proteome/benjamini_hochberg.h"
+#include "proteome/proteome_writer.h"
 
 namespace {
-
-constexpr size_t kWriteChunk = 1 << 16;
 
 struct WorkItem {
   ProteinEntry entry;
@@ -36,52 +34,17 @@ struct Batch {
   std::atomic<size_t> done_items{0};
 };
 
-// The rows wait for their q-values in an unnamed file under $TMPDIR (or /tmp),
-// gone when the process ends however it ends.
-FILE* OpenSpool() {
-  const char* dir = getenv("TMPDIR");
-  std::string name =
-      std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/talvo-proteome-XXXXXX";
-  const int fd = mkstemp(name.data());
-  if (fd < 0) return nullptr;
-  unlink(name.c_str());
-  FILE* spool = fdopen(fd, "w+");
-  if (spool == nullptr) close(fd);
-  return spool;
-}
-
-// An output stream whose every write is checked.
-struct Output {
-  std::string name;
-  FILE* file = nullptr;
-  bool owned = false;
-
-  bool Write(const std::string& text) {
-    return file == nullptr || text.empty() ||
-           fwrite(text.data(), 1, text.size(), file) == text.size();
-  }
-  // Flushes and closes; false when anything written was lost.
-  bool Close() {
-    if (file == nullptr) return true;
-    bool ok = fflush(file) == 0 && ferror(file) == 0;
-    const int saved = errno;
-    if (owned) ok = fclose(file) == 0 && ok;
-    file = nullptr;
-    if (!ok && saved != 0) errno = saved;
-    return ok;
-  }
-};
-
 class Pipeline {
  public:
   Pipeline(const ProteomeOptions& options, const talvo::Analyser& analyser,
            const PipelineTuning& tuning)
-      : options_(options), analyser_(analyser), tuning_(tuning) {}
+      : options_(options),
+        analyser_(analyser),
+        tuning_(tuning),
+        writer_(options, analyser.settings()) {}
   int Run();
 
  private:
-  bool OpenOutputs();
-  bool OpenOutput(const std::string& name, Output& output);
   void ReadInputs();
   bool ReadInput(size_t input);
   bool Submit(std::unique_ptr<Batch>& batch, size_t input);
@@ -89,11 +52,7 @@ class Pipeline {
   void AnalyseBatch(const std::shared_ptr<Batch>& batch);
   bool WriteBatches();
   bool WriteBatch(const Batch& batch);
-  bool WriteSegments();
   bool Fail(const std::string& message);
-  bool FailWrite(const Output& output);
-  void ShowProgress(bool last);
-  void EndProgressLine();
   int Finish(bool ok);
 
   const ProteomeOptions& options_;
@@ -110,67 +69,19 @@ class Pipeline {
   size_t written_ = 0;
   bool input_done_ = false;
   bool stop_ = false;
-  bool broken_pipe_ = false;
   std::string error_;
 
-  Output output_;
-  Output summary_;
-  Output masked_;
-  FILE* spool_ = nullptr;
-  std::vector<double> p_values_;  // every segment of the run, in order
-  SegmentFormatter formatter_{options_.format};
-  std::vector<size_t> reported_;  // index into p_values_ of each spooled row
-  long analysed_ = 0;
-  long skipped_ = 0;
-  long long residues_ = 0;
-  std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
-  std::chrono::steady_clock::time_point last_progress_;
-  bool progress_shown_ = false;
+  ProteomeWriter writer_;
 };
 
 bool Pipeline::Fail(const std::string& message) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (error_.empty() && !broken_pipe_) error_ = message;
+  if (error_.empty()) error_ = message;
   stop_ = true;
   work_ready_.notify_all();
   batch_done_.notify_all();
   space_free_.notify_all();
   return false;
-}
-
-bool Pipeline::FailWrite(const Output& output) {
-  if (errno == EPIPE) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    broken_pipe_ = true;
-  }
-  return Fail("error writing " + output.name + ": " + strerror(errno));
-}
-
-bool Pipeline::OpenOutput(const std::string& name, Output& output) {
-  output.name = name;
-  output.file = fopen(name.c_str(), "w");
-  output.owned = output.file != nullptr;
-  if (output.file == nullptr) return Fail("cannot open " + name + ": " + strerror(errno));
-  return true;
-}
-
-bool Pipeline::OpenOutputs() {
-  if (options_.output.empty()) {
-    output_.name = "standard output";
-    output_.file = stdout;
-  } else if (!OpenOutput(options_.output, output_)) {
-    return false;
-  }
-  if (!options_.summary.empty() &&
-      (!OpenOutput(options_.summary, summary_) || !summary_.Write(kSummaryHeader))) {
-    return false;
-  }
-  if (!options_.masked.empty() && !OpenOutput(options_.masked, masked_)) return false;
-  spool_ = OpenSpool();
-  if (spool_ == nullptr) {
-    return Fail(std::string("cannot create a temporary file: ") + strerror(errno));
-  }
-  return true;
 }
 
 // Batches never span two inputs; each closes on a residue budget or an entry
@@ -258,67 +169,11 @@ void Pipeline::Work() {
   }
 }
 
-void Pipeline::ShowProgress(bool last) {
-  const auto now = std::chrono::steady_clock::now();
-  if (!last && now - last_progress_ < std::chrono::milliseconds(200)) return;
-  last_progress_ = now;
-  const double seconds = std::chrono::duration<double>(now - started_).count();
-  fprintf(stderr, "\r%ld entries, %lld residues, %.0f residues/s", analysed_ + skipped_, residues_,
-          seconds > 0 ? static_cast<double>(residues_) / seconds : 0.0);
-  progress_shown_ = true;
-  if (last) EndProgressLine();
-}
-
-// Other messages start on a line of their own.
-void Pipeline::EndProgressLine() {
-  if (progress_shown_) fputc('\n', stderr);
-  progress_shown_ = false;
-}
-
 bool Pipeline::WriteBatch(const Batch& batch) {
-  const std::string& input = options_.inputs[batch.input];
-  std::string summary;
-  std::string masked;
-  std::string spool;
   for (const WorkItem& item : batch.items) {
-    const talvo::Result& result = item.result;
-    const std::string id = ProteinId(item.entry.header);
-    residues_ += result.length;
-    if (masked_.file != nullptr) {
-      const talvo::Settings& settings = analyser_.settings();
-      masked += FormatMaskedRecord(
-          item.entry.header,
-          talvo::Masked(item.entry.residues, result, settings.mask_p, settings.lower_case_mask));
-    }
-    if (result.skip != talvo::Skip::kNone) {
-      skipped_++;
-      EndProgressLine();
-      fprintf(stderr, "talvo-proteome: skipped entry %ld (%s) of %s: %s\n", item.entry.number,
-              EscapeField(id).c_str(), EscapeField(input).c_str(), talvo::SkipText(result.skip));
-      continue;
-    }
-    analysed_++;
-    if (summary_.file != nullptr) summary += FormatSummaryRow(input, item.entry.number, id, result);
-    long index = 0;
-    for (const talvo::Segment& segment : result.segments) {
-      index++;
-      p_values_.push_back(segment.p_value);
-      if (!options_.all_segments && !(segment.p_value < analyser_.settings().mask_p)) continue;
-      reported_.push_back(p_values_.size() - 1);
-      if (options_.format == OutputFormat::kGff3) formatter_.NoteProtein(id, result.length);
-      const SegmentRow row{input,           item.entry.number, id,           result.length,
-                           index,           segment.start,     segment.end,  segment.length,
-                           segment.special, segment.p_value,   std::nullopt, segment.residues};
-      spool += FormatSegmentRow(row);
-    }
+    if (!writer_.Add(batch.input, item.entry, item.result)) return Fail(writer_.error());
   }
-  if (!summary_.Write(summary)) return FailWrite(summary_);
-  if (!masked_.Write(masked)) return FailWrite(masked_);
-  if (fwrite(spool.data(), 1, spool.size(), spool_) != spool.size()) {
-    return Fail(std::string("error writing the temporary file: ") + strerror(errno));
-  }
-  if (options_.progress) ShowProgress(false);
-  return true;
+  return writer_.EndBatch() || Fail(writer_.error());
 }
 
 bool Pipeline::WriteBatches() {
@@ -344,54 +199,19 @@ bool Pipeline::WriteBatches() {
   }
 }
 
-// The q-values need every p-value of the run, so the rows wait in the spool
-// until the input is done.
-bool Pipeline::WriteSegments() {
-  const std::vector<double> q_values = BenjaminiHochberg(p_values_);
-  SegmentFormatter& formatter = formatter_;
-  std::string text = formatter.Header();
-  if (fflush(spool_) != 0 || fseek(spool_, 0, SEEK_SET) != 0) {
-    return Fail(std::string("error reading the temporary file: ") + strerror(errno));
-  }
-  char* line = nullptr;
-  size_t capacity = 0;
-  size_t row = 0;
-  bool ok = true;
-  for (ssize_t got; ok && (got = getline(&line, &capacity, spool_)) > 0;) {
-    std::optional<SegmentRow> parsed = ParseSegmentRow(std::string(line, got - 1));
-    if (!parsed || row >= reported_.size()) {
-      ok = Fail("the temporary file was corrupted");
-      break;
-    }
-    parsed->q_value = q_values[reported_[row++]];
-    text += formatter.Format(*parsed);
-    if (text.size() >= kWriteChunk) {
-      ok = output_.Write(text) || FailWrite(output_);
-      text.clear();
-    }
-  }
-  free(line);
-  if (ok && row != reported_.size()) ok = Fail("error reading the temporary file");
-  return ok && (output_.Write(text) || FailWrite(output_));
-}
-
 int Pipeline::Finish(bool ok) {
-  if (spool_ != nullptr) fclose(spool_);
-  for (Output* output : {&output_, &summary_, &masked_}) {
-    if (!output->Close() && ok) ok = FailWrite(*output);
-  }
-  if (options_.progress) ShowProgress(true);
-  if (broken_pipe_) return kPipeStatus;
+  if (ok && !writer_.Finish()) ok = Fail(writer_.error());
+  if (writer_.broken_pipe()) return kPipeStatus;
   if (!ok) {
     fprintf(stderr, "talvo-proteome: %s\n", error_.c_str());
     return 1;
   }
-  fprintf(stderr, "%ld entries analysed, %ld skipped\n", analysed_, skipped_);
+  writer_.PrintCounts();
   return 0;
 }
 
 int Pipeline::Run() {
-  if (!OpenOutputs()) return Finish(false);
+  if (!writer_.Open()) return Finish(Fail(writer_.error()));
   std::thread reader(&Pipeline::ReadInputs, this);
   std::vector<std::thread> workers;
   for (int i = 0; i < options_.threads; i++) workers.emplace_back(&Pipeline::Work, this);
@@ -403,9 +223,7 @@ int Pipeline::Run() {
   }
   reader.join();
   for (std::thread& worker : workers) worker.join();
-  ok = ok && error_.empty();
-  if (ok) ok = WriteSegments();
-  return Finish(ok);
+  return Finish(ok && error_.empty());
 }
 
 }  // namespace
