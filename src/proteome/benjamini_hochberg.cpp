@@ -3,22 +3,60 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <vector>
 
-size_t QValues::ValueHash::operator()(double value) const {
+namespace {
+
+// A NaN's bits: never a key, since NaNs are counted apart.
+constexpr uint64_t kEmpty = 0x7FF8DEADBEEF0001ULL;
+
+uint64_t BitsOf(double value) {
   uint64_t bits = 0;
-  if (value != 0) memcpy(&bits, &value, sizeof bits);
-  bits *= 0x9E3779B97F4A7C15ULL;
-  return static_cast<size_t>(bits ^ (bits >> 32));
+  if (value != 0) memcpy(&bits, &value, sizeof bits);  // -0 and 0 alike
+  return bits;
+}
+
+double ValueOf(uint64_t bits) {
+  double value = 0;
+  memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+}  // namespace
+
+QValues::QValues() : slots_(1024, Slot{kEmpty, 0, 1.0}) {}
+
+size_t QValues::Find(uint64_t bits) const {
+  const size_t mask = slots_.size() - 1;
+  size_t i = static_cast<size_t>((bits * 0x9E3779B97F4A7C15ULL) >> 20) & mask;
+  while (slots_[i].bits != bits && slots_[i].bits != kEmpty) i = (i + 1) & mask;
+  return i;
+}
+
+void QValues::Grow() {
+  std::vector<Slot> old(slots_.size() * 2, Slot{kEmpty, 0, 1.0});
+  old.swap(slots_);
+  for (const Slot& slot : old) {
+    if (slot.bits != kEmpty) slots_[Find(slot.bits)] = slot;
+  }
 }
 
 void QValues::Count(double p) {
   total_++;
   if (std::isnan(p)) {
     not_a_number_++;
-  } else {
-    by_value_[p].count++;
+    return;
   }
+  const uint64_t bits = BitsOf(p);
+  Slot& slot = slots_[Find(bits)];
+  if (slot.bits == kEmpty) {
+    slot.bits = bits;
+    if (++distinct_ * 2 > slots_.size()) {
+      Grow();
+      slots_[Find(bits)].count++;
+      return;
+    }
+  }
+  slot.count++;
 }
 
 // Equal p-values share their q-value: at the last rank s of a value v the
@@ -26,23 +64,25 @@ void QValues::Count(double p) {
 // is the same for all of them, and the distinct values give exactly the
 // sorted list's result.
 void QValues::Finish() {
-  std::vector<std::pair<double, Entry*>> sorted;
-  sorted.reserve(by_value_.size());
-  for (auto& [value, entry] : by_value_) sorted.emplace_back(value, &entry);
+  std::vector<Slot*> sorted;
+  sorted.reserve(distinct_);
+  for (Slot& slot : slots_) {
+    if (slot.bits != kEmpty) sorted.push_back(&slot);
+  }
   std::sort(sorted.begin(), sorted.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
+            [](const Slot* a, const Slot* b) { return ValueOf(a->bits) < ValueOf(b->bits); });
   const double m = static_cast<double>(total_);
   uint64_t last_rank = total_ - not_a_number_;
   double running_min = 1.0;
   for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) {
-    const double adjusted = it->first * m / static_cast<double>(last_rank);
+    const double adjusted = ValueOf((*it)->bits) * m / static_cast<double>(last_rank);
     running_min = std::min(running_min, adjusted);
-    it->second->q = running_min;
-    last_rank -= it->second->count;
+    (*it)->q = running_min;
+    last_rank -= (*it)->count;
   }
 }
 
 double QValues::Of(double p) const {
-  const auto it = by_value_.find(p);
-  return it == by_value_.end() ? 1.0 : it->second.q;
+  if (std::isnan(p)) return 1.0;
+  return slots_[Find(BitsOf(p))].q;
 }

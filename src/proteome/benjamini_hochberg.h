@@ -4,10 +4,11 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
+#include <vector>
 
 class QValues {
  public:
+  QValues();
   // First pass: every p-value of the family, in any order.
   void Count(double p);
   // Between the passes: the step-up adjustment p * m / rank with the
@@ -17,19 +18,21 @@ class QValues {
   double Of(double p) const;
 
   uint64_t total() const { return total_; }
-  size_t distinct() const { return by_value_.size(); }
+  size_t distinct() const { return distinct_; }
 
  private:
-  // Hashes the bits (0 and -0 alike, as they compare equal); cheaper than the
-  // library's byte hash.
-  struct ValueHash {
-    size_t operator()(double value) const;
+  // An open-addressing table keyed by the value's bits (-0 as 0); every
+  // lookup of a run's many p-values stays in a few cache lines.
+  struct Slot {
+    uint64_t bits;
+    uint64_t count;
+    double q;
   };
-  struct Entry {
-    uint64_t count = 0;
-    double q = 1.0;
-  };
-  std::unordered_map<double, Entry, ValueHash> by_value_;  // never holds NaN
+  size_t Find(uint64_t bits) const;  // the slot holding bits, or the empty one to take
+  void Grow();
+
+  std::vector<Slot> slots_;  // a power of two, at most half full
+  size_t distinct_ = 0;
   uint64_t total_ = 0;
   uint64_t not_a_number_ = 0;  // rank last, q-value 1
 };
