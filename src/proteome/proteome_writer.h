@@ -39,6 +39,8 @@ class ProteomeWriter {
   bool broken_pipe() const { return broken_pipe_; }
   // The closing lines on standard error: skips by reason, then the counts.
   void PrintCounts();
+  // Other messages start on a line of their own, not on the progress line.
+  void EndProgressLine();
 
  private:
   // An output stream whose every write is checked.
@@ -61,7 +63,6 @@ class ProteomeWriter {
   bool Fail(const std::string& message);
   bool FailWrite(const Output& output);
   void ShowProgress(bool last);
-  void EndProgressLine();
 
   const ProteomeOptions& options_;
   const talvo::Settings& settings_;
