@@ -33,6 +33,7 @@ struct Table {
   FILE* file = nullptr;
   char* buffer = nullptr;  // getline's
   size_t capacity = 0;
+  std::string line;
   long rows_start = 0;
   long line_number = 0;
   std::optional<SegmentRow> row;
@@ -80,13 +81,15 @@ class InputRanks {
 void Advance(Table& table, InputRanks& ranks) {
   const bool had_row = table.row.has_value();
   const RowKey previous = had_row ? KeyOf(table) : RowKey{};
-  std::string line;
+  std::string& line = table.line;
   if (!ReadLine(table, line)) {
     table.row.reset();
     return;
   }
-  table.row = ParseSegmentRow(line);
-  if (!table.row) throw MergeError(Where(table) + ": not a row of a talvo-proteome table");
+  if (!table.row) table.row.emplace();
+  if (!ParseSegmentRow(std::string_view(line), *table.row)) {
+    throw MergeError(Where(table) + ": not a row of a talvo-proteome table");
+  }
   table.input_rank = ranks.RankOf(table.row->input);
   if (had_row && !(previous < KeyOf(table))) {
     throw MergeError(Where(table) + ": rows out of input order");
