@@ -35,7 +35,7 @@ run() {
 
 spool_mb() {
   local bytes
-  bytes=$(sed -n 's/.*temporary files: \([0-9]*\) bytes/\1/p' "$work/err")
+  bytes=$(sed -n 's/.*temporary files: \([0-9]*\) bytes.*/\1/p' "$work/err")
   calc "${bytes:-0} / 1048576"
 }
 

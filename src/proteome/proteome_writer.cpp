@@ -195,8 +195,11 @@ bool ProteomeWriter::Finish() {
   }
   if (options_.progress) ShowProgress(true);
   if (options_.verbose) {
-    fprintf(stderr, "talvo-proteome: temporary files: %llu bytes\n",
-            static_cast<unsigned long long>(segment_spool_.bytes() + summary_spool_.bytes()));
+    fprintf(stderr,
+            "talvo-proteome: temporary files: %llu bytes; q-values from %zu distinct p-values "
+            "of %llu segments\n",
+            static_cast<unsigned long long>(segment_spool_.bytes() + summary_spool_.bytes()),
+            segment_q_.distinct(), static_cast<unsigned long long>(segment_q_.total()));
   }
   return true;
 }
