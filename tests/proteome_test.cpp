@@ -18,6 +18,7 @@
 #include "proteome/command_line.h"
 #include "proteome/fasta_stream.h"
 #include "proteome/ordered_pipeline.h"
+#include "proteome/region_lengths.h"
 #include "proteome/segment_row.h"
 #include "random/random.h"
 #include "report/report.h"
@@ -564,6 +565,31 @@ TEST(ProteomeTest, Gff3AndBedPassTheirValidators) {
   EXPECT_EQ(gt.exit_status, 0) << gt.err;
   EXPECT_EQ(bed.exit_status, 0) << bed.err;
   EXPECT_EQ(bed.err, "");
+}
+
+// Each ID's region is declared at its first protein, as long as its longest;
+// 70,000 proteins take the sort on disk through several runs.
+TEST(ProteomeTest, GffRegionsAreDeclaredOnceAtTheirLongest) {
+  for (size_t count : {size_t{0}, size_t{5}, size_t{70000}}) {
+    RegionLengths regions;
+    ASSERT_TRUE(regions.Open());
+    std::vector<std::pair<std::string, long>> proteins;
+    std::map<std::string, long> longest;
+    for (size_t i = 0; i < count; i++) {
+      proteins.emplace_back("id" + std::to_string((i * 7919) % (count / 3 + 1)), (i * 31) % 997);
+      long& region = longest[proteins.back().first];
+      region = std::max(region, proteins.back().second);
+      ASSERT_TRUE(regions.Add(proteins.back().first, proteins.back().second));
+    }
+    ASSERT_TRUE(regions.Finish()) << regions.error();
+    std::map<std::string, bool> declared;
+    for (const auto& [id, length] : proteins) {
+      long region = 0;
+      ASSERT_TRUE(regions.Next(region));
+      ASSERT_EQ(region, declared[id] ? -1 : longest[id]) << id;
+      declared[id] = true;
+    }
+  }
 }
 
 // q-values from counts of the distinct p-values equal the sorted list's, bit

@@ -88,8 +88,6 @@ void AppendShortest(std::string& out, double value) {
 
 void SegmentFormatter::BeginProtein(const std::string& input, long entry, const std::string& id,
                                     long length) {
-  id_ = &id;
-  length_ = length;
   switch (format_) {
     case OutputFormat::kTsv:
       row_start_ = EscapeField(input) + '\t';
@@ -110,20 +108,13 @@ void SegmentFormatter::BeginProtein(const std::string& input, long entry, const 
   }
 }
 
-// The region line at the first feature of an ID; later proteins with the
-// same ID only lengthen it.
 void SegmentFormatter::AppendRegion(std::string& out) {
   region_pending_ = false;
-  const auto [it, inserted] = region_slot_.try_emplace(*id_, region_lengths_.size());
-  if (!inserted) {
-    long& region = region_lengths_[it->second];
-    region = std::max(region, length_);
-    return;
-  }
+  RowSpool::AppendMarker(out, kRegionMarker, uint64_t{0});
   out += "##sequence-region " + row_start_ + " 1 ";
-  RowSpool::AppendMarker(out, kRegionMarker, static_cast<uint64_t>(region_lengths_.size()));
+  RowSpool::AppendMarker(out, kRegionLengthMarker, uint64_t{0});
   out += '\n';
-  region_lengths_.push_back(length_);
+  RowSpool::AppendMarker(out, kRegionEndMarker, uint64_t{0});
 }
 
 void SegmentFormatter::AppendSegment(std::string& out, long index, const talvo::Segment& segment) {

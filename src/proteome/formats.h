@@ -22,22 +22,22 @@ int BedScore(double p);
 
 // Writes the rows of the run's segments in one format, each formatted once:
 // the q-value is left open as a RowSpool marker of kind kQMarker (carrying
-// the p-value), and so is the length of each GFF3 region (kind kRegionMarker,
-// carrying a slot for RegionLength).
+// the p-value). So is GFF3's region line before each protein's first
+// feature: kRegionMarker opens it (kept only for the first protein of an ID,
+// see RegionLengths), kRegionLengthMarker stands for its length and
+// kRegionEndMarker closes it.
 class SegmentFormatter {
  public:
   static constexpr char kQMarker = 'q';
   static constexpr char kRegionMarker = 'r';
+  static constexpr char kRegionLengthMarker = 'l';
+  static constexpr char kRegionEndMarker = 'e';
 
   explicit SegmentFormatter(OutputFormat format) : format_(format) {}
   std::string Header() const;
   // Starts the reported segments of one protein.
   void BeginProtein(const std::string& input, long entry, const std::string& id, long length);
   void AppendSegment(std::string& out, long index, const talvo::Segment& segment);
-  // GFF3 declares each seqid's region once, before its first feature:
-  // proteins that share an ID (in different inputs, say) get one region as
-  // long as the longest of them with reported segments.
-  long RegionLength(uint64_t slot) const { return region_lengths_[slot]; }
 
  private:
   void AppendRegion(std::string& out);
@@ -45,12 +45,8 @@ class SegmentFormatter {
   OutputFormat format_;
   std::string row_start_;  // TSV: the protein's columns; GFF3: the seqid; BED: the chrom
   std::string name_;       // GFF3: the Name attribute's ID
-  const std::string* id_ = nullptr;
-  long length_ = 0;
   bool region_pending_ = false;
   long features_ = 0;
-  std::unordered_map<std::string, uint64_t> region_slot_;  // by ID
-  std::vector<long> region_lengths_;
 };
 
 // The summary: one row per protein; an analysed one's q-value is left open as

@@ -69,6 +69,7 @@ bool ProteomeWriter::Open() {
     return false;
   }
   if (!options_.masked.empty() && !OpenOutput(options_.masked, masked_)) return false;
+  if (options_.format == OutputFormat::kGff3 && !regions_.Open()) return Fail(regions_.error());
   return options_.format == OutputFormat::kBed || OpenSpool(segment_spool_);
 }
 
@@ -92,7 +93,10 @@ void ProteomeWriter::AddSegments(const std::string& input, const ProteinEntry& e
     index++;
     if (!bed) segment_q_.Count(segment.p_value);
     if (!options_.all_segments && !(segment.p_value < settings_.mask_p)) continue;
-    if (!begun) segments_.BeginProtein(input, entry.number, id, result.length);
+    if (!begun) {
+      segments_.BeginProtein(input, entry.number, id, result.length);
+      if (options_.format == OutputFormat::kGff3) regions_ok_ = regions_.Add(id, result.length);
+    }
     begun = true;
     segments_.AppendSegment(segment_text_, index, segment);
   }
@@ -118,6 +122,7 @@ bool ProteomeWriter::Add(size_t input_index, const ProteinEntry& entry,
     analysed_++;
     AddSegments(input, entry, id, result);
   }
+  if (!regions_ok_) return Fail(regions_.error());
   if (segment_text_.size() + summary_text_.size() + masked_text_.size() >= kFlushSize) {
     return EndBatch();
   }
@@ -160,14 +165,22 @@ std::string ProteomeWriter::SegmentHeader() const {
 }
 
 bool ProteomeWriter::CopySpool(RowSpool& spool, const QValues& q_values, Output& output) {
+  bool regions_ok = true;
   const RowSpool::Resolve resolve = [&](char kind, uint64_t payload, std::string& out) {
-    if (kind == SegmentFormatter::kRegionMarker) {
-      out += std::to_string(segments_.RegionLength(payload));
-      return;
+    switch (kind) {
+      case SegmentFormatter::kRegionMarker:
+        regions_ok = regions_ok && regions_.Next(region_length_);
+        return region_length_ >= 0;
+      case SegmentFormatter::kRegionLengthMarker:
+        if (region_length_ >= 0) out += std::to_string(region_length_);
+        return region_length_ >= 0;
+      case SegmentFormatter::kRegionEndMarker:
+        return true;
     }
     double p = 0;
     memcpy(&p, &payload, sizeof p);
     out += ShortestDouble(q_values.Of(p));
+    return true;
   };
   bool written = true;
   const std::string failed = spool.CopyTo(resolve, [&](const std::string& text) {
@@ -175,11 +188,13 @@ bool ProteomeWriter::CopySpool(RowSpool& spool, const QValues& q_values, Output&
     return written;
   });
   if (!written) return FailWrite(output);
+  if (!regions_ok) return Fail(regions_.error());
   return failed.empty() || Fail(failed);
 }
 
 bool ProteomeWriter::Finish() {
   if (!EndBatch()) return false;
+  if (options_.format == OutputFormat::kGff3 && !regions_.Finish()) return Fail(regions_.error());
   if (options_.format != OutputFormat::kBed) {
     segment_q_.Finish();
     if (!output_.Write(SegmentHeader())) return FailWrite(output_);

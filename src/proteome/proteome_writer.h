@@ -13,6 +13,7 @@
 #include "proteome/fasta_stream.h"
 #include "proteome/formats.h"
 #include "proteome/pipeline.h"
+#include "proteome/region_lengths.h"
 #include "proteome/row_spool.h"
 #include "talvo/talvo.h"
 
@@ -70,6 +71,9 @@ class ProteomeWriter {
   Output output_, summary_, masked_;
   RowSpool segment_spool_, summary_spool_;
   QValues segment_q_, summary_q_;
+  RegionLengths regions_;  // GFF3 only
+  bool regions_ok_ = true;
+  long region_length_ = 0;                                 // of the region line being copied
   std::string segment_text_, summary_text_, masked_text_;  // of the current batch
 
   long analysed_ = 0;

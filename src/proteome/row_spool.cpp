@@ -19,15 +19,20 @@ RowSpool::~RowSpool() {
   if (file_ != nullptr) fclose(file_);
 }
 
-bool RowSpool::Open() {
+FILE* OpenTemporaryFile() {
   const char* dir = getenv("TMPDIR");
   std::string name =
       std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/talvo-proteome-XXXXXX";
   const int fd = mkstemp(name.data());
-  if (fd < 0) return false;
+  if (fd < 0) return nullptr;
   unlink(name.c_str());
-  file_ = fdopen(fd, "w+");
-  if (file_ == nullptr) close(fd);
+  FILE* file = fdopen(fd, "w+");
+  if (file == nullptr) close(fd);
+  return file;
+}
+
+bool RowSpool::Open() {
+  file_ = OpenTemporaryFile();
   return file_ != nullptr;
 }
 
@@ -59,6 +64,7 @@ std::string RowSpool::CopyTo(const Resolve& resolve,
   size_t held = 0;  // bytes at the start of buffer not yet handled
   std::string out;
   uint64_t read = 0;
+  bool keep = true;
   for (;;) {
     const size_t got = fread(buffer.data() + held, 1, buffer.size() - held, file_);
     if (got == 0 && ferror(file_)) {
@@ -71,12 +77,12 @@ std::string RowSpool::CopyTo(const Resolve& resolve,
     while (pos < end) {
       const char* found = static_cast<const char*>(memchr(buffer.data() + pos, kMarker, end - pos));
       const size_t stop = found == nullptr ? end : static_cast<size_t>(found - buffer.data());
-      out.append(buffer.data() + pos, stop - pos);
+      if (keep) out.append(buffer.data() + pos, stop - pos);
       pos = stop;
       if (found == nullptr || end - pos < kMarkerSize) break;  // a marker cut by the chunk
       uint64_t payload = 0;
       memcpy(&payload, buffer.data() + pos + 2, sizeof payload);
-      resolve(buffer[pos + 1], payload, out);
+      keep = resolve(buffer[pos + 1], payload, out);
       pos += kMarkerSize;
     }
     held = end - pos;

@@ -9,6 +9,10 @@
 #include <functional>
 #include <string>
 
+// An unnamed file under $TMPDIR (or /tmp), gone when the process ends
+// however it ends; nullptr, with errno, when it cannot be created.
+FILE* OpenTemporaryFile();
+
 class RowSpool {
  public:
   RowSpool() = default;
@@ -16,8 +20,7 @@ class RowSpool {
   RowSpool& operator=(const RowSpool&) = delete;
   ~RowSpool();
 
-  // An unnamed file under $TMPDIR (or /tmp), gone when the process ends
-  // however it ends. False, with errno, when it cannot be created.
+  // False, with errno, when the file cannot be created.
   bool Open();
   static void AppendMarker(std::string& text, char kind, uint64_t payload);
   static void AppendMarker(std::string& text, char kind, double payload);
@@ -25,8 +28,9 @@ class RowSpool {
   bool Write(const std::string& text);
   uint64_t bytes() const { return bytes_; }
 
-  // Resolves a marker: appends the text that replaces it.
-  using Resolve = std::function<void(char kind, uint64_t payload, std::string& out)>;
+  // Resolves a marker: appends the text that replaces it, and says whether
+  // the text up to the next marker is kept.
+  using Resolve = std::function<bool(char kind, uint64_t payload, std::string& out)>;
   // Reads the spool from its start and hands the text on in chunks, every
   // marker resolved. Returns "" or the reason it failed (a failed sink's
   // own reason is its business: the sink returns false and "" comes back).
