@@ -568,9 +568,9 @@ TEST(ProteomeTest, Gff3AndBedPassTheirValidators) {
 }
 
 // Each ID's region is declared at its first protein, as long as its longest;
-// 70,000 proteins take the sort on disk through several runs.
+// 600,000 proteins take the sort on disk through two rounds of merges.
 TEST(ProteomeTest, GffRegionsAreDeclaredOnceAtTheirLongest) {
-  for (size_t count : {size_t{0}, size_t{5}, size_t{70000}}) {
+  for (size_t count : {size_t{0}, size_t{5}, size_t{600000}}) {
     RegionLengths regions;
     ASSERT_TRUE(regions.Open());
     std::vector<std::pair<std::string, long>> proteins;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <queue>
 #include <tuple>
 
@@ -14,7 +15,8 @@ namespace {
 
 // Records sorted in memory at a time: at most this many, and of IDs of at
 // most this many bytes in all.
-constexpr size_t kRunRecords = 1 << 15;
+constexpr size_t kRunRecords = 1 << 13;
+constexpr size_t kFanIn = 64;  // sorted runs merged at a time
 constexpr size_t kRunBytes = 1 << 20;
 constexpr size_t kReadBuffer = 4 << 10;  // per sorted run while merging
 
@@ -169,27 +171,61 @@ bool RegionLengths::WriteRuns(std::vector<Run>& runs) {
   return fflush(runs_) == 0 || Fail("error writing");
 }
 
-bool RegionLengths::MergeRuns(const std::vector<Run>& runs) {
+bool RegionLengths::MergeRange(const Run* first, const Run* last,
+                               const std::function<bool(const Record&)>& take) {
+  const size_t count = static_cast<size_t>(last - first);
   std::vector<RecordReader> readers;
-  std::vector<Record> heads(runs.size());
-  readers.reserve(runs.size());
-  for (const Run& run : runs) readers.emplace_back(fileno(runs_), run.begin, run.end);
+  std::vector<Record> heads(count);
+  readers.reserve(count);
+  for (const Run* run = first; run != last; ++run) {
+    readers.emplace_back(fileno(runs_), run->begin, run->end);
+  }
   const auto later = [&heads](size_t a, size_t b) {
     return std::tie(heads[a].id, heads[a].ordinal) > std::tie(heads[b].id, heads[b].ordinal);
   };
   std::priority_queue<size_t, std::vector<size_t>, decltype(later)> queue(later);
-  for (size_t i = 0; i < runs.size(); i++) {
+  for (size_t i = 0; i < count; i++) {
     if (readers[i].Next(heads[i])) queue.push(i);
   }
-  GroupWriter groups(fileno(table_));
   while (!queue.empty()) {
     const size_t i = queue.top();
     queue.pop();
-    if (!groups.Take(heads[i])) return Fail("error writing");
+    if (!take(heads[i])) return Fail("error writing");
     if (readers[i].Next(heads[i])) queue.push(i);
     if (readers[i].failed()) return Fail("error reading");
   }
-  return groups.Close() || Fail("error writing");
+  return true;
+}
+
+// Merges kFanIn runs at a time into longer runs until at most kFanIn are
+// left, then those into the table.
+bool RegionLengths::MergeRuns(std::vector<Run>& runs) {
+  while (runs.size() > kFanIn) {
+    FILE* next = OpenTemporaryFile();
+    if (next == nullptr) return Fail("cannot create");
+    std::vector<Run> merged;
+    for (size_t i = 0; i < runs.size(); i += kFanIn) {
+      Run run;
+      run.begin = run.end = merged.empty() ? 0 : merged.back().end;
+      const auto write = [&](const Record& r) {
+        run.end += sizeof(uint32_t) + r.id.size() + 2 * sizeof(int64_t);
+        return WriteRecord(next, r.id, r.length, r.ordinal);
+      };
+      if (!MergeRange(&runs[i], &runs[std::min(i + kFanIn, runs.size())], write)) {
+        fclose(next);
+        return false;
+      }
+      merged.push_back(run);
+    }
+    fclose(runs_);
+    runs_ = next;
+    runs = std::move(merged);
+    if (fflush(runs_) != 0) return Fail("error writing");
+  }
+  GroupWriter groups(fileno(table_));
+  return MergeRange(runs.data(), runs.data() + runs.size(),
+                    [&groups](const Record& r) { return groups.Take(r); }) &&
+         (groups.Close() || Fail("error writing"));
 }
 
 bool RegionLengths::Finish() {

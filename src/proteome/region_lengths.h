@@ -5,11 +5,12 @@
 // go to a temporary file, are sorted by ID on disk in runs of bounded size,
 // and come back as one number per protein, in run order: the region's length
 // for the first protein of an ID, -1 for a later one. Memory stays bounded
-// (32,768 records sorted at a time, then 4 KB per sorted run of them
-// while merging: 1 MB for every 8 million proteins with features).
+// (8,192 records sorted at a time, then at most 64 sorted runs merged at
+// a time with 4 KB of buffer each).
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,7 +42,9 @@ class RegionLengths {
   };
   bool Fail(const std::string& what);
   bool WriteRuns(std::vector<Run>& runs);
-  bool MergeRuns(const std::vector<Run>& runs);
+  bool MergeRange(const Run* first, const Run* last,
+                  const std::function<bool(const Record&)>& take);
+  bool MergeRuns(std::vector<Run>& runs);
 
   FILE* records_ = nullptr;  // (ID, length) in run order
   FILE* runs_ = nullptr;     // the same, sorted by ID within each run
