@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "proteome/benjamini_hochberg.h"
 #include "proteome/formats.h"
 #include "proteome/ordered_pipeline.h"
+#include "proteome/proteome_writer.h"
 #include "proteome/segment_row.h"
 #include "talvo/talvo.h"
 
@@ -248,54 +248,45 @@ class EntryIterator {
   std::thread thread_;
 };
 
-// talvo-proteome's segment table for the inputs, as the text it writes.
-struct Table {
-  std::string tsv;
+// What proteome_table reports beside the table.
+struct TableRun {
   long analysed = 0;
   std::vector<std::tuple<std::string, long, std::string, std::string>> skipped;
 };
 
-Table ProteomeTsv(const std::vector<std::string>& paths, const talvo::Settings& settings,
-                  int threads, bool all_segments, const std::atomic<bool>& cancel) {
+// talvo-proteome's segment table for the inputs, written by talvo-proteome's
+// own writer to `output`.
+TableRun WriteProteomeTable(const std::vector<std::string>& paths, const talvo::Settings& settings,
+                            int threads, bool all_segments, const std::string& output,
+                            const std::atomic<bool>& cancel) {
+  ProteomeOptions options;
+  options.inputs = paths;
+  options.threads = threads;
+  options.output = output;
+  options.all_segments = all_segments;
   const talvo::Analyser analyser(settings);
+  ProteomeWriter writer(options, analyser.settings());
+  if (!writer.Open()) throw InputError{writer.error()};
+  TableRun run;
+  const BatchSink sink = [&](std::vector<AnalysedEntry>& batch) {
+    for (const AnalysedEntry& item : batch) {
+      if (item.result.skip == talvo::Skip::kNone) {
+        run.analysed++;
+      } else {
+        run.skipped.emplace_back(paths[item.input], item.entry.number, EntryId(item.entry),
+                                 talvo::SkipText(item.result.skip));
+      }
+      if (!writer.Add(item.input, item.entry, item.result)) return false;
+    }
+    return writer.EndBatch();
+  };
   OrderedInputs inputs;
   inputs.paths = paths;
-  Table table;
-  std::vector<SegmentRow> rows;
-  std::vector<size_t> row_p;  // index into p_values of each row
-  std::vector<double> p_values;
-  const BatchSink sink = [&](std::vector<AnalysedEntry>& batch) {
-    for (AnalysedEntry& item : batch) {
-      const std::string& input = paths[item.input];
-      const std::string id = EntryId(item.entry);
-      const talvo::Result& result = item.result;
-      if (result.skip != talvo::Skip::kNone) {
-        table.skipped.emplace_back(input, item.entry.number, id, talvo::SkipText(result.skip));
-        continue;
-      }
-      table.analysed++;
-      long index = 0;
-      for (const talvo::Segment& s : result.segments) {
-        index++;
-        p_values.push_back(s.p_value);
-        if (!all_segments && !(s.p_value < settings.mask_p)) continue;
-        row_p.push_back(p_values.size() - 1);
-        rows.push_back(SegmentRow{input, item.entry.number, id, result.length, index, s.start,
-                                  s.end, s.length, s.special, s.p_value, std::nullopt, s.residues});
-      }
-    }
-    return true;
-  };
   const std::string error = RunOrdered(inputs, analyser, threads, PipelineTuning{}, sink, &cancel);
+  if (writer.error().empty() && error.empty() && !cancel.load()) writer.Finish();
+  if (!writer.error().empty()) throw InputError{writer.error()};
   if (!error.empty()) throw InputError{error};
-  const std::vector<double> q_values = BenjaminiHochberg(p_values);
-  SegmentFormatter formatter(OutputFormat::kTsv);
-  table.tsv = formatter.Header();
-  for (size_t i = 0; i < rows.size(); i++) {
-    rows[i].q_value = q_values[row_p[i]];
-    table.tsv += formatter.Format(rows[i]);
-  }
-  return table;
+  return run;
 }
 
 // Runs work on a thread of its own while the caller waits without the
@@ -422,15 +413,16 @@ PYBIND11_MODULE(_talvo, m) {
       .def("__enter__", [](EntryIterator& it) -> EntryIterator& { return it; })
       .def("__exit__", [](EntryIterator& it, const py::args&) { it.Close(); });
   m.def(
-      "proteome_tsv",
+      "write_proteome_table",
       [](const std::vector<std::string>& paths, const talvo::Settings& settings, int threads,
-         bool all_segments) {
-        const Table table = RunInterruptibly<Table>([&](const std::atomic<bool>& cancel) {
-          return ProteomeTsv(paths, settings, threads, all_segments, cancel);
+         bool all_segments, const std::string& output) {
+        const TableRun run = RunInterruptibly<TableRun>([&](const std::atomic<bool>& cancel) {
+          return WriteProteomeTable(paths, settings, threads, all_segments, output, cancel);
         });
-        return py::make_tuple(py::bytes(table.tsv), table.analysed, table.skipped);
+        return py::make_tuple(run.analysed, run.skipped);
       },
-      py::arg("paths"), py::arg("settings"), py::arg("threads"), py::arg("all_segments"));
+      py::arg("paths"), py::arg("settings"), py::arg("threads"), py::arg("all_segments"),
+      py::arg("output"));
   m.def("scan_pvalue", &talvo::ScanPValue, py::arg("k"), py::arg("w"), py::arg("n"), py::arg("p"),
         py::arg("fractional") = false);
   m.def("binomial_tail", &talvo::BinomialUpperTail, py::arg("k"), py::arg("n"), py::arg("p"));

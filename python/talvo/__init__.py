@@ -37,6 +37,7 @@ from __future__ import annotations
 import csv
 import io
 import os
+import tempfile
 import time
 from typing import TYPE_CHECKING, Any, Iterable, Iterator, Optional, Tuple, Union
 
@@ -66,20 +67,14 @@ Sequence = Any
 
 _MAX_THREADS = 1024
 _SEED_LIMIT = 1 << 64
-# Column types of talvo-proteome's table; columns not listed are inferred.
-_TABLE_TYPES = {
-    "input": str,
-    "id": str,
-    "residues": str,
-    "entry": "int64",
-    "length": "int64",
-    "segment": "int64",
-    "start": "int64",
-    "end": "int64",
-    "seg_length": "int64",
-    "special": "int64",
-    "p_value": "float64",
-    "q_value": "float64",
+# talvo-proteome's columns: text, and numbers (empty in a summary's skip rows).
+_TEXT_COLUMNS = ("input", "id", "direction", "residues", "skipped")
+_NUMBER_COLUMNS = ("entry", "length", "segment", "start", "end", "seg_length", "special",
+                   "expected", "p_value", "q_value", "exact_tail")
+# The types of the segment table's columns when it has no rows to infer them.
+_EMPTY_TABLE_TYPES = {
+    "entry": "int64", "length": "int64", "segment": "int64", "start": "int64", "end": "int64",
+    "seg_length": "int64", "special": "int64", "p_value": "float64", "q_value": "float64",
 }
 
 
@@ -226,17 +221,24 @@ def analyse_file(
 
 
 def read_table(source: Union[PathLike, bytes]) -> "pandas.DataFrame":
-    """A talvo-proteome TSV table (a file, or its bytes) as a DataFrame.
+    """A talvo-proteome TSV table (segments or summary; a file or its bytes)
+    as a DataFrame.
 
     Text fields stay as written (with talvo-proteome's backslash escapes);
-    p- and q-values read back as the exact doubles written.
+    p- and q-values read back as the exact doubles written; the empty fields
+    of a summary's skip rows are NaN.
     """
     pandas = _pandas()
     buffer = io.BytesIO(source) if isinstance(source, bytes) else os.fspath(source)
-    return pandas.read_csv(
+    table = pandas.read_csv(
         buffer, sep="\t", quoting=csv.QUOTE_NONE, keep_default_na=False,
-        na_values=[], float_precision="round_trip", dtype=_TABLE_TYPES,
+        na_values={column: [""] for column in _NUMBER_COLUMNS},
+        dtype={column: str for column in _TEXT_COLUMNS}, float_precision="round_trip",
         encoding="utf-8", encoding_errors="surrogateescape")
+    if table.empty:
+        table = table.astype({column: kind for column, kind in _EMPTY_TABLE_TYPES.items()
+                              if column in table.columns})
+    return table
 
 
 def proteome_table(
@@ -248,8 +250,10 @@ def proteome_table(
 ) -> "pandas.DataFrame":
     """talvo-proteome's segment table for FASTA files, as a pandas DataFrame.
 
-    The columns and values are exactly those of ``talvo-proteome [options]
-    [--all] paths`` (q-values over every segment of the run included); only
+    The table is written by talvo-proteome's own writer (to a temporary file
+    under $TMPDIR), so its columns and values are exactly those of
+    ``talvo-proteome [options] [--all] paths`` (q-values over every segment
+    of the run included); only
     segments with p below mask_p unless ``all``. options: those of
     ``analyse`` (``help(talvo)``). ``table.attrs`` holds the
     ``seed``, the number of ``analysed`` entries and the ``skipped`` ones as
@@ -260,9 +264,14 @@ def proteome_table(
         paths = [paths]
     names = [_readable_path(path) for path in paths]
     analyser = Analyser(**options)
-    tsv, analysed, skipped = _talvo.proteome_tsv(
-        names, analyser._settings, _threads(threads), all)
-    table = read_table(tsv)
+    handle, output = tempfile.mkstemp(prefix="talvo-", suffix=".tsv")
+    os.close(handle)
+    try:
+        analysed, skipped = _talvo.write_proteome_table(
+            names, analyser._settings, _threads(threads), all, output)
+        table = read_table(output)
+    finally:
+        os.remove(output)
     table.attrs.update(seed=analyser.seed, analysed=analysed, skipped=skipped)
     return table
 

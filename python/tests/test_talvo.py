@@ -77,12 +77,11 @@ def test_same_numbers_as_talvo_proteome(workdir, proteome, args, options):
 
     rows = summary[summary.input == proteome].itertuples()
     analyser = talvo.Analyser(**options)
-    for number, id_, result in talvo.analyse_file(proteome, threads=2, **options):
+    for (number, id_, result), row in zip(talvo.analyse_file(proteome, threads=2, **options), rows):
+        assert (row.entry, row.id, row.length, row.skipped) == (number, id_, result.length, result.skip or "")
         if result.skip is not None:
             assert result.overall is None
             continue
-        row = next(rows)
-        assert (row.entry, row.id, row.length) == (number, id_, result.length)
         overall = result.overall
         assert (overall.special, overall.expected, overall.direction, overall.exact_tail) == (
             row.special, row.expected, row.direction, row.exact_tail)
@@ -91,7 +90,7 @@ def test_same_numbers_as_talvo_proteome(workdir, proteome, args, options):
             (r.start, r.end, r.seg_length, r.special, r.p_value, r.residues) for r in segments.itertuples()]
         again = analyser.analyse(result.sequence, entry_number=number)
         assert [s.p_value for s in again.segments] == [s.p_value for s in result.segments]
-    assert next(rows, None) is None
+    assert next(rows, None) is None and number == 30
 
 
 def test_sequence_types_and_masking():
