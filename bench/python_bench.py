@@ -18,6 +18,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 import talvo
@@ -42,6 +43,43 @@ def timed(work):
     wall, cpu = time.perf_counter(), time.process_time()
     work()
     return time.perf_counter() - wall, time.process_time() - cpu
+
+
+def thread_cpu(work):
+    """Runs work and returns the CPU seconds of each of this process's threads
+    (sampled every 20 ms from /proc, so threads that end are counted too)."""
+    ticks = os.sysconf("SC_CLK_TCK")
+    seen = {}
+    done = threading.Event()
+    sampler_id = []
+
+    def read_all():
+        for task in os.listdir("/proc/self/task"):
+            try:
+                with open(f"/proc/self/task/{task}/stat") as stat:
+                    fields = stat.read().rsplit(")", 1)[1].split()
+            except OSError:
+                continue
+            yield int(task), int(fields[11]) + int(fields[12])  # utime + stime
+
+    def sample():
+        sampler_id.append(threading.get_native_id())
+        while True:
+            for task, count in read_all():
+                seen[task] = max(seen.get(task, 0), count)
+            if done.wait(0.02):
+                return
+
+    before = dict(read_all())  # threads that already ran count from here
+    sampler = threading.Thread(target=sample)
+    sampler.start()
+    try:
+        work()
+    finally:
+        done.set()
+        sampler.join()
+    seen.pop(sampler_id[0], None)
+    return {task: (count - before.get(task, 0)) / ticks for task, count in seen.items()}
 
 
 def consume(path, threads, **options):
@@ -78,6 +116,15 @@ def main():
               f"(CPU {two_cpu:.3f} s)  speed-up {one / two:.2f}x")
         print(f"  talvo-proteome        1 {bin_one:.3f} s                  2 {bin_two:.3f} s"
               f"                  speed-up {bin_one / bin_two:.2f}x")
+        # On a busy machine the wall-clock ratio says little: the CPU time of
+        # each thread shows how the work divides, whatever the load.
+        cpu = thread_cpu(lambda: consume(shuffled, 2, shuffles=200, seed=1))
+        main_cpu = cpu.pop(threading.get_native_id(), 0.0)
+        busiest = max(cpu.values())
+        print(f"  analyse_file threads=2, CPU by thread: Python {main_cpu:.3f} s, others "
+              + ", ".join(f"{seconds:.3f}" for seconds in sorted(cpu.values(), reverse=True))
+              + f" s; the busiest holds {busiest / (main_cpu + sum(cpu.values())):.0%} of it, "
+              f"so an idle machine allows {(main_cpu + sum(cpu.values())) / busiest:.2f}x")
         if "--threads-only" in sys.argv:
             return
 
