@@ -82,6 +82,8 @@ GeneratedNull::GeneratedNull(int E, double p)
       log_q_(std::log1p(-p)),
       log_span_{kMinusInfinity} {}
 
+GeneratedNull::~GeneratedNull() = default;
+
 GeneratedNull& GeneratedNull::Shared(int E, double p) {
   static std::mutex mutex;
   // Never destroyed: threads may still ask while the process ends.

@@ -22,6 +22,7 @@ double ShuffledNullP(int N, int K, int E, int L);
 class GeneratedNull {
  public:
   GeneratedNull(int E, double p);
+  ~GeneratedNull();
   double P(int N, int L);
   // The instance for (E, p) shared by the whole process.
   static GeneratedNull& Shared(int E, double p);
