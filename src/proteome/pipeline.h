@@ -8,6 +8,7 @@
 
 #include "proteome/fasta_stream.h"
 #include "proteome/formats.h"
+#include "proteome/ordered_pipeline.h"
 #include "talvo/talvo.h"
 
 struct ProteomeOptions {
@@ -21,13 +22,6 @@ struct ProteomeOptions {
   long shard_index = 0;
   long shard_count = 1;
   bool progress = false;
-};
-
-// Sizes that shape the run but never its output; tests shrink them.
-struct PipelineTuning {
-  size_t read_buffer = FastaStream::kDefaultBuffer;
-  size_t batch_residues = 256 * 1024;
-  size_t batch_entries = 2048;
 };
 
 // Exit status when the reader of the output went away: 128 + SIGPIPE, as
