@@ -58,10 +58,6 @@ bool TrivialGenerated(int N, double p, int L, double& answer) {
   return false;
 }
 
-double LogChoose(int n, int k) {
-  return std::lgamma(n + 1.0) - std::lgamma(k + 1.0) - std::lgamma(n - k + 1.0);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- generated
@@ -71,7 +67,6 @@ struct GeneratedNull::Length {
   std::vector<double> span;            // c(s) for s < L
   std::vector<double> log_passage;     // log c'(L + r) for r < E
   std::vector<double> ready{1.0};      // H(j)
-  std::vector<double> closing{0.0};    // B(n)
   std::vector<double> ready_sum{1.0};  // H(0) + ... + H(j)
 };
 
@@ -142,10 +137,16 @@ double GeneratedNull::P(int N, int L) {
   const double q_to_E = std::exp(E_ * log_q_);
   const int needed = N - L;  // H and its sums up to N - t, t >= L
   for (int j = static_cast<int>(entry.ready.size()); j <= needed; ++j) {
-    double closing = 0.0;
-    for (int s = std::min(L - 1, j); s >= 1; --s) closing += entry.span[s] * entry.ready[j - s];
-    entry.closing.push_back(closing);
-    const double ready = q * entry.ready[j - 1] + (j >= E_ ? q_to_E * entry.closing[j - E_] : 0.0);
+    double ready = q * entry.ready[j - 1];
+    // A cluster closed by exactly E non-special positions ending at j.
+    const int closed_at = j - E_;
+    if (closed_at >= 1) {
+      double closing = 0.0;
+      for (int s = std::min(L - 1, closed_at); s >= 1; --s) {
+        closing += entry.span[s] * entry.ready[closed_at - s];
+      }
+      ready += q_to_E * closing;
+    }
     entry.ready.push_back(ready);
     entry.ready_sum.push_back(entry.ready_sum[j - 1] + ready);
   }
@@ -203,8 +204,10 @@ double ShuffledNullP(int N, int K, int E, int L) {
   OpenClusters open(E, L, K);
   std::vector<double> ready(K + 1, 0.0), next_ready(K + 1, 0.0), passage(K + 1);
   ready[0] = 1.0;
-  const double log_total = LogChoose(N, K);
-  double log_answer = kMinusInfinity;
+  std::vector<double> log_factorial(N + 1);
+  for (int m = 0; m <= N; ++m) log_factorial[m] = std::lgamma(m + 1.0);
+  const double log_total = log_factorial[N] - log_factorial[K] - log_factorial[N - K];
+  double answer = 0.0;
   for (int n = 1; n <= N; ++n) {
     // k below K - (N - n) can no longer reach K; k above n is impossible.
     const int k_low = std::max(1, K - (N - n));
@@ -234,8 +237,10 @@ double ShuffledNullP(int N, int K, int E, int L) {
     for (int k = k_low; k <= k_high; ++k) {
       if (!(passage[k] > 0.0)) continue;
       // The rest holds K - k special positions among N - n in any order.
-      const double log_rest = LogChoose(N - n, K - k) - log_total - k * log_p - (n - k) * log_q;
-      log_answer = LogSumExp(log_answer, std::log(passage[k]) + log_rest);
+      const double log_rest = log_factorial[N - n] - log_factorial[K - k] -
+                              log_factorial[N - n - K + k] - log_total - k * log_p -
+                              (n - k) * log_q;
+      answer += passage[k] * std::exp(log_rest);
     }
     const int r_low = std::max(0, K - (N - n));
     for (int k = r_low; k <= k_high; ++k) {
@@ -247,5 +252,5 @@ double ShuffledNullP(int N, int K, int E, int L) {
     }
     ready.swap(next_ready);
   }
-  return ProbabilityFromLog(log_answer);
+  return std::min(answer, 1.0);
 }
