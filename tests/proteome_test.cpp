@@ -454,6 +454,7 @@ TEST(ProteomeTest, OptionAndOutputFailuresEndWithStatusOne) {
                                                          {"--bogus"},
                                                          {"-M:2"},
                                                          {"-W:20", "-S:10"},
+                                                         {"--exact-null"},
                                                          {"--output", "/dev/full"},
                                                          {"--summary", "/dev/full"},
                                                          {"--output", dir / "no/such/dir"}};
