@@ -186,6 +186,42 @@ class OpenClusters {
   std::vector<double> values_;
 };
 
+// row[k] = sum over g < kTerms of weight[g] * from[g][k - 1] for k in
+// [low, high], the terms added in order of g; a fixed number of terms lets
+// the loop over k run in vector registers.
+template <int kTerms>
+void WeightedSum(double* __restrict row, const double* const* from, const double* weight, int low,
+                 int high) {
+  for (int k = low; k <= high; ++k) {
+    double sum = 0.0;
+    for (int g = 0; g < kTerms; ++g) sum += weight[g] * from[g][k - 1];
+    row[k] = sum;
+  }
+}
+
+void WeightedSum(double* row, const double* const* from, const double* weight, int terms, int low,
+                 int high) {
+  switch (terms) {
+    case 1:
+      return WeightedSum<1>(row, from, weight, low, high);
+    case 2:
+      return WeightedSum<2>(row, from, weight, low, high);
+    case 3:
+      return WeightedSum<3>(row, from, weight, low, high);
+    case 4:
+      return WeightedSum<4>(row, from, weight, low, high);
+    case 5:
+      return WeightedSum<5>(row, from, weight, low, high);
+    case 6:
+      return WeightedSum<6>(row, from, weight, low, high);
+    default:
+      std::fill(row + low, row + high + 1, 0.0);
+      for (int g = 0; g < terms; ++g) {
+        for (int k = low; k <= high; ++k) row[k] += weight[g] * from[g][k - 1];
+      }
+  }
+}
+
 }  // namespace
 
 double ShuffledNullP(int N, int K, int E, int L) {
@@ -200,9 +236,12 @@ double ShuffledNullP(int N, int K, int E, int L) {
   std::vector<double> q_power(E + 1);
   for (int g = 0; g <= E; ++g) q_power[g] = std::exp(g * log_q);
   const double q = q_power[1];
+  std::vector<double> weight(E);
+  for (int g = 0; g < E; ++g) weight[g] = p * q_power[g];
+  std::vector<const double*> from(E);
 
   OpenClusters open(E, L, K);
-  std::vector<double> ready(K + 1, 0.0), next_ready(K + 1, 0.0), passage(K + 1);
+  std::vector<double> ready(K + 1, 0.0), next_ready(K + 1, 0.0), passage(K + 1), closed(K + 1);
   ready[0] = 1.0;
   std::vector<double> log_factorial(N + 1);
   for (int m = 0; m <= N; ++m) log_factorial[m] = std::lgamma(m + 1.0);
@@ -219,19 +258,16 @@ double ShuffledNullP(int N, int K, int E, int L) {
     std::fill(first + k_high + 1, first + K + 1, 0.0);
     for (int s = 2; s < L; ++s) {
       double* row = open.Row(n, s);
-      std::fill(row + k_low, row + K + 1, 0.0);
-      for (int g = 0; g < E && g <= s - 2 && g < n - 1; ++g) {
-        const double* from = open.Row(n - 1 - g, s - 1 - g);
-        const double weight = p * q_power[g];
-        for (int k = k_low; k <= k_high; ++k) row[k] += weight * from[k - 1];
-      }
+      const int terms = std::min({E, s - 1, n - 1});
+      for (int g = 0; g < terms; ++g) from[g] = open.Row(n - 1 - g, s - 1 - g);
+      WeightedSum(row, from.data(), weight.data(), terms, k_low, k_high);
+      std::fill(row + k_high + 1, row + K + 1, 0.0);
     }
     std::fill(passage.begin() + k_low, passage.begin() + k_high + 1, 0.0);
     for (int g = 0; g < E && g < n - 1; ++g) {
-      const double weight = p * q_power[g];
       for (int s = std::max(1, L - 1 - g); s < L; ++s) {
-        const double* from = open.Row(n - 1 - g, s);
-        for (int k = k_low; k <= k_high; ++k) passage[k] += weight * from[k - 1];
+        const double* row = open.Row(n - 1 - g, s);
+        for (int k = k_low; k <= k_high; ++k) passage[k] += weight[g] * row[k - 1];
       }
     }
     for (int k = k_low; k <= k_high; ++k) {
@@ -243,12 +279,14 @@ double ShuffledNullP(int N, int K, int E, int L) {
       answer += passage[k] * std::exp(log_rest);
     }
     const int r_low = std::max(0, K - (N - n));
-    for (int k = r_low; k <= k_high; ++k) {
-      double closed = 0.0;
-      if (n > E) {
-        for (int s = 1; s < L; ++s) closed += open.Row(n - E, s)[k];
+    for (int k = r_low; k <= k_high; ++k) next_ready[k] = q * ready[k];
+    if (n > E) {
+      std::fill(closed.begin() + r_low, closed.begin() + k_high + 1, 0.0);
+      for (int s = 1; s < L; ++s) {
+        const double* row = open.Row(n - E, s);
+        for (int k = r_low; k <= k_high; ++k) closed[k] += row[k];
       }
-      next_ready[k] = q * ready[k] + q_power[E] * closed;
+      for (int k = r_low; k <= k_high; ++k) next_ready[k] += q_power[E] * closed[k];
     }
     ready.swap(next_ready);
   }
