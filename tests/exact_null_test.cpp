@@ -123,7 +123,7 @@ TEST(ExactNull, AgreesWithTheRandomStage) {
 TEST(ExactNull, ShuffledApproachesGenerated) {
   const double p = 0.3;
   double last_gap = 1.0;
-  for (int N : {50, 400, 1600}) {
+  for (int N : {50, 200, 800}) {
     int L = 1;  // the median under generated sequences
     while (GeneratedNullP(N, 4, p, L) >= 0.5) ++L;
     const double gap =

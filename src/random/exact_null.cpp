@@ -244,7 +244,8 @@ double ShuffledNullP(int N, int K, int E, int L) {
   std::vector<double> ready(K + 1, 0.0), next_ready(K + 1, 0.0), passage(K + 1), closed(K + 1);
   ready[0] = 1.0;
   std::vector<double> log_factorial(N + 1);
-  for (int m = 0; m <= N; ++m) log_factorial[m] = std::lgamma(m + 1.0);
+  int sign;  // lgamma_r: no write of the process-wide sign that lgamma makes
+  for (int m = 0; m <= N; ++m) log_factorial[m] = lgamma_r(m + 1.0, &sign);
   const double log_total = log_factorial[N] - log_factorial[K] - log_factorial[N - K];
   double answer = 0.0;
   for (int n = 1; n <= N; ++n) {
