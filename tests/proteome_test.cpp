@@ -355,7 +355,8 @@ TEST(ProteomeTest, OrderedPipelineInlineAndThreadedAgree) {
     const std::string error = RunOrdered(inputs, analyser, threads, tuning, [&](auto& batch) {
       for (const AnalysedEntry& item : batch) {
         seen += std::to_string(item.input) + ":" + std::to_string(item.entry.number) + "=";
-        for (const talvo::Segment& s : item.result.segments) seen += ShortestDouble(s.p_value) + ",";
+        for (const talvo::Segment& s : item.result.segments)
+          seen += ShortestDouble(s.p_value) + ",";
       }
       return true;
     });
