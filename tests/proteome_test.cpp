@@ -220,6 +220,7 @@ TEST(ProteomeTest, RandomNullMatchesTheCoreSeededPerEntry) {
     }
     const bool shuffled = options[0][1] == 'S', exact = options.back() == "--exact-null";
     const int sequences = std::stoi(options[0].substr(3));
+    const bool own = std::find(options.begin(), options.end(), "-I") != options.end();
     std::tie(estimate_ran, random_seqs, max_separation) =
         std::tuple(shuffled ? 2 : 1, sequences, 2);
     generate_from_pool = false;
@@ -230,8 +231,8 @@ TEST(ProteomeTest, RandomNullMatchesTheCoreSeededPerEntry) {
       std::vector<char> binary(N + 1), random_binary;
       EncodeBinary(seq.c_str(), N + 1, special_aa, binary.data());
       random_binary = binary;
-      if (options[1] == "-I") ComputeAAfreq(seq.c_str(), N, seq_freq);
-      P_special = ComputeResidueP(special_aa, options[1] == "-I" ? seq_freq : sp_aa_freq);
+      if (own) ComputeAAfreq(seq.c_str(), N, seq_freq);
+      P_special = ComputeResidueP(special_aa, own ? seq_freq : sp_aa_freq);
       special.clear();
       FindRuns(binary.data(), N, special);
       MergeSegmentsDiscrete(binary.data(), special, max_separation);
