@@ -49,22 +49,27 @@ TEST(Fractional, AgreesWithExactAndRoundingUpIsConservative) {
   }
 }
 
+// The same for the accurate p-values, whole windows included.
 TEST(Fractional, SpecialCasesAndHostileArguments) {
   EXPECT_EQ(P_scan_ge_K_in_W_N_fractional(3, 5, 5, 0.5), 0.5);  // one window: the tail
-  for (int N : {1, 7, 1000}) {
-    EXPECT_EQ(P_scan_ge_K_in_W_N_fractional(0, 7, N, 0.4), 1.0);
-    EXPECT_EQ(P_scan_ge_K_in_W_N_fractional(3, 0, N, 0.4), 0.0);
-    EXPECT_EQ(P_scan_ge_K_in_W_N_fractional(7, 7, N, 1.0), 1.0);
-    EXPECT_EQ(P_scan_ge_K_in_W_N_fractional(8, 7, N, 1.0), 0.0);
-    EXPECT_EQ(P_scan_ge_K_in_W_N_fractional(2, 7, N, 0.0), 0.0);
+  for (ScanPValueFunction scan :
+       {P_scan_ge_K_in_W_N_fractional, P_scan_ge_K_in_W_N_fractional_accurate,
+        P_scan_ge_K_in_W_N_accurate}) {
+    for (int N : {1, 7, 1000}) {
+      EXPECT_EQ(scan(0, 7, N, 0.4), 1.0);
+      EXPECT_EQ(scan(3, 0, N, 0.4), 0.0);
+      EXPECT_EQ(scan(7, 7, N, 1.0), 1.0);
+      EXPECT_EQ(scan(8, 7, N, 1.0), 0.0);
+      EXPECT_EQ(scan(2, 7, N, 0.0), 0.0);
+    }
+    for (double p : {1e-300, 0.35, 1 - 1e-16, -0.5, 2.0, std::nan("")})
+      for (int w : {-3, 1, 2, 40, 2000})
+        for (int k : {-5, 1, 3, 39, 800, 100000})
+          for (int N : {-1, 0, 39, 41, 100, 3000, 35001, INT_MAX}) {
+            const double r = scan(k, w, N, p);
+            EXPECT_TRUE(r >= 0 && r <= 1) << r << " at " << Args(k, w, N, p);
+          }
   }
-  for (double p : {1e-300, 0.35, 1 - 1e-16, -0.5, 2.0, std::nan("")})
-    for (int w : {-3, 1, 2, 40, 2000})
-      for (int k : {-5, 1, 3, 39, 800, 100000})
-        for (int N : {-1, 0, 39, 41, 100, 3000, 35001, INT_MAX}) {
-          const double r = P_scan_ge_K_in_W_N_fractional(k, w, N, p);
-          EXPECT_TRUE(r >= 0 && r <= 1) << r << " at " << Args(k, w, N, p);
-        }
   // Long windows take log-space terms, shared with the rounded-up p-value.
   for (int k = 600; k <= 900; k += 50)
     EXPECT_TRUE(SameBits(P_scan_ge_K_in_W_N_fractional(k, 2000, 34000, 0.35),
