@@ -15,7 +15,7 @@
 // index 2k - r of b. Apart from A2, which is small wherever the p-value is,
 // and F - G, negative only where the p-value is above 1/2, every term is
 // positive and keeps its relative precision; the upper tails are summed as
-// upper tails. The power goes through log1p and expm1:
+// upper tails. With d = Q2 - Q3 the power goes through log1p and expm1:
 //   1 - Q2 (1 - d / Q2)^e = (1 - Q2) - Q2 expm1(e log1p(-d / Q2)).
 #include <cmath>
 #include <vector>
