@@ -48,9 +48,10 @@ double P_scan_ge_K_in_W_N_fractional(int k, int w, int N, double p);
 // numbers close to 1: the complements 1 - Q2 and Q2 - Q3 come from sums of
 // positive terms and upper tails, the power from log1p and expm1. Accurate to
 // about 1e-12 relative down to the smallest normal double, and 0 only below
-// it; TALVO's own p-values keep rounding noise below about 1e-15 (see the
-// README, "How accurate are the p-values"). The special cases are those of
-// the functions above; a p outside [0, 1] gives 0.
+// it; the two above carry an absolute error up to about 1e-13 and keep
+// nothing but that below about 1e-15 (see the README, "How accurate are the
+// p-values"). The special cases are those of the two above; a p outside
+// [0, 1] gives 0.
 double P_scan_ge_K_in_W_N_accurate(int k, int w, int N, double p);
 double P_scan_ge_K_in_W_N_fractional_accurate(int k, int w, int N, double p);
 // Any of the four above.
