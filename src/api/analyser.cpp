@@ -155,7 +155,7 @@ class ScanCache {
       return static_cast<size_t>(h ^ (h >> 29));
     }
   };
-  static constexpr size_t kMaxValues = 1 << 20;
+  static constexpr size_t kMaxValues = 1 << 16;
   ScanPValueFunction function_ = nullptr;
   double p_ = -1.0;
   std::unordered_map<Key, double, KeyHash> values_;
