@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -188,6 +189,30 @@ std::map<long, std::string> ProteomeReports(const std::string& tsv, const std::s
   return reports;
 }
 
+// TALVO's scan p-values carry an absolute rounding error of their own, up
+// to about 1e-12, and below about 1e-15 nothing else (often 0);
+// talvo-proteome's carry neither. Where ours, printed as TALVO prints, lies
+// within that error and one unit of the seventh digit of TALVO's, it takes
+// TALVO's text, so that everything else is compared exactly.
+std::string WithTalvoDigits(const std::string& talvo, const std::string& ours) {
+  auto close = [](const std::string& printed, const std::string& value) {
+    const double digit = std::pow(10.0, std::stoi(printed.substr(printed.find('e') + 1)) - 6);
+    return std::fabs(std::stod(value) - std::stod(printed)) <= 1.000001 * digit + 1e-12;
+  };
+  const std::vector<std::string> theirs = Split(talvo, '\n');
+  std::string reconciled;
+  for (std::string line : Split(ours, '\n')) {
+    const size_t i = std::count(reconciled.begin(), reconciled.end(), '\n');
+    const std::vector<std::string> a = Split(i < theirs.size() ? theirs[i] : "", ' ');
+    const std::vector<std::string> b = Split(line, ' ');
+    if (a.size() == 7 && b.size() == 7 && isdigit(static_cast<unsigned char>(line[0])) &&
+        close(a[5], b[5]))
+      line.replace(line.find(b[5]), b[5].size(), a[5]);
+    reconciled += line + "\n";
+  }
+  return reconciled;
+}
+
 TEST(ProteomeTest, EveryEntryMatchesTalvoOnThatEntryAlone) {
   TempDir dir;
   const std::vector<Protein> proteins = RandomProteome(11, 14);
@@ -225,7 +250,7 @@ TEST(ProteomeTest, EveryEntryMatchesTalvoOnThatEntryAlone) {
       // without residues, which are always skipped.
       const std::string talvo =
           proteins[i].residues.empty() ? "" : TalvoReport(dir, proteins[i], options);
-      EXPECT_EQ(talvo, ours.count(i + 1) ? ours[i + 1] : "")
+      EXPECT_EQ(talvo, ours.count(i + 1) ? WithTalvoDigits(talvo, ours[i + 1]) : "")
           << "options '" << options << "' entry " << i + 1;
     }
   }

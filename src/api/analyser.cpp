@@ -128,9 +128,9 @@ void DetectWindows(ScanPValueFunction scan_p, int N) {
 }
 
 // Scan p-values kept across the proteins that one thread analyses. The
-// default function depends on N only through the number of windows,
-// ceil(N / w), so proteins of different lengths share its values; any other
-// function is keyed by N itself.
+// whole-window functions depend on N only through the number of windows,
+// ceil(N / w), so proteins of different lengths share their values; the
+// fractional ones are keyed by N itself.
 class ScanCache {
  public:
   double Get(ScanPValueFunction scan_p, int k, int w, int N, double p) {
@@ -139,7 +139,9 @@ class ScanCache {
       function_ = scan_p;
       p_ = p;
     }
-    const int n_key = scan_p == &P_scan_ge_K_in_W_N ? N / w + (N % w != 0 ? 1 : 0) : N;
+    const bool whole_windows =
+        scan_p == &P_scan_ge_K_in_W_N || scan_p == &P_scan_ge_K_in_W_N_accurate;
+    const int n_key = whole_windows ? N / w + (N % w != 0 ? 1 : 0) : N;
     auto [it, inserted] = values_.try_emplace(Key{k, w, n_key}, 0.0);
     if (inserted) it->second = scan_p(k, w, N, p);
     return it->second;
@@ -246,8 +248,12 @@ void OverallTest(int N, Overall& overall) {
 
 }  // namespace
 
+// TALVO's formula without its cancellation: the same values where TALVO's
+// keep their digits, and accurate ones below about 1e-8, where TALVO's are
+// rounding noise or 0.
 ScanPValueFunction ScanFunction(const Settings& settings) {
-  return settings.fractional_windows ? &P_scan_ge_K_in_W_N_fractional : &P_scan_ge_K_in_W_N;
+  return settings.fractional_windows ? &P_scan_ge_K_in_W_N_fractional_accurate
+                                     : &P_scan_ge_K_in_W_N_accurate;
 }
 
 long EntrySeed(uint64_t run_seed, long entry_number) {
