@@ -209,6 +209,19 @@ void Pipeline::ReadInputs() {
   batch_done_.notify_all();
 }
 
+#ifdef TALVO_NO_THREADS
+// Without threads (WebAssembly in a browser worker) every batch is analysed
+// and written as soon as it is read, on the calling thread.
+bool Pipeline::Submit(std::unique_ptr<Batch>& batch, size_t input) {
+  batch->input = input;
+  for (WorkItem& item : batch->items) {
+    item.result = AnalyseEntry(settings_, item.entry.residues, item.entry.number);
+  }
+  const bool written = WriteBatch(*batch);
+  batch = std::make_unique<Batch>();
+  return written;
+}
+#else
 // Waits while the reorder buffer is full, so memory stays bounded.
 bool Pipeline::Submit(std::unique_ptr<Batch>& batch, size_t input) {
   const size_t in_flight = std::max<size_t>(2, 2 * static_cast<size_t>(options_.threads));
@@ -222,6 +235,7 @@ bool Pipeline::Submit(std::unique_ptr<Batch>& batch, size_t input) {
   work_ready_.notify_all();
   return true;
 }
+#endif
 
 // Entries are taken one at a time from a shared counter: protein lengths
 // differ by orders of magnitude, so fixed slices would leave threads idle.
@@ -398,6 +412,11 @@ int Pipeline::Finish(bool ok) {
 
 int Pipeline::Run() {
   if (!OpenOutputs()) return Finish(false);
+#ifdef TALVO_NO_THREADS
+  PrepareAnalysisThread(settings_);
+  ReadInputs();
+  bool ok = true;
+#else
   std::thread reader(&Pipeline::ReadInputs, this);
   std::vector<std::thread> workers;
   for (int i = 0; i < options_.threads; i++) workers.emplace_back(&Pipeline::Work, this);
@@ -409,6 +428,7 @@ int Pipeline::Run() {
   }
   reader.join();
   for (std::thread& worker : workers) worker.join();
+#endif
   ok = ok && error_.empty();
   if (ok) ok = WriteSegments();
   return Finish(ok);

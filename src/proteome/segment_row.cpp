@@ -1,7 +1,11 @@
 #include "proteome/segment_row.h"
 
+#include <cctype>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <type_traits>
 #include <vector>
 
 const char kSegmentRowHeader[] =
@@ -22,8 +26,23 @@ int HexDigit(char c) {
 template <class Number>
 bool ParseNumber(const std::string& text, Number& value) {
   const char* last = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), last, value);
-  return ec == std::errc() && ptr == last && !text.empty();
+#ifndef __cpp_lib_to_chars
+  // Without floating-point from_chars: strtod, refusing what from_chars
+  // refuses (leading space or '+', hexadecimal).
+  if constexpr (std::is_floating_point_v<Number>) {
+    if (text.empty() || isspace(static_cast<unsigned char>(text[0])) || text[0] == '+' ||
+        text.find_first_of("xX") != std::string::npos) {
+      return false;
+    }
+    char* end = nullptr;
+    value = strtod(text.c_str(), &end);
+    return end == last;
+  } else
+#endif
+  {
+    const auto [ptr, ec] = std::from_chars(text.data(), last, value);
+    return ec == std::errc() && ptr == last && !text.empty();
+  }
 }
 
 std::vector<std::string> SplitTabs(const std::string& line) {
@@ -101,11 +120,50 @@ std::optional<std::string> UnescapeField(const std::string& text) {
   return plain;
 }
 
+#ifdef __cpp_lib_to_chars
 std::string ShortestDouble(double value) {
   char text[64];
   const auto result = std::to_chars(text, text + sizeof text, value);
   return std::string(text, result.ptr);
 }
+#else
+// Standard libraries without floating-point to_chars (the WebAssembly
+// build's): the fewest significant digits that read back as the same double,
+// laid out as to_chars lays them out, in fixed or exponent form, whichever is
+// shorter (fixed on a tie).
+std::string ShortestDouble(double value) {
+  char text[64];
+  int precision = 1;
+  for (; precision < 17; precision++) {
+    snprintf(text, sizeof text, "%.*e", precision - 1, value);
+    if (strtod(text, nullptr) == value) break;
+  }
+  snprintf(text, sizeof text, "%.*e", precision - 1, value);
+  const char* e = strchr(text, 'e');
+  if (e == nullptr) return text;  // inf, nan
+  const std::string sign = text[0] == '-' ? "-" : "";
+  std::string digits;
+  for (const char* c = text + sign.size(); c < e; c++) {
+    if (*c != '.') digits += *c;
+  }
+  const int exponent = atoi(e + 1);
+  const int magnitude = exponent < 0 ? -exponent : exponent;
+  std::string scientific = sign + digits[0];
+  if (digits.size() > 1) scientific += "." + digits.substr(1);
+  scientific += std::string(exponent < 0 ? "e-" : "e+") + (magnitude < 10 ? "0" : "") +
+                std::to_string(magnitude);
+  std::string fixed = sign;
+  if (exponent < 0) {
+    fixed += "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
+  } else if (digits.size() <= static_cast<size_t>(exponent) + 1) {
+    snprintf(text, sizeof text, "%.0f", value);  // whole numbers in full, as to_chars
+    fixed = text;
+  } else {
+    fixed += digits.substr(0, exponent + 1) + "." + digits.substr(exponent + 1);
+  }
+  return fixed.size() <= scientific.size() ? fixed : scientific;
+}
+#endif
 
 std::string FormatSegmentRow(const SegmentRow& row) {
   std::string line = EscapeField(row.input);
