@@ -252,6 +252,10 @@
     return new Set(alphabet.toUpperCase().replace(/[^A-Z]/g, ''));
   }
 
+  function count(n, one, many = `${one}s`) {
+    return `${n} ${n === 1 ? one : many}`;
+  }
+
   function show(result, name) {
     const segments = parseTable(result.tsv,
       ['entry', 'length', 'segment', 'start', 'end', 'seg_length', 'special', 'p_value', 'q_value']);
@@ -267,15 +271,17 @@
       special: specialSet(formArgs()), sorts: {} };
     $('results').hidden = false;
     const withSegments = proteins.filter((p) => p.segments.length > 0);
-    $('summary-line').textContent = `${proteins.length} proteins analysed, ${segments.length} segments reported ` +
-      `in ${withSegments.length} proteins. ${result.log.split('\n').filter((l) => / skipped$/.test(l)).join(' ')}`;
+    const skipped = result.log.split('\n').filter((line) => line.startsWith('talvo-proteome: skipped')).length;
+    $('summary-line').textContent = `${count(proteins.length, 'protein')} analysed` +
+      (skipped > 0 ? `, ${count(skipped, 'entry', 'entries')} skipped (see the messages below)` : '') +
+      `; ${count(segments.length, 'segment')} reported in ${count(withSegments.length, 'protein')}.`;
     $('log').textContent = result.log;
 
     $('histogram').replaceChildren(plots.histogram(segments.map((s) => s.p_value)));
     const strongest = withSegments.slice().sort((a, b) => a.best - b.best).slice(0, 10);
     $('strongest').replaceChildren(...strongest.map((p) => {
       const item = document.createElement('li');
-      item.append(proteinButton(p), ` p = ${p.best.toPrecision(3)}, ${p.segments.length} segment(s)`);
+      item.append(proteinButton(p), `: p = ${pFormat(p.best)}, ${count(p.segments.length, 'segment')}`);
       return item;
     }));
 
@@ -343,7 +349,7 @@
       : `${rows.length} of ${total}`;
   }
 
-  const pFormat = (p) => (p === 0 ? '0' : p.toPrecision(3));
+  const pFormat = (p) => (p === 0 ? '0' : p < 1e-3 ? p.toExponential(2) : p.toPrecision(3));
 
   function renderSegments() {
     const filter = $('segment-filter').value.trim().toUpperCase();

@@ -165,7 +165,7 @@ const plots = (() => {
   // How many segments fall in each -log10 p bin.
   function histogram(pValues) {
     const width = 420;
-    const height = 200;
+    const height = 170;
     const left = 44;
     const bottom = 36;
     const bins = new Array(11).fill(0);
