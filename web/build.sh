@@ -14,7 +14,6 @@ command -v emcc >/dev/null || { echo "web/build.sh: emcc not found (apt-get inst
 export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}
 objects=$(mktemp -d)
 trap 'rm -rf "$objects"' EXIT
-[ -n "${TALVO_KEEP_MODULE:-}" ] && trap 'cp "$objects/module.js" "$TALVO_KEEP_MODULE"; rm -rf "$objects"' EXIT
 
 # The core and the proteome front end, without the two process entry points;
 # no zlib (the page decompresses gzip) and no threads (a worker opened from
