@@ -277,7 +277,9 @@
       `; ${count(segments.length, 'segment')} reported in ${count(withSegments.length, 'protein')}.`;
     $('log').textContent = result.log;
 
-    $('histogram').replaceChildren(plots.histogram(segments.map((s) => s.p_value)));
+    const none = document.createElement('p');
+    none.textContent = 'No segment reported. Tick "report every segment" to see the non-significant ones too.';
+    $('histogram').replaceChildren(segments.length > 0 ? plots.histogram(segments.map((s) => s.p_value)) : none);
     const strongest = withSegments.slice().sort((a, b) => a.best - b.best).slice(0, 10);
     $('strongest').replaceChildren(...strongest.map((p) => {
       const item = document.createElement('li');
@@ -409,7 +411,7 @@
     const svg = plots.protein({ id: protein.id, residues, segments: protein.segments, special: results.special,
       background }, view, (segment, zoom) => {
       $('segment-details').textContent = `${protein.id} ${segment.start}–${segment.end}: ${segment.seg_length} residues, ` +
-        `${segment.special} special, p = ${segment.p_value}, q = ${segment.q_value}, ${segment.residues}`;
+        `${segment.special} special, p = ${pFormat(segment.p_value)}, q = ${pFormat(segment.q_value)}, ${segment.residues}`;
       if (zoom) {
         const margin = Math.max(5, Math.round(segment.seg_length / 2));
         setView(segment.start - margin, segment.end + margin);

@@ -88,7 +88,7 @@ const plots = (() => {
     text(svg, 12, top + plotHeight / 2, 'special fraction', {
       'font-size': 10, 'text-anchor': 'middle', transform: `rotate(-90 12 ${top + plotHeight / 2})`,
     });
-    const half = Math.max(2, Math.min(50, Math.round(data.residues.length / 100)));
+    const half = Math.max(2, Math.min(50, Math.round(span / 100)));
     const fraction = localFraction(data.residues, data.special, half);
     const steps = Math.min(span, 600);
     const points = [];
