@@ -129,7 +129,7 @@ TEST(EstimateRandomPM, MatchesLiteral) {
       init_ran1(n + E % 1000);
       special_rand_p.assign(kMinDistributionSize, 0.0);
       interval[0] = 9;  // the bounds and the pool are made anew
-      std::fill(long_seq, long_seq + kPoolSize, 'A');
+      std::fill(PoolResidues(), PoolResidues() + kPoolSize, 'A');
       std::string s = n == 12000 ? std::string(n, '1') : RandomBinary(n, 0.36, E);
       testing::internal::CaptureStdout();
       estimate(s.data(), n);

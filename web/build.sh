@@ -18,12 +18,12 @@ trap 'rm -rf "$objects"' EXIT
 # The core and the proteome front end, without the two process entry points;
 # no zlib (the page decompresses gzip) and no threads (a worker opened from
 # file:// gets no shared memory). Same floating point as the native build.
-flags=(-std=c++20 -O2 -Wall -Wextra -ffp-contract=off -fno-fast-math
-       -DTALVO_NO_ZLIB -DTALVO_NO_THREADS -I"$root/src")
+flags=(-std=c++20 -O2 -fwasm-exceptions -Wall -Wextra -ffp-contract=off -fno-fast-math
+       -DTALVO_NO_ZLIB -DTALVO_NO_THREADS -I"$root/include" -I"$root/src")
 sources=$(ls "$root"/src/*/*.cpp | grep -v -e '/src/driver/main\.cpp$' -e '/src/proteome/main\.cpp$')
 printf '%s\n' $sources "$root/web/talvo_wasm.cpp" |
   xargs -P 2 -I{} sh -c 'emcc "$@" -c {} -o "'"$objects"'/$(echo {} | tr / _).o"' emcc "${flags[@]}"
-emcc -O2 "$objects"/*.o -o "$objects/module.js" \
+emcc -O2 -fwasm-exceptions "$objects"/*.o -o "$objects/module.js" \
   -sMODULARIZE=1 -sEXPORT_NAME=TalvoModule -sSINGLE_FILE=1 -sALLOW_MEMORY_GROWTH=1 \
   -sINVOKE_RUN=0 -sEXIT_RUNTIME=0 -sEXPORTED_FUNCTIONS=_talvo_run,_malloc,_free \
   -sEXPORTED_RUNTIME_METHODS=FS,stringToUTF8,lengthBytesUTF8

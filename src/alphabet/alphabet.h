@@ -13,7 +13,7 @@ extern thread_local double seq_freq[21];
 // The active background composition (read-only for everyone but -I).
 extern thread_local const double* aa_freq;
 // Special sub-alphabet: up to all 20 residues plus the terminator.
-extern char special_aa[21];
+extern thread_local char special_aa[21];
 // Probability that a background residue is special.
 extern thread_local double P_special;
 

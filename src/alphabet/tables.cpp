@@ -14,5 +14,5 @@ const double pdb_aa_freq[20] = {0.013651, 0.055684, 0.034132, 0.039339, 0.089807
 // Per thread: with -I each concurrent analysis estimates its own composition.
 thread_local double seq_freq[21] = {};
 thread_local const double* aa_freq = sp_aa_freq;
-char special_aa[21] = "GPSTDNH";
+thread_local char special_aa[21] = "GPSTDNH";
 thread_local double P_special = 0.0;

@@ -3,18 +3,19 @@
 // the driver.
 #pragma once
 
-// Run configuration, filled by InitAll from the command line.
-extern int window;  // -W: below 2 runs mode, else window mode
+// Run configuration, filled by InitAll from the command line; per thread, so
+// that analyses with different settings can run side by side.
+extern thread_local int window;  // -W: below 2 runs mode, else window mode
 // -E, -K: linkage distance; per thread, since -K derives it from each sequence.
 extern thread_local int max_separation;
-extern int random_seqs;       // -S, -G: number of random sequences
-extern int estimate_ran;      // 0 none, 1 generated, 2 shuffled
-extern int estimate_freq;     // -I: composition from the input
-extern double min_p_val;      // -P: threshold for recording windows
-extern double masking_p_val;  // -M: threshold for masking
-extern int use_merge;         // -N clears it
-extern int estimate_linkage;  // -K
-extern int fasta_output;      // 0 none, 1 mask with X, 2 lower case
+extern thread_local int random_seqs;       // -S, -G: number of random sequences
+extern thread_local int estimate_ran;      // 0 none, 1 generated, 2 shuffled
+extern thread_local int estimate_freq;     // -I: composition from the input
+extern thread_local double min_p_val;      // -P: threshold for recording windows
+extern thread_local double masking_p_val;  // -M: threshold for masking
+extern thread_local int use_merge;         // -N clears it
+extern thread_local int estimate_linkage;  // -K
+extern thread_local int fasta_output;      // 0 none, 1 mask with X, 2 lower case
 
 // Set-up products read by detection and the report; per thread, so that
 // analyses of several sequences can run side by side.

@@ -11,10 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "driver/driver.h"
 #include "proteome/merge.h"
-#include "random/random.h"
-#include "stats/stats.h"
+#include "talvo/talvo.h"
 
 const char kProteomeVersion[] = "talvo-proteome 1.0.0\n";
 
@@ -173,23 +171,14 @@ bool ParseArguments(int argc, char** argv, ParsedCommand& command) {
   return true;
 }
 
-// TALVO's parser expects its two positional arguments first.
-bool ApplyTalvoOptions(const std::vector<std::string>& talvo_options) {
-  std::vector<std::string> args = {"talvo-proteome", "-", "-"};
-  args.insert(args.end(), talvo_options.begin(), talvo_options.end());
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  ResetConfiguration();
-  const char* freq_label = nullptr;
-  std::string message;
-  bool to_stderr = false;
-  if (ParseOptions(static_cast<int>(args.size()), argv.data(), freq_label, message, to_stderr)) {
-    return true;
+// The analysis options, in TALVO's syntax.
+std::optional<talvo::Settings> ParseTalvoOptions(const std::vector<std::string>& talvo_options) {
+  try {
+    return talvo::SettingsFromOptions(talvo_options);
+  } catch (const talvo::Error& e) {
+    Refuse(e.what());
+    return std::nullopt;
   }
-  fwrite(message.data(), 1, message.size(), to_stderr ? stderr : stdout);
-  fflush(to_stderr ? stderr : stdout);
-  return false;
 }
 
 uint64_t ClockSeed() {
@@ -197,7 +186,7 @@ uint64_t ClockSeed() {
 }
 
 // The tables of a sharded run back into one; they are TSV and so is the result.
-int Merge(const ProteomeOptions& options) {
+int Merge(const ProteomeOptions& options, double mask_p) {
   if (options.format != OutputFormat::kTsv || !options.summary.empty() || !options.masked.empty() ||
       options.shard_count != 1) {
     Refuse(
@@ -209,7 +198,7 @@ int Merge(const ProteomeOptions& options) {
     Refuse("--merge needs the tables to merge");
     return 1;
   }
-  return MergeTables(options.inputs, options.all_segments, masking_p_val, options.output);
+  return MergeTables(options.inputs, options.all_segments, mask_p, options.output);
 }
 
 }  // namespace
@@ -226,30 +215,28 @@ int ProteomeMain(int argc, char** argv, const PipelineTuning& tuning) {
     fputs(kProteomeVersion, stdout);
     return 0;
   }
-  if (!ApplyTalvoOptions(command.talvo_options)) return 1;
+  std::optional<talvo::Settings> settings = ParseTalvoOptions(command.talvo_options);
+  if (!settings) return 1;
   ProteomeOptions& options = command.options;
-  if (command.merge) return Merge(options);
+  if (command.merge) return Merge(options, settings->mask_p);
   if (options.inputs.empty()) {
     Refuse("no input files (- reads standard input)");
     return 1;
   }
 
-  random_progress = false;  // thousands of analyses: no per-entry progress lines
-  AnalysisSettings settings = CaptureAnalysisSettings();
-  if (command.fractional_windows) settings.scan_p = &P_scan_ge_K_in_W_N_fractional;
-  settings.keep_masked = !options.masked.empty();
-  settings.mask_lower_case = fasta_output == 2;
-  if (random_seqs > 0 && window < 2) {
-    settings.seed = command.seed.value_or(ClockSeed());
+  settings->fractional_windows = command.fractional_windows;
+  if (settings->random_null != talvo::RandomNull::kNone) {
+    settings->seed = command.seed.value_or(ClockSeed());
     // Printed so that a run seeded from the clock can be repeated.
     if (!command.seed) {
       fprintf(stderr, "talvo-proteome: --seed %llu\n",
-              static_cast<unsigned long long>(settings.seed));
+              static_cast<unsigned long long>(settings->seed));
     }
   }
   if (options.threads == 0) {
     options.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   }
   options.progress = command.progress.value_or(isatty(2) == 1);
-  return RunPipeline(options, settings, tuning);
+  const talvo::Analyser analyser(*settings);
+  return RunPipeline(options, analyser, tuning);
 }

@@ -105,12 +105,13 @@ const char kSummaryHeader[] =
     "input\tentry\tid\tlength\tspecial\texpected\tdirection\texact_tail\n";
 
 std::string FormatSummaryRow(const std::string& input, long entry, const std::string& id,
-                             const EntryResult& result) {
+                             const talvo::Result& result) {
   char expected[32];
-  snprintf(expected, sizeof expected, "%.0f", result.expected);
+  snprintf(expected, sizeof expected, "%.0f", result.overall.expected);
   return EscapeField(input) + '\t' + std::to_string(entry) + '\t' + EscapeField(id) + '\t' +
-         std::to_string(result.length) + '\t' + std::to_string(result.special) + '\t' + expected +
-         '\t' + (result.below ? "-" : "+") + '\t' + ShortestDouble(result.exact_tail) + '\n';
+         std::to_string(result.length) + '\t' + std::to_string(result.overall.special) + '\t' +
+         expected + '\t' + result.overall.direction + '\t' +
+         ShortestDouble(result.overall.exact_tail) + '\n';
 }
 
 std::string FormatMaskedRecord(const std::string& header, const std::string& residues) {

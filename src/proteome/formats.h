@@ -4,8 +4,8 @@
 #include <string>
 #include <unordered_map>
 
-#include "proteome/analysis.h"
 #include "proteome/segment_row.h"
+#include "talvo/talvo.h"
 
 enum class OutputFormat { kTsv, kGff3, kBed };
 
@@ -36,7 +36,7 @@ class SegmentFormatter {
 
 extern const char kSummaryHeader[];
 std::string FormatSummaryRow(const std::string& input, long entry, const std::string& id,
-                             const EntryResult& result);
+                             const talvo::Result& result);
 // ">header", then the residues 80 to a line.
 std::string FormatMaskedRecord(const std::string& header, const std::string& residues);
 // The protein ID: the header up to its first white space.

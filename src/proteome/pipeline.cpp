@@ -2,40 +2,17 @@
 
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
-#include <exception>
-#include <map>
-#include <memory>
-#include <mutex>
-#include <thread>
 
-#include "config/run_config.h"
 #include "proteome/benjamini_hochberg.h"
 
 namespace {
 
 constexpr size_t kWriteChunk = 1 << 16;
-
-struct WorkItem {
-  ProteinEntry entry;
-  EntryResult result;
-};
-
-struct Batch {
-  size_t index = 0;
-  size_t input = 0;
-  std::vector<WorkItem> items;
-  std::atomic<size_t> next_item{0};
-  std::atomic<size_t> done_items{0};
-};
 
 // The rows wait for their q-values in an unnamed file under $TMPDIR (or /tmp),
 // gone when the process ends however it ends.
@@ -75,21 +52,15 @@ struct Output {
 
 class Pipeline {
  public:
-  Pipeline(const ProteomeOptions& options, const AnalysisSettings& settings,
+  Pipeline(const ProteomeOptions& options, const talvo::Analyser& analyser,
            const PipelineTuning& tuning)
-      : options_(options), settings_(settings), tuning_(tuning) {}
+      : options_(options), analyser_(analyser), tuning_(tuning) {}
   int Run();
 
  private:
   bool OpenOutputs();
   bool OpenOutput(const std::string& name, Output& output);
-  void ReadInputs();
-  bool ReadInput(size_t input);
-  bool Submit(std::unique_ptr<Batch>& batch, size_t input);
-  void Work();
-  void AnalyseBatch(const std::shared_ptr<Batch>& batch);
-  bool WriteBatches();
-  bool WriteBatch(const Batch& batch);
+  bool WriteBatch(const std::vector<AnalysedEntry>& batch);
   bool WriteSegments();
   bool Fail(const std::string& message);
   bool FailWrite(const Output& output);
@@ -98,19 +69,9 @@ class Pipeline {
   int Finish(bool ok);
 
   const ProteomeOptions& options_;
-  const AnalysisSettings& settings_;
+  const talvo::Analyser& analyser_;
   const PipelineTuning& tuning_;
 
-  std::mutex mutex_;
-  std::condition_variable work_ready_;
-  std::condition_variable batch_done_;
-  std::condition_variable space_free_;
-  std::deque<std::shared_ptr<Batch>> open_;
-  std::map<size_t, std::shared_ptr<Batch>> done_;
-  size_t submitted_ = 0;
-  size_t written_ = 0;
-  bool input_done_ = false;
-  bool stop_ = false;
   bool broken_pipe_ = false;
   std::string error_;
 
@@ -129,21 +90,14 @@ class Pipeline {
   bool progress_shown_ = false;
 };
 
+// The writer runs on one thread: the first failure is the one reported.
 bool Pipeline::Fail(const std::string& message) {
-  std::lock_guard<std::mutex> lock(mutex_);
   if (error_.empty() && !broken_pipe_) error_ = message;
-  stop_ = true;
-  work_ready_.notify_all();
-  batch_done_.notify_all();
-  space_free_.notify_all();
   return false;
 }
 
 bool Pipeline::FailWrite(const Output& output) {
-  if (errno == EPIPE) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    broken_pipe_ = true;
-  }
+  if (errno == EPIPE) broken_pipe_ = true;
   return Fail("error writing " + output.name + ": " + strerror(errno));
 }
 
@@ -174,106 +128,6 @@ bool Pipeline::OpenOutputs() {
   return true;
 }
 
-// Batches never span two inputs; each closes on a residue budget or an entry
-// cap, whichever comes first.
-bool Pipeline::ReadInput(size_t input) {
-  FastaStream stream;
-  if (!stream.Open(options_.inputs[input], tuning_.read_buffer)) return Fail(stream.error());
-  auto batch = std::make_unique<Batch>();
-  size_t batch_residues = 0;
-  ProteinEntry entry;
-  while (stream.Next(entry)) {
-    if ((entry.number - 1) % options_.shard_count != options_.shard_index) continue;
-    batch_residues += entry.residues.size();
-    batch->items.push_back(WorkItem{std::move(entry), EntryResult{}});
-    if (batch_residues >= tuning_.batch_residues || batch->items.size() >= tuning_.batch_entries) {
-      if (!Submit(batch, input)) return false;
-      batch_residues = 0;
-    }
-  }
-  if (!stream.error().empty() || !stream.Close()) return Fail(stream.error());
-  return batch->items.empty() || Submit(batch, input);
-}
-
-void Pipeline::ReadInputs() {
-  try {
-    for (size_t input = 0; input < options_.inputs.size(); input++) {
-      if (!ReadInput(input)) break;
-    }
-  } catch (const std::exception& e) {
-    Fail(std::string("reading input: ") + e.what());
-  }
-  std::lock_guard<std::mutex> lock(mutex_);
-  input_done_ = true;
-  work_ready_.notify_all();
-  batch_done_.notify_all();
-}
-
-#ifdef TALVO_NO_THREADS
-// Without threads (WebAssembly in a browser worker) every batch is analysed
-// and written as soon as it is read, on the calling thread.
-bool Pipeline::Submit(std::unique_ptr<Batch>& batch, size_t input) {
-  batch->input = input;
-  for (WorkItem& item : batch->items) {
-    item.result = AnalyseEntry(settings_, item.entry.residues, item.entry.number);
-  }
-  const bool written = WriteBatch(*batch);
-  batch = std::make_unique<Batch>();
-  return written;
-}
-#else
-// Waits while the reorder buffer is full, so memory stays bounded.
-bool Pipeline::Submit(std::unique_ptr<Batch>& batch, size_t input) {
-  const size_t in_flight = std::max<size_t>(2, 2 * static_cast<size_t>(options_.threads));
-  std::unique_lock<std::mutex> lock(mutex_);
-  space_free_.wait(lock, [&] { return stop_ || submitted_ - written_ < in_flight; });
-  if (stop_) return false;
-  batch->index = submitted_++;
-  batch->input = input;
-  open_.push_back(std::shared_ptr<Batch>(batch.release()));
-  batch = std::make_unique<Batch>();
-  work_ready_.notify_all();
-  return true;
-}
-#endif
-
-// Entries are taken one at a time from a shared counter: protein lengths
-// differ by orders of magnitude, so fixed slices would leave threads idle.
-void Pipeline::AnalyseBatch(const std::shared_ptr<Batch>& batch) {
-  const size_t size = batch->items.size();
-  for (size_t i = batch->next_item.fetch_add(1); i < size; i = batch->next_item.fetch_add(1)) {
-    WorkItem& item = batch->items[i];
-    item.result = AnalyseEntry(settings_, item.entry.residues, item.entry.number);
-    if (batch->done_items.fetch_add(1) + 1 == size) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      done_[batch->index] = batch;
-      batch_done_.notify_all();
-    }
-  }
-}
-
-void Pipeline::Work() {
-  try {
-    PrepareAnalysisThread(settings_);
-    for (;;) {
-      std::shared_ptr<Batch> batch;
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        work_ready_.wait(lock, [&] { return stop_ || !open_.empty() || input_done_; });
-        if (stop_ || open_.empty()) return;
-        batch = open_.front();
-        if (batch->next_item.load() >= batch->items.size()) {
-          open_.pop_front();
-          continue;
-        }
-      }
-      AnalyseBatch(batch);
-    }
-  } catch (const std::exception& e) {
-    Fail(std::string("analysis: ") + e.what());
-  }
-}
-
 void Pipeline::ShowProgress(bool last) {
   const auto now = std::chrono::steady_clock::now();
   if (!last && now - last_progress_ < std::chrono::milliseconds(200)) return;
@@ -291,44 +145,40 @@ void Pipeline::EndProgressLine() {
   progress_shown_ = false;
 }
 
-bool Pipeline::WriteBatch(const Batch& batch) {
-  const std::string& input = options_.inputs[batch.input];
+bool Pipeline::WriteBatch(const std::vector<AnalysedEntry>& batch) {
   std::string summary;
   std::string masked;
   std::string spool;
-  for (const WorkItem& item : batch.items) {
-    const EntryResult& result = item.result;
+  for (const AnalysedEntry& item : batch) {
+    const std::string& input = options_.inputs[item.input];
+    const talvo::Result& result = item.result;
     const std::string id = ProteinId(item.entry.header);
     residues_ += result.length;
-    if (settings_.keep_masked) masked += FormatMaskedRecord(item.entry.header, result.masked);
-    if (result.skip != SkipReason::kNone) {
+    if (masked_.file != nullptr) {
+      const talvo::Settings& settings = analyser_.settings();
+      masked += FormatMaskedRecord(
+          item.entry.header,
+          talvo::Masked(item.entry.residues, result, settings.mask_p, settings.lower_case_mask));
+    }
+    if (result.skip != talvo::Skip::kNone) {
       skipped_++;
       EndProgressLine();
       fprintf(stderr, "talvo-proteome: skipped entry %ld (%s) of %s: %s\n", item.entry.number,
-              EscapeField(id).c_str(), EscapeField(input).c_str(), SkipReasonText(result.skip));
+              EscapeField(id).c_str(), EscapeField(input).c_str(), talvo::SkipText(result.skip));
       continue;
     }
     analysed_++;
     if (summary_.file != nullptr) summary += FormatSummaryRow(input, item.entry.number, id, result);
     long index = 0;
-    for (const SegmentResult& segment : result.segments) {
+    for (const talvo::Segment& segment : result.segments) {
       index++;
       p_values_.push_back(segment.p_value);
-      if (!options_.all_segments && !(segment.p_value < masking_p_val)) continue;
+      if (!options_.all_segments && !(segment.p_value < analyser_.settings().mask_p)) continue;
       reported_.push_back(p_values_.size() - 1);
       if (options_.format == OutputFormat::kGff3) formatter_.NoteProtein(id, result.length);
-      const SegmentRow row{input,
-                           item.entry.number,
-                           id,
-                           result.length,
-                           index,
-                           segment.start,
-                           segment.end,
-                           segment.length,
-                           segment.special,
-                           segment.p_value,
-                           std::nullopt,
-                           item.entry.residues.substr(segment.start - 1, segment.length)};
+      const SegmentRow row{input,           item.entry.number, id,           result.length,
+                           index,           segment.start,     segment.end,  segment.length,
+                           segment.special, segment.p_value,   std::nullopt, segment.residues};
       spool += FormatSegmentRow(row);
     }
   }
@@ -339,29 +189,6 @@ bool Pipeline::WriteBatch(const Batch& batch) {
   }
   if (options_.progress) ShowProgress(false);
   return true;
-}
-
-bool Pipeline::WriteBatches() {
-  for (;;) {
-    std::shared_ptr<Batch> batch;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      batch_done_.wait(lock, [&] {
-        if (stop_) return true;
-        auto it = done_.find(written_);
-        if (it != done_.end()) return true;
-        return input_done_ && written_ == submitted_;
-      });
-      if (stop_) return false;
-      auto it = done_.find(written_);
-      if (it == done_.end()) return true;
-      batch = it->second;
-      done_.erase(it);
-      written_++;
-      space_free_.notify_all();
-    }
-    if (!WriteBatch(*batch)) return false;
-  }
 }
 
 // The q-values need every p-value of the run, so the rows wait in the spool
@@ -412,32 +239,25 @@ int Pipeline::Finish(bool ok) {
 
 int Pipeline::Run() {
   if (!OpenOutputs()) return Finish(false);
+  const OrderedInputs inputs{options_.inputs, options_.shard_index, options_.shard_count};
 #ifdef TALVO_NO_THREADS
-  PrepareAnalysisThread(settings_);
-  ReadInputs();
-  bool ok = true;
+  const int threads = 0;  // builds without threads (WebAssembly) analyse on this thread
 #else
-  std::thread reader(&Pipeline::ReadInputs, this);
-  std::vector<std::thread> workers;
-  for (int i = 0; i < options_.threads; i++) workers.emplace_back(&Pipeline::Work, this);
-  bool ok = false;
-  try {
-    ok = WriteBatches();
-  } catch (const std::exception& e) {
-    ok = Fail(std::string("writing: ") + e.what());
-  }
-  reader.join();
-  for (std::thread& worker : workers) worker.join();
+  const int threads = options_.threads;
 #endif
-  ok = ok && error_.empty();
+  const std::string error =
+      RunOrdered(inputs, analyser_, threads, tuning_,
+                 [this](std::vector<AnalysedEntry>& batch) { return WriteBatch(batch); });
+  if (!error.empty()) Fail(error);
+  bool ok = error_.empty() && !broken_pipe_;
   if (ok) ok = WriteSegments();
   return Finish(ok);
 }
 
 }  // namespace
 
-int RunPipeline(const ProteomeOptions& options, const AnalysisSettings& settings,
+int RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser,
                 const PipelineTuning& tuning) {
-  Pipeline pipeline(options, settings, tuning);
+  Pipeline pipeline(options, analyser, tuning);
   return pipeline.Run();
 }

@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "proteome/analysis.h"
 #include "proteome/fasta_stream.h"
 #include "proteome/formats.h"
+#include "proteome/ordered_pipeline.h"
+#include "talvo/talvo.h"
 
 struct ProteomeOptions {
   std::vector<std::string> inputs;
@@ -23,18 +24,11 @@ struct ProteomeOptions {
   bool progress = false;
 };
 
-// Sizes that shape the run but never its output; tests shrink them.
-struct PipelineTuning {
-  size_t read_buffer = FastaStream::kDefaultBuffer;
-  size_t batch_residues = 256 * 1024;
-  size_t batch_entries = 2048;
-};
-
 // Exit status when the reader of the output went away: 128 + SIGPIPE, as
 // if the signal had ended the process.
 constexpr int kPipeStatus = 141;
 
 // Exit status of the run: 0, or 1 after a message on standard error. A
 // closed standard output ends it quietly with 141, as SIGPIPE would.
-int RunPipeline(const ProteomeOptions& options, const AnalysisSettings& settings,
+int RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser,
                 const PipelineTuning& tuning);

@@ -72,12 +72,13 @@ void UnpackOnes(const uint64_t* ones, int N, char* s) {
 
 void EstimateFromGenerated(char* s, int N) {
   SetIntervals(aa_freq, interval);
-  GenerateRandomSequence(long_seq, kPoolSize, interval);
+  char* pool = PoolResidues();
+  GenerateRandomSequence(pool, kPoolSize, interval);
   // Drawing from the encoded pool gives the same 0/1 string as drawing
   // residues and encoding each of them afterwards; packed, the pool stays in
   // the cache.
   std::vector<char> encoded_pool(kPoolSize);
-  EncodeBinary(long_seq, kPoolSize, special_aa, encoded_pool.data());
+  EncodeBinary(pool, kPoolSize, special_aa, encoded_pool.data());
   std::vector<uint64_t> pool_ones;
   PackOnes(encoded_pool.data(), kPoolSize, pool_ones);
 

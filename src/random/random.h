@@ -18,7 +18,7 @@ void init_ran1(long seed);
 
 // Prints "N=%d" every 1000 random sequences when set (the default); a
 // front end that runs many analyses turns it off.
-extern bool random_progress;
+extern thread_local bool random_progress;
 
 // Size of the residue pool of generated mode.
 constexpr int kPoolSize = 1000000;
@@ -31,7 +31,11 @@ constexpr int kMinDistributionSize = 10001;
 // to N + 1 entries when needed, so the longest possible segment has its entry.
 extern thread_local std::vector<double> special_rand_p;
 
-extern thread_local char long_seq[kPoolSize + 1];
+// The pool of generated residues: kPoolSize residues and a zero byte, all zero
+// until drawn. Allocated by the first generated estimate of a thread, so that
+// threads and processes that never generate pay nothing for it.
+extern thread_local std::vector<char> long_seq;
+char* PoolResidues();
 extern thread_local double interval[21];
 
 // Swaps each position in turn with another drawn uniformly; a sequence of

@@ -1,3 +1,5 @@
+#include <cstddef>
+
 #include "random/random.h"
 
 // Per thread: concurrent analyses each draw from and fill their own.
@@ -7,6 +9,12 @@ thread_local int64_t iy = 0;
 thread_local int64_t iv[32] = {};
 
 thread_local std::vector<double> special_rand_p(kMinDistributionSize, 0.0);
-thread_local char long_seq[kPoolSize + 1] = {};
+thread_local std::vector<char> long_seq;
 thread_local double interval[21] = {};
-bool random_progress = true;
+thread_local bool random_progress = true;
+
+char* PoolResidues() {
+  if (long_seq.size() < static_cast<std::size_t>(kPoolSize) + 1)
+    long_seq.resize(kPoolSize + 1, '\0');
+  return long_seq.data();
+}

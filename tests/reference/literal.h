@@ -216,14 +216,14 @@ inline void EstimateRandomPM(char* s, int N) {
   } else {
     interval[0] = 0;
     for (int i = 1; i <= 20; i++) interval[i] = aa_freq[i - 1] + interval[i - 1];
-    GenerateRandomSequence(long_seq, kPoolSize, interval);
+    GenerateRandomSequence(PoolResidues(), kPoolSize, interval);
   }
   for (int n = 1; n <= random_seqs; n++) {
     if (n % 1000 == 0) printf("N=%d\n", n);
     if (estimate_ran == 2) {
       ShuffleSequenceRegular(s, N);
     } else {
-      GenerateSequence(s, N, long_seq, kPoolSize);
+      GenerateSequence(s, N, PoolResidues(), kPoolSize);
       for (int i = 0; i < N; i++) s[i] = AA2binary(s[i], special_aa, (int)strlen(special_aa));
     }
     r_special.clear();

@@ -1,0 +1,44 @@
+// The ordered parallel pipeline: FASTA entries read from the inputs, analysed
+// on N threads, and handed on in input order, so that what is done with them
+// never depends on the thread count. Batches in flight are bounded, so memory
+// stays bounded however long the inputs are.
+#pragma once
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "proteome/fasta_stream.h"
+#include "talvo/talvo.h"
+
+// Sizes that shape the run but never its output; tests shrink them.
+struct PipelineTuning {
+  size_t read_buffer = FastaStream::kDefaultBuffer;
+  size_t batch_residues = 256 * 1024;
+  size_t batch_entries = 2048;
+};
+
+struct AnalysedEntry {
+  size_t input = 0;  // index into the inputs
+  ProteinEntry entry;
+  talvo::Result result;
+};
+
+struct OrderedInputs {
+  std::vector<std::string> paths;  // "-" reads standard input
+  long shard_index = 0;            // only entries whose (number - 1) mod count is index
+  long shard_count = 1;
+};
+
+// Receives the analysed entries batch by batch, in input order, always on the
+// calling thread of RunOrdered. Returns false to stop the run (after an error
+// of its own, say); the pipeline then drains and returns.
+using BatchSink = std::function<bool(std::vector<AnalysedEntry>& batch)>;
+
+// Runs the inputs through the analyser on `threads` analysis threads (0: all
+// on the calling thread, for builds without threads). Returns the first
+// error's message (an input that cannot be opened or read, a broken gzip
+// stream), or the empty string when every input was read to its end or the
+// sink stopped the run.
+std::string RunOrdered(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
+                       const PipelineTuning& tuning, const BatchSink& sink);
