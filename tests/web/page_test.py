@@ -32,6 +32,7 @@ try:
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
     from selenium.webdriver.support.ui import Select
 except ImportError:
     skip("python3-selenium is not installed")
@@ -105,6 +106,9 @@ try:
     check(any(r.startswith("7LESS_DROME 2034 2046 13 10 6.82e-8") for r in rows), "the arginine segment's row")
     bar = driver.find_elements(By.CSS_SELECTOR, '#plot rect.segment[data-start="2034"][data-end="2046"]')
     check(len(bar) == 1 and float(bar[0].get_attribute("width")) > 0, "the arginine segment drawn as a bar")
+    bar[0].send_keys(Keys.ENTER)  # the keyboard zooms to a segment
+    check((find("view-from").get_attribute("value"), find("view-to").get_attribute("value")) == ("2027", "2053"),
+          "Enter on a segment zooms to it")
     driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": scratch})
     driver.find_element(By.CSS_SELECTOR, "[data-download=tsv]").click()
     downloaded = f"{scratch}/7LESS_DROME.segments.tsv"
@@ -123,6 +127,19 @@ try:
     find("analyse").click()
     wait_for(done, "the run after an error")
     check(find("error").get_attribute("hidden") is not None, "the page recovers after an error")
+
+    # A broken file, then a long run cancelled; the API below still works.
+    with open(f"{scratch}/broken.fa.gz", "wb") as f:
+        f.write(b"\x1f\x8b\x08\x00broken")
+    find("file").send_keys(f"{scratch}/broken.fa.gz")
+    find("analyse").click()
+    wait_for(lambda: not find("error").get_attribute("hidden"), "the broken file's message")
+    check("gzip" in find("error").text, "a broken gzip file's message")
+    driver.find_element(By.XPATH, "//button[text()='domains']").click()
+    find("extra").send_keys("-S:1000000")
+    find("analyse").click()
+    find("cancel").click()
+    wait_for(lambda: find("status").text == "Cancelled.", "the cancel")
 
     # The API, byte for byte, over several option sets, gzip and pasted text.
     with open(os.path.join(examples, "globins45.fa")) as f:
