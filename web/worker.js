@@ -120,6 +120,8 @@ async function analyse(request) {
       stderr.flush();
       if (status !== 0) throw new Error(lines.join('\n') || 'talvo-proteome ended with status ' + status);
       if (run === 0) {
+        // --help and --version write text, not tables.
+        if (!fs.analyzePath('/out/tsv').exists) throw new Error(lines.join('\n') || 'talvo-proteome wrote no table');
         messages = lines;
         const clockSeed = lines.map((line) => /^talvo-proteome: --seed (\d+)$/.exec(line)).find(Boolean);
         if (clockSeed) seed = ['--seed', clockSeed[1]];
@@ -127,7 +129,6 @@ async function analyse(request) {
     }
     const result = {};
     for (const file of ['tsv', 'gff3', 'bed', 'summary', 'masked']) result[file] = readAndRemove(module, '/out/' + file);
-    if (result.tsv === null) throw new Error('talvo-proteome wrote no table (was --help or --version given?)');
     result.log = messages.join('\n');
     result.text = request.wantText ? new TextDecoder().decode(bytes) : undefined;
     return result;
