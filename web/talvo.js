@@ -19,7 +19,7 @@
 // leaves the browser.
 'use strict';
 
-const talvo = (() => {
+var talvo = (() => { // var: a property of window, for scripts of every kind
   let worker = null;
   let nextId = 1;
   let queue = Promise.resolve();

@@ -115,6 +115,12 @@ try:
     wait_for(lambda: os.path.exists(downloaded), "the download")
     with open(downloaded, "rb") as f:
         check(f.read() == native(["-A:R", "--all"], "7LESS_DROME.fa")["tsv"], "the downloaded TSV")
+    find("save-svg").click()
+    find("save-png").click()
+    for name, magic in (("7LESS_DROME.svg", b"<svg"), ("7LESS_DROME.png", b"\x89PNG")):
+        wait_for(lambda: os.path.exists(f"{scratch}/{name}"), f"the saved {name}")
+        with open(f"{scratch}/{name}", "rb") as f:
+            check(f.read(4) == magic, f"the plot saved as {name}")
     driver.execute_script("window.scrollTo(0, document.getElementById('results').offsetTop)")
     driver.save_screenshot(screenshot)
 
