@@ -454,7 +454,8 @@
   for (const button of document.querySelectorAll('[data-download]')) {
     button.addEventListener('click', () => {
       const kind = button.dataset.download;
-      download(new Blob([results.result[kind]], { type: 'text/plain' }), baseName() + suffixes[kind]);
+      const content = results.result.raw[kind] || results.result[kind];
+      download(new Blob([content], { type: 'text/plain' }), baseName() + suffixes[kind]);
     });
   }
 

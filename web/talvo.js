@@ -12,10 +12,11 @@
 //                     (default: a File's name, else '-' as for standard input),
 //              onProgress(fraction, entries, total): called while it runs,
 //              signal: an AbortSignal that cancels the run }
-// Resolves to { tsv, gff3, bed, summary, masked, log } (log: the run's
+// Resolves to { tsv, gff3, bed, summary, masked, log, raw } (log: the run's
 // messages, such as skipped entries), byte for byte what talvo-proteome
-// writes for the same input and options; rejects with talvo-proteome's
-// message on bad options or input. Requests run one after another; nothing
+// writes for the same input and options (raw holds as bytes any output that
+// is not valid UTF-8, from a Latin-1 header say); rejects with
+// talvo-proteome's message on bad options or input. Requests run one after another; nothing
 // leaves the browser.
 'use strict';
 

@@ -73,9 +73,9 @@ function runTool(module, args) {
 
 function readAndRemove(module, path) {
   try {
-    const text = module.FS.readFile(path, { encoding: 'utf8' });
+    const bytes = module.FS.readFile(path);
     module.FS.unlink(path);
-    return text;
+    return bytes;
   } catch (error) {
     return null;
   }
@@ -86,6 +86,7 @@ async function analyse(request) {
   const bytes = await gunzipIfNeeded(new Uint8Array(request.data));
   const name = request.name || '-';
   const total = countEntries(bytes);
+  if (name.includes('/') || name === '.' || name === '..') throw new Error(`not a file name: ${name}`);
   const path = name === '-' ? null : '/in/' + name;
   const fs = module.FS;
   for (const dir of ['/in', '/out']) if (!fs.analyzePath(dir).exists) fs.mkdir(dir);
@@ -127,8 +128,18 @@ async function analyse(request) {
         if (clockSeed) seed = ['--seed', clockSeed[1]];
       }
     }
-    const result = {};
-    for (const file of ['tsv', 'gff3', 'bed', 'summary', 'masked']) result[file] = readAndRemove(module, '/out/' + file);
+    // Outputs that are not UTF-8 (from Latin-1 headers, say) also come as
+    // bytes, so that downloads keep every byte.
+    const result = { raw: {} };
+    for (const file of ['tsv', 'gff3', 'bed', 'summary', 'masked']) {
+      const bytes = readAndRemove(module, '/out/' + file);
+      try {
+        result[file] = new TextDecoder('utf-8', { fatal: true }).decode(bytes);
+      } catch (error) {
+        result[file] = new TextDecoder().decode(bytes);
+        result.raw[file] = bytes;
+      }
+    }
     result.log = messages.join('\n');
     result.text = request.wantText ? new TextDecoder().decode(bytes) : undefined;
     return result;
