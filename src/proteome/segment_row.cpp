@@ -1,7 +1,12 @@
 #include "proteome/segment_row.h"
 
+#ifdef __EMSCRIPTEN__
+#include <emscripten/emscripten.h>
+#endif
+
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -127,18 +132,39 @@ std::string ShortestDouble(double value) {
   return std::string(text, result.ptr);
 }
 #else
+#ifdef __EMSCRIPTEN__
+// JavaScript's shortest digits that read back as the same double, as
+// "6.821572062776227e-8": searching with printf instead costs ten times the
+// whole analysis, as printf's long double is done in software in WebAssembly.
+EM_JS(void, ShortestExponentForm, (double value, char* text, int size),
+      { stringToUTF8(value.toExponential(), text, size); });
+#endif
+
 // Standard libraries without floating-point to_chars (the WebAssembly
 // build's): the fewest significant digits that read back as the same double,
 // laid out as to_chars lays them out, in fixed or exponent form, whichever is
 // shorter (fixed on a tie).
 std::string ShortestDouble(double value) {
   char text[64];
-  int precision = 1;
-  for (; precision < 17; precision++) {
-    snprintf(text, sizeof text, "%.*e", precision - 1, value);
-    if (strtod(text, nullptr) == value) break;
+#ifdef __EMSCRIPTEN__
+  if (std::isfinite(value) && value != 0) {
+    ShortestExponentForm(value, text, sizeof text);
+  } else
+#endif
+  {
+    int low = 1;
+    int high = 17;  // 17 significant digits always read back
+    while (low < high) {
+      const int middle = (low + high) / 2;
+      snprintf(text, sizeof text, "%.*e", middle - 1, value);
+      if (strtod(text, nullptr) == value) {
+        high = middle;
+      } else {
+        low = middle + 1;
+      }
+    }
+    snprintf(text, sizeof text, "%.*e", low - 1, value);
   }
-  snprintf(text, sizeof text, "%.*e", precision - 1, value);
   const char* e = strchr(text, 'e');
   if (e == nullptr) return text;  // inf, nan
   const std::string sign = text[0] == '-' ? "-" : "";
