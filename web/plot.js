@@ -177,7 +177,7 @@ const plots = (() => {
     const barWidth = (width - left - 10) / bins.length;
     const plotHeight = height - bottom - 20;
     bins.forEach((count, i) => {
-      const h = (count / highest) * plotHeight;
+      const h = (Math.log1p(count) / Math.log1p(highest)) * plotHeight; // log scale: the tail stays visible
       const bar = el('rect', { x: left + i * barWidth + 1, y: 20 + plotHeight - h, width: barWidth - 2, height: h,
         fill: colour(10 ** -(i + 0.5)) }, svg);
       el('title', {}, bar).textContent = `${count} segments with −log10 p ${i < 10 ? `in ${i}–${i + 1}` : '≥ 10'}`;
@@ -186,7 +186,8 @@ const plots = (() => {
     el('line', { x1: left, x2: width - 10, y1: 20 + plotHeight, y2: 20 + plotHeight, stroke: '#444' }, svg);
     text(svg, left - 6, 24, String(highest), { 'text-anchor': 'end', 'font-size': 10 });
     text(svg, left - 6, 20 + plotHeight, '0', { 'text-anchor': 'end', 'font-size': 10 });
-    text(svg, (left + width) / 2, height - 4, '−log10 p of the reported segments', { 'text-anchor': 'middle', 'font-size': 11 });
+    text(svg, (left + width) / 2, height - 4, '−log10 p of the reported segments (counts on a log scale)',
+      { 'text-anchor': 'middle', 'font-size': 11 });
     return svg;
   }
 
