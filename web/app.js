@@ -497,5 +497,8 @@
   }
   window.addEventListener('hashchange', openFromAddress);
   showCommand();
-  openFromAddress();
+  // Options that not every build has are offered when the tool knows them.
+  talvo.help().then((text) => {
+    $('exact-null-option').hidden = !text.includes('--exact-null');
+  }).finally(openFromAddress);
 })();

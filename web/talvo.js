@@ -17,7 +17,7 @@
 // writes for the same input and options (raw holds as bytes any output that
 // is not valid UTF-8, from a Latin-1 header say); rejects with
 // talvo-proteome's message on bad options or input. Requests run one after another; nothing
-// leaves the browser.
+// leaves the browser. help() resolves to talvo-proteome's help text.
 'use strict';
 
 var talvo = (() => { // var: a property of window, for scripts of every kind
@@ -97,5 +97,10 @@ var talvo = (() => { // var: a property of window, for scripts of every kind
     return result;
   }
 
-  return { analyse };
+  // talvo-proteome's help text: the options this build knows.
+  function help() {
+    return analyse('', ['--help']).then(() => '', (error) => error.message);
+  }
+
+  return { analyse, help };
 })();
