@@ -14,7 +14,7 @@ subset=${3:-200}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-bash "$(dirname "$0")/synthetic_proteome.sh" "$proteins" > "$work/proteome.fa"
+"$(dirname "$0")/synthetic_proteome.sh" "$proteins" > "$work/proteome.fa"
 gzip -c "$work/proteome.fa" > "$work/proteome.fa.gz"
 residues=$(grep -v '^>' "$work/proteome.fa" | tr -d '\n' | wc -c)
 echo "proteome: $proteins proteins, $residues residues"

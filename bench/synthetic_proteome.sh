@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# The synthetic proteome of the timing scripts, on standard output: N proteins
-# (default 20,000; about 7.2 million residues), lengths log-normal around a
+# The synthetic proteome of the benchmarks on standard output: N proteins
+# (default 20,000, about 7.4 million residues), lengths log-normal around a
 # median of 300 like real proteomes, residues drawn from the SPROT
-# composition, with a fixed seed.
+# composition, from a fixed seed. A portable generator: the minimal standard
+# LCG in awk's exact doubles, so every machine makes the same file.
 #
-# Usage: bench/synthetic_proteome.sh [proteins] > proteome.fa
+# Usage: bench/synthetic_proteome.sh [proteins]
 set -euo pipefail
-# A portable generator: the minimal standard LCG in awk's exact doubles.
 awk -v n="${1:-20000}" 'BEGIN {
   x = 20261207
   split("W I Y F L V M C A G H P S T N Q D E K R", aa, " ")
