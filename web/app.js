@@ -221,7 +221,8 @@
       const cells = line.split('\t');
       const row = {};
       header.forEach((name, i) => {
-        row[name] = numeric.includes(name) ? Number(cells[i]) : cells[i];
+        const cell = cells[i] === undefined ? '' : cells[i];
+        row[name] = numeric.includes(name) && cell !== '' ? Number(cell) : cell; // empty: skipped
       });
       return row;
     });
@@ -259,7 +260,7 @@
   function show(result, name) {
     const segments = parseTable(result.tsv,
       ['entry', 'length', 'segment', 'start', 'end', 'seg_length', 'special', 'p_value', 'q_value']);
-    const proteins = parseTable(result.summary, ['entry', 'length', 'special', 'expected', 'exact_tail']);
+    const proteins = parseTable(result.summary, ['entry', 'length', 'special', 'expected', 'exact_tail', 'q_value']);
     const byEntry = new Map(proteins.map((p) => [p.entry, Object.assign(p, { segments: [], best: Infinity })]));
     for (const s of segments) {
       const protein = byEntry.get(s.entry);
@@ -271,9 +272,9 @@
       special: specialSet(formArgs()), sorts: {} };
     $('results').hidden = false;
     const withSegments = proteins.filter((p) => p.segments.length > 0);
-    const skipped = result.log.split('\n').filter((line) => line.startsWith('talvo-proteome: skipped')).length;
-    $('summary-line').textContent = `${count(proteins.length, 'protein')} analysed` +
-      (skipped > 0 ? `, ${count(skipped, 'entry', 'entries')} skipped (see the messages below)` : '') +
+    const skipped = proteins.filter((p) => p.skipped).length;
+    $('summary-line').textContent = `${count(proteins.length - skipped, 'protein')} analysed` +
+      (skipped > 0 ? `, ${count(skipped, 'entry', 'entries')} skipped (see the proteins table)` : '') +
       `; ${count(segments.length, 'segment')} reported in ${count(withSegments.length, 'protein')}.`;
     $('log').textContent = result.log;
 
@@ -351,7 +352,7 @@
       : `${rows.length} of ${total}`;
   }
 
-  const pFormat = (p) => (p === 0 ? '0' : p < 1e-3 ? p.toExponential(2) : p.toPrecision(3));
+  const pFormat = (p) => (p === '' ? '' : p === 0 ? '0' : p < 1e-3 ? p.toExponential(2) : p.toPrecision(3));
 
   function renderSegments() {
     const filter = $('segment-filter').value.trim().toUpperCase();
@@ -371,7 +372,8 @@
     renderTable($('proteins'), [
       ['entry', 'Entry'], ['id', 'Protein', (id, row) => proteinButton(row)], ['length', 'Length'],
       ['special', 'Special'], ['expected', 'Expected'], ['direction', 'Tail'],
-      ['exact_tail', 'Exact p', pFormat], ['best', 'Best segment p', (p) => (p === Infinity ? '' : pFormat(p))],
+      ['exact_tail', 'Exact p', pFormat], ['q_value', 'q-value', pFormat],
+      ['best', 'Best segment p', (p) => (p === Infinity ? '' : pFormat(p))], ['skipped', 'Skipped'],
     ], rows, 'proteins', $('protein-count'), results.proteins.length);
   }
   $('segment-filter').addEventListener('input', renderSegments);
@@ -407,7 +409,7 @@
     $('plot-title').textContent = `Protein ${protein.id}`;
     $('view-from').value = view.from;
     $('view-to').value = view.to;
-    const background = protein.length > 0 ? protein.expected / protein.length : null;
+    const background = protein.length > 0 && protein.expected !== '' ? protein.expected / protein.length : null;
     const svg = plots.protein({ id: protein.id, residues, segments: protein.segments, special: results.special,
       background }, view, (segment, zoom) => {
       $('segment-details').textContent = `${protein.id} ${segment.start}–${segment.end}: ${segment.seg_length} residues, ` +
