@@ -156,6 +156,7 @@ try:
              (globins, ["-A:R", "--all", "--seed", "7", "-S:200"], "globins45.fa"),
              (globins, ["-W:20", "-X", "--fractional-windows", "--all"], "globins45.fa"),
              (globins, ["-A:KR", "-L", "-I", "-M:0.5"], "-"),
+             (globins, ["-A:KR", "-G:300", "--seed", "3", "--exact-null", "--all"], "globins45.fa"),
              (domains, ["--all", "-K"], "domains.fa.gz")]
     for data, args, name in cases:
         got = driver.execute_async_script(ANALYSE, data, args, name)
