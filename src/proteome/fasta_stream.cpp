@@ -1,10 +1,13 @@
 #include "proteome/fasta_stream.h"
 
 #include <unistd.h>
+#ifndef TALVO_NO_ZLIB
 #include <zlib.h>
+#endif
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -20,6 +23,71 @@ std::array<char, 256> BuildResidueMap() {
 }
 
 const std::array<char, 256> kResidueMap = BuildResidueMap();
+
+}  // namespace
+
+void FastaStream::Fail(const std::string& what) {
+  if (error_.empty()) error_ = path_ + ": " + what;
+  at_end_ = true;
+}
+
+#ifdef TALVO_NO_ZLIB
+// Without zlib (the WebAssembly build, whose page decompresses gzip itself)
+// the input is plain text read through stdio.
+namespace {
+
+FILE* AsFile(void* file) {
+  return static_cast<FILE*>(file);
+}
+
+}  // namespace
+
+FastaStream::~FastaStream() {
+  if (file_ != nullptr) fclose(AsFile(file_));
+}
+
+bool FastaStream::Open(const std::string& path, size_t buffer_size) {
+  path_ = path;
+  buffer_.assign(buffer_size > 0 ? buffer_size : 1, '\0');
+  errno = 0;
+  if (path == "-") {
+    const int fd = dup(0);
+    file_ = fd >= 0 ? fdopen(fd, "rb") : nullptr;
+    if (file_ == nullptr && fd >= 0) close(fd);
+  } else {
+    file_ = fopen(path.c_str(), "rb");
+  }
+  if (file_ == nullptr) {
+    Fail(std::string("cannot open: ") + (errno != 0 ? strerror(errno) : "out of memory"));
+    return false;
+  }
+  return true;
+}
+
+bool FastaStream::Fill() {
+  if (at_end_) return false;
+  const size_t got = fread(buffer_.data(), 1, buffer_.size(), AsFile(file_));
+  if (got == 0) {
+    if (ferror(AsFile(file_)) != 0) Fail(std::string("read error: ") + strerror(errno));
+    at_end_ = true;
+    return false;
+  }
+  any_byte_ = true;
+  pos_ = 0;
+  end_ = got;
+  return true;
+}
+
+bool FastaStream::Close() {
+  if (file_ == nullptr) return error_.empty();
+  const int closed = fclose(AsFile(file_));
+  file_ = nullptr;
+  if (closed != 0 && error_.empty()) Fail("error closing input");
+  return error_.empty();
+}
+
+#else
+namespace {
 
 gzFile AsGz(void* file) {
   return static_cast<gzFile>(file);
@@ -37,11 +105,6 @@ std::string ZlibProblem(void* file, const std::string& path, int& code) {
 
 FastaStream::~FastaStream() {
   if (file_ != nullptr) gzclose(AsGz(file_));
-}
-
-void FastaStream::Fail(const std::string& what) {
-  if (error_.empty()) error_ = path_ + ": " + what;
-  at_end_ = true;
 }
 
 bool FastaStream::Open(const std::string& path, size_t buffer_size) {
@@ -85,6 +148,25 @@ bool FastaStream::Fill() {
   end_ = static_cast<size_t>(got);
   return true;
 }
+
+bool FastaStream::Close() {
+  if (file_ == nullptr) return error_.empty();
+  // zlib learns that a stream was cut short only when it reaches the end, and
+  // read-ahead makes earlier checks fire too soon: check once, here.
+  int code = Z_OK;
+  const char* message = gzerror(AsGz(file_), &code);
+  if (code != Z_OK && code != Z_ERRNO)
+    Fail(std::string("truncated or corrupt gzip data: ") + message);
+  const int closed = gzclose(AsGz(file_));
+  file_ = nullptr;
+  if (closed != Z_OK && error_.empty()) {
+    Fail(closed == Z_BUF_ERROR ? "truncated gzip data: unexpected end of file"
+                               : "error closing input");
+  }
+  return error_.empty();
+}
+
+#endif  // TALVO_NO_ZLIB
 
 int FastaStream::Peek() {
   if (pos_ == end_ && !Fill()) return -1;
@@ -171,22 +253,5 @@ bool FastaStream::Next(ProteinEntry& entry) {
   AppendLine(entry.header);
   for (int c = Peek(); c >= 0 && c != '>'; c = Peek()) AppendResidues(entry.residues);
   if (Peek() < 0) finished_ = true;
-  return error_.empty();
-}
-
-bool FastaStream::Close() {
-  if (file_ == nullptr) return error_.empty();
-  // zlib learns that a stream was cut short only when it reaches the end, and
-  // read-ahead makes earlier checks fire too soon: check once, here.
-  int code = Z_OK;
-  const char* message = gzerror(AsGz(file_), &code);
-  if (code != Z_OK && code != Z_ERRNO)
-    Fail(std::string("truncated or corrupt gzip data: ") + message);
-  const int closed = gzclose(AsGz(file_));
-  file_ = nullptr;
-  if (closed != Z_OK && error_.empty()) {
-    Fail(closed == Z_BUF_ERROR ? "truncated gzip data: unexpected end of file"
-                               : "error closing input");
-  }
   return error_.empty();
 }

@@ -1,5 +1,6 @@
 // Streaming multi-FASTA reader over zlib: plain text, gzip and multi-member
 // gzip alike, one entry at a time, so memory holds only the entries in use.
+// Builds without zlib (TALVO_NO_ZLIB, the WebAssembly page) read plain text.
 #pragma once
 #include <cstddef>
 #include <string>
