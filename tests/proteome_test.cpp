@@ -207,6 +207,12 @@ TEST(ProteomeTest, RandomNullMatchesTheCoreSeededPerEntry) {
       std::vector<std::string> f = Split(line, '\t');
       if (f[0] != "input") ours[std::stol(f[1])].push_back(std::stod(f[9]));
     }
+    // The core's configuration for these options (the default table and alphabet).
+    CopyAA("GPSTDNH", special_aa);
+    aa_freq = sp_aa_freq;
+    max_separation = 2;
+    estimate_ran = option[1] == 'S' ? 2 : 1;
+    random_seqs = std::stoi(option + 3);
     for (size_t i = 0; i < proteins.size(); i++) {
       const std::string seq = Upper(proteins[i].residues);
       const int N = static_cast<int>(seq.size());
