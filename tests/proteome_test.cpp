@@ -16,6 +16,8 @@
 #include "proteome/benjamini_hochberg.h"
 #include "proteome/command_line.h"
 #include "proteome/fasta_stream.h"
+#include "proteome/ordered_pipeline.h"
+#include "proteome/segment_row.h"
 #include "random/random.h"
 #include "report/report.h"
 #include "support/support.h"
@@ -323,6 +325,42 @@ TEST(ProteomeTest, OutputIsTheSameForEveryThreadCountAndBatchSize) {
       if (expected.empty()) expected = all;
       EXPECT_EQ(all, expected) << threads << " threads, " << format;
     }
+  }
+}
+
+// The ordered pipeline delivers every entry once, in input order, with the
+// same results inline (no threads) as on threads; a sink that says stop ends
+// the run without an error, and an unreadable input is the run's error.
+TEST(ProteomeTest, OrderedPipelineInlineAndThreadedAgree) {
+  TempDir dir;
+  WriteFile(dir / "in.fa", Layout(RandomProteome(17, 30), 1));
+  const talvo::Analyser analyser(talvo::SettingsFromOptions({"-W:6"}));
+  PipelineTuning tuning;
+  tuning.batch_entries = 2;
+  const OrderedInputs inputs{{dir / "in.fa", dir / "in.fa"}, 1, 2};
+  std::vector<std::string> runs;
+  for (int threads : {0, 1, 3}) {
+    std::string seen;
+    const std::string error = RunOrdered(inputs, analyser, threads, tuning, [&](auto& batch) {
+      for (const AnalysedEntry& item : batch) {
+        seen += std::to_string(item.input) + ":" + std::to_string(item.entry.number) + "=";
+        for (const talvo::Segment& s : item.result.segments) seen += ShortestDouble(s.p_value) + ",";
+      }
+      return true;
+    });
+    EXPECT_EQ(error, "");
+    runs.push_back(seen);
+  }
+  EXPECT_EQ(runs[0].substr(0, 4), "0:2=");
+  EXPECT_EQ(runs[0], runs[1]);
+  EXPECT_EQ(runs[0], runs[2]);
+  for (int threads : {0, 2}) {
+    int batches = 0;
+    EXPECT_EQ(RunOrdered(inputs, analyser, threads, tuning, [&](auto&) { return ++batches < 2; }),
+              "");
+    EXPECT_EQ(batches, 2);
+    const OrderedInputs missing{{dir / "none.fa"}, 0, 1};
+    EXPECT_NE(RunOrdered(missing, analyser, threads, tuning, [](auto&) { return true; }), "");
   }
 }
 

@@ -2,39 +2,17 @@
 
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
-#include <exception>
-#include <map>
-#include <memory>
-#include <mutex>
-#include <thread>
 
 #include "proteome/benjamini_hochberg.h"
 
 namespace {
 
 constexpr size_t kWriteChunk = 1 << 16;
-
-struct WorkItem {
-  ProteinEntry entry;
-  talvo::Result result;
-};
-
-struct Batch {
-  size_t index = 0;
-  size_t input = 0;
-  std::vector<WorkItem> items;
-  std::atomic<size_t> next_item{0};
-  std::atomic<size_t> done_items{0};
-};
 
 // The rows wait for their q-values in an unnamed file under $TMPDIR (or /tmp),
 // gone when the process ends however it ends.
@@ -82,13 +60,7 @@ class Pipeline {
  private:
   bool OpenOutputs();
   bool OpenOutput(const std::string& name, Output& output);
-  void ReadInputs();
-  bool ReadInput(size_t input);
-  bool Submit(std::unique_ptr<Batch>& batch, size_t input);
-  void Work();
-  void AnalyseBatch(const std::shared_ptr<Batch>& batch);
-  bool WriteBatches();
-  bool WriteBatch(const Batch& batch);
+  bool WriteBatch(const std::vector<AnalysedEntry>& batch);
   bool WriteSegments();
   bool Fail(const std::string& message);
   bool FailWrite(const Output& output);
@@ -100,16 +72,6 @@ class Pipeline {
   const talvo::Analyser& analyser_;
   const PipelineTuning& tuning_;
 
-  std::mutex mutex_;
-  std::condition_variable work_ready_;
-  std::condition_variable batch_done_;
-  std::condition_variable space_free_;
-  std::deque<std::shared_ptr<Batch>> open_;
-  std::map<size_t, std::shared_ptr<Batch>> done_;
-  size_t submitted_ = 0;
-  size_t written_ = 0;
-  bool input_done_ = false;
-  bool stop_ = false;
   bool broken_pipe_ = false;
   std::string error_;
 
@@ -128,21 +90,14 @@ class Pipeline {
   bool progress_shown_ = false;
 };
 
+// The writer runs on one thread: the first failure is the one reported.
 bool Pipeline::Fail(const std::string& message) {
-  std::lock_guard<std::mutex> lock(mutex_);
   if (error_.empty() && !broken_pipe_) error_ = message;
-  stop_ = true;
-  work_ready_.notify_all();
-  batch_done_.notify_all();
-  space_free_.notify_all();
   return false;
 }
 
 bool Pipeline::FailWrite(const Output& output) {
-  if (errno == EPIPE) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    broken_pipe_ = true;
-  }
+  if (errno == EPIPE) broken_pipe_ = true;
   return Fail("error writing " + output.name + ": " + strerror(errno));
 }
 
@@ -173,91 +128,6 @@ bool Pipeline::OpenOutputs() {
   return true;
 }
 
-// Batches never span two inputs; each closes on a residue budget or an entry
-// cap, whichever comes first.
-bool Pipeline::ReadInput(size_t input) {
-  FastaStream stream;
-  if (!stream.Open(options_.inputs[input], tuning_.read_buffer)) return Fail(stream.error());
-  auto batch = std::make_unique<Batch>();
-  size_t batch_residues = 0;
-  ProteinEntry entry;
-  while (stream.Next(entry)) {
-    if ((entry.number - 1) % options_.shard_count != options_.shard_index) continue;
-    batch_residues += entry.residues.size();
-    batch->items.push_back(WorkItem{std::move(entry), talvo::Result{}});
-    if (batch_residues >= tuning_.batch_residues || batch->items.size() >= tuning_.batch_entries) {
-      if (!Submit(batch, input)) return false;
-      batch_residues = 0;
-    }
-  }
-  if (!stream.error().empty() || !stream.Close()) return Fail(stream.error());
-  return batch->items.empty() || Submit(batch, input);
-}
-
-void Pipeline::ReadInputs() {
-  try {
-    for (size_t input = 0; input < options_.inputs.size(); input++) {
-      if (!ReadInput(input)) break;
-    }
-  } catch (const std::exception& e) {
-    Fail(std::string("reading input: ") + e.what());
-  }
-  std::lock_guard<std::mutex> lock(mutex_);
-  input_done_ = true;
-  work_ready_.notify_all();
-  batch_done_.notify_all();
-}
-
-// Waits while the reorder buffer is full, so memory stays bounded.
-bool Pipeline::Submit(std::unique_ptr<Batch>& batch, size_t input) {
-  const size_t in_flight = std::max<size_t>(2, 2 * static_cast<size_t>(options_.threads));
-  std::unique_lock<std::mutex> lock(mutex_);
-  space_free_.wait(lock, [&] { return stop_ || submitted_ - written_ < in_flight; });
-  if (stop_) return false;
-  batch->index = submitted_++;
-  batch->input = input;
-  open_.push_back(std::shared_ptr<Batch>(batch.release()));
-  batch = std::make_unique<Batch>();
-  work_ready_.notify_all();
-  return true;
-}
-
-// Entries are taken one at a time from a shared counter: protein lengths
-// differ by orders of magnitude, so fixed slices would leave threads idle.
-void Pipeline::AnalyseBatch(const std::shared_ptr<Batch>& batch) {
-  const size_t size = batch->items.size();
-  for (size_t i = batch->next_item.fetch_add(1); i < size; i = batch->next_item.fetch_add(1)) {
-    WorkItem& item = batch->items[i];
-    item.result = analyser_.Analyse(item.entry.residues, item.entry.number);
-    if (batch->done_items.fetch_add(1) + 1 == size) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      done_[batch->index] = batch;
-      batch_done_.notify_all();
-    }
-  }
-}
-
-void Pipeline::Work() {
-  try {
-    for (;;) {
-      std::shared_ptr<Batch> batch;
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        work_ready_.wait(lock, [&] { return stop_ || !open_.empty() || input_done_; });
-        if (stop_ || open_.empty()) return;
-        batch = open_.front();
-        if (batch->next_item.load() >= batch->items.size()) {
-          open_.pop_front();
-          continue;
-        }
-      }
-      AnalyseBatch(batch);
-    }
-  } catch (const std::exception& e) {
-    Fail(std::string("analysis: ") + e.what());
-  }
-}
-
 void Pipeline::ShowProgress(bool last) {
   const auto now = std::chrono::steady_clock::now();
   if (!last && now - last_progress_ < std::chrono::milliseconds(200)) return;
@@ -275,12 +145,12 @@ void Pipeline::EndProgressLine() {
   progress_shown_ = false;
 }
 
-bool Pipeline::WriteBatch(const Batch& batch) {
-  const std::string& input = options_.inputs[batch.input];
+bool Pipeline::WriteBatch(const std::vector<AnalysedEntry>& batch) {
   std::string summary;
   std::string masked;
   std::string spool;
-  for (const WorkItem& item : batch.items) {
+  for (const AnalysedEntry& item : batch) {
+    const std::string& input = options_.inputs[item.input];
     const talvo::Result& result = item.result;
     const std::string id = ProteinId(item.entry.header);
     residues_ += result.length;
@@ -319,29 +189,6 @@ bool Pipeline::WriteBatch(const Batch& batch) {
   }
   if (options_.progress) ShowProgress(false);
   return true;
-}
-
-bool Pipeline::WriteBatches() {
-  for (;;) {
-    std::shared_ptr<Batch> batch;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      batch_done_.wait(lock, [&] {
-        if (stop_) return true;
-        auto it = done_.find(written_);
-        if (it != done_.end()) return true;
-        return input_done_ && written_ == submitted_;
-      });
-      if (stop_) return false;
-      auto it = done_.find(written_);
-      if (it == done_.end()) return true;
-      batch = it->second;
-      done_.erase(it);
-      written_++;
-      space_free_.notify_all();
-    }
-    if (!WriteBatch(*batch)) return false;
-  }
 }
 
 // The q-values need every p-value of the run, so the rows wait in the spool
@@ -392,18 +239,12 @@ int Pipeline::Finish(bool ok) {
 
 int Pipeline::Run() {
   if (!OpenOutputs()) return Finish(false);
-  std::thread reader(&Pipeline::ReadInputs, this);
-  std::vector<std::thread> workers;
-  for (int i = 0; i < options_.threads; i++) workers.emplace_back(&Pipeline::Work, this);
-  bool ok = false;
-  try {
-    ok = WriteBatches();
-  } catch (const std::exception& e) {
-    ok = Fail(std::string("writing: ") + e.what());
-  }
-  reader.join();
-  for (std::thread& worker : workers) worker.join();
-  ok = ok && error_.empty();
+  const OrderedInputs inputs{options_.inputs, options_.shard_index, options_.shard_count};
+  const std::string error =
+      RunOrdered(inputs, analyser_, options_.threads, tuning_,
+                 [this](std::vector<AnalysedEntry>& batch) { return WriteBatch(batch); });
+  if (!error.empty()) Fail(error);
+  bool ok = error_.empty() && !broken_pipe_;
   if (ok) ok = WriteSegments();
   return Finish(ok);
 }

@@ -24,7 +24,6 @@ struct ProteomeOptions {
   bool progress = false;
 };
 
-
 // Exit status when the reader of the output went away: 128 + SIGPIPE, as
 // if the signal had ended the process.
 constexpr int kPipeStatus = 141;

@@ -1,0 +1,112 @@
+// The public API: settings checked with the tools' messages, the same results
+// from many threads with different settings at once as from one, and masking.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <thread>
+
+#include "talvo/talvo.h"
+
+namespace {
+
+std::string RandomProtein(std::mt19937& rng, int length) {
+  static const char kResidues[] = "ACDEFGHIKLMNPQRSTVWYGPSTDNHRRR";
+  std::string s;
+  for (int i = 0; i < length; i++) s += kResidues[rng() % (sizeof kResidues - 1)];
+  return s;
+}
+
+std::string Digest(const talvo::Result& r) {
+  std::string text = std::to_string(r.length) + r.overall.direction +
+                     std::to_string(r.overall.exact_tail) + "/" + std::to_string(r.linkage);
+  for (const talvo::Segment& s : r.segments) {
+    char p[32];
+    snprintf(p, sizeof p, "%a", s.p_value);
+    text += " " + std::to_string(s.start) + "-" + std::to_string(s.end) + ":" +
+            std::to_string(s.special) + ":" + p + ":" + s.residues;
+  }
+  return text;
+}
+
+TEST(Api, SettingsAreCheckedWithTheToolsMessages) {
+  auto message = [](std::vector<std::string> options) {
+    try {
+      talvo::SettingsFromOptions(options);
+    } catch (const talvo::Error& e) {
+      return std::string(e.what());
+    }
+    return std::string("accepted");
+  };
+  EXPECT_EQ(message({"-P:nan"}), "ERROR: wrong P-value specified");
+  EXPECT_EQ(message({"-W:20", "-S:10"}), "Incompatible switches: scanning window+random sequences");
+  EXPECT_EQ(message({"-N"}), "Incompatible switches: no merge+use linkage");
+  EXPECT_EQ(message({"-A:R", "-W:20", "-I", "-K"}), "accepted");
+  talvo::Settings settings;
+  settings.alphabet = "RB";
+  EXPECT_THROW(talvo::Analyser{settings}, talvo::Error);
+  settings.alphabet = "r";
+  settings.exact_null = true;
+  EXPECT_THROW(talvo::Analyser{settings}, talvo::Error);
+  EXPECT_THROW(talvo::ScanPValue(3, 0, 10, 0.5), talvo::Error);
+  EXPECT_THROW(talvo::BinomialUpperTail(3, 10, 1.5), talvo::Error);
+  EXPECT_EQ(talvo::ScanPValue(3, 5, 10, 0.5), 0.818359375);
+}
+
+TEST(Api, ThreadsWithDifferentSettingsGetTheirOwnResults) {
+  std::mt19937 rng(11);
+  std::vector<std::string> proteins;
+  for (int i = 0; i < 12; i++)
+    proteins.push_back(RandomProtein(rng, 20 + static_cast<int>(rng() % 200)));
+  const std::vector<std::vector<std::string>> option_sets = {
+      {}, {"-A:R", "-L"}, {"-W:12", "-X"}, {"-I", "-K"}, {"-S:40"}, {"-G:20", "-E:2"}};
+  std::vector<talvo::Analyser> analysers;
+  for (const auto& options : option_sets) {
+    talvo::Settings settings = talvo::SettingsFromOptions(options);
+    settings.seed = 7;
+    analysers.emplace_back(settings);
+  }
+  std::vector<std::string> expected;
+  for (const talvo::Analyser& analyser : analysers) {
+    for (size_t i = 0; i < proteins.size(); i++) {
+      expected.push_back(Digest(analyser.Analyse(proteins[i], static_cast<long>(i + 1))));
+    }
+  }
+  std::vector<std::string> got(expected.size());
+  std::vector<std::thread> threads;
+  for (size_t a = 0; a < analysers.size(); a++) {
+    threads.emplace_back([&, a] {
+      // Backwards, so that every thread's protein order differs from the first pass.
+      for (size_t i = proteins.size(); i-- > 0;) {
+        got[a * proteins.size() + i] =
+            Digest(analysers[a].Analyse(proteins[i], static_cast<long>(i + 1)));
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(got, expected);
+}
+
+TEST(Api, SkipsMaskingAndLowerCaseInput) {
+  talvo::Settings settings;
+  settings.alphabet = "R";
+  const talvo::Analyser analyser(settings);
+  const std::string protein = "MKLVAEEFGHLKRRRRRRRRRRLLVAEKLMEEAVKL";
+  const talvo::Result upper = analyser.Analyse(protein);
+  std::string lower = protein;
+  for (char& c : lower) c = static_cast<char>(tolower(c));
+  EXPECT_EQ(Digest(analyser.Analyse(lower)), Digest(upper));
+  ASSERT_EQ(upper.segments.size(), 1u);
+  const talvo::Segment& run = upper.segments[0];
+  EXPECT_EQ(run.residues, "RRRRRRRRRR");
+  ASSERT_LT(run.p_value, 0.05);
+  EXPECT_EQ(talvo::Masked(lower, upper, 0.05, false), "MKLVAEEFGHLKXXXXXXXXXXLLVAEKLMEEAVKL");
+  EXPECT_EQ(talvo::Masked(protein, upper, 0.05, true), "MKLVAEEFGHLKrrrrrrrrrrLLVAEKLMEEAVKL");
+  EXPECT_EQ(analyser.Analyse("").skip, talvo::Skip::kNoResidues);
+  settings.window = 50;
+  EXPECT_EQ(talvo::Analyser(settings).Analyse(protein).skip, talvo::Skip::kShorterThanWindow);
+  settings.window = 0;
+  settings.background = talvo::Background::kInput;
+  EXPECT_EQ(talvo::Analyser(settings).Analyse("XXBZ").skip, talvo::Skip::kNoStandardResidue);
+}
+
+}  // namespace
