@@ -337,7 +337,7 @@ TEST(ProteomeTest, OrderedPipelineInlineAndThreadedAgree) {
   const talvo::Analyser analyser(talvo::SettingsFromOptions({"-W:6"}));
   PipelineTuning tuning;
   tuning.batch_entries = 2;
-  const OrderedInputs inputs{{dir / "in.fa", dir / "in.fa"}, 1, 2};
+  const OrderedInputs inputs{{dir / "in.fa", dir / "in.fa"}, 1, 2, {}};
   std::vector<std::string> runs;
   for (int threads : {0, 1, 3}) {
     std::string seen;
@@ -359,7 +359,7 @@ TEST(ProteomeTest, OrderedPipelineInlineAndThreadedAgree) {
     EXPECT_EQ(RunOrdered(inputs, analyser, threads, tuning, [&](auto&) { return ++batches < 2; }),
               "");
     EXPECT_EQ(batches, 2);
-    const OrderedInputs missing{{dir / "none.fa"}, 0, 1};
+    const OrderedInputs missing{{dir / "none.fa"}, 0, 1, {}};
     EXPECT_NE(RunOrdered(missing, analyser, threads, tuning, [](auto&) { return true; }), "");
   }
 }

@@ -239,7 +239,10 @@ int Pipeline::Finish(bool ok) {
 
 int Pipeline::Run() {
   if (!OpenOutputs()) return Finish(false);
-  const OrderedInputs inputs{options_.inputs, options_.shard_index, options_.shard_count};
+  const OrderedInputs inputs{options_.inputs, options_.shard_index, options_.shard_count,
+                             [](const std::string& warning) {
+                               fprintf(stderr, "talvo-proteome: warning: %s\n", warning.c_str());
+                             }};
   const std::string error =
       RunOrdered(inputs, analyser_, options_.threads, tuning_,
                  [this](std::vector<AnalysedEntry>& batch) { return WriteBatch(batch); });
