@@ -152,7 +152,7 @@ bool Pipeline::WriteBatch(const std::vector<AnalysedEntry>& batch) {
   for (const AnalysedEntry& item : batch) {
     const std::string& input = options_.inputs[item.input];
     const talvo::Result& result = item.result;
-    const std::string id = ProteinId(item.entry.header);
+    const std::string id = ProteinId(item.entry.header, item.entry.number);
     residues_ += result.length;
     if (masked_.file != nullptr) {
       const talvo::Settings& settings = analyser_.settings();
