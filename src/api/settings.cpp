@@ -18,9 +18,12 @@ bool IsProbability(double p) {
   return p >= 0.0 && p <= 1.0;
 }
 
+char UpperAscii(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 bool IsResidueLetter(char c) {
-  const char upper = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-  return ConvToInt(upper) < 20;
+  return ConvToInt(UpperAscii(c)) < 20;
 }
 
 // TALVO's option syntax, read strictly: a mistyped option must never run
@@ -30,10 +33,6 @@ bool IsResidueLetter(char c) {
 // it always was; this one serves the front ends.
 constexpr char kFlagLetters[] = "TXIFLNK";
 constexpr char kValueLetters[] = "WESGPMA";
-
-char UpperAscii(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
 
 bool IsOneOf(char c, const char* letters) {
   return c != '\0' && strchr(letters, c) != nullptr;
