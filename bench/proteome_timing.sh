@@ -14,29 +14,7 @@ subset=${3:-200}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# A portable generator: the minimal standard LCG in awk's exact doubles.
-awk -v n="$proteins" 'BEGIN {
-  x = 20261207
-  split("W I Y F L V M C A G H P S T N Q D E K R", aa, " ")
-  split("0.011577 0.058323 0.031278 0.040824 0.096916 0.063863 0.022428 0.015555 0.07427 0.063888 0.022561 0.049454 0.075638 0.055031 0.045539 0.040844 0.053209 0.065786 0.060709 0.052307", f, " ")
-  c = 0; for (i = 1; i <= 20; i++) { c += f[i]; cum[i] = c }
-  for (p = 1; p <= n; p++) {
-    x = (x * 16807) % 2147483647; u1 = x / 2147483647
-    x = (x * 16807) % 2147483647; u2 = x / 2147483647
-    len = int(exp(log(300) + 0.62 * sqrt(-2 * log(u1)) * cos(6.283185307179586 * u2)))
-    if (len < 20) len = 20 + p % 30
-    if (len > 35000) len = 35000
-    printf(">sp|S%05d|SYN%d_SYNTH Synthetic protein %d\n", p, p, p)
-    line = ""
-    for (i = 0; i < len; i++) {
-      x = (x * 16807) % 2147483647; u = x / 2147483647 * c
-      for (j = 1; j < 20 && u >= cum[j]; j++) {}
-      line = line aa[j]
-      if (length(line) == 60) { print line; line = "" }
-    }
-    if (line != "") print line
-  }
-}' > "$work/proteome.fa"
+"$(dirname "$0")/synthetic_proteome.sh" "$proteins" > "$work/proteome.fa"
 gzip -c "$work/proteome.fa" > "$work/proteome.fa.gz"
 residues=$(grep -v '^>' "$work/proteome.fa" | tr -d '\n' | wc -c)
 echo "proteome: $proteins proteins, $residues residues"

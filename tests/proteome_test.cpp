@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -17,6 +18,7 @@
 #include "proteome/command_line.h"
 #include "proteome/fasta_stream.h"
 #include "proteome/ordered_pipeline.h"
+#include "proteome/region_lengths.h"
 #include "proteome/segment_row.h"
 #include "random/random.h"
 #include "report/report.h"
@@ -118,6 +120,37 @@ std::string Sci(const std::string& shortest) {
   return text;
 }
 
+// Benjamini-Hochberg straight from its definition: sort, then from the
+// largest p down the running minimum of p * m / rank.
+std::vector<double> SortedBenjaminiHochberg(const std::vector<double>& p) {
+  std::vector<size_t> order(p.size());
+  for (size_t i = 0; i < order.size(); i++) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&p](size_t a, size_t b) { return p[a] < p[b]; });
+  std::vector<double> q(p.size());
+  double running = 1.0;
+  for (size_t rank = p.size(); rank >= 1; rank--) {
+    const size_t i = order[rank - 1];
+    running = std::min(running, p[i] * static_cast<double>(p.size()) / static_cast<double>(rank));
+    q[i] = running;
+  }
+  return q;
+}
+
+// The q-value column of a table (rows with a p-value) against the sorted
+// reference over its p-value column.
+void ExpectQValuesOf(const std::string& table, size_t p_column, size_t q_column) {
+  std::vector<double> p;
+  std::vector<std::string> q;
+  for (const std::string& line : Split(table, '\n')) {
+    std::vector<std::string> f = Split(line, '\t');
+    if (f[0] == "input" || f.size() <= q_column || f[p_column].empty()) continue;
+    p.push_back(std::stod(f[p_column]));
+    q.push_back(f[q_column]);
+  }
+  const std::vector<double> expected = SortedBenjaminiHochberg(p);
+  for (size_t i = 0; i < p.size(); i++) EXPECT_EQ(q[i], ShortestDouble(expected[i])) << i;
+}
+
 // TALVO's report of one entry: segment lines, then the overall line, in the
 // fields the proteome tool reports ("" when TALVO refused the entry).
 std::string TalvoReport(const TempDir& dir, const Protein& p, const std::string& options) {
@@ -149,7 +182,7 @@ std::map<long, std::string> ProteomeReports(const std::string& tsv, const std::s
   }
   for (const std::string& line : Split(summary, '\n')) {
     std::vector<std::string> f = Split(line, '\t');
-    if (f[0] == "input") continue;
+    if (f[0] == "input" || f.size() == 10) continue;  // the header, a skipped entry
     reports[std::stol(f[1])] += f[4] + " " + Sci(f[7]) + " (" + f[6] + ")\n";
   }
   long entry = 0;
@@ -188,6 +221,8 @@ TEST(ProteomeTest, EveryEntryMatchesTalvoOnThatEntryAlone) {
     } else {
       ASSERT_EQ(RunInProcess(args), 0) << options;
     }
+    ExpectQValuesOf(ReadFile(dir / "out.tsv"), 9, 10);
+    ExpectQValuesOf(ReadFile(dir / "sum.tsv"), 7, 8);
     std::map<long, std::string> ours = ProteomeReports(
         ReadFile(dir / "out.tsv"), ReadFile(dir / "sum.tsv"), masked ? ReadFile(dir / "m.fa") : "");
     for (size_t i = 0; i < proteins.size(); i++) {
@@ -383,7 +418,8 @@ TEST(ProteomeTest, MergedShardsAreTheWholeRun) {
   WriteFile(dir / "a.fa", Layout(RandomProteome(4, 25), 0));
   WriteFile(dir / "b.fa", Layout(RandomProteome(5, 9), 2));
   using Args = std::vector<std::string>;
-  for (const Args& options : {Args{}, Args{"-S:30", "-K", "--all"}, Args{"-W:8", "-M:0.3"}}) {
+  // The last set leaves the shards that the refusals below use.
+  for (const Args& options : {Args{"-W:8", "-M:0.3"}, Args{"-S:30", "-K", "--all"}, Args{}}) {
     Args whole = options, merge = options;
     whole.insert(whole.end(),
                  {"--seed", "5", "--output", dir / "whole", dir / "a.fa", dir / "b.fa"});
@@ -396,7 +432,7 @@ TEST(ProteomeTest, MergedShardsAreTheWholeRun) {
                                    "--output", merge.back(), dir / input});
         ASSERT_EQ(RunInProcess(shard), 0);
         for (const std::string& row : Split(ReadFile(merge.back()), '\n')) {
-          if (!row.starts_with("input")) {
+          if (!row.starts_with("input") && !row.starts_with("#")) {
             EXPECT_EQ((std::stol(Split(row, '\t')[1]) - 1) % 3, i);
           }
         }
@@ -407,42 +443,96 @@ TEST(ProteomeTest, MergedShardsAreTheWholeRun) {
     EXPECT_EQ(ReadFile(dir / "merged"), ReadFile(dir / "whole")) << testing::PrintToString(options);
     EXPECT_GT(Split(ReadFile(dir / "whole"), '\n').size(), 5u) << testing::PrintToString(options);
   }
-  ASSERT_EQ(RunInProcess({"--all", "--output", dir / "table", dir / "a.fa"}), 0);
+  // An unsharded table stays plain TSV; a shard's says what it is above its
+  // column header.
+  ASSERT_EQ(RunInProcess({"--all", "--output", dir / "plain", dir / "a.fa"}), 0);
+  EXPECT_TRUE(ReadFile(dir / "plain").starts_with("input\t"));
+  ASSERT_EQ(RunInProcess({"--output", dir / "no-all", "--shard", "0/1", dir / "a.fa"}), 0);
+  ASSERT_EQ(RunInProcess({"--all", "-W:8", "--output", dir / "w8", "--shard", "1/3", dir / "a.fa"}),
+            0);
+  ASSERT_EQ(RunInProcess({"--all", "--output", dir / "table", "--shard", "0/1", dir / "a.fa"}), 0);
   const std::string table = ReadFile(dir / "table");
-  const size_t first = table.find('\n') + 1, second = table.find('\n', first) + 1;
-  const std::string header = table.substr(0, first), row = table.substr(first, second - first);
-  const std::pair<const char*, Args> broken[] = {
-      {"cut short", {table.substr(0, table.size() - 1)}},
-      {"no header", {table.substr(first)}},
-      {"empty", {""}},
-      {"out of order", {header + table.substr(second) + row}},
-      {"a row twice", {table, header + row}},
-      {"a short row", {header + "x\t1\n"}}};
-  for (const auto& [name, texts] : broken) {
-    Args merge = {"--merge", "--output", dir / "out"};
-    for (const std::string& text : texts) {
-      merge.push_back(dir / ("t" + std::to_string(merge.size())));
-      WriteFile(merge.back(), text);
+  const size_t first = table.find("\ninput\t") + 1, rows = table.find('\n', first) + 1;
+  const size_t second = table.find('\n', rows) + 1;
+  const std::string header = table.substr(0, rows), row = table.substr(rows, second - rows);
+  const std::string half =
+      header.substr(0, header.find("0/1")) + "0/2" + header.substr(header.find("0/1") + 3);
+  EXPECT_EQ(half.size(), header.size());
+  std::string other_half = half;
+  other_half[other_half.find("0/2")] = '1';
+  const struct {
+    const char* name;
+    Args tables;  // texts of tables, or @name for a file of the run above
+    const char* message;
+    Args options;
+  } refused[] = {
+      {"cut short", {table.substr(0, table.size() - 1)}, "cut short", {}},
+      {"no column header", {table.substr(0, first) + table.substr(rows)}, "not a talvo", {}},
+      {"empty", {""}, "not a talvo", {}},
+      {"out of order", {header + table.substr(second) + row}, "out of input order", {}},
+      {"a row in two shards", {half + row, other_half + row}, "in two tables", {}},
+      {"a short row", {header + "x\t1\n"}, "not a row", {}},
+      {"unsharded", {"@plain"}, "not a shard table", {}},
+      {"without --all", {"@no-all"}, "without --all", {}},
+      {"repeated", {"@a.fa0", "@a.fa1", "@a.fa1", "@a.fa2"}, "are both shard 1/3", {}},
+      {"incomplete", {"@a.fa2", "@a.fa0", "@b.fa0", "@b.fa1", "@b.fa2"}, "1/3 of", {}},
+      {"mixed analyses", {"@a.fa0", "@w8", "@a.fa2"}, "different analyses", {}},
+      {"other options", {"@a.fa0", "@a.fa1", "@a.fa2"}, "give --merge the TALVO options", {"-W:8"}},
+      {"other version", {"#talvo-proteome\t0.9" + header.substr(header.find('\n'))}, "0.9", {}}};
+  for (const auto& c : refused) {
+    Args merge = c.options;
+    merge.insert(merge.end(), {"--merge", "--output", dir / "out"});
+    for (const std::string& text : c.tables) {
+      if (text.starts_with("@")) {
+        merge.push_back(dir / text.substr(1));
+      } else {
+        merge.push_back(dir / ("t" + std::to_string(merge.size())));
+        WriteFile(merge.back(), text);
+      }
     }
-    EXPECT_EQ(RunInProcess(merge), 1) << name;
+    const ProcessResult r = RunProcess(TALVO_PROTEOME_EXE, merge);
+    EXPECT_EQ(r.exit_status, 1) << c.name;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
   }
   EXPECT_EQ(RunInProcess({"--merge", dir / "missing"}), 1);
   EXPECT_EQ(RunInProcess({"--merge", "--format", "bed", dir / "table"}), 1);
 }
 
-TEST(ProteomeTest, SkippedEntriesAreNamedAndCounted) {
+// Skips are counted by reason, named one by one only with --verbose, and
+// have a row with their reason in the summary.
+TEST(ProteomeTest, SkippedEntriesAreCountedAndInTheSummary) {
   TempDir dir;
   WriteFile(dir / "in.fa",
-            ">empty one\n>short\nACDEF\n>xs\nXXXX-\n>ok\nGPSTGPSTAAAAAAAAAAAAAAAAA\n");
-  ProcessResult r = RunProcess(TALVO_PROTEOME_EXE, {"-W:10", "-I", dir / "in.fa"});
-  EXPECT_EQ(r.exit_status, 0);
+            ">empty one\n>short\nACDEF\n>xs\nXXXX-\n>ok\nGPSTGPSTAAAAAAAAAAAAAAAAA\n>s2\nAC\n");
   const std::string in = dir / "in.fa";
+  const std::string counts =
+      "1 skipped: no residues\n"
+      "1 skipped: none of the 20 standard residues to estimate the composition from (-I)\n"
+      "2 skipped: shorter than the window\n"
+      "1 entries analysed, 4 skipped\n";
+  ProcessResult r = RunProcess(TALVO_PROTEOME_EXE, {"-W:10", "-I", in, "--summary", dir / "s"});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.err, counts);
+  EXPECT_EQ(ReadFile(dir / "s"),
+            "input\tentry\tid\tlength\tspecial\texpected\tdirection\texact_tail\tq_value\t"
+            "skipped\n" +
+                in + "\t1\tempty\t0\t\t\t\t\t\tno residues\n" + in +
+                "\t2\tshort\t5\t\t\t\t\t\tshorter than the window\n" + in +
+                "\t3\txs\t5\t\t\t\t\t\tnone of the 20 standard residues to estimate the "
+                "composition from (-I)\n" +
+                in + "\t4\tok\t25\t8\t8\t+\t0.5747255969641745\t0.5747255969641745\t\n" + in +
+                "\t5\ts2\t2\t\t\t\t\t\tshorter than the window\n");
+  r = RunProcess(TALVO_PROTEOME_EXE, {"-W:10", "-I", "--verbose", in});
+  const size_t spool = r.err.find("talvo-proteome: temporary files: ");
+  ASSERT_NE(spool, std::string::npos);
+  r.err.erase(spool, r.err.find('\n', spool) + 1 - spool);
   EXPECT_EQ(r.err,
             "talvo-proteome: skipped entry 1 (empty) of " + in + ": no residues\n" +
                 "talvo-proteome: skipped entry 2 (short) of " + in + ": shorter than the window\n" +
                 "talvo-proteome: skipped entry 3 (xs) of " + in +
                 ": none of the 20 standard residues to estimate the composition from (-I)\n" +
-                "1 entries analysed, 3 skipped\n");
+                "talvo-proteome: skipped entry 5 (s2) of " + in + ": shorter than the window\n" +
+                counts);
   // Nucleotides: one warning per file, once the first 10,000 letters are read.
   std::string dna;
   for (int i = 0; i < 30000; i++) dna += "ACGTN"[i * 7 % 5];
@@ -480,7 +570,7 @@ TEST(ProteomeTest, OptionAndOutputFailuresEndWithStatusOne) {
     args.push_back(dir / "in.fa");
     ProcessResult r = RunProcess(TALVO_PROTEOME_EXE, args);
     EXPECT_EQ(r.exit_status, 1) << args[0];
-    EXPECT_EQ(r.out, "") << args[0];
+    EXPECT_EQ(r.out.find(message), std::string::npos) << args[0];  // never in the data
     EXPECT_NE(r.err.find("talvo-proteome: " + message), std::string::npos) << r.err;
   }
   // A reader that goes away ends the run quietly.
@@ -516,16 +606,63 @@ TEST(ProteomeTest, Gff3AndBedPassTheirValidators) {
   EXPECT_EQ(bed.err, "");
 }
 
+// Each ID's region is declared at its first protein, as long as its longest;
+// 600,000 proteins take the sort on disk through two rounds of merges.
+TEST(ProteomeTest, GffRegionsAreDeclaredOnceAtTheirLongest) {
+  for (size_t count : {size_t{0}, size_t{5}, size_t{600000}}) {
+    RegionLengths regions;
+    ASSERT_TRUE(regions.Open());
+    std::vector<std::pair<std::string, long>> proteins;
+    std::map<std::string, long> longest;
+    for (size_t i = 0; i < count; i++) {
+      proteins.emplace_back("id" + std::to_string((i * 7919) % (count / 3 + 1)), (i * 31) % 997);
+      long& region = longest[proteins.back().first];
+      region = std::max(region, proteins.back().second);
+      ASSERT_TRUE(regions.Add(proteins.back().first, proteins.back().second));
+    }
+    ASSERT_TRUE(regions.Finish()) << regions.error();
+    std::map<std::string, bool> declared;
+    for (const auto& [id, length] : proteins) {
+      long region = 0;
+      ASSERT_TRUE(regions.Next(region));
+      ASSERT_EQ(region, declared[id] ? -1 : longest[id]) << id;
+      declared[id] = true;
+    }
+  }
+}
+
+// q-values from counts of the distinct p-values equal the sorted list's, bit
+// for bit, on p-values with many ties, 0, 1 and the smallest doubles.
 TEST(ProteomeTest, BenjaminiHochbergAndRowEscaping) {
-  const struct {
-    std::vector<double> p, q;
-  } cases[] = {{{}, {}},
-               {{0.5}, {0.5}},
-               {{0.01, 0.04, 0.03, 0.2}, {0.04, 0.04 * 4 / 3, 0.04 * 4 / 3, 0.2}},
-               {{0.9, 0.9, 1.0}, {1.0, 1.0, 1.0}},
-               {{0.02, 0.0, 0.02, 0.5}, {0.02 * 4 / 3, 0.0, 0.02 * 4 / 3, 0.5}},
-               {{NAN, 0.01, -0.0, 0.0}, {1.0, 0.01 * 4 / 3, 0.0, 0.0}}};  // NaN ranks last
-  for (const auto& c : cases) EXPECT_EQ(BenjaminiHochberg(c.p), c.q);
+  std::mt19937 rng(7);
+  const double pool[] = {
+      0.0,  1.0, 4.9406564584124654e-324, 2.2250738585072014e-308, 1e-300, 0.01, 0.04,
+      0.05, 0.5, 0.9999999999999999};
+  for (size_t size : {0, 1, 2, 3, 7, 50, 1000, 30000}) {
+    for (int trial = 0; trial < 3; trial++) {
+      std::vector<double> p(size);
+      const int kinds = 1 + trial * 4;  // few distinct values: many ties
+      for (double& value : p) {
+        const int pick = static_cast<int>(rng() % (kinds + 1));
+        value = pick < kinds ? pool[(pick * 3 + trial) % 10] : (rng() % 1000) / 997.0;
+      }
+      QValues q;
+      for (double value : p) q.Count(value);
+      q.Finish();
+      const std::vector<double> expected = SortedBenjaminiHochberg(p);
+      for (size_t i = 0; i < size; i++) {
+        ASSERT_EQ(q.Of(p[i]), expected[i]) << size << " " << trial << " p " << p[i];
+      }
+      EXPECT_EQ(q.total(), size);
+    }
+  }
+  QValues with_nan;  // a NaN ranks last with q-value 1
+  for (double value : {double{NAN}, 0.01, -0.0, 0.0}) with_nan.Count(value);
+  with_nan.Finish();
+  EXPECT_EQ(with_nan.Of(0.01), 0.01 * 4 / 3);
+  EXPECT_EQ(with_nan.Of(0.0), 0.0);
+  EXPECT_EQ(with_nan.Of(NAN), 1.0);
+  EXPECT_EQ(with_nan.distinct(), 2u);
   SegmentRow row{"a\tb\\c\n", 3,    std::string("id\x01\r\x7f", 5), 10, 1, 2, 4, 3, 2, 1e-300,
                  0.25,        "GPS"};
   const std::string line = FormatSegmentRow(row);

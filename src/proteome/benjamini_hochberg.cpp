@@ -2,64 +2,87 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstddef>
-#include <cstdint>
 #include <cstring>
-#include <unordered_map>
-#include <utility>
 
-// Equal p-values share their q-value: at the last rank s of a value v the
-// adjustment v * m / s is the smallest of its ranks, so the step-up's minimum
-// is the same for all of them. Working on the distinct values (few, since
-// p-values repeat across a proteome) gives exactly the sorted-list result.
 namespace {
 
-// Hashes the bits (0 and -0 alike, as they compare equal); cheaper than the
-// library's byte hash.
-struct ValueHash {
-  size_t operator()(double value) const {
-    uint64_t bits = 0;
-    if (value != 0) memcpy(&bits, &value, sizeof bits);
-    bits *= 0x9E3779B97F4A7C15ULL;
-    return static_cast<size_t>(bits ^ (bits >> 32));
-  }
-};
+// A NaN's bits: never a key, since NaNs are counted apart.
+constexpr uint64_t kEmpty = 0x7FF8DEADBEEF0001ULL;
 
-// A strict weak order also when a value is not a number (those go last).
-bool Before(double a, double b) {
-  return a < b || (!std::isnan(a) && std::isnan(b));
+uint64_t BitsOf(double value) {
+  uint64_t bits = 0;
+  if (value != 0) memcpy(&bits, &value, sizeof bits);  // -0 and 0 alike
+  return bits;
+}
+
+double ValueOf(uint64_t bits) {
+  double value = 0;
+  memcpy(&value, &bits, sizeof value);
+  return value;
 }
 
 }  // namespace
 
-std::vector<double> BenjaminiHochberg(const std::vector<double>& p) {
-  const size_t m = p.size();
-  std::unordered_map<double, size_t, ValueHash> slot;  // value -> index into distinct
-  std::vector<std::pair<double, size_t>> distinct;     // value, count
-  std::vector<size_t> slot_of(m);
-  for (size_t i = 0; i < m; i++) {
-    auto [it, inserted] = slot.try_emplace(p[i], distinct.size());
-    if (inserted) distinct.emplace_back(p[i], 0);
-    distinct[it->second].second++;
-    slot_of[i] = it->second;
-  }
-  std::vector<size_t> by_value(distinct.size());
-  for (size_t i = 0; i < by_value.size(); i++) by_value[i] = i;
-  std::sort(by_value.begin(), by_value.end(), [&distinct](size_t a, size_t b) {
-    return Before(distinct[a].first, distinct[b].first);
-  });
+QValues::QValues() : slots_(1024, Slot{kEmpty, 0, 1.0}) {}
 
-  std::vector<double> q_of_distinct(distinct.size());
-  size_t last_rank = m;
-  double running_min = 1.0;
-  for (auto it = by_value.rbegin(); it != by_value.rend(); ++it) {
-    const auto [value, count] = distinct[*it];
-    const double adjusted = value * static_cast<double>(m) / static_cast<double>(last_rank);
-    running_min = std::min(running_min, adjusted);
-    q_of_distinct[*it] = running_min;
-    last_rank -= count;
+size_t QValues::Find(uint64_t bits) const {
+  const size_t mask = slots_.size() - 1;
+  size_t i = static_cast<size_t>((bits * 0x9E3779B97F4A7C15ULL) >> 20) & mask;
+  while (slots_[i].bits != bits && slots_[i].bits != kEmpty) i = (i + 1) & mask;
+  return i;
+}
+
+void QValues::Grow() {
+  std::vector<Slot> old(slots_.size() * 2, Slot{kEmpty, 0, 1.0});
+  old.swap(slots_);
+  for (const Slot& slot : old) {
+    if (slot.bits != kEmpty) slots_[Find(slot.bits)] = slot;
   }
-  std::vector<double> q(m);
-  for (size_t i = 0; i < m; i++) q[i] = q_of_distinct[slot_of[i]];
-  return q;
+}
+
+void QValues::Count(double p) {
+  total_++;
+  if (std::isnan(p)) {
+    not_a_number_++;
+    return;
+  }
+  const uint64_t bits = BitsOf(p);
+  Slot& slot = slots_[Find(bits)];
+  if (slot.bits == kEmpty) {
+    slot.bits = bits;
+    if (++distinct_ * 2 > slots_.size()) {
+      Grow();
+      slots_[Find(bits)].count++;
+      return;
+    }
+  }
+  slot.count++;
+}
+
+// Equal p-values share their q-value: at the last rank s of a value v the
+// adjustment v * m / s is the smallest of its ranks, so the step-up's minimum
+// is the same for all of them, and the distinct values give exactly the
+// sorted list's result.
+void QValues::Finish() {
+  std::vector<Slot*> sorted;
+  sorted.reserve(distinct_);
+  for (Slot& slot : slots_) {
+    if (slot.bits != kEmpty) sorted.push_back(&slot);
+  }
+  std::sort(sorted.begin(), sorted.end(),
+            [](const Slot* a, const Slot* b) { return ValueOf(a->bits) < ValueOf(b->bits); });
+  const double m = static_cast<double>(total_);
+  uint64_t last_rank = total_ - not_a_number_;
+  double running_min = 1.0;
+  for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) {
+    const double adjusted = ValueOf((*it)->bits) * m / static_cast<double>(last_rank);
+    running_min = std::min(running_min, adjusted);
+    (*it)->q = running_min;
+    last_rank -= (*it)->count;
+  }
+}
+
+double QValues::Of(double p) const {
+  if (std::isnan(p)) return 1.0;
+  return slots_[Find(BitsOf(p))].q;
 }

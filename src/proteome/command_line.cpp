@@ -30,15 +30,18 @@ const char kProteomeHelp[] =
     "  --threads N      analysis threads (default: every core)\n"
     "  --format F       tsv (default), gff3 or bed\n"
     "  --output FILE    segments to FILE instead of standard output\n"
-    "  --summary FILE   one row per analysed protein with its overall exact test\n"
+    "  --summary FILE   one row per protein: its overall exact test and q-value, or\n"
+    "                   why it was skipped\n"
     "  --masked FILE    masked FASTA of every entry (X, or lower case with -L)\n"
     "  --all            every segment, not only those with p below -M (0.05)\n"
     "  --fractional-windows  scan p-values over N/w windows instead of N/w rounded\n"
     "                   up: closer to the true probability, not always above it\n"
     "  --seed N         seed of the random sequences of -S/-G (default: from the clock)\n"
     "  --shard I/N      only entries whose (number - 1) mod N is I\n"
-    "  --merge          merge TSV tables of shards run with --all into the table of\n"
-    "                   one run (q-values over every row; rows below -M unless --all)\n"
+    "  --merge          merge the TSV tables of every shard of a run made with --all\n"
+    "                   into the table of one run (q-values over every row; rows\n"
+    "                   below -M unless --all); give it the shards' TALVO options\n"
+    "  --verbose        a line for every skipped entry (by default only their counts)\n"
     "  --progress       progress line on standard error (default when it is a terminal)\n"
     "  --no-progress    no progress line\n"
     "  --version        print the version and exit\n"
@@ -111,6 +114,7 @@ bool ApplyValue(const std::string& name, const std::string& value, ParsedCommand
     if (!ParseShard(value, options.shard_index, options.shard_count)) {
       return Refuse(bad + " (I/N with N at least 1 and I from 0 to N-1)");
     }
+    options.sharded = true;
   }
   return true;
 }
@@ -124,6 +128,8 @@ bool ApplyFlag(const std::string& name, ParsedCommand& command) {
     command.progress = true;
   } else if (name == "no-progress") {
     command.progress = false;
+  } else if (name == "verbose") {
+    command.options.verbose = true;
   } else if (name == "merge") {
     command.merge = true;
   } else if (name == "help") {
@@ -189,7 +195,7 @@ uint64_t ClockSeed() {
 }
 
 // The tables of a sharded run back into one; they are TSV and so is the result.
-int Merge(const ProteomeOptions& options, double mask_p) {
+int Merge(const ProteomeOptions& options, const talvo::Settings& settings) {
   if (options.format != OutputFormat::kTsv || !options.summary.empty() || !options.masked.empty() ||
       options.shard_count != 1) {
     Refuse(
@@ -201,7 +207,7 @@ int Merge(const ProteomeOptions& options, double mask_p) {
     Refuse("--merge needs the tables to merge");
     return 1;
   }
-  return MergeTables(options.inputs, options.all_segments, mask_p, options.output);
+  return MergeTables(options.inputs, settings, options.all_segments, options.output);
 }
 
 }  // namespace
@@ -221,13 +227,13 @@ int ProteomeMain(int argc, char** argv, const PipelineTuning& tuning) {
   std::optional<talvo::Settings> settings = ParseTalvoOptions(command.talvo_options);
   if (!settings) return 1;
   ProteomeOptions& options = command.options;
-  if (command.merge) return Merge(options, settings->mask_p);
+  settings->fractional_windows = command.fractional_windows;
+  if (command.merge) return Merge(options, *settings);
   if (options.inputs.empty()) {
     Refuse("no input files (- reads standard input)");
     return 1;
   }
 
-  settings->fractional_windows = command.fractional_windows;
   if (settings->random_null != talvo::RandomNull::kNone) {
     settings->seed = command.seed.value_or(ClockSeed());
     // Printed so that a run seeded from the clock can be repeated.

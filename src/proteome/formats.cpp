@@ -1,9 +1,12 @@
 #include "proteome/formats.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+
+#include "proteome/row_spool.h"
 
 namespace {
 
@@ -67,51 +70,133 @@ std::string SegmentFormatter::Header() const {
   return "";
 }
 
-void SegmentFormatter::NoteProtein(const std::string& id, long length) {
-  long& region = region_length_[id];
-  region = std::max(region, length);
+namespace {
+
+void AppendNumber(std::string& out, long value) {
+  char text[24];
+  const auto result = std::to_chars(text, text + sizeof text, value);
+  out.append(text, result.ptr);
 }
 
-std::string SegmentFormatter::Format(const SegmentRow& row) {
-  if (format_ == OutputFormat::kTsv) return FormatSegmentRow(row);
-  const std::string q = row.q_value ? ShortestDouble(*row.q_value) : ".";
-  const std::string p = ShortestDouble(row.p_value);
+void AppendShortest(std::string& out, double value) {
+  char text[64];
+  const auto result = std::to_chars(text, text + sizeof text, value);
+  out.append(text, result.ptr);
+}
+
+}  // namespace
+
+void SegmentFormatter::BeginProtein(const std::string& input, long entry, const std::string& id,
+                                    long length) {
+  switch (format_) {
+    case OutputFormat::kTsv:
+      row_start_ = EscapeField(input) + '\t';
+      AppendNumber(row_start_, entry);
+      row_start_ += '\t' + EscapeField(id) + '\t';
+      AppendNumber(row_start_, length);
+      row_start_ += '\t';
+      break;
+    case OutputFormat::kGff3:
+      row_start_ = GffEscapeSeqid(id);
+      name_ = GffEscapeAttribute(id);
+      region_pending_ = true;
+      break;
+    case OutputFormat::kBed:
+      // BED has no escaping of its own: the TSV escapes keep a row on one line.
+      row_start_ = EscapeField(id);
+      break;
+  }
+}
+
+void SegmentFormatter::AppendRegion(std::string& out) {
+  region_pending_ = false;
+  RowSpool::AppendMarker(out, kRegionMarker, uint64_t{0});
+  out += "##sequence-region " + row_start_ + " 1 ";
+  RowSpool::AppendMarker(out, kRegionLengthMarker, uint64_t{0});
+  out += '\n';
+  RowSpool::AppendMarker(out, kRegionEndMarker, uint64_t{0});
+}
+
+void SegmentFormatter::AppendSegment(std::string& out, long index, const talvo::Segment& segment) {
+  if (format_ == OutputFormat::kTsv) {
+    out += row_start_;
+    for (long number : {index, static_cast<long>(segment.start), static_cast<long>(segment.end),
+                        static_cast<long>(segment.length), static_cast<long>(segment.special)}) {
+      AppendNumber(out, number);
+      out += '\t';
+    }
+    AppendShortest(out, segment.p_value);
+    out += '\t';
+    RowSpool::AppendMarker(out, kQMarker, segment.p_value);
+    out += '\t';
+    out += segment.residues;
+    out += '\n';
+    return;
+  }
   if (format_ == OutputFormat::kBed) {
-    // BED has no escaping of its own: the TSV escapes keep a row on one line.
-    const std::string chrom = EscapeField(row.id);
-    return chrom + '\t' + std::to_string(row.start - 1) + '\t' + std::to_string(row.end) + '\t' +
-           chrom + "_segment" + std::to_string(row.segment) + '\t' +
-           std::to_string(BedScore(row.p_value)) + "\t.\n";
+    out += row_start_;
+    out += '\t';
+    AppendNumber(out, segment.start - 1);
+    out += '\t';
+    AppendNumber(out, segment.end);
+    out += '\t';
+    out += row_start_;
+    out += "_segment";
+    AppendNumber(out, index);
+    out += '\t';
+    AppendNumber(out, BedScore(segment.p_value));
+    out += "\t.\n";
+    return;
   }
-  std::string text;
-  const std::string seqid = GffEscapeSeqid(row.id);
-  long& region = region_length_[row.id];
-  if (region >= 0) {
-    text +=
-        "##sequence-region " + seqid + " 1 " + std::to_string(std::max(region, row.length)) + '\n';
-    region = -1;
-  }
+  if (region_pending_) AppendRegion(out);
   ++features_;
-  text += seqid + "\ttalvo-proteome\tcompositionally_biased_region_of_peptide\t" +
-          std::to_string(row.start) + '\t' + std::to_string(row.end) + '\t' + p + "\t.\t.\t";
-  text += "ID=segment" + std::to_string(features_) + ";Name=" + GffEscapeAttribute(row.id) +
-          "_segment" + std::to_string(row.segment) +
-          ";Ontology_term=SO:0001066;special=" + std::to_string(row.special) + ";p_value=" + p +
-          ";q_value=" + q + '\n';
-  return text;
+  out += row_start_;
+  out += "\ttalvo-proteome\tcompositionally_biased_region_of_peptide\t";
+  AppendNumber(out, segment.start);
+  out += '\t';
+  AppendNumber(out, segment.end);
+  out += '\t';
+  AppendShortest(out, segment.p_value);
+  out += "\t.\t.\tID=segment";
+  AppendNumber(out, features_);
+  out += ";Name=" + name_ + "_segment";
+  AppendNumber(out, index);
+  out += ";Ontology_term=SO:0001066;special=";
+  AppendNumber(out, segment.special);
+  out += ";p_value=";
+  AppendShortest(out, segment.p_value);
+  out += ";q_value=";
+  RowSpool::AppendMarker(out, kQMarker, segment.p_value);
+  out += '\n';
 }
 
 const char kSummaryHeader[] =
-    "input\tentry\tid\tlength\tspecial\texpected\tdirection\texact_tail\n";
+    "input\tentry\tid\tlength\tspecial\texpected\tdirection\texact_tail\tq_value\tskipped\n";
 
-std::string FormatSummaryRow(const std::string& input, long entry, const std::string& id,
-                             const talvo::Result& result) {
+void AppendSummaryRow(std::string& out, const std::string& input, long entry, const std::string& id,
+                      const talvo::Result& result) {
+  out += EscapeField(input);
+  out += '\t';
+  AppendNumber(out, entry);
+  out += '\t' + EscapeField(id) + '\t';
+  AppendNumber(out, result.length);
+  if (result.skip != talvo::Skip::kNone) {
+    out += "\t\t\t\t\t\t";
+    out += talvo::SkipText(result.skip);
+    out += '\n';
+    return;
+  }
+  out += '\t';
+  AppendNumber(out, result.overall.special);
   char expected[32];
-  snprintf(expected, sizeof expected, "%.0f", result.overall.expected);
-  return EscapeField(input) + '\t' + std::to_string(entry) + '\t' + EscapeField(id) + '\t' +
-         std::to_string(result.length) + '\t' + std::to_string(result.overall.special) + '\t' +
-         expected + '\t' + result.overall.direction + '\t' +
-         ShortestDouble(result.overall.exact_tail) + '\n';
+  snprintf(expected, sizeof expected, "\t%.0f\t", result.overall.expected);
+  out += expected;
+  out += result.overall.direction;
+  out += '\t';
+  AppendShortest(out, result.overall.exact_tail);
+  out += '\t';
+  RowSpool::AppendMarker(out, SegmentFormatter::kQMarker, result.overall.exact_tail);
+  out += "\t\n";
 }
 
 std::string FormatMaskedRecord(const std::string& header, const std::string& residues) {

@@ -1,8 +1,10 @@
 // The output formats: segment rows as TSV, GFF3 or BED6, the per-protein
 // summary and the masked FASTA records.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "proteome/segment_row.h"
 #include "talvo/talvo.h"
@@ -18,25 +20,41 @@ std::string GffEscapeAttribute(const std::string& text);
 // p below 1e-100 give 1000).
 int BedScore(double p);
 
-// Writes segment rows in one format; keeps what GFF3 needs across rows.
+// Writes the rows of the run's segments in one format, each formatted once:
+// the q-value is left open as a RowSpool marker of kind kQMarker (carrying
+// the p-value). So is GFF3's region line before each protein's first
+// feature: kRegionMarker opens it (kept only for the first protein of an ID,
+// see RegionLengths), kRegionLengthMarker stands for its length and
+// kRegionEndMarker closes it.
 class SegmentFormatter {
  public:
+  static constexpr char kQMarker = 'q';
+  static constexpr char kRegionMarker = 'r';
+  static constexpr char kRegionLengthMarker = 'l';
+  static constexpr char kRegionEndMarker = 'e';
+
   explicit SegmentFormatter(OutputFormat format) : format_(format) {}
   std::string Header() const;
-  // GFF3 declares each seqid's region once: proteins that share an ID (in
-  // different inputs, say) get one region as long as the longest of them.
-  void NoteProtein(const std::string& id, long length);
-  std::string Format(const SegmentRow& row);
+  // Starts the reported segments of one protein.
+  void BeginProtein(const std::string& input, long entry, const std::string& id, long length);
+  void AppendSegment(std::string& out, long index, const talvo::Segment& segment);
 
  private:
+  void AppendRegion(std::string& out);
+
   OutputFormat format_;
+  std::string row_start_;  // TSV: the protein's columns; GFF3: the seqid; BED: the chrom
+  std::string name_;       // GFF3: the Name attribute's ID
+  bool region_pending_ = false;
   long features_ = 0;
-  std::unordered_map<std::string, long> region_length_;  // by ID; -1 once declared
 };
 
+// The summary: one row per protein; an analysed one's q-value is left open as
+// a RowSpool marker of kind SegmentFormatter::kQMarker carrying its exact
+// tail, a skipped one has only its length and the reason.
 extern const char kSummaryHeader[];
-std::string FormatSummaryRow(const std::string& input, long entry, const std::string& id,
-                             const talvo::Result& result);
+void AppendSummaryRow(std::string& out, const std::string& input, long entry, const std::string& id,
+                      const talvo::Result& result);
 // ">header", then the residues 80 to a line.
 std::string FormatMaskedRecord(const std::string& header, const std::string& residues);
 // The protein ID: the header up to its first white space; for a header that

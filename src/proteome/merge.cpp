@@ -1,5 +1,6 @@
 #include "proteome/merge.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include "proteome/benjamini_hochberg.h"
 #include "proteome/pipeline.h"
 #include "proteome/segment_row.h"
+#include "proteome/shard_table.h"
 
 namespace {
 
@@ -27,7 +29,11 @@ struct MergeError : std::runtime_error {
 // One table being read: its current row and where its rows start.
 struct Table {
   std::string path;
+  ShardHeader header;
   FILE* file = nullptr;
+  char* buffer = nullptr;  // getline's
+  size_t capacity = 0;
+  std::string line;
   long rows_start = 0;
   long line_number = 0;
   std::optional<SegmentRow> row;
@@ -46,12 +52,9 @@ std::string Where(const Table& table) {
 
 // Reads one line with its newline; false at the end of the table.
 bool ReadLine(Table& table, std::string& line) {
-  char* buffer = nullptr;
-  size_t capacity = 0;
   errno = 0;
-  const ssize_t length = getline(&buffer, &capacity, table.file);
-  if (length >= 0) line.assign(buffer, static_cast<size_t>(length));
-  free(buffer);
+  const ssize_t length = getline(&table.buffer, &table.capacity, table.file);
+  if (length >= 0) line.assign(table.buffer, static_cast<size_t>(length));
   if (length < 0) {
     if (ferror(table.file))
       throw MergeError("error reading " + table.path + ": " + strerror(errno));
@@ -78,30 +81,101 @@ class InputRanks {
 void Advance(Table& table, InputRanks& ranks) {
   const bool had_row = table.row.has_value();
   const RowKey previous = had_row ? KeyOf(table) : RowKey{};
-  std::string line;
+  std::string& line = table.line;
   if (!ReadLine(table, line)) {
     table.row.reset();
     return;
   }
-  table.row = ParseSegmentRow(line);
-  if (!table.row) throw MergeError(Where(table) + ": not a row of a talvo-proteome table");
+  if (!table.row) table.row.emplace();
+  if (!ParseSegmentRow(std::string_view(line), *table.row)) {
+    throw MergeError(Where(table) + ": not a row of a talvo-proteome table");
+  }
   table.input_rank = ranks.RankOf(table.row->input);
   if (had_row && !(previous < KeyOf(table))) {
     throw MergeError(Where(table) + ": rows out of input order");
   }
 }
 
+// A shard table: its '#' header lines, then the column header.
 void OpenTable(Table& table) {
   table.file = fopen(table.path.c_str(), "r");
   if (table.file == nullptr) {
     throw MergeError("cannot open " + table.path + ": " + strerror(errno));
   }
-  std::string header;
-  if (!ReadLine(table, header) || header + "\n" != kSegmentRowHeader) {
+  std::string line;
+  bool read = ReadLine(table, line);
+  for (; read && line.starts_with("#"); read = ReadLine(table, line)) {
+    if (!ReadShardHeaderLine(line, table.header)) {
+      throw MergeError(Where(table) + ": not a line of a shard table's header");
+    }
+  }
+  if (!read || line + "\n" != kSegmentRowHeader) {
     throw MergeError(table.path + ": not a talvo-proteome TSV table");
+  }
+  if (table.line_number == 1 || !IsCompleteShardHeader(table.header)) {
+    throw MergeError(table.path +
+                     ": not a shard table (the shards of a run are made with --shard I/N --all)");
   }
   table.rows_start = ftell(table.file);
   if (table.rows_start < 0) throw MergeError(table.path + ": not a regular file");
+}
+
+std::string ShardName(const ShardHeader& header) {
+  std::string inputs;
+  for (const std::string& input : header.inputs) inputs += (inputs.empty() ? "" : ", ") + input;
+  return "shard " + std::to_string(header.index) + "/" + std::to_string(header.count) + " of " +
+         inputs;
+}
+
+// The tables must be every shard of one run (or of several runs over other
+// inputs with the same options), made by this version with --all.
+void CheckShards(const std::vector<Table>& tables, const talvo::Settings& settings) {
+  const std::string version = ProteomeVersionNumber();
+  const std::string options = AnalysisOptionsText(settings);
+  const Table& first = tables.front();
+  std::map<std::vector<std::string>, std::vector<const Table*>> runs;  // by inputs
+  for (const Table& table : tables) {
+    const ShardHeader& header = table.header;
+    if (header.version != version) {
+      throw MergeError(table.path + ": written by talvo-proteome " + header.version + "; this is " +
+                       version);
+    }
+    if (!header.all_segments) {
+      throw MergeError(table.path + ": " + ShardName(header) +
+                       " was run without --all; the merge needs every segment");
+    }
+    if (header.options != first.header.options || header.seed != first.header.seed) {
+      throw MergeError(
+          "shards of different analyses: " + first.path + " has '" + first.header.options + "'" +
+          (first.header.seed.empty() ? "" : " seed " + first.header.seed) + ", " + table.path +
+          " has '" + header.options + "'" + (header.seed.empty() ? "" : " seed " + header.seed));
+    }
+    std::vector<const Table*>& run = runs[header.inputs];
+    for (const Table* other : run) {
+      if (other->header.count != header.count) {
+        throw MergeError("shards of different splits: " + other->path + " is " +
+                         ShardName(other->header) + ", " + table.path + " is " + ShardName(header));
+      }
+      if (other->header.index == header.index) {
+        throw MergeError(other->path + " and " + table.path + " are both " + ShardName(header));
+      }
+    }
+    run.push_back(&table);
+  }
+  if (first.header.options != options) {
+    throw MergeError("the shards were run with '" + first.header.options +
+                     "' but --merge was given '" + options +
+                     "': give --merge the TALVO options of the shards");
+  }
+  for (const auto& [inputs, run] : runs) {
+    if (static_cast<long>(run.size()) == run.front()->header.count) continue;
+    std::vector<bool> present(run.front()->header.count);
+    for (const Table* table : run) present[table->header.index] = true;
+    ShardHeader missing = run.front()->header;
+    missing.index = std::find(present.begin(), present.end(), false) - present.begin();
+    throw MergeError(ShardName(missing) + " is missing (" + std::to_string(run.size()) + " of " +
+                     std::to_string(missing.count) + " shards given)");
+  }
 }
 
 // Visits every row of every table in input order: a k-way merge on
@@ -142,18 +216,18 @@ void CloseTables(std::vector<Table>& tables) {
   for (Table& table : tables) {
     if (table.file != nullptr) fclose(table.file);
     table.file = nullptr;
+    free(table.buffer);
+    table.buffer = nullptr;
   }
 }
 
 // Writes the reported rows with their new q-values; false on a write error.
-bool WriteMerged(std::vector<Table>& tables, const std::vector<double>& q, bool all_segments,
-                 double masking_p, FILE* out) {
+bool WriteMerged(std::vector<Table>& tables, const QValues& q, bool all_segments, double masking_p,
+                 FILE* out) {
   bool ok = fputs(kSegmentRowHeader, out) >= 0;
-  size_t index = 0;
   VisitInOrder(tables, [&](SegmentRow& row) {
-    const double q_value = q[index++];
     if (!ok || (!all_segments && !(row.p_value < masking_p))) return;
-    row.q_value = q_value;
+    row.q_value = q.Of(row.p_value);
     const std::string text = FormatSegmentRow(row);
     ok = fwrite(text.data(), 1, text.size(), out) == text.size();
   });
@@ -162,8 +236,8 @@ bool WriteMerged(std::vector<Table>& tables, const std::vector<double>& q, bool 
 
 }  // namespace
 
-int MergeTables(const std::vector<std::string>& tables_in, bool all_segments, double masking_p,
-                const std::string& output) {
+int MergeTables(const std::vector<std::string>& tables_in, const talvo::Settings& settings,
+                bool all_segments, const std::string& output) {
   std::vector<Table> tables(tables_in.size());
   FILE* out = nullptr;
   try {
@@ -171,14 +245,15 @@ int MergeTables(const std::vector<std::string>& tables_in, bool all_segments, do
       tables[i].path = tables_in[i];
       OpenTable(tables[i]);
     }
-    std::vector<double> p;
-    VisitInOrder(tables, [&p](SegmentRow& row) { p.push_back(row.p_value); });
-    const std::vector<double> q = BenjaminiHochberg(p);
+    CheckShards(tables, settings);
+    QValues q;
+    VisitInOrder(tables, [&q](SegmentRow& row) { q.Count(row.p_value); });
+    q.Finish();
 
     const std::string out_name = output.empty() ? "standard output" : output;
     out = output.empty() ? stdout : fopen(output.c_str(), "w");
     if (out == nullptr) throw MergeError("cannot open " + output + ": " + strerror(errno));
-    const bool written = WriteMerged(tables, q, all_segments, masking_p, out);
+    const bool written = WriteMerged(tables, q, all_segments, settings.mask_p, out);
     const int saved = errno;
     const bool closed = out == stdout || fclose(out) == 0;
     out = nullptr;
@@ -190,7 +265,8 @@ int MergeTables(const std::vector<std::string>& tables_in, bool all_segments, do
       throw MergeError("error writing " + out_name + ": " + strerror(written ? errno : saved));
     }
     CloseTables(tables);
-    fprintf(stderr, "%zu rows merged from %zu tables\n", p.size(), tables.size());
+    fprintf(stderr, "%llu rows merged from %zu tables\n",
+            static_cast<unsigned long long>(q.total()), tables.size());
     return 0;
   } catch (const MergeError& error) {
     if (out != nullptr && out != stdout) fclose(out);

@@ -14,7 +14,7 @@
 // Sizes that shape the run but never its output; tests shrink them.
 struct PipelineTuning {
   size_t read_buffer = FastaStream::kDefaultBuffer;
-  size_t batch_residues = 256 * 1024;
+  size_t batch_residues = 64 * 1024;
   size_t batch_entries = 2048;
 };
 

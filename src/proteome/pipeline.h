@@ -21,7 +21,9 @@ struct ProteomeOptions {
   bool all_segments = false;
   long shard_index = 0;
   long shard_count = 1;
+  bool sharded = false;  // --shard given: a TSV table says which shard it is
   bool progress = false;
+  bool verbose = false;  // a line for every skipped entry
 };
 
 // Exit status when the reader of the output went away: 128 + SIGPIPE, as

@@ -1,7 +1,9 @@
 #include "proteome/segment_row.h"
 
+#include <array>
 #include <charconv>
 #include <cstdio>
+#include <string_view>
 #include <vector>
 
 const char kSegmentRowHeader[] =
@@ -20,22 +22,33 @@ int HexDigit(char c) {
 }
 
 template <class Number>
-bool ParseNumber(const std::string& text, Number& value) {
+bool ParseNumber(std::string_view text, Number& value) {
   const char* last = text.data() + text.size();
   const auto [ptr, ec] = std::from_chars(text.data(), last, value);
   return ec == std::errc() && ptr == last && !text.empty();
 }
 
-std::vector<std::string> SplitTabs(const std::string& line) {
-  std::vector<std::string> fields(1);
-  for (char c : line) {
-    if (c == '\t') {
-      fields.emplace_back();
-    } else {
-      fields.back().push_back(c);
-    }
+// Exactly kColumns fields, or false.
+bool SplitTabs(std::string_view line, std::array<std::string_view, kColumns>& fields) {
+  size_t count = 0;
+  for (size_t from = 0;; count++) {
+    const size_t tab = line.find('\t', from);
+    if (count == kColumns) return false;
+    fields[count] = line.substr(from, tab == std::string_view::npos ? tab : tab - from);
+    if (tab == std::string_view::npos) break;
+    from = tab + 1;
   }
-  return fields;
+  return count + 1 == kColumns;
+}
+
+bool UnescapeInto(std::string_view text, std::string& plain) {
+  if (text.find('\\') == std::string_view::npos) {
+    plain.assign(text);
+    return true;
+  }
+  std::optional<std::string> unescaped = UnescapeField(std::string(text));
+  if (unescaped) plain = std::move(*unescaped);
+  return unescaped.has_value();
 }
 
 }  // namespace
@@ -121,25 +134,28 @@ std::string FormatSegmentRow(const SegmentRow& row) {
   return line;
 }
 
-std::optional<SegmentRow> ParseSegmentRow(const std::string& line) {
-  const std::vector<std::string> f = SplitTabs(line);
-  if (f.size() != kColumns) return std::nullopt;
-  SegmentRow row;
-  std::optional<std::string> input = UnescapeField(f[0]);
-  std::optional<std::string> id = UnescapeField(f[2]);
-  if (!input || !id) return std::nullopt;
-  row.input = std::move(*input);
-  row.id = std::move(*id);
+bool ParseSegmentRow(std::string_view line, SegmentRow& row) {
+  std::array<std::string_view, kColumns> f;
+  if (!SplitTabs(line, f) || !UnescapeInto(f[0], row.input) || !UnescapeInto(f[2], row.id)) {
+    return false;
+  }
   const bool numbers_ok = ParseNumber(f[1], row.entry) && ParseNumber(f[3], row.length) &&
                           ParseNumber(f[4], row.segment) && ParseNumber(f[5], row.start) &&
                           ParseNumber(f[6], row.end) && ParseNumber(f[7], row.seg_length) &&
                           ParseNumber(f[8], row.special) && ParseNumber(f[9], row.p_value);
-  if (!numbers_ok) return std::nullopt;
+  if (!numbers_ok) return false;
+  row.q_value.reset();
   if (!f[10].empty()) {
     double q = 0.0;
-    if (!ParseNumber(f[10], q)) return std::nullopt;
+    if (!ParseNumber(f[10], q)) return false;
     row.q_value = q;
   }
-  row.residues = f[11];
+  row.residues.assign(f[11]);
+  return true;
+}
+
+std::optional<SegmentRow> ParseSegmentRow(const std::string& line) {
+  SegmentRow row;
+  if (!ParseSegmentRow(std::string_view(line), row)) return std::nullopt;
   return row;
 }

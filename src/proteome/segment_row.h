@@ -4,6 +4,7 @@
 #pragma once
 #include <optional>
 #include <string>
+#include <string_view>
 
 struct SegmentRow {
   std::string input;  // the input as given on the command line ("-": stdin)
@@ -33,3 +34,6 @@ std::string ShortestDouble(double value);
 std::string FormatSegmentRow(const SegmentRow& row);
 // A line without its newline; nothing when it is not a well-formed row.
 std::optional<SegmentRow> ParseSegmentRow(const std::string& line);
+// The same into a row whose strings keep their storage; false when the line
+// is not a well-formed row.
+bool ParseSegmentRow(std::string_view line, SegmentRow& row);

@@ -1,0 +1,96 @@
+#include "proteome/row_spool.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr char kMarker = '\x01';
+constexpr size_t kMarkerSize = 10;  // marker, kind, payload
+constexpr size_t kChunk = 1 << 16;
+
+}  // namespace
+
+RowSpool::~RowSpool() {
+  if (file_ != nullptr) fclose(file_);
+}
+
+FILE* OpenTemporaryFile() {
+  const char* dir = getenv("TMPDIR");
+  std::string name =
+      std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/talvo-proteome-XXXXXX";
+  const int fd = mkstemp(name.data());
+  if (fd < 0) return nullptr;
+  unlink(name.c_str());
+  FILE* file = fdopen(fd, "w+");
+  if (file == nullptr) close(fd);
+  return file;
+}
+
+bool RowSpool::Open() {
+  file_ = OpenTemporaryFile();
+  return file_ != nullptr;
+}
+
+void RowSpool::AppendMarker(std::string& text, char kind, uint64_t payload) {
+  char marker[kMarkerSize] = {kMarker, kind};
+  memcpy(marker + 2, &payload, sizeof payload);
+  text.append(marker, kMarkerSize);
+}
+
+void RowSpool::AppendMarker(std::string& text, char kind, double payload) {
+  uint64_t bits = 0;
+  memcpy(&bits, &payload, sizeof bits);
+  AppendMarker(text, kind, bits);
+}
+
+bool RowSpool::Write(const std::string& text) {
+  if (text.empty()) return true;
+  if (fwrite(text.data(), 1, text.size(), file_) != text.size()) return false;
+  bytes_ += text.size();
+  return true;
+}
+
+std::string RowSpool::CopyTo(const Resolve& resolve,
+                             const std::function<bool(const std::string&)>& sink) {
+  if (fflush(file_) != 0 || fseek(file_, 0, SEEK_SET) != 0) {
+    return std::string("error reading the temporary file: ") + strerror(errno);
+  }
+  std::vector<char> buffer(kChunk + kMarkerSize);
+  size_t held = 0;  // bytes at the start of buffer not yet handled
+  std::string out;
+  uint64_t read = 0;
+  bool keep = true;
+  for (;;) {
+    const size_t got = fread(buffer.data() + held, 1, buffer.size() - held, file_);
+    if (got == 0 && ferror(file_)) {
+      return std::string("error reading the temporary file: ") + strerror(errno);
+    }
+    read += got;
+    const size_t end = held + got;
+    const bool last = got == 0 || read == bytes_;
+    size_t pos = 0;
+    while (pos < end) {
+      const char* found = static_cast<const char*>(memchr(buffer.data() + pos, kMarker, end - pos));
+      const size_t stop = found == nullptr ? end : static_cast<size_t>(found - buffer.data());
+      if (keep) out.append(buffer.data() + pos, stop - pos);
+      pos = stop;
+      if (found == nullptr || end - pos < kMarkerSize) break;  // a marker cut by the chunk
+      uint64_t payload = 0;
+      memcpy(&payload, buffer.data() + pos + 2, sizeof payload);
+      keep = resolve(buffer[pos + 1], payload, out);
+      pos += kMarkerSize;
+    }
+    held = end - pos;
+    memmove(buffer.data(), buffer.data() + pos, held);
+    if (!sink(out)) return "";
+    out.clear();
+    if (last) break;
+  }
+  if (held != 0 || read != bytes_) return "the temporary file was cut short";
+  return "";
+}

@@ -1,0 +1,42 @@
+// Rows that wait for values known only at the end of the run (q-values, the
+// length of a GFF3 region), kept in a temporary file in their final text.
+// Each open value is a marker: the byte 0x01, a kind byte and 8 bytes of
+// payload. Written text never holds the byte 0x01 otherwise, since every
+// text field is escaped (control bytes become \xHH or %HH).
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+// An unnamed file under $TMPDIR (or /tmp), gone when the process ends
+// however it ends; nullptr, with errno, when it cannot be created.
+FILE* OpenTemporaryFile();
+
+class RowSpool {
+ public:
+  RowSpool() = default;
+  RowSpool(const RowSpool&) = delete;
+  RowSpool& operator=(const RowSpool&) = delete;
+  ~RowSpool();
+
+  // False, with errno, when the file cannot be created.
+  bool Open();
+  static void AppendMarker(std::string& text, char kind, uint64_t payload);
+  static void AppendMarker(std::string& text, char kind, double payload);
+  // Appends text; false, with errno, on a write error.
+  bool Write(const std::string& text);
+  uint64_t bytes() const { return bytes_; }
+
+  // Resolves a marker: appends the text that replaces it, and says whether
+  // the text up to the next marker is kept.
+  using Resolve = std::function<bool(char kind, uint64_t payload, std::string& out)>;
+  // Reads the spool from its start and hands the text on in chunks, every
+  // marker resolved. Returns "" or the reason it failed (a failed sink's
+  // own reason is its business: the sink returns false and "" comes back).
+  std::string CopyTo(const Resolve& resolve, const std::function<bool(const std::string&)>& sink);
+
+ private:
+  FILE* file_ = nullptr;
+  uint64_t bytes_ = 0;
+};
