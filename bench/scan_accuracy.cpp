@@ -12,6 +12,7 @@
 #include <random>
 #include <vector>
 
+#include "reference/exact_formula.h"
 #include "reference/literal.h"
 #include "stats/stats.h"
 
@@ -136,6 +137,31 @@ void ExactGridSummary() {
   }
 }
 
+// Whole windows: TALVO's rounded p-value, the accurate one and the exact
+// formula; where the formula is exact (two windows, or three with
+// 2k - 2 >= w), the exact probability as well.
+void TinyTable() {
+  std::printf(
+      "| w | k | N | TALVO | accurate | exact formula | exact probability | accurate / exact |\n"
+      "|---|---|---|---|---|---|---|---|\n");
+  const Case cases[] = {{13, 13, {26}},    {13, 12, {39}},    {40, 36, {40, 500}},
+                        {60, 56, {35000}}, {100, 96, {1000}}, {230, 225, {700, 5000}}};
+  for (const Case& c : cases) {
+    const literal::ExactScanTerms terms = literal::ExactTerms(c.k, c.w, kP);
+    for (int N : c.lengths) {
+      const long double exact = literal::ExactTermsToPValue(terms, (N + c.w - 1) / c.w - 2);
+      const double accurate = P_scan_ge_K_in_W_N_accurate(c.k, c.w, N, kP);
+      char probability[32] = "";
+      if (c.w <= 14 && (N == 2 * c.w || (N == 3 * c.w && 2 * c.k - 2 >= c.w)))
+        std::snprintf(probability, sizeof probability, "%.6e",
+                      literal::ExactScan(c.k, c.w, N, kP)[N]);
+      std::printf("| %d | %d | %d | %.6e | %.10e | %.10Le | %s | %.12f |\n", c.w, c.k, N,
+                  P_scan_ge_K_in_W_N(c.k, c.w, N, kP), accurate, exact, probability,
+                  (double)(accurate / exact));
+    }
+  }
+}
+
 }  // namespace
 
 int main() {
@@ -150,5 +176,7 @@ int main() {
       "\nExact grid: p 0.05, 0.1, 0.2, 0.36532, 0.5, 0.7, 0.9; w 2 to 14; every k from 1"
       " to w;\nevery N from w to 60w; exact values of at least 1e-10.\n\n");
   ExactGridSummary();
+  std::printf("\nTiny p-values, whole windows, p = %.5f.\n\n", kP);
+  TinyTable();
   return 0;
 }

@@ -17,13 +17,15 @@ std::string RandomProtein(std::mt19937& rng, int length) {
 }
 
 std::string Digest(const talvo::Result& r) {
-  std::string text = std::to_string(r.length) + r.overall.direction +
-                     std::to_string(r.overall.exact_tail) + "/" + std::to_string(r.linkage);
+  char head[96];
+  snprintf(head, sizeof head, "%d%c%a/%d", r.length, r.overall.direction, r.overall.exact_tail,
+           r.linkage);
+  std::string text = head;
   for (const talvo::Segment& s : r.segments) {
-    char p[32];
-    snprintf(p, sizeof p, "%a", s.p_value);
-    text += " " + std::to_string(s.start) + "-" + std::to_string(s.end) + ":" +
-            std::to_string(s.special) + ":" + p + ":" + s.residues;
+    char segment[96];
+    snprintf(segment, sizeof segment, " %d-%d:%d:%a:", s.start, s.end, s.special, s.p_value);
+    text += segment;
+    text += s.residues;
   }
   return text;
 }

@@ -122,7 +122,9 @@ std::string Masked(std::string_view sequence, const Result& result, double mask_
 
 // The statistics on their own. The scan p-value: at least k special positions
 // in some window of w positions of a random sequence of n, each special with
-// probability p.
+// probability p. Here and in Result, TALVO's formula evaluated without its
+// cancellation: the same values where TALVO's keep their digits, accurate
+// ones down to 1e-300 where TALVO's are rounding noise or 0.
 double ScanPValue(int k, int w, int n, double p, bool fractional = false);
 // P(X >= k) for X binomial (n, p).
 double BinomialUpperTail(int k, int n, double p);

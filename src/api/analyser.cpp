@@ -7,12 +7,14 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <unordered_map>
 
 #include "alphabet/alphabet.h"
 #include "api/internal.h"
 #include "config/run_config.h"
 #include "detect/detect.h"
+#include "random/exact_null.h"
 #include "random/random.h"
 #include "report/report.h"
 #include "stats/stats.h"
@@ -72,6 +74,9 @@ void InstallSettings(const Settings& settings) {
   estimate_linkage = settings.estimate_linkage ? 1 : 0;
   fasta_output = 0;
   random_progress = false;  // a library prints nothing
+  // Generated sequences draw each position from the composition: no pool of
+  // a million residues per protein (TALVO itself keeps its pool).
+  generate_from_pool = false;
   CopyAA(settings.alphabet.c_str(), special_aa);
 }
 
@@ -107,7 +112,7 @@ void DetectRuns(const Settings& settings, int N, long entry_number) {
   FindRuns(binary_seq, N, special);
   special_merged = special;
   MergeSegmentsDiscrete(binary_seq, special_merged, max_separation);
-  if (random_seqs > 0) {
+  if (random_seqs > 0 && !settings.exact_null) {
     special_rand_p.assign(kMinDistributionSize, 0.0);
     init_ran1(EntrySeed(settings.seed, entry_number));
     EstimateRandomPM(random_binary_seq, N);
@@ -123,9 +128,9 @@ void DetectWindows(ScanPValueFunction scan_p, int N) {
 }
 
 // Scan p-values kept across the proteins that one thread analyses. The
-// default function depends on N only through the number of windows,
-// ceil(N / w), so proteins of different lengths share its values; any other
-// function is keyed by N itself.
+// whole-window functions depend on N only through the number of windows,
+// ceil(N / w), so proteins of different lengths share their values; the
+// fractional ones are keyed by N itself.
 class ScanCache {
  public:
   double Get(ScanPValueFunction scan_p, int k, int w, int N, double p) {
@@ -134,7 +139,9 @@ class ScanCache {
       function_ = scan_p;
       p_ = p;
     }
-    const int n_key = scan_p == &P_scan_ge_K_in_W_N ? N / w + (N % w != 0 ? 1 : 0) : N;
+    const bool whole_windows =
+        scan_p == &P_scan_ge_K_in_W_N || scan_p == &P_scan_ge_K_in_W_N_accurate;
+    const int n_key = whole_windows ? N / w + (N % w != 0 ? 1 : 0) : N;
     auto [it, inserted] = values_.try_emplace(Key{k, w, n_key}, 0.0);
     if (inserted) it->second = scan_p(k, w, N, p);
     return it->second;
@@ -153,7 +160,7 @@ class ScanCache {
       return static_cast<size_t>(h ^ (h >> 29));
     }
   };
-  static constexpr size_t kMaxValues = 1 << 20;
+  static constexpr size_t kMaxValues = 1 << 16;
   ScanPValueFunction function_ = nullptr;
   double p_ = -1.0;
   std::unordered_map<Key, double, KeyHash> values_;
@@ -168,11 +175,50 @@ const std::vector<int>& SpecialBefore(const std::vector<char>& binary, int N) {
   return before;
 }
 
-void ScoreSegments(ScanPValueFunction scan_p, std::string_view residues,
+// The random null's p-value of a segment length: the exact probability, or
+// the fraction of random sequences reaching it, one division (a running sum of
+// fractions can pass 1).
+class RandomNullPValue {
+ public:
+  RandomNullPValue(const Settings& settings, int N, int K)
+      : settings_(settings), N_(N), K_(K), E_(std::max(max_separation, 1)) {}
+  double operator()(int L) {
+    if (!settings_.exact_null) {
+      return static_cast<double>(RandomSequencesReaching(L)) / settings_.random_count;
+    }
+    // The distinct lengths of a protein are few; each is worked out once.
+    auto [it, inserted] = values_.try_emplace(L, 0.0);
+    if (inserted) it->second = Exact(L);
+    return it->second;
+  }
+
+ private:
+  double Exact(int L) {
+    if (settings_.random_null == RandomNull::kShuffled) return ShuffledNullP(N_, K_, E_, L);
+    // A linkage distance beyond N merges as N does; such runs are rare, and
+    // sharing them would keep a table per N.
+    if (E_ >= N_) return GeneratedNullP(N_, E_, P_special, L);
+    // The background's values serve every protein; an estimated composition
+    // is the protein's own.
+    if (settings_.background != Background::kInput) {
+      return GeneratedNull::Shared(E_, P_special).P(N_, L);
+    }
+    if (!own_) own_ = std::make_unique<GeneratedNull>(E_, P_special);
+    return own_->P(N_, L);
+  }
+
+  const Settings& settings_;
+  int N_, K_, E_;
+  std::unordered_map<int, double> values_;
+  std::unique_ptr<GeneratedNull> own_;
+};
+
+void ScoreSegments(const Settings& settings, std::string_view residues,
                    const std::vector<char>& binary, int N, Result& result) {
+  const ScanPValueFunction scan_p = ScanFunction(settings);
   const std::vector<int>& before = SpecialBefore(binary, N);
   thread_local ScanCache scan_cache;
-  const int last_entry = static_cast<int>(special_rand_p.size()) - 1;
+  RandomNullPValue random_p(settings, N, before[N]);
   result.segments.reserve(special_merged.size());
   for (const FRAGMENT& frag : special_merged) {
     Segment segment;
@@ -181,7 +227,7 @@ void ScoreSegments(ScanPValueFunction scan_p, std::string_view residues,
     segment.length = frag.length;
     segment.special = before[frag.end] - before[frag.start - 1];
     if (random_seqs > 0) {
-      segment.p_value = CumulativeProb(frag.length, last_entry, special_rand_p.data());
+      segment.p_value = random_p(frag.length);
     } else {
       segment.p_value = scan_cache.Get(scan_p, segment.special, frag.length, N, P_special);
     }
@@ -202,8 +248,12 @@ void OverallTest(int N, Overall& overall) {
 
 }  // namespace
 
+// TALVO's formula without its cancellation: the same values where TALVO's
+// keep their digits, and accurate ones below about 1e-8, where TALVO's are
+// rounding noise or 0.
 ScanPValueFunction ScanFunction(const Settings& settings) {
-  return settings.fractional_windows ? &P_scan_ge_K_in_W_N_fractional : &P_scan_ge_K_in_W_N;
+  return settings.fractional_windows ? &P_scan_ge_K_in_W_N_fractional_accurate
+                                     : &P_scan_ge_K_in_W_N_accurate;
 }
 
 long EntrySeed(uint64_t run_seed, long entry_number) {
@@ -251,7 +301,7 @@ Result Analyser::Analyse(std::string_view sequence, long entry_number) const {
   } else {
     DetectWindows(ScanFunction(settings_), N);
   }
-  ScoreSegments(ScanFunction(settings_), residues, binary, N, result);
+  ScoreSegments(settings_, residues, binary, N, result);
   OverallTest(N, result.overall);
   return result;
 }

@@ -36,6 +36,11 @@ const char kProteomeHelp[] =
     "  --all            every segment, not only those with p below -M (0.05)\n"
     "  --fractional-windows  scan p-values over N/w windows instead of N/w rounded\n"
     "                   up: closer to the true probability, not always above it\n"
+    "  --exact-null     with -S or -G: each segment's exact probability that the\n"
+    "                   longest segment of a random sequence of the protein's length\n"
+    "                   is at least as long (-G: every position special with the\n"
+    "                   background's P; -S: every arrangement of the protein's special\n"
+    "                   residues equally likely); the count after -S:/-G: plays no part\n"
     "  --seed N         seed of the random sequences of -S/-G (default: from the clock)\n"
     "  --shard I/N      only entries whose (number - 1) mod N is I\n"
     "  --merge          merge the TSV tables of every shard of a run made with --all\n"
@@ -55,6 +60,7 @@ struct ParsedCommand {
   std::optional<uint64_t> seed;
   std::optional<bool> progress;
   bool fractional_windows = false;
+  bool exact_null = false;
   bool help = false;
   bool version = false;
   bool merge = false;
@@ -124,6 +130,8 @@ bool ApplyFlag(const std::string& name, ParsedCommand& command) {
     command.options.all_segments = true;
   } else if (name == "fractional-windows") {
     command.fractional_windows = true;
+  } else if (name == "exact-null") {
+    command.exact_null = true;
   } else if (name == "progress") {
     command.progress = true;
   } else if (name == "no-progress") {
@@ -228,13 +236,20 @@ int ProteomeMain(int argc, char** argv, const PipelineTuning& tuning) {
   if (!settings) return 1;
   ProteomeOptions& options = command.options;
   settings->fractional_windows = command.fractional_windows;
+  settings->exact_null = command.exact_null;
+  try {
+    talvo::Validate(*settings);
+  } catch (const talvo::Error& e) {
+    Refuse(e.what());
+    return 1;
+  }
   if (command.merge) return Merge(options, *settings);
   if (options.inputs.empty()) {
     Refuse("no input files (- reads standard input)");
     return 1;
   }
 
-  if (settings->random_null != talvo::RandomNull::kNone) {
+  if (settings->random_null != talvo::RandomNull::kNone && !settings->exact_null) {
     settings->seed = command.seed.value_or(ClockSeed());
     // Printed so that a run seeded from the clock can be repeated.
     if (!command.seed) {

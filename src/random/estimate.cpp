@@ -1,6 +1,8 @@
 // The empirical null distribution of the longest merged segment, from
 // shuffles of the input's 0/1 string or from sequences drawn from the
 // background composition.
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +26,7 @@ void ReportProgress(int n) {
 
 void Record(int longest) {
   special_rand_p[longest] += 1;
+  special_rand_count[longest] += 1;
 }
 
 // A random sequence of N positions can hold a segment of length N.
@@ -33,6 +36,7 @@ void CoverLongestPossibleSegment(int N) {
   if (special_rand_p.size() < static_cast<size_t>(kMinDistributionSize)) {
     special_rand_p.resize(kMinDistributionSize, 0.0);
   }
+  special_rand_count.assign(needed, 0);
 }
 
 void EstimateFromShuffles(char* s, int N) {
@@ -70,7 +74,72 @@ void UnpackOnes(const uint64_t* ones, int N, char* s) {
   for (int i = 0; i < N; ++i) s[i] = (ones[i / 64] >> (i % 64) & 1) ? '1' : '0';
 }
 
+// Whether a deviate picks a special residue, by a table of buckets over
+// [0, 1): a bucket wholly inside one residue's interval answers at once, one
+// that straddles a boundary walks the intervals as GenerateRandomSequence
+// does (a deviate beyond the last boundary picks nothing special).
+class SpecialPicker {
+ public:
+  explicit SpecialPicker(const double* bounds) : bounds_(bounds) {
+    for (int j = 0; j < 20; ++j) special_[j] = strchr(special_aa, aa[j]) != nullptr;
+    for (int b = 0; b < kBuckets; ++b) {
+      const int low = Residue(static_cast<double>(b) / kBuckets);
+      const int high = Residue(std::nextafter(static_cast<double>(b + 1) / kBuckets, 0.0));
+      bucket_[b] = low == high ? Special(low) : kStraddles;
+    }
+  }
+  bool operator()(double t) const {
+    const int8_t answer = bucket_[static_cast<int>(t * kBuckets)];
+    return answer == kStraddles ? Special(Residue(t)) : answer != 0;
+  }
+
+ private:
+  static constexpr int kBuckets = 4096;
+  static constexpr int8_t kStraddles = 2;
+  int Residue(double x) const {
+    for (int j = 1; j <= 20; ++j) {
+      if (bounds_[j - 1] <= x && x < bounds_[j]) return j - 1;
+    }
+    return 20;
+  }
+  bool Special(int residue) const { return residue < 20 && special_[residue]; }
+  const double* bounds_;
+  bool special_[20];
+  int8_t bucket_[kBuckets];
+};
+
+// One generated sequence into a bitmap of BitmapWords(N) words.
+void DrawSpecial(uint64_t* ones, int N, const SpecialPicker& special) {
+  ones[N / 64] = 0;  // the final word, also when no position falls in it
+  if (N <= 0) return;
+  const unsigned count = N;
+  deviates::DrawWhile(
+      [ones, count, picker = &special, i = 0u, word = uint64_t{0}](double t) mutable {
+        word |= uint64_t{(*picker)(t)} << (i % 64);
+        ++i;
+        if (i % 64 == 0 || i == count) {
+          ones[(i - 1) / 64] = word;
+          word = 0;
+        }
+        return i < count;
+      });
+}
+
+// Each position drawn from the composition, straight into a bitmap.
+void EstimateFromComposition(char* s, int N) {
+  SetIntervals(aa_freq, interval);
+  const SpecialPicker special(interval);
+  std::vector<uint64_t> ones(BitmapWords(N));
+  for (int n = 1; n <= random_seqs; ++n) {
+    ReportProgress(n);
+    DrawSpecial(ones.data(), N, special);
+    Record(LongestMergedSegmentOfOnes(ones.data(), N, max_separation));
+  }
+  UnpackOnes(ones.data(), N, s);
+}
+
 void EstimateFromGenerated(char* s, int N) {
+  if (!generate_from_pool) return EstimateFromComposition(s, N);
   SetIntervals(aa_freq, interval);
   char* pool = PoolResidues();
   GenerateRandomSequence(pool, kPoolSize, interval);
@@ -113,4 +182,12 @@ void EstimateRandomPM(char* s, int N) {
   r_special.clear();
   FindRuns(s, N, r_special);
   MergeSegmentsDiscrete(s, r_special, max_separation);
+}
+
+int64_t RandomSequencesReaching(int L) {
+  int64_t reaching = 0;
+  for (size_t i = L < 0 ? 0 : static_cast<size_t>(L); i < special_rand_count.size(); ++i) {
+    reaching += special_rand_count[i];
+  }
+  return reaching;
 }

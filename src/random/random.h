@@ -30,6 +30,13 @@ constexpr int kMinDistributionSize = 10001;
 // length i. At least kMinDistributionSize entries; EstimateRandomPM grows it
 // to N + 1 entries when needed, so the longest possible segment has its entry.
 extern thread_local std::vector<double> special_rand_p;
+// Entry i: how many of those random sequences had a longest merged segment of
+// length i (N + 1 entries), so that a front end can divide once.
+extern thread_local std::vector<int> special_rand_count;
+// Generated sequences pick from a pool of kPoolSize residues drawn first, as
+// TALVO does (the default); when cleared, each position is drawn straight
+// from the composition, without a pool.
+extern thread_local bool generate_from_pool;
 
 // The pool of generated residues: kPoolSize residues and a zero byte, all zero
 // until drawn. Allocated by the first generated estimate of a thread, so that
@@ -48,6 +55,9 @@ void GenerateSequence(char* d, int n, const char* pool, int pool_size);
 // in the working 0/1 string s of length N; does nothing when random_seqs is
 // not above 0.
 void EstimateRandomPM(char* s, int N);
+// Random sequences among the last EstimateRandomPM's whose longest merged
+// segment is at least L.
+int64_t RandomSequencesReaching(int L);
 
 // Length of the longest segment that FindRuns followed by
 // MergeSegmentsDiscrete with separation E would leave for the first n

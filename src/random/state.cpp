@@ -9,6 +9,8 @@ thread_local int64_t iy = 0;
 thread_local int64_t iv[32] = {};
 
 thread_local std::vector<double> special_rand_p(kMinDistributionSize, 0.0);
+thread_local std::vector<int> special_rand_count;
+thread_local bool generate_from_pool = true;
 thread_local std::vector<char> long_seq;
 thread_local double interval[21] = {};
 thread_local bool random_progress = true;

@@ -44,7 +44,17 @@ double P_scan_ge_K_in_W_N(int k, int w, int N, double p);
 // of the formula and an upper bound that is exact at N = w and N = w + 1.
 // Always in [0, 1]; the same special cases as P_scan_ge_K_in_W_N.
 double P_scan_ge_K_in_W_N_fractional(int k, int w, int N, double p);
-// Either of the two above.
+// The same two p-values, the same formula, evaluated without subtracting
+// numbers close to 1: the complements 1 - Q2 and Q2 - Q3 come from sums of
+// positive terms and upper tails, the power from log1p and expm1. Accurate to
+// about 1e-12 relative down to the smallest normal double, and 0 only below
+// it; the two above carry an absolute error up to about 1e-13 and keep
+// nothing but that below about 1e-15 (see the README, "How accurate are the
+// p-values"). The special cases are those of the two above; a p outside
+// [0, 1] gives 0.
+double P_scan_ge_K_in_W_N_accurate(int k, int w, int N, double p);
+double P_scan_ge_K_in_W_N_fractional_accurate(int k, int w, int N, double p);
+// Any of the four above.
 using ScanPValueFunction = double (*)(int k, int w, int N, double p);
 
 double NormalDensity(double x);

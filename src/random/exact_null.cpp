@@ -1,0 +1,295 @@
+// Exact null probabilities of the longest merged segment.
+//
+// A sequence reads as: non-special positions, then segments ("clusters", from
+// a special position to a special position, no E non-special in a row
+// inside) separated by E or more non-special positions, then non-special
+// positions again. The longest reaches L at the first special position that
+// takes the current cluster's span to L or beyond; what follows is free. So
+//   P(longest >= L) = sum over j, t of H(j) c'(t),
+// with H(j) the weight of a first j positions that end with no cluster open
+// and every cluster shorter than L, and c'(t) the weight of a cluster piece of
+// extent t that first reaches L at its last position. Every term is positive,
+// so tiny probabilities keep their relative accuracy; the cluster weights,
+// which are what gets tiny, are kept as logarithms.
+//
+// Generated sequences: position weights p and q = 1 - p;
+//   c(1) = p, c(s) = p * sum_{g < E} q^g c(s - 1 - g),
+//   H(0) = 1, H(j) = q H(j - 1) + q^E B(j - E), B(n) = sum_{s < L} c(s) H(n - s).
+// Shuffled sequences: the same walk with the number of special positions as a
+// further coordinate, weighted with p = K / N; a first passage at position n
+// with k special positions then counts C(N - n, K - k) / C(N, K) times its
+// number of prefixes.
+#include "random/exact_null.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <utility>
+
+namespace {
+
+constexpr double kMinusInfinity = -std::numeric_limits<double>::infinity();
+
+// Linkage distances below 1 merge nothing, as 1 does; above N they merge as N.
+int EffectiveE(int E, int N) {
+  return std::clamp(E, 1, std::max(N, 1));
+}
+
+double LogSumExp(double a, double b) {
+  if (a == kMinusInfinity) return b;
+  if (b == kMinusInfinity) return a;
+  const double high = std::max(a, b);
+  return high + std::log1p(std::exp(std::min(a, b) - high));
+}
+
+double ProbabilityFromLog(double log_p) {
+  return std::min(1.0, std::exp(log_p));
+}
+
+// The answers that need no walk; returns false when the walk is needed.
+bool TrivialGenerated(int N, double p, int L, double& answer) {
+  if (L <= 0) return answer = 1.0, true;
+  if (L > N || !(p > 0.0)) return answer = 0.0, true;
+  if (p >= 1.0) return answer = 1.0, true;
+  // A single special position is a segment of length 1.
+  if (L == 1) return answer = -std::expm1(N * std::log1p(-p)), true;
+  return false;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- generated
+
+struct GeneratedNull::Length {
+  std::mutex mutex;
+  std::vector<double> span;            // c(s) for s < L
+  std::vector<double> log_passage;     // log c'(L + r) for r < E
+  std::vector<double> ready{1.0};      // H(j)
+  std::vector<double> ready_sum{1.0};  // H(0) + ... + H(j)
+};
+
+GeneratedNull::GeneratedNull(int E, double p)
+    : E_(std::max(E, 1)),
+      p_(p),
+      log_p_(std::log(p)),
+      log_q_(std::log1p(-p)),
+      log_span_{kMinusInfinity} {}
+
+GeneratedNull::~GeneratedNull() = default;
+
+GeneratedNull& GeneratedNull::Shared(int E, double p) {
+  static std::mutex mutex;
+  // Never destroyed: threads may still ask while the process ends.
+  static auto* instances = new std::map<std::pair<int, double>, std::unique_ptr<GeneratedNull>>;
+  const std::lock_guard<std::mutex> lock(mutex);
+  std::unique_ptr<GeneratedNull>& slot = (*instances)[{E, p}];
+  if (!slot) slot = std::make_unique<GeneratedNull>(E, p);
+  return *slot;
+}
+
+void GeneratedNull::ExtendLogSpans(int size) {
+  while (static_cast<int>(log_span_.size()) < size) {
+    const int s = static_cast<int>(log_span_.size());
+    if (s == 1) {
+      log_span_.push_back(log_p_);
+      continue;
+    }
+    const double base = log_span_[s - 1];
+    double sum = 0.0;
+    const int last_gap = std::min(E_ - 1, s - 2);
+    for (int g = 0; g <= last_gap; ++g) sum += std::exp(g * log_q_ + log_span_[s - 1 - g] - base);
+    log_span_.push_back(log_p_ + base + std::log(sum));
+  }
+  while (span_.size() < log_span_.size()) span_.push_back(std::exp(log_span_[span_.size()]));
+}
+
+// log c'(t): the last special position of a cluster piece of extent t, with
+// the span before it below L and t >= L.
+double GeneratedNull::LogFirstPassage(int L, int t) {
+  double log_sum = kMinusInfinity;
+  const int last_gap = std::min(E_ - 1, t - 2);
+  for (int g = std::max(0, t - L); g <= last_gap; ++g) {
+    log_sum = LogSumExp(log_sum, g * log_q_ + log_span_[t - 1 - g]);
+  }
+  return log_p_ + log_sum;
+}
+
+GeneratedNull::Length& GeneratedNull::LengthEntry(int L) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_ptr<Length>& entry = lengths_[L];
+  if (!entry) {
+    entry = std::make_unique<Length>();
+    ExtendLogSpans(L);
+    entry->span.assign(span_.begin(), span_.begin() + L);
+    for (int r = 0; r < E_; ++r) entry->log_passage.push_back(LogFirstPassage(L, L + r));
+  }
+  return *entry;
+}
+
+double GeneratedNull::P(int N, int L) {
+  double answer;
+  if (TrivialGenerated(N, p_, L, answer)) return answer;
+  Length& entry = LengthEntry(L);
+  const std::lock_guard<std::mutex> lock(entry.mutex);
+  const double q = std::exp(log_q_);
+  const double q_to_E = std::exp(E_ * log_q_);
+  const int needed = N - L;  // H and its sums up to N - t, t >= L
+  for (int j = static_cast<int>(entry.ready.size()); j <= needed; ++j) {
+    double ready = q * entry.ready[j - 1];
+    // A cluster closed by exactly E non-special positions ending at j.
+    const int closed_at = j - E_;
+    if (closed_at >= 1) {
+      double closing = 0.0;
+      for (int s = std::min(L - 1, closed_at); s >= 1; --s) {
+        closing += entry.span[s] * entry.ready[closed_at - s];
+      }
+      ready += q_to_E * closing;
+    }
+    entry.ready.push_back(ready);
+    entry.ready_sum.push_back(entry.ready_sum[j - 1] + ready);
+  }
+  double log_p = kMinusInfinity;
+  for (int r = 0; r < E_ && L + r <= N; ++r) {
+    log_p = LogSumExp(log_p, entry.log_passage[r] + std::log(entry.ready_sum[N - L - r]));
+  }
+  return ProbabilityFromLog(log_p);
+}
+
+double GeneratedNullP(int N, int E, double p, int L) {
+  double answer;
+  if (TrivialGenerated(N, p, L, answer)) return answer;
+  GeneratedNull null(EffectiveE(E, N), p);
+  return null.P(N, L);
+}
+
+// ----------------------------------------------------------------- shuffled
+
+namespace {
+
+// Q(n, k, s) for the last E + 1 positions n: weight of a first n positions
+// with k special ones, the last of them at n in an open cluster of span s.
+class OpenClusters {
+ public:
+  OpenClusters(int E, int L, int K)
+      : slots_(E + 1),
+        rows_(L),
+        width_(K + 1),
+        values_(static_cast<size_t>(slots_) * rows_ * width_) {}
+  double* Row(int n, int s) {
+    return values_.data() + (static_cast<size_t>(n % slots_) * rows_ + s) * width_;
+  }
+
+ private:
+  int slots_, rows_, width_;
+  std::vector<double> values_;
+};
+
+// row[k] = sum over g < kTerms of weight[g] * from[g][k - 1] for k in
+// [low, high], the terms added in order of g; a fixed number of terms lets
+// the loop over k run in vector registers.
+template <int kTerms>
+void WeightedSum(double* __restrict row, const double* const* from, const double* weight, int low,
+                 int high) {
+  for (int k = low; k <= high; ++k) {
+    double sum = 0.0;
+    for (int g = 0; g < kTerms; ++g) sum += weight[g] * from[g][k - 1];
+    row[k] = sum;
+  }
+}
+
+void WeightedSum(double* row, const double* const* from, const double* weight, int terms, int low,
+                 int high) {
+  switch (terms) {
+    case 1:
+      return WeightedSum<1>(row, from, weight, low, high);
+    case 2:
+      return WeightedSum<2>(row, from, weight, low, high);
+    case 3:
+      return WeightedSum<3>(row, from, weight, low, high);
+    case 4:
+      return WeightedSum<4>(row, from, weight, low, high);
+    case 5:
+      return WeightedSum<5>(row, from, weight, low, high);
+    case 6:
+      return WeightedSum<6>(row, from, weight, low, high);
+    default:
+      std::fill(row + low, row + high + 1, 0.0);
+      for (int g = 0; g < terms; ++g) {
+        for (int k = low; k <= high; ++k) row[k] += weight[g] * from[g][k - 1];
+      }
+  }
+}
+
+}  // namespace
+
+double ShuffledNullP(int N, int K, int E, int L) {
+  K = std::clamp(K, 0, std::max(N, 0));
+  if (L <= 0) return 1.0;
+  if (L > N || K == 0) return 0.0;
+  if (L == 1 || K == N) return 1.0;
+  E = EffectiveE(E, N);
+  const double p = static_cast<double>(K) / N;
+  const double log_p = std::log(p);
+  const double log_q = std::log1p(-p);
+  std::vector<double> q_power(E + 1);
+  for (int g = 0; g <= E; ++g) q_power[g] = std::exp(g * log_q);
+  const double q = q_power[1];
+  std::vector<double> weight(E);
+  for (int g = 0; g < E; ++g) weight[g] = p * q_power[g];
+  std::vector<const double*> from(E);
+
+  OpenClusters open(E, L, K);
+  std::vector<double> ready(K + 1, 0.0), next_ready(K + 1, 0.0), passage(K + 1), closed(K + 1);
+  ready[0] = 1.0;
+  std::vector<double> log_factorial(N + 1);
+  int sign;  // lgamma_r: no write of the process-wide sign that lgamma makes
+  for (int m = 0; m <= N; ++m) log_factorial[m] = lgamma_r(m + 1.0, &sign);
+  const double log_total = log_factorial[N] - log_factorial[K] - log_factorial[N - K];
+  double answer = 0.0;
+  for (int n = 1; n <= N; ++n) {
+    // k below K - (N - n) can no longer reach K; k above n is impossible.
+    const int k_low = std::max(1, K - (N - n));
+    const int k_high = std::min(n, K);
+    double* first = open.Row(n, 1);
+    for (int k = k_low; k <= k_high; ++k) first[k] = p * ready[k - 1];
+    // Later positions read up to K: what no prefix of n positions can hold
+    // must read 0, not what this slot held E + 1 positions ago.
+    std::fill(first + k_high + 1, first + K + 1, 0.0);
+    for (int s = 2; s < L; ++s) {
+      double* row = open.Row(n, s);
+      const int terms = std::min({E, s - 1, n - 1});
+      for (int g = 0; g < terms; ++g) from[g] = open.Row(n - 1 - g, s - 1 - g);
+      WeightedSum(row, from.data(), weight.data(), terms, k_low, k_high);
+      std::fill(row + k_high + 1, row + K + 1, 0.0);
+    }
+    std::fill(passage.begin() + k_low, passage.begin() + k_high + 1, 0.0);
+    for (int g = 0; g < E && g < n - 1; ++g) {
+      for (int s = std::max(1, L - 1 - g); s < L; ++s) {
+        const double* row = open.Row(n - 1 - g, s);
+        for (int k = k_low; k <= k_high; ++k) passage[k] += weight[g] * row[k - 1];
+      }
+    }
+    for (int k = k_low; k <= k_high; ++k) {
+      if (!(passage[k] > 0.0)) continue;
+      // The rest holds K - k special positions among N - n in any order.
+      const double log_rest = log_factorial[N - n] - log_factorial[K - k] -
+                              log_factorial[N - n - K + k] - log_total - k * log_p -
+                              (n - k) * log_q;
+      answer += passage[k] * std::exp(log_rest);
+    }
+    const int r_low = std::max(0, K - (N - n));
+    for (int k = r_low; k <= k_high; ++k) next_ready[k] = q * ready[k];
+    if (n > E) {
+      std::fill(closed.begin() + r_low, closed.begin() + k_high + 1, 0.0);
+      for (int s = 1; s < L; ++s) {
+        const double* row = open.Row(n - E, s);
+        for (int k = r_low; k <= k_high; ++k) closed[k] += row[k];
+      }
+      for (int k = r_low; k <= k_high; ++k) next_ready[k] += q_power[E] * closed[k];
+    }
+    ready.swap(next_ready);
+  }
+  return std::min(answer, 1.0);
+}
