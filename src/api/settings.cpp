@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -91,11 +92,19 @@ int WholeValue(const std::string& arg, char letter, const std::string& text, int
   return value;
 }
 
+// A decimal number as a whole: digits, a point, an exponent. strtod reads it
+// (not every standard library has from_chars for doubles); what strtod takes
+// beyond that (white space, signs, hex, inf, nan) is refused first.
+bool IsDecimalText(const std::string& text) {
+  const bool digit_or_point =
+      !text.empty() && (std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '.');
+  return digit_or_point && text.find_first_of("xX") == std::string::npos;
+}
+
 double ThresholdValue(const std::string& arg, char letter, const std::string& text) {
-  double value = 0;
-  const char* last = text.data() + text.size();
-  const auto [end, error] = std::from_chars(text.data(), last, value);
-  if (error != std::errc() || end != last || !IsProbability(value)) {
+  char* end = nullptr;
+  const double value = IsDecimalText(text) ? strtod(text.c_str(), &end) : -1.0;
+  if (end != text.c_str() + text.size() || !IsProbability(value)) {
     RefuseOption(arg, ValueRule(letter));
   }
   return value;

@@ -1,7 +1,9 @@
 #include "proteome/fasta_stream.h"
 
 #include <unistd.h>
+#ifndef TALVO_NO_ZLIB
 #include <zlib.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -40,23 +42,7 @@ bool IsNucleotide(char residue) {
          residue == 'N';
 }
 
-gzFile AsGz(void* file) {
-  return static_cast<gzFile>(file);
-}
-
-// zlib's text for the stream's error state, without the path it prefixes.
-std::string ZlibProblem(void* file, const std::string& path, int& code) {
-  std::string message = gzerror(AsGz(file), &code);
-  if (message.compare(0, path.size() + 2, path + ": ") == 0) message.erase(0, path.size() + 2);
-  if (code == Z_BUF_ERROR) return "truncated gzip data (" + message + ")";
-  return "corrupt gzip data (" + message + ")";
-}
-
 }  // namespace
-
-FastaStream::~FastaStream() {
-  if (file_ != nullptr) gzclose(AsGz(file_));
-}
 
 void FastaStream::Fail(const std::string& what) {
   if (error_.empty()) error_ = path_ + ": " + what;
@@ -65,7 +51,7 @@ void FastaStream::Fail(const std::string& what) {
 
 // Every byte read is checked once, a buffer at a time, so that a binary byte
 // ends the input wherever it stands (preamble, header or sequence).
-bool FastaStream::FailIfBinary() {
+bool FastaStream::FailIfBinary(bool decompressed) {
   const char* begin = buffer_.data();
   if (!AnyBinaryByte(begin, end_)) return false;
   const char* at = std::find_if(begin, begin + end_,
@@ -74,7 +60,7 @@ bool FastaStream::FailIfBinary() {
   char what[128];
   snprintf(what, sizeof what, "binary byte 0x%02X at offset %llu%s: not a FASTA text file",
            static_cast<unsigned char>(*at), offset,
-           gzdirect(AsGz(file_)) == 1 ? "" : " of the decompressed data");
+           decompressed ? " of the decompressed data" : "");
   Fail(what);
   return true;
 }
@@ -99,6 +85,83 @@ void FastaStream::SampleComposition(const std::string& residues) {
            "the analysis expects protein sequences",
            sampled_nucleotides_, sampled_letters_);
   warning_ = path_ + ": " + what;
+}
+
+#ifdef TALVO_NO_ZLIB
+// Without zlib (the WebAssembly build, whose page decompresses gzip itself)
+// the input is plain text read through stdio.
+namespace {
+
+FILE* AsFile(void* file) {
+  return static_cast<FILE*>(file);
+}
+
+}  // namespace
+
+FastaStream::~FastaStream() {
+  if (file_ != nullptr) fclose(AsFile(file_));
+}
+
+bool FastaStream::Open(const std::string& path, size_t buffer_size) {
+  path_ = path;
+  buffer_.assign(buffer_size > 0 ? buffer_size : 1, '\0');
+  errno = 0;
+  if (path == "-") {
+    const int fd = dup(0);
+    file_ = fd >= 0 ? fdopen(fd, "rb") : nullptr;
+    if (file_ == nullptr && fd >= 0) close(fd);
+  } else {
+    file_ = fopen(path.c_str(), "rb");
+  }
+  if (file_ == nullptr) {
+    Fail(std::string("cannot open: ") + (errno != 0 ? strerror(errno) : "out of memory"));
+    return false;
+  }
+  return true;
+}
+
+bool FastaStream::Fill() {
+  if (at_end_) return false;
+  const size_t got = fread(buffer_.data(), 1, buffer_.size(), AsFile(file_));
+  if (got == 0) {
+    if (ferror(AsFile(file_)) != 0) Fail(std::string("read error: ") + strerror(errno));
+    at_end_ = true;
+    return false;
+  }
+  any_byte_ = true;
+  buffer_offset_ += end_;
+  pos_ = 0;
+  end_ = got;
+  return !FailIfBinary(false);
+}
+
+bool FastaStream::Close() {
+  if (file_ == nullptr) return error_.empty();
+  const int closed = fclose(AsFile(file_));
+  file_ = nullptr;
+  if (closed != 0 && error_.empty()) Fail("error closing input");
+  return error_.empty();
+}
+
+#else
+namespace {
+
+gzFile AsGz(void* file) {
+  return static_cast<gzFile>(file);
+}
+
+// zlib's text for the stream's error state, without the path it prefixes.
+std::string ZlibProblem(void* file, const std::string& path, int& code) {
+  std::string message = gzerror(AsGz(file), &code);
+  if (message.compare(0, path.size() + 2, path + ": ") == 0) message.erase(0, path.size() + 2);
+  if (code == Z_BUF_ERROR) return "truncated gzip data (" + message + ")";
+  return "corrupt gzip data (" + message + ")";
+}
+
+}  // namespace
+
+FastaStream::~FastaStream() {
+  if (file_ != nullptr) gzclose(AsGz(file_));
 }
 
 bool FastaStream::Open(const std::string& path, size_t buffer_size) {
@@ -141,8 +204,27 @@ bool FastaStream::Fill() {
   buffer_offset_ += end_;
   pos_ = 0;
   end_ = static_cast<size_t>(got);
-  return !FailIfBinary();
+  return !FailIfBinary(gzdirect(AsGz(file_)) != 1);
 }
+
+bool FastaStream::Close() {
+  if (file_ == nullptr) return error_.empty();
+  // zlib learns that a stream was cut short only when it reaches the end, and
+  // read-ahead makes earlier checks fire too soon: check once, here.
+  int code = Z_OK;
+  const char* message = gzerror(AsGz(file_), &code);
+  if (code != Z_OK && code != Z_ERRNO)
+    Fail(std::string("truncated or corrupt gzip data: ") + message);
+  const int closed = gzclose(AsGz(file_));
+  file_ = nullptr;
+  if (closed != Z_OK && error_.empty()) {
+    Fail(closed == Z_BUF_ERROR ? "truncated gzip data: unexpected end of file"
+                               : "error closing input");
+  }
+  return error_.empty();
+}
+
+#endif  // TALVO_NO_ZLIB
 
 int FastaStream::Peek() {
   if (pos_ == end_ && !Fill()) return -1;
@@ -230,22 +312,5 @@ bool FastaStream::Next(ProteinEntry& entry) {
   for (int c = Peek(); c >= 0 && c != '>'; c = Peek()) AppendResidues(entry.residues);
   if (Peek() < 0) finished_ = true;
   if (!composition_known_ && error_.empty()) SampleComposition(entry.residues);
-  return error_.empty();
-}
-
-bool FastaStream::Close() {
-  if (file_ == nullptr) return error_.empty();
-  // zlib learns that a stream was cut short only when it reaches the end, and
-  // read-ahead makes earlier checks fire too soon: check once, here.
-  int code = Z_OK;
-  const char* message = gzerror(AsGz(file_), &code);
-  if (code != Z_OK && code != Z_ERRNO)
-    Fail(std::string("truncated or corrupt gzip data: ") + message);
-  const int closed = gzclose(AsGz(file_));
-  file_ = nullptr;
-  if (closed != Z_OK && error_.empty()) {
-    Fail(closed == Z_BUF_ERROR ? "truncated gzip data: unexpected end of file"
-                               : "error closing input");
-  }
   return error_.empty();
 }

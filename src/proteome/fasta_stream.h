@@ -5,6 +5,8 @@
 // CR, or the byte 0x7F, anywhere in the (decompressed) stream ends the read
 // with the byte and its offset. Bytes from 0x80 up pass: UTF-8 in headers is
 // legitimate, and elsewhere they are ignored like other non-letters.
+//
+// Builds without zlib (TALVO_NO_ZLIB, the WebAssembly page) read plain text.
 #pragma once
 #include <cstddef>
 #include <string>
@@ -51,7 +53,7 @@ class FastaStream {
   void AppendResidues(std::string& residues);
   bool FindFirstHeader();
   void Fail(const std::string& what);
-  bool FailIfBinary();
+  bool FailIfBinary(bool decompressed);
   void SampleComposition(const std::string& residues);
 
   void* file_ = nullptr;  // gzFile

@@ -79,9 +79,13 @@ void AppendNumber(std::string& out, long value) {
 }
 
 void AppendShortest(std::string& out, double value) {
+#ifdef __cpp_lib_to_chars
   char text[64];
   const auto result = std::to_chars(text, text + sizeof text, value);
   out.append(text, result.ptr);
+#else
+  out += ShortestDouble(value);  // standard libraries without floating-point to_chars
+#endif
 }
 
 }  // namespace

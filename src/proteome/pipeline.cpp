@@ -15,13 +15,18 @@ int RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser,
                                [](const std::string& warning) {
                                  fprintf(stderr, "talvo-proteome: warning: %s\n", warning.c_str());
                                }};
-    error = RunOrdered(inputs, analyser, options.threads, tuning,
-                       [&writer](std::vector<AnalysedEntry>& batch) {
-                         for (const AnalysedEntry& item : batch) {
-                           if (!writer.Add(item.input, item.entry, item.result)) return false;
-                         }
-                         return writer.EndBatch();
-                       });
+#ifdef TALVO_NO_THREADS
+    const int threads = 0;  // builds without threads (WebAssembly) analyse on this thread
+#else
+    const int threads = options.threads;
+#endif
+    error =
+        RunOrdered(inputs, analyser, threads, tuning, [&writer](std::vector<AnalysedEntry>& batch) {
+          for (const AnalysedEntry& item : batch) {
+            if (!writer.Add(item.input, item.entry, item.result)) return false;
+          }
+          return writer.EndBatch();
+        });
     // The writer's own failure comes first: it is why the run stopped.
     if (writer.error().empty() && error.empty()) writer.Finish();
   }

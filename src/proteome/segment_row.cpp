@@ -1,9 +1,18 @@
 #include "proteome/segment_row.h"
 
+#ifdef __EMSCRIPTEN__
+#include <emscripten/emscripten.h>
+#endif
+
 #include <array>
+#include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 const char kSegmentRowHeader[] =
@@ -24,8 +33,24 @@ int HexDigit(char c) {
 template <class Number>
 bool ParseNumber(std::string_view text, Number& value) {
   const char* last = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), last, value);
-  return ec == std::errc() && ptr == last && !text.empty();
+#ifndef __cpp_lib_to_chars
+  // Without floating-point from_chars: strtod, refusing what from_chars
+  // refuses (leading space or '+', hexadecimal).
+  if constexpr (std::is_floating_point_v<Number>) {
+    if (text.empty() || isspace(static_cast<unsigned char>(text[0])) || text[0] == '+' ||
+        text.find_first_of("xX") != std::string_view::npos) {
+      return false;
+    }
+    const std::string terminated(text);
+    char* end = nullptr;
+    value = strtod(terminated.c_str(), &end);
+    return end == terminated.c_str() + terminated.size();
+  } else
+#endif
+  {
+    const auto [ptr, ec] = std::from_chars(text.data(), last, value);
+    return ec == std::errc() && ptr == last && !text.empty();
+  }
 }
 
 // Exactly kColumns fields, or false.
@@ -114,11 +139,71 @@ std::optional<std::string> UnescapeField(const std::string& text) {
   return plain;
 }
 
+#ifdef __cpp_lib_to_chars
 std::string ShortestDouble(double value) {
   char text[64];
   const auto result = std::to_chars(text, text + sizeof text, value);
   return std::string(text, result.ptr);
 }
+#else
+#ifdef __EMSCRIPTEN__
+// JavaScript's shortest digits that read back as the same double, as
+// "6.821572062776227e-8": searching with printf instead costs ten times the
+// whole analysis, as printf's long double is done in software in WebAssembly.
+EM_JS(void, ShortestExponentForm, (double value, char* text, int size),
+      { stringToUTF8(value.toExponential(), text, size); });
+#endif
+
+// Standard libraries without floating-point to_chars (the WebAssembly
+// build's): the fewest significant digits that read back as the same double,
+// laid out as to_chars lays them out, in fixed or exponent form, whichever is
+// shorter (fixed on a tie).
+std::string ShortestDouble(double value) {
+  char text[64];
+#ifdef __EMSCRIPTEN__
+  if (std::isfinite(value) && value != 0) {
+    ShortestExponentForm(value, text, sizeof text);
+  } else
+#endif
+  {
+    int low = 1;
+    int high = 17;  // 17 significant digits always read back
+    while (low < high) {
+      const int middle = (low + high) / 2;
+      snprintf(text, sizeof text, "%.*e", middle - 1, value);
+      if (strtod(text, nullptr) == value) {
+        high = middle;
+      } else {
+        low = middle + 1;
+      }
+    }
+    snprintf(text, sizeof text, "%.*e", low - 1, value);
+  }
+  const char* e = strchr(text, 'e');
+  if (e == nullptr) return text;  // inf, nan
+  const std::string sign = text[0] == '-' ? "-" : "";
+  std::string digits;
+  for (const char* c = text + sign.size(); c < e; c++) {
+    if (*c != '.') digits += *c;
+  }
+  const int exponent = atoi(e + 1);
+  const int magnitude = exponent < 0 ? -exponent : exponent;
+  std::string scientific = sign + digits[0];
+  if (digits.size() > 1) scientific += "." + digits.substr(1);
+  scientific += std::string(exponent < 0 ? "e-" : "e+") + (magnitude < 10 ? "0" : "") +
+                std::to_string(magnitude);
+  std::string fixed = sign;
+  if (exponent < 0) {
+    fixed += "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
+  } else if (digits.size() <= static_cast<size_t>(exponent) + 1) {
+    snprintf(text, sizeof text, "%.0f", value);  // whole numbers in full, as to_chars
+    fixed = text;
+  } else {
+    fixed += digits.substr(0, exponent + 1) + "." + digits.substr(exponent + 1);
+  }
+  return fixed.size() <= scientific.size() ? fixed : scientific;
+}
+#endif
 
 std::string FormatSegmentRow(const SegmentRow& row) {
   std::string line = EscapeField(row.input);

@@ -1,0 +1,177 @@
+"""The browser page in headless Chromium, opened from disk: a bundled example
+through the form as a person would use it, the table and the plot, the
+downloaded TSV and the API's outputs byte for byte against talvo-proteome, bad
+input, and a screenshot of the result page.
+
+Usage: page_test.py PAGE_DIR TALVO_PROTEOME EXAMPLES_DIR SCREENSHOT
+Exits 77 (skipped) when the page is not built or Chromium, chromedriver or
+Selenium is missing, or 1 then if TALVO_WEB_REQUIRED is set."""
+import base64
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+page, examples, screenshot = sys.argv[1], sys.argv[3], sys.argv[4]
+tool = os.path.abspath(sys.argv[2])
+
+
+def skip(reason):
+    print(f"skipped: {reason}")
+    sys.exit(1 if os.environ.get("TALVO_WEB_REQUIRED") else 77)  # CI sets it: no silent skips
+
+
+if not os.path.exists(os.path.join(page, "index.html")):
+    skip(f"the page is not built (bash web/build.sh {page}; needs emcc)")
+for program in ("/usr/bin/chromium", "/usr/bin/chromedriver"):
+    if not os.path.exists(program):
+        skip(f"{program} is not installed (apt-get install chromium chromium-driver)")
+try:
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
+    from selenium.webdriver.support.ui import Select
+except ImportError:
+    skip("python3-selenium is not installed")
+
+scratch = tempfile.mkdtemp()
+failures = []
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+        print("FAIL:", what)
+
+
+def native(args, input_name, stdin_path=None):
+    """talvo-proteome's five outputs for one input, run where the example lives."""
+    outputs = {}
+    for fmt, extra in (("tsv", ["--summary", f"{scratch}/summary", "--masked", f"{scratch}/masked"]),
+                       ("gff3", []), ("bed", [])):
+        with open(stdin_path, "rb") if stdin_path else open(os.devnull, "rb") as stdin:
+            subprocess.run([tool, *args, "--no-progress", "--format", fmt, "--output", f"{scratch}/{fmt}",
+                            *extra, input_name], cwd=examples, stdin=stdin, check=True,
+                           stderr=subprocess.DEVNULL)
+    for name in ("tsv", "gff3", "bed", "summary", "masked"):
+        with open(f"{scratch}/{name}", "rb") as f:
+            outputs[name] = f.read()
+        os.remove(f"{scratch}/{name}")
+    return outputs
+
+
+def wait_for(condition, what, seconds=120):
+    deadline = time.monotonic() + seconds  # only against hanging, never a speed check
+    while not condition():
+        if time.monotonic() > deadline:
+            raise RuntimeError(f"gave up waiting for {what}")
+        time.sleep(0.1)
+
+
+ANALYSE = """const [input, args, name, done] = [arguments[0], arguments[1], arguments[2], arguments[arguments.length - 1]];
+const data = input.base64 ? Uint8Array.from(atob(input.base64), (c) => c.charCodeAt(0)) : input.text;
+talvo.analyse(data, args, {name}).then((r) => done(r), (e) => done({error: e.message}));"""
+
+options = webdriver.ChromeOptions()
+options.binary_location = "/usr/bin/chromium"
+for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync",
+             f"--user-data-dir={scratch}/profile", "--window-size=1100,1900"):
+    options.add_argument(flag)
+driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+try:
+    driver.set_script_timeout(300)
+    url = "file://" + os.path.abspath(os.path.join(page, "index.html"))
+    find = lambda id_: driver.find_element(By.ID, id_)
+    done = lambda: "Done" in find("status").text or not find("error").get_attribute("hidden")
+
+    # A link opens with a bundled example analysed.
+    driver.get(url + "#example=domains")
+    wait_for(done, "the linked example")
+    check("158 proteins analysed" in find("summary-line").text, "domains.fa.gz through #example=")
+
+    # The form: pick an example, type the alphabet, choose, tick, click.
+    driver.get(url)
+    driver.find_element(By.XPATH, "//button[text()='7LESS_DROME']").click()
+    find("alphabet").clear()
+    find("alphabet").send_keys("R")
+    Select(find("background")).select_by_value("-T")
+    find("all").click()
+    find("analyse").click()
+    wait_for(done, "the form's run")
+    rows = [r.text for r in driver.find_elements(By.CSS_SELECTOR, "#segments tbody tr")]
+    check(any(r.startswith("7LESS_DROME 2034 2046 13 10 6.82e-8") for r in rows), "the arginine segment's row")
+    bar = driver.find_elements(By.CSS_SELECTOR, '#plot rect.segment[data-start="2034"][data-end="2046"]')
+    check(len(bar) == 1 and float(bar[0].get_attribute("width")) > 0, "the arginine segment drawn as a bar")
+    bar[0].send_keys(Keys.ENTER)  # the keyboard zooms to a segment
+    check((find("view-from").get_attribute("value"), find("view-to").get_attribute("value")) == ("2027", "2053"),
+          "Enter on a segment zooms to it")
+    driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": scratch})
+    driver.find_element(By.CSS_SELECTOR, "[data-download=tsv]").click()
+    downloaded = f"{scratch}/7LESS_DROME.segments.tsv"
+    wait_for(lambda: os.path.exists(downloaded), "the download")
+    with open(downloaded, "rb") as f:
+        check(f.read() == native(["-A:R", "--all"], "7LESS_DROME.fa")["tsv"], "the downloaded TSV")
+    find("save-svg").click()
+    find("save-png").click()
+    for name, magic in (("7LESS_DROME.svg", b"<svg"), ("7LESS_DROME.png", b"\x89PNG")):
+        wait_for(lambda: os.path.exists(f"{scratch}/{name}"), f"the saved {name}")
+        with open(f"{scratch}/{name}", "rb") as f:
+            check(f.read(4) == magic, f"the plot saved as {name}")
+    driver.execute_script("window.scrollTo(0, document.getElementById('results').offsetTop)")
+    driver.save_screenshot(screenshot)
+
+    # Bad options: the tool's message, and the page keeps working.
+    find("extra").send_keys("--bogus")
+    find("analyse").click()
+    wait_for(lambda: not find("error").get_attribute("hidden"), "the error message")
+    check("unrecognized option '--bogus'" in find("error").text, "an unknown option's message")
+    find("extra").clear()
+    find("analyse").click()
+    wait_for(done, "the run after an error")
+    check(find("error").get_attribute("hidden") is not None, "the page recovers after an error")
+
+    # A broken file, then a long run cancelled; the API below still works.
+    with open(f"{scratch}/broken.fa.gz", "wb") as f:
+        f.write(b"\x1f\x8b\x08\x00broken")
+    find("file").send_keys(f"{scratch}/broken.fa.gz")
+    find("analyse").click()
+    wait_for(lambda: not find("error").get_attribute("hidden"), "the broken file's message")
+    check("gzip" in find("error").text, "a broken gzip file's message")
+    driver.find_element(By.XPATH, "//button[text()='domains']").click()
+    find("extra").send_keys("-S:1000000")
+    find("analyse").click()
+    find("cancel").click()
+    wait_for(lambda: find("status").text == "Cancelled.", "the cancel")
+
+    # The API, byte for byte, over several option sets, gzip and pasted text.
+    with open(os.path.join(examples, "globins45.fa")) as f:
+        globins = {"text": f.read()}
+    with open(os.path.join(examples, "domains.fa.gz"), "rb") as f:
+        domains = {"base64": base64.b64encode(f.read()).decode()}
+    cases = [(globins, [], "globins45.fa"),
+             (globins, ["-A:R", "--all", "--seed", "7", "-S:200"], "globins45.fa"),
+             (globins, ["-W:20", "-X", "--fractional-windows", "--all"], "globins45.fa"),
+             (globins, ["-A:KR", "-L", "-I", "-M:0.5"], "-"),
+             (globins, ["-A:KR", "-G:300", "--seed", "3", "--exact-null", "--all"], "globins45.fa"),
+             (domains, ["--all", "-K"], "domains.fa.gz")]
+    for data, args, name in cases:
+        got = driver.execute_async_script(ANALYSE, data, args, name)
+        stdin = os.path.join(examples, "globins45.fa") if name == "-" else None
+        want = native(args, name, stdin)
+        for key in want:
+            check(got.get(key, "").encode() == want[key], f"analyse {args} {name}: {key}")
+    for data, args, message in (({"text": ">x\nMSR\n"}, ["-W:abc", "-N"], "invalid option '-W:abc'"),
+                                ({"text": ""}, [], "empty input"),
+                                ({"base64": "H4sIAAAA"}, [], "gzip")):
+        got = driver.execute_async_script(ANALYSE, data, args, "-")
+        check(message in got.get("error", ""), f"analyse rejects {args} {data}: {got.get('error')}")
+finally:
+    driver.quit()
+    shutil.rmtree(scratch, ignore_errors=True)
+
+print(f"{len(failures)} failures" if failures else "page test passed")
+sys.exit(1 if failures else 0)

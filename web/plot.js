@@ -1,0 +1,195 @@
+// SVG pictures: one protein along its sequence, and the proteome's p-value
+// histogram. Styles are attributes, so that a saved SVG stands alone.
+'use strict';
+
+const plots = (() => {
+  const SVG = 'http://www.w3.org/2000/svg';
+
+  function el(name, attributes = {}, parent = null) {
+    const node = document.createElementNS(SVG, name);
+    for (const [key, value] of Object.entries(attributes)) node.setAttribute(key, value);
+    if (parent) parent.appendChild(node);
+    return node;
+  }
+
+  function text(parent, x, y, content, attributes = {}) {
+    const node = el('text', { x, y, 'font-family': 'sans-serif', 'font-size': 12, fill: '#222', ...attributes }, parent);
+    node.textContent = content;
+    return node;
+  }
+
+  // -log10 p, capped at 10, as a colour from pale yellow to dark red.
+  function strength(p) {
+    return Math.min(10, p > 0 ? -Math.log10(p) : 10);
+  }
+  function colour(p) {
+    const t = strength(p) / 10;
+    const mix = (a, b) => Math.round(a + (b - a) * t);
+    return `rgb(${mix(254, 160)},${mix(224, 0)},${mix(139, 38)})`;
+  }
+
+  function niceStep(span, count) {
+    const raw = span / count;
+    const power = 10 ** Math.floor(Math.log10(raw));
+    for (const m of [1, 2, 5, 10]) if (m * power >= raw) return m * power;
+    return 10 * power;
+  }
+
+  // The fraction of special residues in a window centred on each position.
+  function localFraction(residues, special, half) {
+    const n = residues.length;
+    const before = new Int32Array(n + 1);
+    for (let i = 0; i < n; i++) before[i + 1] = before[i] + (special.has(residues[i]) ? 1 : 0);
+    return (i) => {
+      const a = Math.max(0, i - half);
+      const b = Math.min(n, i + half + 1);
+      return (before[b] - before[a]) / (b - a);
+    };
+  }
+
+  function legend(svg, x, y) {
+    const gradient = el('linearGradient', { id: 'strength' }, el('defs', {}, svg));
+    for (const p of [1, 1e-5, 1e-10]) {
+      el('stop', { offset: `${strength(p) * 10}%`, 'stop-color': colour(p) }, gradient);
+    }
+    text(svg, x - 6, y + 10, '−log10 p', { 'text-anchor': 'end' });
+    el('rect', { x, y, width: 120, height: 12, fill: 'url(#strength)', stroke: '#888' }, svg);
+    text(svg, x, y + 26, '0', { 'text-anchor': 'middle', 'font-size': 10 });
+    text(svg, x + 60, y + 26, '5', { 'text-anchor': 'middle', 'font-size': 10 });
+    text(svg, x + 120, y + 26, '≥10', { 'text-anchor': 'middle', 'font-size': 10 });
+  }
+
+  // protein: { id, residues, segments: [{segment, start, end, seg_length,
+  // special, p_value, q_value, residues}], special: Set, background: fraction
+  // or null }; view: { from, to } (1-based, inclusive). onSegment(segment,
+  // zoom) is called on hover/focus (zoom false) and on click/Enter (true).
+  function protein(data, view, onSegment) {
+    const width = 900;
+    const left = 50;
+    const right = 20;
+    const inner = width - left - right;
+    const showResidues = view.to - view.from + 1 <= 120;
+    const height = showResidues ? 270 : 245;
+    const svg = el('svg', { xmlns: SVG, viewBox: `0 0 ${width} ${height}`, width: '100%', role: 'img' });
+    el('title', {}, svg).textContent = `${data.id}: ${data.segments.length} segments, positions ${view.from}–${view.to}`;
+    el('rect', { x: 0, y: 0, width, height, fill: '#fff' }, svg);
+    const span = view.to - view.from + 1;
+    const xOf = (position) => left + ((position - view.from) / span) * inner; // left edge of a residue
+    text(svg, left, 16, `${data.id} (${data.residues.length} residues)`, { 'font-weight': 'bold', 'font-size': 14 });
+
+    // The local fraction of special residues, and the background's.
+    const top = 30;
+    const plotHeight = 110;
+    const yOf = (fraction) => top + (1 - fraction) * plotHeight;
+    el('rect', { x: left, y: top, width: inner, height: plotHeight, fill: '#f7f9fc', stroke: '#ccd' }, svg);
+    for (const f of [0, 0.5, 1]) {
+      text(svg, left - 6, yOf(f) + 4, String(f), { 'text-anchor': 'end', 'font-size': 10 });
+    }
+    text(svg, 12, top + plotHeight / 2, 'special fraction', {
+      'font-size': 10, 'text-anchor': 'middle', transform: `rotate(-90 12 ${top + plotHeight / 2})`,
+    });
+    const half = Math.max(2, Math.min(50, Math.round(span / 100)));
+    const fraction = localFraction(data.residues, data.special, half);
+    const steps = Math.min(span, 600);
+    const points = [];
+    for (let s = 0; s < steps; s++) {
+      const position = view.from + Math.floor((s * span) / steps);
+      points.push(`${(xOf(position) + inner / span / 2).toFixed(1)},${yOf(fraction(position - 1)).toFixed(1)}`);
+    }
+    el('polyline', { points: points.join(' '), fill: 'none', stroke: '#2a6fb0', 'stroke-width': 1.5 }, svg);
+    if (data.background !== null) {
+      el('line', { x1: left, x2: left + inner, y1: yOf(data.background), y2: yOf(data.background),
+        stroke: '#999', 'stroke-dasharray': '4 3' }, svg);
+      text(svg, left + inner - 4, yOf(data.background) - 4, 'expected', { 'text-anchor': 'end', 'font-size': 10, fill: '#666' });
+    }
+    text(svg, left + 4, top + 12, `window ${2 * half + 1}`, { 'font-size': 10, fill: '#666' });
+
+    // The segments as bars.
+    const barTop = top + plotHeight + 14;
+    const barHeight = 26;
+    text(svg, left - 6, barTop + 17, 'segments', { 'text-anchor': 'end', 'font-size': 10 });
+    el('line', { x1: left, x2: left + inner, y1: barTop + barHeight / 2, y2: barTop + barHeight / 2, stroke: '#bbb' }, svg);
+    for (const segment of data.segments) {
+      if (segment.end < view.from || segment.start > view.to) continue;
+      const x0 = Math.max(left, xOf(segment.start));
+      const x1 = Math.min(left + inner, xOf(segment.end + 1));
+      const bar = el('rect', {
+        x: x0.toFixed(2), y: barTop, width: Math.max(2, x1 - x0).toFixed(2), height: barHeight,
+        fill: colour(segment.p_value), stroke: '#600', 'stroke-width': 0.6, tabindex: 0,
+        class: 'segment', 'data-start': segment.start, 'data-end': segment.end,
+        'aria-label': describe(segment),
+      }, svg);
+      el('title', {}, bar).textContent = describe(segment);
+      bar.addEventListener('mouseenter', () => onSegment(segment, false));
+      bar.addEventListener('focus', () => onSegment(segment, false));
+      bar.addEventListener('click', () => onSegment(segment, true));
+      bar.addEventListener('keydown', (event) => {
+        if (event.key === 'Enter' || event.key === ' ') {
+          event.preventDefault();
+          onSegment(segment, true);
+        }
+      });
+    }
+
+    // The axis, and the residues when there is room for them.
+    const axisY = barTop + barHeight + 12;
+    el('line', { x1: left, x2: left + inner, y1: axisY, y2: axisY, stroke: '#444' }, svg);
+    const step = niceStep(span, 8);
+    for (let tick = Math.ceil(view.from / step) * step; tick <= view.to; tick += step) {
+      if (tick < 1) continue;
+      const x = xOf(tick) + inner / span / 2;
+      el('line', { x1: x, x2: x, y1: axisY, y2: axisY + 5, stroke: '#444' }, svg);
+      text(svg, x, axisY + 17, String(tick), { 'text-anchor': 'middle', 'font-size': 10 });
+    }
+    if (showResidues) {
+      const size = Math.min(12, (inner / span) * 1.4);
+      for (let position = view.from; position <= view.to; position++) {
+        const residue = data.residues[position - 1];
+        text(svg, xOf(position) + inner / span / 2, axisY + 36, residue, {
+          'text-anchor': 'middle', 'font-family': 'monospace', 'font-size': size.toFixed(1),
+          fill: data.special.has(residue) ? '#b00020' : '#555',
+          'font-weight': data.special.has(residue) ? 'bold' : 'normal',
+        });
+      }
+    }
+    legend(svg, width - right - 130, 6);
+    return svg;
+  }
+
+  function describe(segment) {
+    return `segment ${segment.segment}: ${segment.start}–${segment.end}, ${segment.seg_length} residues, ` +
+      `${segment.special} special, p = ${segment.p_value.toPrecision(3)}, q = ${segment.q_value.toPrecision(3)}, ` +
+      segment.residues;
+  }
+
+  // How many segments fall in each -log10 p bin.
+  function histogram(pValues) {
+    const width = 420;
+    const height = 170;
+    const left = 44;
+    const bottom = 36;
+    const bins = new Array(11).fill(0);
+    for (const p of pValues) bins[Math.min(10, Math.floor(strength(p)))]++;
+    const highest = Math.max(1, ...bins);
+    const svg = el('svg', { xmlns: SVG, viewBox: `0 0 ${width} ${height}`, width: '100%', role: 'img' });
+    el('title', {}, svg).textContent = `Segments by p-value: ${pValues.length} segments`;
+    el('rect', { x: 0, y: 0, width, height, fill: '#fff' }, svg);
+    const barWidth = (width - left - 10) / bins.length;
+    const plotHeight = height - bottom - 20;
+    bins.forEach((count, i) => {
+      const h = (Math.log1p(count) / Math.log1p(highest)) * plotHeight; // log scale: the tail stays visible
+      const bar = el('rect', { x: left + i * barWidth + 1, y: 20 + plotHeight - h, width: barWidth - 2, height: h,
+        fill: colour(10 ** -(i + 0.5)) }, svg);
+      el('title', {}, bar).textContent = `${count} segments with −log10 p ${i < 10 ? `in ${i}–${i + 1}` : '≥ 10'}`;
+      text(svg, left + (i + 0.5) * barWidth, height - bottom + 14, i < 10 ? String(i) : '≥10', { 'text-anchor': 'middle', 'font-size': 10 });
+    });
+    el('line', { x1: left, x2: width - 10, y1: 20 + plotHeight, y2: 20 + plotHeight, stroke: '#444' }, svg);
+    text(svg, left - 6, 24, String(highest), { 'text-anchor': 'end', 'font-size': 10 });
+    text(svg, left - 6, 20 + plotHeight, '0', { 'text-anchor': 'end', 'font-size': 10 });
+    text(svg, (left + width) / 2, height - 4, '−log10 p of the reported segments (counts on a log scale)',
+      { 'text-anchor': 'middle', 'font-size': 11 });
+    return svg;
+  }
+
+  return { protein, histogram, colour };
+})();

@@ -1,0 +1,106 @@
+// The page's JavaScript API: talvo-proteome's analysis in a Web Worker.
+//
+//   const result = await talvo.analyse(fastaText, ['-A:R', '--all', '--seed', '7']);
+//   result.tsv, result.gff3, result.bed, result.summary, result.masked  // strings
+//
+// analyse(input, args, options)
+//   input    FASTA text (a string), or its bytes (Blob, File, ArrayBuffer or
+//            Uint8Array), plain or gzip-compressed
+//   args     talvo-proteome's own options, one per array element; the page adds
+//            the output options and the input itself
+//   options  { name: the input's file name for the tables' input column
+//                     (default: a File's name, else '-' as for standard input),
+//              onProgress(fraction, entries, total): called while it runs,
+//              signal: an AbortSignal that cancels the run }
+// Resolves to { tsv, gff3, bed, summary, masked, log, raw } (log: the run's
+// messages, such as skipped entries), byte for byte what talvo-proteome
+// writes for the same input and options (raw holds as bytes any output that
+// is not valid UTF-8, from a Latin-1 header say); rejects with
+// talvo-proteome's message on bad options or input. Requests run one after another; nothing
+// leaves the browser. help() resolves to talvo-proteome's help text.
+'use strict';
+
+var talvo = (() => { // var: a property of window, for scripts of every kind
+  let worker = null;
+  let nextId = 1;
+  let queue = Promise.resolve();
+
+  function startWorker() {
+    const url = URL.createObjectURL(new Blob([TALVO_WORKER_SOURCE], { type: 'text/javascript' }));
+    worker = new Worker(url);
+    URL.revokeObjectURL(url);
+  }
+
+  function stopWorker() {
+    if (worker) worker.terminate();
+    worker = null;
+  }
+
+  async function toBytes(input) {
+    if (typeof input === 'string') return new TextEncoder().encode(input).buffer;
+    if (input instanceof Blob) return input.arrayBuffer();
+    if (input instanceof ArrayBuffer) return input.slice(0);
+    if (ArrayBuffer.isView(input)) return input.buffer.slice(input.byteOffset, input.byteOffset + input.byteLength);
+    throw new TypeError('talvo.analyse: the input must be text, a Blob or bytes');
+  }
+
+  function cancelled() {
+    return new DOMException('the analysis was cancelled', 'AbortError');
+  }
+
+  function run(input, args, options) {
+    const signal = options.signal;
+    if (signal && signal.aborted) return Promise.reject(cancelled());
+    return toBytes(input).then((data) => new Promise((resolve, reject) => {
+      if (!worker) startWorker();
+      const id = nextId++;
+      const own = worker;
+      const finish = () => {
+        own.removeEventListener('message', listen);
+        own.removeEventListener('error', failed);
+        if (signal) signal.removeEventListener('abort', abort);
+      };
+      const listen = (event) => {
+        const message = event.data;
+        if (message.id !== id) return;
+        if ('progress' in message) {
+          if (options.onProgress) options.onProgress(message.progress, message.entries, message.total);
+          return;
+        }
+        finish();
+        if (message.fatal) stopWorker();
+        if (message.error !== undefined) reject(new Error(message.error));
+        else resolve(message.result);
+      };
+      const failed = (event) => {
+        finish();
+        stopWorker();
+        reject(new Error('the analysis stopped: ' + (event.message || 'worker error')));
+      };
+      const abort = () => {
+        finish();
+        stopWorker();
+        reject(cancelled());
+      };
+      own.addEventListener('message', listen);
+      own.addEventListener('error', failed);
+      if (signal) signal.addEventListener('abort', abort);
+      const name = options.name || (typeof File !== 'undefined' && input instanceof File ? input.name : '-');
+      own.postMessage({ id, data, name, args: args.map(String), wantText: !!options.wantText }, [data]);
+    }));
+  }
+
+  function analyse(input, args = [], options = {}) {
+    if (!Array.isArray(args)) return Promise.reject(new TypeError('talvo.analyse: args must be an array'));
+    const result = queue.then(() => run(input, args, options));
+    queue = result.catch(() => {});
+    return result;
+  }
+
+  // talvo-proteome's help text: the options this build knows.
+  function help() {
+    return analyse('', ['--help']).then(() => '', (error) => error.message);
+  }
+
+  return { analyse, help };
+})();
