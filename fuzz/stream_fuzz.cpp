@@ -1,6 +1,6 @@
 // Arbitrary bytes through the proteome tool's streaming reader with a buffer
-// of 1 to 8 bytes: it must never crash or hang, and on plain text it must
-// give exactly the entries of a line-by-line reading.
+// of 1 to 8 bytes: it must never crash or hang, on plain text it must give
+// exactly the entries of a line-by-line reading, and binary input must fail.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -37,6 +37,15 @@ std::vector<ProteinEntry> ReadLineByLine(const std::string& text) {
   return entries;
 }
 
+// Control bytes other than tab, LF, VT, FF and CR, and DEL.
+bool HasBinaryByte(const std::string& text) {
+  for (char c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && (byte < '\t' || byte > '\r')) || byte == 0x7f) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -53,7 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool ok = stream.Close();
     // Text that zlib does not take for gzip must read as lines do.
     const bool gzip = text.size() >= 2 && text[0] == '\x1f' && text[1] == '\x8b';
-    if (!gzip) {
+    if (!gzip && HasBinaryByte(text)) {
+      if (ok || stream.error().find(": binary byte 0x") == std::string::npos) abort();
+    } else if (!gzip) {
       const std::vector<ProteinEntry> expected = ReadLineByLine(text);
       if (ok != !expected.empty() || entries.size() != expected.size()) abort();
       for (size_t i = 0; i < entries.size(); i++) {

@@ -39,10 +39,52 @@ TEST(Api, SettingsAreCheckedWithTheToolsMessages) {
     }
     return std::string("accepted");
   };
-  EXPECT_EQ(message({"-P:nan"}), "ERROR: wrong P-value specified");
-  EXPECT_EQ(message({"-W:20", "-S:10"}), "Incompatible switches: scanning window+random sequences");
-  EXPECT_EQ(message({"-N"}), "Incompatible switches: no merge+use linkage");
-  EXPECT_EQ(message({"-A:R", "-W:20", "-I", "-K"}), "accepted");
+  // Strict where TALVO's own parser is lenient: the option as typed is quoted.
+  const std::string window = "the window is 0 (runs mode) or a whole number of at least 2";
+  const std::string count = "the number of random sequences is a whole number of at least 1";
+  const std::string threshold = "a p-value threshold is a number from 0 to 1";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"-W:-5"}, "invalid option '-W:-5': " + window},
+      {{"-W:2x"}, "invalid option '-W:2x': " + window},
+      {{"-W:1"}, "invalid option '-W:1': " + window},
+      {{"-w:99999999999"}, "invalid option '-w:99999999999': " + window},
+      {{"-W20"}, "invalid option '-W20': write the value after a colon, as in '-W:20'"},
+      {{"-W=20"}, "invalid option '-W=20': write the value after a colon, as in '-W:20'"},
+      {{"-W"}, "invalid option '-W': needs a value, as in '-W:20'"},
+      {{"-E:-3"}, "invalid option '-E:-3': the linkage distance is a whole number of at least 0"},
+      {{"-S:-10"}, "invalid option '-S:-10': " + count},
+      {{"-G:0"}, "invalid option '-G:0': " + count},
+      {{"-P:nan"}, "invalid option '-P:nan': " + threshold},
+      {{"-M:1.5"}, "invalid option '-M:1.5': " + threshold},
+      {{"-M: 0.5"}, "invalid option '-M: 0.5': " + threshold},
+      {{"-Tx"}, "invalid option '-Tx': -T takes no value"},
+      {{"-A:XYZ"},
+       "invalid option '-A:XYZ': the sub-alphabet is one or more of the 20 residue "
+       "letters ACDEFGHIKLMNPQRSTVWY"},
+      {{"-A:"},
+       "invalid option '-A:': the sub-alphabet is one or more of the 20 residue "
+       "letters ACDEFGHIKLMNPQRSTVWY"},
+      {{"-o"}, "unknown option '-o'"},
+      {{"--all"}, "unknown option '--all'"},
+      {{"-all"}, "unknown option '-all'; did you mean '--all'?"},
+      {{"-masked"}, "unknown option '-masked'; did you mean '--masked'?"},
+      {{"-W:20", "-S:10"}, "Incompatible switches: scanning window+random sequences"},
+      {{"-N"}, "Incompatible switches: no merge+use linkage"},
+      {{"-W:20", "-N", "-L"}, "Incompatible switches: no merge+fasta output"},
+      {{"-A:R", "-W:20", "-I", "-K"}, "accepted"},
+      {{"-w:0", "-e:0", "-p:0", "-m:1", "-a:rkr", "-s:3", "-t", "-x", "-f", "-l"}, "accepted"},
+      {{"-M:1e-3", "-P:.5", "-W:2", "-N"}, "accepted"},
+  };
+  for (const auto& [options, expected] : cases) EXPECT_EQ(message(options), expected);
+  const talvo::Settings read =
+      talvo::SettingsFromOptions({"-a:rkr", "-e:0", "-g:5", "-X", "-L", "-m:1e-3"});
+  EXPECT_EQ(read.alphabet, "RK");
+  EXPECT_EQ(read.linkage, 0);
+  EXPECT_EQ(read.random_null, talvo::RandomNull::kGenerated);
+  EXPECT_EQ(read.random_count, 5);
+  EXPECT_EQ(read.background, talvo::Background::kPdb);
+  EXPECT_TRUE(read.lower_case_mask);
+  EXPECT_EQ(read.mask_p, 1e-3);
   talvo::Settings settings;
   settings.alphabet = "RB";
   EXPECT_THROW(talvo::Analyser{settings}, talvo::Error);

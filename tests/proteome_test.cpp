@@ -95,6 +95,12 @@ void WriteGzip(const std::string& path, const std::string& text, int members) {
   fclose(file);
 }
 
+std::string Gzip(const std::string& text) {
+  const TempDir dir;
+  WriteGzip(dir / "gz", text, 1);
+  return ReadFile(dir / "gz");
+}
+
 int RunInProcess(std::vector<std::string> args, const PipelineTuning& tuning = {}) {
   args.insert(args.begin(), "talvo-proteome");
   args.push_back("--no-progress");
@@ -278,6 +284,7 @@ TEST(ProteomeTest, RandomNullMatchesTheCoreSeededPerEntry) {
       std::vector<std::string> f = Split(line, '\t');
       if (f[0] != "input") ours[std::stol(f[1])].push_back(std::stod(f[9]));
     }
+    CopyAA("GPSTDNH", special_aa);  // not set on this thread by the option reading
     const bool shuffled = options[0][1] == 'S', exact = options.back() == "--exact-null";
     const int sequences = std::stoi(options[0].substr(3));
     const bool own = std::find(options.begin(), options.end(), "-I") != options.end();
@@ -343,8 +350,7 @@ TEST(ProteomeTest, ReaderWithTinyBuffersReadsEveryLayout) {
 // Input failures end the run with status 1 and a message naming the cause.
 TEST(ProteomeTest, BadInputsFailClearly) {
   TempDir dir;
-  WriteGzip(dir / "ok.gz", Layout(RandomProteome(8, 6), 0), 1);
-  const std::string gz = ReadFile(dir / "ok.gz");
+  const std::string gz = Gzip(Layout(RandomProteome(8, 6), 0));
   std::string bad_crc = gz;
   bad_crc[gz.size() - 6] ^= 0x55;
   const struct {
@@ -359,6 +365,11 @@ TEST(ProteomeTest, BadInputsFailClearly) {
       {gz.substr(0, gz.size() - 8), "truncated gzip"},  // only the trailer is missing
       {gz.substr(0, gz.size() - 3), "truncated gzip"},
       {bad_crc, "corrupt gzip"},
+      // Binary content: the first control byte (not tab, LF, VT, FF, CR) and its offset.
+      {std::string("\x89PNG\r\n\x1a\n\0\0", 10), "binary byte 0x1A at offset 6: not a FASTA"},
+      {std::string(">p\nACDE\nGH\0IK\n", 14), "binary byte 0x00 at offset 10: not"},
+      {">p \x7f\nACDE\n", "binary byte 0x7F at offset 3"},
+      {Gzip(std::string(">x\nACDEF\n\0\0ustar", 17)), "0x00 at offset 9 of the decompressed data"},
   };
   for (const auto& c : cases) {
     WriteFile(dir / "in", c.content);
@@ -410,7 +421,7 @@ TEST(ProteomeTest, OrderedPipelineInlineAndThreadedAgree) {
   const talvo::Analyser analyser(talvo::SettingsFromOptions({"-W:6"}));
   PipelineTuning tuning;
   tuning.batch_entries = 2;
-  const OrderedInputs inputs{{dir / "in.fa", dir / "in.fa"}, 1, 2};
+  const OrderedInputs inputs{{dir / "in.fa", dir / "in.fa"}, 1, 2, {}};
   std::vector<std::string> runs;
   for (int threads : {0, 1, 3}) {
     std::string seen;
@@ -443,7 +454,7 @@ TEST(ProteomeTest, OrderedPipelineInlineAndThreadedAgree) {
     };
     EXPECT_EQ(RunOrdered(inputs, analyser, threads, tuning, cancel_after_one, &cancel), "");
     EXPECT_EQ(batches, 1);
-    const OrderedInputs missing{{dir / "none.fa"}, 0, 1};
+    const OrderedInputs missing{{dir / "none.fa"}, 0, 1, {}};
     EXPECT_NE(RunOrdered(missing, analyser, threads, tuning, [](auto&) { return true; }), "");
   }
 }
@@ -571,29 +582,46 @@ TEST(ProteomeTest, SkippedEntriesAreCountedAndInTheSummary) {
                 ": none of the 20 standard residues to estimate the composition from (-I)\n" +
                 "talvo-proteome: skipped entry 5 (s2) of " + in + ": shorter than the window\n" +
                 counts);
+  // Nucleotides: one warning per file, once the first 10,000 letters are read.
+  std::string dna;
+  for (int i = 0; i < 30000; i++) dna += "ACGTN"[i * 7 % 5];
+  WriteFile(dir / "dna.fa", ">a\n" + dna.substr(0, 6000) + "\n>b\n" + dna.substr(6000) + "\n");
+  ProcessResult nt = RunProcess(TALVO_PROTEOME_EXE, {dir / "dna.fa", dir / "dna.fa"});
+  EXPECT_EQ(nt.exit_status, 0);
+  const std::string warning = "talvo-proteome: warning: " + (dir / "dna.fa") +
+                              ": looks like nucleotides: 10000 of the first 10000 residue letters "
+                              "are A, C, G, T, U or N; the analysis expects protein sequences\n";
+  EXPECT_EQ(nt.err, warning + warning + "4 entries analysed, 0 skipped\n");
 }
 
 TEST(ProteomeTest, OptionAndOutputFailuresEndWithStatusOne) {
   TempDir dir;
   WriteFile(dir / "in.fa", Layout(RandomProteome(2, 300), 0));
-  const std::vector<std::vector<std::string>> refused = {{"--threads", "0"},
-                                                         {"--format", "xml"},
-                                                         {"--shard", "3/3"},
-                                                         {"--shard", "1"},
-                                                         {"--seed", "-1"},
-                                                         {"--bogus"},
-                                                         {"-M:2"},
-                                                         {"-W:20", "-S:10"},
-                                                         {"--exact-null"},
-                                                         {"--output", "/dev/full"},
-                                                         {"--summary", "/dev/full"},
-                                                         {"--output", dir / "no/such/dir"}};
-  for (std::vector<std::string> args : refused) {
+  // Messages go to standard error, never into the data, quoting what was typed
+  // (every refused analysis option is in the API test).
+  const std::pair<std::vector<std::string>, std::string> refused[] = {
+      {{"--threads", "0"}, "invalid value '0' for --threads"},
+      {{"--format", "xml"}, "invalid value 'xml' for --format"},
+      {{"--shard", "3/3"}, "invalid value '3/3' for --shard"},
+      {{"--shard", "1"}, "invalid value '1' for --shard"},
+      {{"--seed", "-1"}, "invalid value '-1' for --seed"},
+      {{"--bogus"}, "unrecognized option '--bogus'"},
+      {{"-o", "x"}, "unknown option '-o'"},
+      {{"-all"}, "unknown option '-all'; did you mean '--all'?"},
+      {{"-masked", "m.fa"}, "unknown option '-masked'; did you mean '--masked'?"},
+      {{"-W20"}, "invalid option '-W20': write the value after a colon, as in '-W:20'"},
+      {{"-M:2"}, "invalid option '-M:2': a p-value threshold is a number from 0 to 1"},
+      {{"-W:20", "-S:10"}, "Incompatible switches: scanning window+random sequences"},
+      {{"--exact-null"}, "exact null probabilities need shuffled or generated sequences"},
+      {{"--output", "/dev/full"}, "error writing /dev/full"},
+      {{"--summary", "/dev/full"}, "error writing /dev/full"},
+      {{"--output", dir / "no/such/dir"}, "cannot open " + (dir / "no/such/dir")}};
+  for (auto [args, message] : refused) {
     args.push_back(dir / "in.fa");
     ProcessResult r = RunProcess(TALVO_PROTEOME_EXE, args);
     EXPECT_EQ(r.exit_status, 1) << args[0];
-    EXPECT_FALSE(r.err.empty()) << args[0];
-    EXPECT_EQ(r.err.find("entries analysed"), std::string::npos) << args[0];
+    EXPECT_EQ(r.out.find(message), std::string::npos) << args[0];  // never in the data
+    EXPECT_NE(r.err.find("talvo-proteome: " + message), std::string::npos) << r.err;
   }
   // A reader that goes away ends the run quietly.
   ProcessResult pipe = RunProcess("/bin/sh", {"-c", std::string(TALVO_PROTEOME_EXE) + " --all " +
@@ -605,7 +633,10 @@ TEST(ProteomeTest, OptionAndOutputFailuresEndWithStatusOne) {
 TEST(ProteomeTest, Gff3AndBedPassTheirValidators) {
   TempDir dir;
   std::vector<Protein> proteins = RandomProteome(9, 20);
-  proteins[3].header = "odd;id=1,%\x01name rest";
+  proteins[3].header = "odd;id=1,%\xc3\xa9name rest";  // UTF-8 passes, percent-encoded
+  const std::string biased = "GPSTGPSTGPSTDNHGPSTGPSTGPSTDNH";
+  proteins.push_back({"", biased});               // no ID: entry_21
+  proteins.push_back({"  spaced name", biased});  // entry_22
   WriteFile(dir / "in.fa", Layout(proteins, 0));
   for (const char* format : {"gff3", "bed"}) {
     ASSERT_EQ(RunInProcess({"--all", "--format", format, "--output", dir / format, dir / "in.fa",
@@ -616,6 +647,9 @@ TEST(ProteomeTest, Gff3AndBedPassTheirValidators) {
       RunProcess("/bin/sh", {"-c", "command -v gt && gt gff3validator " + (dir / "gff3")});
   ProcessResult bed = RunProcess("/bin/sh", {"-c", "command -v bedtools && bedtools sort -i " +
                                                        (dir / "bed") + " | bedtools merge -i -"});
+  EXPECT_NE(ReadFile(dir / "gff3").find("\nentry_21\ttalvo-proteome\t"), std::string::npos);
+  EXPECT_NE(ReadFile(dir / "bed").find("\nentry_22\t0\t30\tentry_22_segment1\t"),
+            std::string::npos);
   if (gt.out.empty() || bed.out.empty()) GTEST_SKIP() << "genometools or bedtools not installed";
   EXPECT_EQ(gt.exit_status, 0) << gt.err;
   EXPECT_EQ(bed.exit_status, 0) << bed.err;

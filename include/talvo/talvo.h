@@ -59,8 +59,11 @@ struct Settings {
 // Checks settings as the tools do; throws Error with the message.
 void Validate(const Settings& settings);
 
-// Settings from TALVO's own option syntax ("-A:R", "-W:20", "-I", ...).
-// Throws Error on any option that is unknown, malformed or out of range.
+// Settings from TALVO's own option syntax ("-A:R", "-W:20", "-I", ...), read
+// strictly: a flag stands alone, a value follows a colon and is as a whole a
+// number in range (-W 0 or >= 2, -E >= 0, -S/-G >= 1, -P/-M in [0, 1]) or,
+// for -A, residue letters. Throws Error, quoting the option as typed, on any
+// option that is unknown, malformed or out of range.
 Settings SettingsFromOptions(const std::vector<std::string>& options);
 
 enum class Skip {

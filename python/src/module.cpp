@@ -120,7 +120,7 @@ PyResult Analyse(const talvo::Settings& settings, std::string_view text, long en
 
 // The ID talvo-proteome writes for the entry.
 std::string EntryId(const ProteinEntry& entry) {
-  return ProteinId(entry.header);
+  return ProteinId(entry.header, entry.number);
 }
 
 PyResult FromEntry(AnalysedEntry& entry, const talvo::Settings& settings) {

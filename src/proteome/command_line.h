@@ -1,5 +1,5 @@
 // The command line of talvo-proteome: its own GNU-style options, and TALVO's
-// analysis options in TALVO's syntax, checked by TALVO's own parser.
+// analysis options in TALVO's syntax, read strictly by talvo::SettingsFromOptions.
 #pragma once
 #include "proteome/pipeline.h"
 

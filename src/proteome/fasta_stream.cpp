@@ -5,12 +5,25 @@
 #include <zlib.h>
 #endif
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 namespace {
+
+// Control bytes that no text file holds: below 0x20 but tab, LF, VT, FF and
+// CR, and DEL. Branch-free, so that the scan of a buffer vectorises.
+bool IsBinaryByte(unsigned char c) {
+  return (c < 0x09) | (static_cast<unsigned char>(c - 0x0e) < 0x12) | (c == 0x7f);
+}
+
+bool AnyBinaryByte(const char* data, size_t size) {
+  unsigned char any = 0;
+  for (size_t i = 0; i < size; i++) any |= IsBinaryByte(static_cast<unsigned char>(data[i]));
+  return any != 0;
+}
 
 // The residue characters the analysis keeps (letters and '-'), upper-cased;
 // 0 for every other byte.
@@ -24,11 +37,54 @@ std::array<char, 256> BuildResidueMap() {
 
 const std::array<char, 256> kResidueMap = BuildResidueMap();
 
+bool IsNucleotide(char residue) {
+  return residue == 'A' || residue == 'C' || residue == 'G' || residue == 'T' || residue == 'U' ||
+         residue == 'N';
+}
+
 }  // namespace
 
 void FastaStream::Fail(const std::string& what) {
   if (error_.empty()) error_ = path_ + ": " + what;
   at_end_ = true;
+}
+
+// Every byte read is checked once, a buffer at a time, so that a binary byte
+// ends the input wherever it stands (preamble, header or sequence).
+bool FastaStream::FailIfBinary(bool decompressed) {
+  const char* begin = buffer_.data();
+  if (!AnyBinaryByte(begin, end_)) return false;
+  const char* at = std::find_if(begin, begin + end_,
+                                [](char c) { return IsBinaryByte(static_cast<unsigned char>(c)); });
+  const unsigned long long offset = buffer_offset_ + static_cast<size_t>(at - begin);
+  char what[128];
+  snprintf(what, sizeof what, "binary byte 0x%02X at offset %llu%s: not a FASTA text file",
+           static_cast<unsigned char>(*at), offset,
+           decompressed ? " of the decompressed data" : "");
+  Fail(what);
+  return true;
+}
+
+// Decides once, from the first residue letters, whether the input looks like
+// nucleotides; costs nothing after that.
+void FastaStream::SampleComposition(const std::string& residues) {
+  for (char residue : residues) {
+    if (sampled_letters_ == kNucleotideSample) break;
+    if (residue == '-') continue;
+    sampled_letters_++;
+    sampled_nucleotides_ += IsNucleotide(residue);
+  }
+  if (sampled_letters_ < kNucleotideSample && !finished_) return;
+  composition_known_ = true;
+  if (sampled_letters_ < kNucleotideMinimum || sampled_nucleotides_ * 10 < sampled_letters_ * 9) {
+    return;
+  }
+  char what[160];
+  snprintf(what, sizeof what,
+           "looks like nucleotides: %zu of the first %zu residue letters are A, C, G, T, U or N; "
+           "the analysis expects protein sequences",
+           sampled_nucleotides_, sampled_letters_);
+  warning_ = path_ + ": " + what;
 }
 
 #ifdef TALVO_NO_ZLIB
@@ -73,9 +129,10 @@ bool FastaStream::Fill() {
     return false;
   }
   any_byte_ = true;
+  buffer_offset_ += end_;
   pos_ = 0;
   end_ = got;
-  return true;
+  return !FailIfBinary(false);
 }
 
 bool FastaStream::Close() {
@@ -144,9 +201,10 @@ bool FastaStream::Fill() {
     return false;
   }
   any_byte_ = true;
+  buffer_offset_ += end_;
   pos_ = 0;
   end_ = static_cast<size_t>(got);
-  return true;
+  return !FailIfBinary(gzdirect(AsGz(file_)) != 1);
 }
 
 bool FastaStream::Close() {
@@ -253,5 +311,6 @@ bool FastaStream::Next(ProteinEntry& entry) {
   AppendLine(entry.header);
   for (int c = Peek(); c >= 0 && c != '>'; c = Peek()) AppendResidues(entry.residues);
   if (Peek() < 0) finished_ = true;
+  if (!composition_known_ && error_.empty()) SampleComposition(entry.residues);
   return error_.empty();
 }

@@ -1,5 +1,11 @@
 // Streaming multi-FASTA reader over zlib: plain text, gzip and multi-member
 // gzip alike, one entry at a time, so memory holds only the entries in use.
+//
+// Binary input is refused: a byte below 0x20 other than tab, LF, VT, FF and
+// CR, or the byte 0x7F, anywhere in the (decompressed) stream ends the read
+// with the byte and its offset. Bytes from 0x80 up pass: UTF-8 in headers is
+// legitimate, and elsewhere they are ignored like other non-letters.
+//
 // Builds without zlib (TALVO_NO_ZLIB, the WebAssembly page) read plain text.
 #pragma once
 #include <cstddef>
@@ -30,6 +36,14 @@ class FastaStream {
   // cut short, a failed close); false with error() then.
   bool Close();
   const std::string& error() const { return error_; }
+  // Set once the first residue letters of the input (up to
+  // kNucleotideSample of them, at least kNucleotideMinimum) are known and
+  // nine in ten or more are A, C, G, T, U or N: the input looks like
+  // nucleotides. Reading goes on.
+  const std::string& warning() const { return warning_; }
+
+  static constexpr size_t kNucleotideSample = 10000;
+  static constexpr size_t kNucleotideMinimum = 20;
 
  private:
   int Peek();  // the next byte without consuming it; -1 at the end or on error
@@ -39,6 +53,8 @@ class FastaStream {
   void AppendResidues(std::string& residues);
   bool FindFirstHeader();
   void Fail(const std::string& what);
+  bool FailIfBinary(bool decompressed);
+  void SampleComposition(const std::string& residues);
 
   void* file_ = nullptr;  // gzFile
   std::string path_;
@@ -50,5 +66,10 @@ class FastaStream {
   bool finished_ = false;
   bool any_byte_ = false;
   long entries_ = 0;
+  unsigned long long buffer_offset_ = 0;  // of buffer_[0] in the decompressed stream
+  size_t sampled_letters_ = 0;
+  size_t sampled_nucleotides_ = 0;
+  bool composition_known_ = false;
   std::string error_;
+  std::string warning_;
 };

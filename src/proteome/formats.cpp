@@ -212,11 +212,12 @@ std::string FormatMaskedRecord(const std::string& header, const std::string& res
   return text;
 }
 
-std::string ProteinId(const std::string& header) {
+std::string ProteinId(const std::string& header, long entry) {
   size_t end = 0;
   for (; end < header.size(); end++) {
     const char c = header[end];
     if (c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r') break;
   }
+  if (end == 0) return "entry_" + std::to_string(entry);
   return header.substr(0, end);
 }

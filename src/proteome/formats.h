@@ -57,5 +57,7 @@ void AppendSummaryRow(std::string& out, const std::string& input, long entry, co
                       const talvo::Result& result);
 // ">header", then the residues 80 to a line.
 std::string FormatMaskedRecord(const std::string& header, const std::string& residues);
-// The protein ID: the header up to its first white space.
-std::string ProteinId(const std::string& header);
+// The protein ID: the header up to its first white space; for a header that
+// is empty or starts with white space, "entry_N" from the entry's number in
+// its input, so that GFF3 and BED always get a name.
+std::string ProteinId(const std::string& header, long entry);

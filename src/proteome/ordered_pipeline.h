@@ -29,6 +29,9 @@ struct OrderedInputs {
   std::vector<std::string> paths;  // "-" reads standard input
   long shard_index = 0;            // only entries whose (number - 1) mod count is index
   long shard_count = 1;
+  // Called on the reader thread with a warning about an input that does not
+  // stop the run (it looks like nucleotides), at most once per input.
+  std::function<void(const std::string&)> warn;
 };
 
 // Receives the analysed entries batch by batch, in input order, always on the

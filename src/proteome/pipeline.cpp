@@ -11,7 +11,10 @@ int RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser,
   ProteomeWriter writer(options, analyser.settings());
   std::string error;
   if (writer.Open()) {
-    const OrderedInputs inputs{options.inputs, options.shard_index, options.shard_count};
+    const OrderedInputs inputs{options.inputs, options.shard_index, options.shard_count,
+                               [](const std::string& warning) {
+                                 fprintf(stderr, "talvo-proteome: warning: %s\n", warning.c_str());
+                               }};
 #ifdef TALVO_NO_THREADS
     const int threads = 0;  // builds without threads (WebAssembly) analyse on this thread
 #else

@@ -105,7 +105,7 @@ void ProteomeWriter::AddSegments(const std::string& input, const ProteinEntry& e
 bool ProteomeWriter::Add(size_t input_index, const ProteinEntry& entry,
                          const talvo::Result& result) {
   const std::string& input = options_.inputs[input_index];
-  const std::string id = ProteinId(entry.header);
+  const std::string id = ProteinId(entry.header, entry.number);
   residues_ += result.length;
   if (masked_.file != nullptr) {
     masked_text_ += FormatMaskedRecord(

@@ -164,7 +164,7 @@ try:
         want = native(args, name, stdin)
         for key in want:
             check(got.get(key, "").encode() == want[key], f"analyse {args} {name}: {key}")
-    for data, args, message in (({"text": ">x\nMSR\n"}, ["-W:abc", "-N"], "Incompatible switches"),
+    for data, args, message in (({"text": ">x\nMSR\n"}, ["-W:abc", "-N"], "invalid option '-W:abc'"),
                                 ({"text": ""}, [], "empty input"),
                                 ({"base64": "H4sIAAAA"}, [], "gzip")):
         got = driver.execute_async_script(ANALYSE, data, args, "-")
