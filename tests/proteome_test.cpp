@@ -527,7 +527,11 @@ TEST(ProteomeTest, MergedShardsAreTheWholeRun) {
       {"incomplete", {"@a.fa2", "@a.fa0", "@b.fa0", "@b.fa1", "@b.fa2"}, "1/3 of", {}},
       {"mixed analyses", {"@a.fa0", "@w8", "@a.fa2"}, "different analyses", {}},
       {"other options", {"@a.fa0", "@a.fa1", "@a.fa2"}, "give --merge the TALVO options", {"-W:8"}},
-      {"other version", {"#talvo-proteome\t0.9" + header.substr(header.find('\n'))}, "0.9", {}}};
+      {"other version", {"#talvo-proteome\t0.9" + header.substr(header.find('\n'))}, "0.9", {}},
+      {"bad input name",
+       {header.substr(0, header.find("#input\t") + 7) + "a\\q\n" + header.substr(first)},
+       "not a line of a shard table's header",
+       {}}};
   for (const auto& c : refused) {
     Args merge = c.options;
     merge.insert(merge.end(), {"--merge", "--output", dir / "out"});

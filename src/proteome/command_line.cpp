@@ -14,7 +14,7 @@
 #include "proteome/merge.h"
 #include "talvo/talvo.h"
 
-const char kProteomeVersion[] = "talvo-proteome 1.0.0\n";
+const char kProteomeVersion[] = "talvo-proteome 1.1.0\n";
 
 const char kProteomeHelp[] =
     "Usage: talvo-proteome [OPTION]... [TALVO OPTION]... FILE...\n"

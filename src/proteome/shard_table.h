@@ -9,7 +9,7 @@
 #include "talvo/talvo.h"
 
 struct ShardHeader {
-  std::string version;  // "1.0.0"
+  std::string version;  // "1.1.0"
   std::string options;  // AnalysisOptionsText
   std::string seed;     // only with random sequences
   long index = 0;
