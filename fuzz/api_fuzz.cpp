@@ -31,14 +31,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (settings.random_count > 20) settings.random_count = 20;
   const talvo::Result result = talvo::Analyser(settings).Analyse(sequence.substr(0, 4000), 3);
   if (result.skip != talvo::Skip::kNone) return 0;
-  int last_end = 0;
+  // Merged segments are disjoint; unmerged windows (-N) may overlap but keep their order.
+  int last_start = 0, last_end = 0;
   for (const talvo::Segment& s : result.segments) {
-    const bool inside = s.start > last_end && s.end >= s.start && s.end <= result.length;
+    const bool ordered = settings.merge_windows ? s.start > last_end : s.start > last_start;
+    const bool inside = ordered && s.start >= 1 && s.end >= s.start && s.end <= result.length;
     const bool counted = s.length == s.end - s.start + 1 && s.special >= 0 && s.special <= s.length;
     if (!inside || !counted || !(s.p_value >= 0 && s.p_value <= 1) ||
         static_cast<int>(s.residues.size()) != s.length) {
       abort();
     }
+    last_start = s.start;
     last_end = s.end;
   }
   if (std::isnan(result.overall.exact_tail)) abort();
