@@ -89,13 +89,21 @@ TEST(ExactNull, SharedValuesAreTheFreshOnes) {
   }
 }
 
-// The random stage with many sequences lands within four standard errors.
+// The random stage with many sequences lands within four standard errors:
+// generated from TALVO's pool and drawn straight from the composition, and
+// shuffled.
 TEST(ExactNull, AgreesWithTheRandomStage) {
   const int sequences = 20000;
   aa_freq = sp_aa_freq;
   CopyAA("GPSTDNH", special_aa);
   const double p = ComputeResidueP(special_aa, aa_freq);
-  for (int mode : {1, 2}) {
+  struct Stage {
+    int mode;
+    bool pool;
+  };
+  for (const Stage stage : {Stage{1, true}, Stage{1, false}, Stage{2, true}}) {
+    const int mode = stage.mode;
+    generate_from_pool = stage.pool;
     for (int N : {40, 250}) {
       estimate_ran = mode;
       random_seqs = sequences;
@@ -113,10 +121,11 @@ TEST(ExactNull, AgreesWithTheRandomStage) {
         if (L % 9 != 1) continue;  // a few lengths: the shuffled walk costs N K L E
         const double exact = mode == 1 ? GeneratedNullP(N, 4, p, L) : ShuffledNullP(N, K, 4, L);
         EXPECT_LE(std::fabs(sampled - exact), 4 * std::sqrt(exact * (1 - exact) / sequences) + 1e-9)
-            << mode << " " << N << " " << L;
+            << mode << " " << stage.pool << " " << N << " " << L;
       }
     }
   }
+  generate_from_pool = true;
 }
 
 // Conditioning on the count matters less and less as N grows: the largest
