@@ -507,6 +507,10 @@ TEST(ProteomeTest, MergedShardsAreTheWholeRun) {
   const std::string half =
       header.substr(0, header.find("0/1")) + "0/2" + header.substr(header.find("0/1") + 3);
   EXPECT_EQ(half.size(), header.size());
+  std::vector<std::string> fields = Split(row, '\t');
+  fields[2] = "a\\xG0";
+  std::string bad_escape;
+  for (const std::string& field : fields) bad_escape += (bad_escape.empty() ? "" : "\t") + field;
   std::string other_half = half;
   other_half[other_half.find("0/2")] = '1';
   const struct {
@@ -522,6 +526,7 @@ TEST(ProteomeTest, MergedShardsAreTheWholeRun) {
       {"a row in two shards", {half + row, other_half + row}, "in two tables", {}},
       {"a short row", {header + "x\t1\n"}, "not a row", {}},
       {"a long row", {header + row.substr(0, row.size() - 1) + "\tx\n"}, "not a row", {}},
+      {"a bad escape in a row", {header + bad_escape}, "not a row", {}},
       {"shard past the count",
        {header.substr(0, header.find("0/1")) + "1/1" + header.substr(header.find("0/1") + 3)},
        "not a line of a shard table's header",
