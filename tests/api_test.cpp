@@ -145,6 +145,8 @@ TEST(Api, SkipsMaskingAndLowerCaseInput) {
   ASSERT_LT(run.p_value, 0.05);
   EXPECT_EQ(talvo::Masked(lower, upper, 0.05, false), "MKLVAEEFGHLKXXXXXXXXXXLLVAEKLMEEAVKL");
   EXPECT_EQ(talvo::Masked(protein, upper, 0.05, true), "MKLVAEEFGHLKrrrrrrrrrrLLVAEKLMEEAVKL");
+  // Masked below the threshold only, as TALVO masks.
+  EXPECT_EQ(talvo::Masked(protein, upper, run.p_value, false), protein);
   EXPECT_EQ(analyser.Analyse("").skip, talvo::Skip::kNoResidues);
   settings.window = 50;
   EXPECT_EQ(talvo::Analyser(settings).Analyse(protein).skip, talvo::Skip::kShorterThanWindow);
