@@ -153,6 +153,8 @@ TEST(Api, SkipsMaskingAndLowerCaseInput) {
   settings.window = 0;
   settings.background = talvo::Background::kInput;
   EXPECT_EQ(talvo::Analyser(settings).Analyse("XXBZ").skip, talvo::Skip::kNoStandardResidue);
+  // One standard residue is composition enough.
+  EXPECT_EQ(talvo::Analyser(settings).Analyse("XXBA").skip, talvo::Skip::kNone);
 }
 
 }  // namespace
