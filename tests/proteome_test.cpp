@@ -504,13 +504,13 @@ TEST(ProteomeTest, MergedShardsAreTheWholeRun) {
   const size_t first = table.find("\ninput\t") + 1, rows = table.find('\n', first) + 1;
   const size_t second = table.find('\n', rows) + 1;
   const std::string header = table.substr(0, rows), row = table.substr(rows, second - rows);
-  const std::string half =
-      header.substr(0, header.find("0/1")) + "0/2" + header.substr(header.find("0/1") + 3);
+  const auto with_shard = [&](const char* shard) {
+    return header.substr(0, header.find("0/1")) + shard + header.substr(header.find("0/1") + 3);
+  };
+  const std::string half = with_shard("0/2");
   EXPECT_EQ(half.size(), header.size());
-  std::vector<std::string> fields = Split(row, '\t');
-  fields[2] = "a\\xG0";
-  std::string bad_escape;
-  for (const std::string& field : fields) bad_escape += (bad_escape.empty() ? "" : "\t") + field;
+  const size_t id = row.find('\t', row.find('\t') + 1) + 1;
+  const std::string bad_escape = row.substr(0, id) + "a\\xG0" + row.substr(row.find('\t', id));
   std::string other_half = half;
   other_half[other_half.find("0/2")] = '1';
   const struct {
@@ -527,10 +527,7 @@ TEST(ProteomeTest, MergedShardsAreTheWholeRun) {
       {"a short row", {header + "x\t1\n"}, "not a row", {}},
       {"a long row", {header + row.substr(0, row.size() - 1) + "\tx\n"}, "not a row", {}},
       {"a bad escape in a row", {header + bad_escape}, "not a row", {}},
-      {"shard past the count",
-       {header.substr(0, header.find("0/1")) + "1/1" + header.substr(header.find("0/1") + 3)},
-       "not a line of a shard table's header",
-       {}},
+      {"shard past the count", {with_shard("1/1")}, "not a line of a shard table's header", {}},
       {"unsharded", {"@plain"}, "not a shard table", {}},
       {"without --all", {"@no-all"}, "without --all", {}},
       {"repeated", {"@a.fa0", "@a.fa1", "@a.fa1", "@a.fa2"}, "are both shard 1/3", {}},
