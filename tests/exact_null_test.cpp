@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "alphabet/alphabet.h"
 #include "config/run_config.h"
 #include "random/random.h"
+#include "shuffled_null_reference.h"
 
 namespace {
 
@@ -78,6 +80,30 @@ TEST(ExactNull, TailsAndEdges) {
   EXPECT_EQ(ShuffledNullP(50, 60, 4, 51), 0.0);
 }
 
+// The transform-based shuffled null against the direct walk over the count,
+// on a random grid that reaches deep into the tails (the widest merged segment
+// K special positions can make) and linkage distances beyond L and N.
+TEST(ExactNull, ShuffledMatchesTheDirectWalk) {
+  std::mt19937 random(20261207);
+  const auto below = [&](int n) { return static_cast<int>(random() % n); };
+  for (int trial = 0; trial < 400; ++trial) {
+    const int N = trial == 0 ? 1500 : 1 + below(300);
+    const int K = 1 + below(N);
+    const int E = below(5) == 0 ? 1 + below(N + 5) : 1 + below(6);
+    const long long widest = K + static_cast<long long>(K - 1) * (std::min(E, N) - 1);
+    const int span = static_cast<int>(std::min<long long>(N, widest));
+    const int L = below(2) ? span - below(span / 3 + 1) : 1 + below(N + 1);
+    const double expected = shuffled_reference::ShuffledNullReference(N, K, E, L);
+    const std::string where = std::to_string(N) + " " + std::to_string(K) + " " +
+                              std::to_string(E) + " " + std::to_string(L);
+    if (expected == 0.0) {
+      EXPECT_EQ(ShuffledNullP(N, K, E, L), 0.0) << where;
+    } else {
+      ExpectRelative(ShuffledNullP(N, K, E, L), expected, 1e-10, where);
+    }
+  }
+}
+
 // The shared instance, asked out of order and for longer N first, gives the
 // values of a fresh computation bit for bit.
 TEST(ExactNull, SharedValuesAreTheFreshOnes) {
@@ -118,7 +144,7 @@ TEST(ExactNull, AgreesWithTheRandomStage) {
       double sampled = 0.0;
       for (int L = N; L >= 1; --L) {
         sampled += special_rand_p[L];
-        if (L % 9 != 1) continue;  // a few lengths: the shuffled walk costs N K L E
+        if (L % 9 != 1) continue;  // a few lengths are enough
         const double exact = mode == 1 ? GeneratedNullP(N, 4, p, L) : ShuffledNullP(N, K, 4, L);
         EXPECT_LE(std::fabs(sampled - exact), 4 * std::sqrt(exact * (1 - exact) / sequences) + 1e-9)
             << mode << " " << stage.pool << " " << N << " " << L;

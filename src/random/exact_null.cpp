@@ -15,14 +15,10 @@
 // Generated sequences: position weights p and q = 1 - p;
 //   c(1) = p, c(s) = p * sum_{g < E} q^g c(s - 1 - g),
 //   H(0) = 1, H(j) = q H(j - 1) + q^E B(j - E), B(n) = sum_{s < L} c(s) H(n - s).
-// Shuffled sequences: the same walk with the number of special positions as a
-// further coordinate, weighted with p = K / N; a first passage at position n
-// with k special positions then counts C(N - n, K - k) / C(N, K) times its
-// number of prefixes.
+// Shuffled sequences: see shuffled_null.cpp.
 #include "random/exact_null.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -162,134 +158,4 @@ double GeneratedNullP(int N, int E, double p, int L) {
   if (TrivialGenerated(N, p, L, answer)) return answer;
   GeneratedNull null(EffectiveE(E, N), p);
   return null.P(N, L);
-}
-
-// ----------------------------------------------------------------- shuffled
-
-namespace {
-
-// Q(n, k, s) for the last E + 1 positions n: weight of a first n positions
-// with k special ones, the last of them at n in an open cluster of span s.
-class OpenClusters {
- public:
-  OpenClusters(int E, int L, int K)
-      : slots_(E + 1),
-        rows_(L),
-        width_(K + 1),
-        values_(static_cast<size_t>(slots_) * rows_ * width_) {}
-  double* Row(int n, int s) {
-    return values_.data() + (static_cast<size_t>(n % slots_) * rows_ + s) * width_;
-  }
-
- private:
-  int slots_, rows_, width_;
-  std::vector<double> values_;
-};
-
-// row[k] = sum over g < kTerms of weight[g] * from[g][k - 1] for k in
-// [low, high], the terms added in order of g; a fixed number of terms lets
-// the loop over k run in vector registers.
-template <int kTerms>
-void WeightedSum(double* __restrict row, const double* const* from, const double* weight, int low,
-                 int high) {
-  for (int k = low; k <= high; ++k) {
-    double sum = 0.0;
-    for (int g = 0; g < kTerms; ++g) sum += weight[g] * from[g][k - 1];
-    row[k] = sum;
-  }
-}
-
-void WeightedSum(double* row, const double* const* from, const double* weight, int terms, int low,
-                 int high) {
-  switch (terms) {
-    case 1:
-      return WeightedSum<1>(row, from, weight, low, high);
-    case 2:
-      return WeightedSum<2>(row, from, weight, low, high);
-    case 3:
-      return WeightedSum<3>(row, from, weight, low, high);
-    case 4:
-      return WeightedSum<4>(row, from, weight, low, high);
-    case 5:
-      return WeightedSum<5>(row, from, weight, low, high);
-    case 6:
-      return WeightedSum<6>(row, from, weight, low, high);
-    default:
-      std::fill(row + low, row + high + 1, 0.0);
-      for (int g = 0; g < terms; ++g) {
-        for (int k = low; k <= high; ++k) row[k] += weight[g] * from[g][k - 1];
-      }
-  }
-}
-
-}  // namespace
-
-double ShuffledNullP(int N, int K, int E, int L) {
-  K = std::clamp(K, 0, std::max(N, 0));
-  if (L <= 0) return 1.0;
-  if (L > N || K == 0) return 0.0;
-  if (L == 1 || K == N) return 1.0;
-  E = EffectiveE(E, N);
-  const double p = static_cast<double>(K) / N;
-  const double log_p = std::log(p);
-  const double log_q = std::log1p(-p);
-  std::vector<double> q_power(E + 1);
-  for (int g = 0; g <= E; ++g) q_power[g] = std::exp(g * log_q);
-  const double q = q_power[1];
-  std::vector<double> weight(E);
-  for (int g = 0; g < E; ++g) weight[g] = p * q_power[g];
-  std::vector<const double*> from(E);
-
-  OpenClusters open(E, L, K);
-  std::vector<double> ready(K + 1, 0.0), next_ready(K + 1, 0.0), passage(K + 1), closed(K + 1);
-  ready[0] = 1.0;
-  std::vector<double> log_factorial(N + 1);
-  int sign;  // lgamma_r: no write of the process-wide sign that lgamma makes
-  for (int m = 0; m <= N; ++m) log_factorial[m] = lgamma_r(m + 1.0, &sign);
-  const double log_total = log_factorial[N] - log_factorial[K] - log_factorial[N - K];
-  double answer = 0.0;
-  for (int n = 1; n <= N; ++n) {
-    // k below K - (N - n) can no longer reach K; k above n is impossible.
-    const int k_low = std::max(1, K - (N - n));
-    const int k_high = std::min(n, K);
-    double* first = open.Row(n, 1);
-    for (int k = k_low; k <= k_high; ++k) first[k] = p * ready[k - 1];
-    // Later positions read up to K: what no prefix of n positions can hold
-    // must read 0, not what this slot held E + 1 positions ago.
-    std::fill(first + k_high + 1, first + K + 1, 0.0);
-    for (int s = 2; s < L; ++s) {
-      double* row = open.Row(n, s);
-      const int terms = std::min({E, s - 1, n - 1});
-      for (int g = 0; g < terms; ++g) from[g] = open.Row(n - 1 - g, s - 1 - g);
-      WeightedSum(row, from.data(), weight.data(), terms, k_low, k_high);
-      std::fill(row + k_high + 1, row + K + 1, 0.0);
-    }
-    std::fill(passage.begin() + k_low, passage.begin() + k_high + 1, 0.0);
-    for (int g = 0; g < E && g < n - 1; ++g) {
-      for (int s = std::max(1, L - 1 - g); s < L; ++s) {
-        const double* row = open.Row(n - 1 - g, s);
-        for (int k = k_low; k <= k_high; ++k) passage[k] += weight[g] * row[k - 1];
-      }
-    }
-    for (int k = k_low; k <= k_high; ++k) {
-      if (!(passage[k] > 0.0)) continue;
-      // The rest holds K - k special positions among N - n in any order.
-      const double log_rest = log_factorial[N - n] - log_factorial[K - k] -
-                              log_factorial[N - n - K + k] - log_total - k * log_p -
-                              (n - k) * log_q;
-      answer += passage[k] * std::exp(log_rest);
-    }
-    const int r_low = std::max(0, K - (N - n));
-    for (int k = r_low; k <= k_high; ++k) next_ready[k] = q * ready[k];
-    if (n > E) {
-      std::fill(closed.begin() + r_low, closed.begin() + k_high + 1, 0.0);
-      for (int s = 1; s < L; ++s) {
-        const double* row = open.Row(n - E, s);
-        for (int k = r_low; k <= k_high; ++k) closed[k] += row[k];
-      }
-      for (int k = r_low; k <= k_high; ++k) next_ready[k] += q_power[E] * closed[k];
-    }
-    ready.swap(next_ready);
-  }
-  return std::min(answer, 1.0);
 }
