@@ -76,34 +76,19 @@ double LogBinomialProbability(int K, int N, double p) {
 
 // ------------------------------------------------------ cluster weights
 
-// The cluster weights at y = 1 as logarithms, and how each one splits over
-// the gap before its last special position: share[g] = a b^g c(s - 1 - g) /
-// c(s). The weights at any y follow from the shares: every term is positive,
-// so the ratio c(s, y) / c(s, 1) stays within the unit circle.
+// The cluster weights fall off like rho^s; they are kept as c(s) / rho^s,
+// rho the rate at which sum_{g<G} kappa_g = 1 with kappa_g = p b^g / rho^(g+1).
+// The scaled weights then obey
+//   c^(s) = y sum_g kappa_g c^(s - 1 - g),
+// a weighted mean times y: at y = 1 they neither vanish nor grow, however long
+// the clusters, and on the unit circle they stay within those bounds.
 struct Clusters {
-  int L, E;
+  int L, E, passages;  // first passages at L + i, i < passages, fit in N
   double p, b;
-  std::vector<double> log_span;       // log c(s) for 1 <= s < L
-  std::vector<double> span_share;     // [s * E + g]
-  std::vector<double> log_passage;    // log c'(L + i) for i < E
-  std::vector<double> passage_share;  // [i * E + g]
+  double log_rho;
+  std::vector<double> kappa;  // kappa_g for g < E
+  double passage_at_one;      // c'(L) / rho^L at y = 1
 };
-
-// Sets log_total and the shares of the terms a b^g c(s - 1 - g), g in
-// [first, last], of one weight.
-void SplitWeight(const Clusters& c, int s, int first, int last, double log_a, double log_b,
-                 double& log_total, double* share) {
-  double high = kMinusInfinity;
-  for (int g = first; g <= last; ++g)
-    high = std::max(high, log_a + g * log_b + c.log_span[s - 1 - g]);
-  double sum = 0.0;
-  for (int g = first; g <= last; ++g)
-    sum += std::exp(log_a + g * log_b + c.log_span[s - 1 - g] - high);
-  log_total = high + std::log(sum);
-  for (int g = first; g <= last; ++g) {
-    share[g] = std::exp(log_a + g * log_b + c.log_span[s - 1 - g] - log_total);
-  }
-}
 
 // p moved by at most 2^-54 so that 1 - p is exact and the weights of the walk
 // add up to exactly 1: an excess would compound over the N positions. Above
@@ -112,25 +97,57 @@ double WithExactComplement(double p) {
   return p < 0.5 && p >= 0x1p-40 ? (p + 0.5) - 0.5 : p;
 }
 
-Clusters MakeClusters(int L, int E, double p) {
-  p = WithExactComplement(p);
-  Clusters c{L, E, p, 1.0 - p, {}, {}, {}, {}};
-  const double log_a = std::log(p), log_b = std::log1p(-p);
-  c.log_span.assign(L, kMinusInfinity);
-  c.span_share.assign(static_cast<size_t>(L) * E, 0.0);
-  if (L > 1) c.log_span[1] = log_a;
+// -log rho: where sum_{g<G} p b^g e^((g+1) u) reaches 1, between u = 0 (the
+// sum is 1 - b^G there) and u = -log p (its first term alone is 1). Any rate
+// near the root serves; bisection is enough.
+double ScaleRate(double p, double b, int G) {
+  const double log_p = std::log(p), log_b = std::log(b);
+  double low = 0.0, high = -log_p;
+  for (int round = 0; round < 50; ++round) {
+    const double u = 0.5 * (low + high);
+    double sum = 0.0;
+    for (int g = 0; g < G && sum < 2.0; ++g) sum += std::exp(log_p + g * log_b + (g + 1) * u);
+    (sum < 1.0 ? low : high) = u;
+  }
+  return 0.5 * (low + high);
+}
+
+double Constant(double c, double) {
+  return c;
+}
+
+// c^(s, y) = c(s, y) / rho^s for s < L, and likewise for the first passages at
+// L + i: their last special position follows one at a span below L after a
+// gap of at least i.
+template <class T>
+void ClusterWeights(const Clusters& c, const T& y, std::vector<T>& span, std::vector<T>& passage) {
+  const int L = c.L, E = c.E;
+  const T zero = Constant(0.0, y);
+  span.assign(std::max(L, 2), zero);
+  span[1] = c.kappa[0] * y;
   for (int s = 2; s < L; ++s) {
-    SplitWeight(c, s, 0, std::min(E - 1, s - 2), log_a, log_b, c.log_span[s],
-                &c.span_share[static_cast<size_t>(s) * E]);
+    T sum = zero;
+    for (int g = 0; g <= std::min(E - 1, s - 2); ++g) sum = sum + c.kappa[g] * span[s - 1 - g];
+    span[s] = y * sum;
   }
-  c.log_passage.assign(E, kMinusInfinity);
-  c.passage_share.assign(static_cast<size_t>(E) * E, 0.0);
-  // The last special position of a first passage at L + i follows one at a
-  // span below L: a gap of at least i.
-  for (int i = 0; i < E; ++i) {
-    SplitWeight(c, L + i, i, std::min(E - 1, L + i - 2), log_a, log_b, c.log_passage[i],
-                &c.passage_share[static_cast<size_t>(i) * E]);
+  passage.assign(c.passages, zero);
+  for (int i = 0; i < c.passages; ++i) {
+    T sum = zero;
+    for (int g = i; g <= std::min(E - 1, L + i - 2); ++g)
+      sum = sum + c.kappa[g] * span[L + i - 1 - g];
+    passage[i] = y * sum;
   }
+}
+
+Clusters MakeClusters(int N, int L, int E, double p) {
+  p = WithExactComplement(p);
+  Clusters c{L, E, std::min(E, N - L + 1), p, 1.0 - p, 0.0, {}, 0.0};
+  c.log_rho = -ScaleRate(p, c.b, std::min(E, L));
+  const double log_p = std::log(p), log_b = std::log1p(-p);
+  for (int g = 0; g < E; ++g) c.kappa.push_back(std::exp(log_p + g * log_b - (g + 1) * c.log_rho));
+  std::vector<double> span, passage;
+  ClusterWeights(c, 1.0, span, passage);
+  c.passage_at_one = passage[0];
   return c;
 }
 
@@ -217,23 +234,8 @@ template <class T>
 T Walk(const Clusters& c, int N, const T& y) {
   const int L = c.L, E = c.E;
   const T zero = Constant(0.0, y), one = Constant(1.0, y);
-  // c(s, y) / c(s, 1) and c'(L + i, y) / c'(L + i, 1).
-  std::vector<T> span(L, zero), passage(E, zero);
-  if (L > 1) span[1] = y;
-  for (int s = 2; s < L; ++s) {
-    T sum = zero;
-    for (int g = 0; g <= std::min(E - 1, s - 2); ++g) {
-      sum = sum + c.span_share[static_cast<size_t>(s) * E + g] * span[s - 1 - g];
-    }
-    span[s] = y * sum;
-  }
-  for (int i = 0; i < E; ++i) {
-    T sum = zero;
-    for (int g = i; g <= std::min(E - 1, L + i - 2); ++g) {
-      sum = sum + c.passage_share[static_cast<size_t>(i) * E + g] * span[L + i - 1 - g];
-    }
-    passage[i] = y * sum;
-  }
+  std::vector<T> span, passage;
+  ClusterWeights(c, y, span, passage);
   const T a = c.p * y;
   const T w = a + Constant(c.b, y);
   const double b_to_E = std::pow(c.b, E);
@@ -248,16 +250,18 @@ T Walk(const Clusters& c, int N, const T& y) {
   std::vector<T> ready(size, zero);
   std::vector<T> coefficient;
   if (by_passage) {
-    for (int i = 0; i < E; ++i) {
-      coefficient.push_back((b_to_E * std::exp(c.log_passage[i])) * passage[i]);
+    // Past N - L + 1 first passages no longer fit; their terms would reach
+    // only beyond the walk's end.
+    for (int i = 0; i < c.passages; ++i) {
+      coefficient.push_back((b_to_E * std::exp((L + i) * c.log_rho)) * passage[i]);
     }
   } else {
     coefficient.push_back(zero);
-    for (int s = 1; s < L; ++s) coefficient.push_back((b_to_E * std::exp(c.log_span[s])) * span[s]);
+    for (int s = 1; s < L; ++s) coefficient.push_back((b_to_E * std::exp(s * c.log_rho)) * span[s]);
   }
-  std::vector<T> tail(E, zero);  // A(N - L - i)
-  T total = zero;                // A(j) = sum over j' <= j of H(j') w^(j - j')
-  T d = a;                       // D_j = -a b^(j-1) for 1 <= j <= E
+  std::vector<T> tail(c.passages, zero);  // A(N - L - i)
+  T total = zero;                         // A(j) = sum over j' <= j of H(j') w^(j - j')
+  T d = a;                                // D_j = -a b^(j-1) for 1 <= j <= E
   const int last = N - L;
   int j = 0;
   for (; j <= last; ++j) {
@@ -269,24 +273,24 @@ T Walk(const Clusters& c, int N, const T& y) {
         h = h - d;
         d = c.b * d;
       }
-      for (int i = 0; i < E; ++i) h = h - coefficient[i] * ready[(j - E - L - i) & mask];
+      for (int i = 0; i < c.passages; ++i) h = h - coefficient[i] * ready[(j - E - L - i) & mask];
     } else {
       h = j == 0 ? one : c.b * ready[(j - 1) & mask];
       for (int s = 1; s < L; ++s) h = h + coefficient[s] * ready[(j - E - s) & mask];
     }
     ready[j & mask] = h;
     total = j == 0 ? h : w * total + h;
-    if (last - j < E) tail[last - j] = total;
+    if (last - j < c.passages) tail[last - j] = total;
     if ((j & mask) == mask && Vanished(ready)) break;
   }
   // With no prefix left ready, the rest of the walk only carries A along.
   for (++j; j <= last; ++j) {
     total = w * total;
-    if (last - j < E) tail[last - j] = total;
+    if (last - j < c.passages) tail[last - j] = total;
   }
   T phi = zero;
-  for (int i = 0; i < E && L + i <= N; ++i) {
-    phi = phi + std::exp(c.log_passage[i] - c.log_passage[0]) * (passage[i] * tail[i]);
+  for (int i = 0; i < c.passages; ++i) {
+    phi = phi + (std::exp(i * c.log_rho) / c.passage_at_one) * (passage[i] * tail[i]);
   }
   return phi;
 }
@@ -300,7 +304,7 @@ Moments SaddlePoint(int N, int K, int E, int L, Clusters& clusters) {
   double p = static_cast<double>(K) / N;
   Moments m;
   for (int round = 0;; ++round) {
-    clusters = MakeClusters(L, E, p);
+    clusters = MakeClusters(N, L, E, p);
     m = Walk(clusters, N, Moments{1.0, 1.0, 1.0});
     const double mean = m.d1 / m.v;
     const double variance = std::max(m.d2 / m.v - mean * mean, 1e-12);
@@ -350,7 +354,9 @@ double ShuffledNullP(int N, int K, int E, int L) {
     if (last_size <= 1e-17 * at_one.v && 2 * kPi * (first + kLanes - 1) / M * sigma >= 6.0) break;
   }
   if (!(sum > 0.0)) return 0.0;
+  // phi was scaled by c'(L) = rho^L c'^(L) at y = 1.
+  const double log_passage = L * clusters.log_rho + std::log(clusters.passage_at_one);
   const double log_answer =
-      clusters.log_passage[0] + std::log(sum / M) - LogBinomialProbability(K, N, clusters.p);
+      log_passage + std::log(sum / M) - LogBinomialProbability(K, N, clusters.p);
   return std::min(1.0, std::exp(log_answer));
 }
