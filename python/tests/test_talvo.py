@@ -66,9 +66,7 @@ def run_proteome(workdir, args, inputs):
 @pytest.mark.parametrize("args,options", CASES)
 def test_same_numbers_as_talvo_proteome(workdir, proteome, args, options):
     globins = os.path.join(EXAMPLES, "globins45.fa")
-    # The exact null is slow on long proteins: only the globins for it.
-    inputs = [globins] if "exact_null" in options else [
-        proteome, os.path.join(EXAMPLES, "two_proteins.fa"), globins]
+    inputs = [proteome, os.path.join(EXAMPLES, "two_proteins.fa"), globins]
     tsv, summary = run_proteome(workdir, ["--all", *args], inputs)
     table = talvo.proteome_table(inputs, threads=2, all=True, **options)
     expected = talvo.read_table(tsv)
