@@ -28,14 +28,12 @@
 // below L is the shorter one and is used instead.
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <vector>
 
 #include "random/exact_null.h"
 
 namespace {
 
-constexpr double kMinusInfinity = -std::numeric_limits<double>::infinity();
 constexpr double kPi = 3.14159265358979323846;
 
 // ------------------------------------------------- binomial probabilities
