@@ -298,7 +298,6 @@ T Walk(const Clusters& c, int N, const T& y) {
 // Moves p until the count's distribution over the sequences that reach L
 // peaks within a standard deviation of K; returns its moments there.
 Moments SaddlePoint(int N, int K, int E, int L, Clusters& clusters) {
-  double log_odds = std::log(static_cast<double>(K)) - std::log(static_cast<double>(N - K));
   double p = static_cast<double>(K) / N;
   Moments m;
   for (int round = 0;; ++round) {
@@ -307,7 +306,10 @@ Moments SaddlePoint(int N, int K, int E, int L, Clusters& clusters) {
     const double mean = m.d1 / m.v;
     const double variance = std::max(m.d2 / m.v - mean * mean, 1e-12);
     if (std::fabs(mean - K) <= std::sqrt(variance) || round == 30) return m;
-    log_odds += std::clamp((K - mean) / variance, -4.0, 4.0);
+    // Tilting the count by e^(t k) moves its mean by about t times its
+    // variance and multiplies p / (1 - p) by e^t.
+    const double log_odds =
+        std::log(clusters.p) - std::log(clusters.b) + std::clamp((K - mean) / variance, -4.0, 4.0);
     p = 1.0 / (1.0 + std::exp(-log_odds));
   }
 }
