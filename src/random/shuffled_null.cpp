@@ -38,11 +38,16 @@ constexpr double kPi = 3.14159265358979323846;
 
 // ------------------------------------------------- binomial probabilities
 
-// log(n!) - log(sqrt(2 pi n) (n / e)^n), by its asymptotic series above 15.
-double StirlingError(double n) {
-  if (n <= 15.0)
-    return std::lgamma(n + 1.0) - (n + 0.5) * std::log(n) + n - 0.5 * std::log(2 * kPi);
-  const double nn = n * n;
+// log(n!) - log(sqrt(2 pi n) (n / e)^n), by its asymptotic series above 15;
+// below, n! itself is exact in a double (and lgamma would write the
+// process-wide sign, a race between threads).
+double StirlingError(int n) {
+  if (n <= 15) {
+    double factorial = 1.0;
+    for (int i = 2; i <= n; ++i) factorial *= i;
+    return std::log(factorial) - (n + 0.5) * std::log(n) + n - 0.5 * std::log(2 * kPi);
+  }
+  const double nn = static_cast<double>(n) * n;
   return (1.0 / 12 - (1.0 / 360 - (1.0 / 1260 - (1.0 / 1680 - 1.0 / 1188 / nn) / nn) / nn) / nn) /
          n;
 }
@@ -68,7 +73,7 @@ double Deviance(double x, double m) {
 // the last place where the plain sum of log-factorials loses digits.
 double LogBinomialProbability(int K, int N, double p) {
   const double k = K, n = N, rest = N - K;
-  return StirlingError(n) - StirlingError(k) - StirlingError(rest) - Deviance(k, n * p) -
+  return StirlingError(N) - StirlingError(K) - StirlingError(N - K) - Deviance(k, n * p) -
          Deviance(rest, n * (1 - p)) + 0.5 * std::log(n / (2 * kPi * k * rest));
 }
 
