@@ -341,22 +341,33 @@ TEST(ProteomeTest, ReaderWithTinyBuffersReadsEveryLayout) {
           EXPECT_EQ(entry.residues, kept) << style << " " << buffer << " entry " << n + 1;
         }
         EXPECT_TRUE(stream.Close()) << stream.error();
+        EXPECT_EQ(stream.TakeWarnings(), std::vector<std::string>{});
         EXPECT_EQ(n, proteins.size()) << path << " style " << style << " buffer " << buffer;
       }
     }
   }
 }
 
-// Input failures end the run with status 1 and a message naming the cause.
-TEST(ProteomeTest, BadInputsFailClearly) {
+// No input byte is silently skipped or misread: input failures end the run
+// with status 1 and a message naming the cause, a byte-order mark changes
+// nothing, and a '>' inside a sequence line is named.
+TEST(ProteomeTest, InputBytesAreReadWhollyOrRefused) {
   TempDir dir;
   const std::string gz = Gzip(Layout(RandomProteome(8, 6), 0));
   std::string bad_crc = gz;
   bad_crc[gz.size() - 6] ^= 0x55;
-  const struct {
+  // Two members; after the first only another whole member may follow.
+  const std::string hbb = Gzip(ReadFile(TALVO_SOURCE_DIR "/examples/HBB_HUMAN.fa"));
+  const std::string two = hbb + Gzip(ReadFile(TALVO_SOURCE_DIR "/examples/7LESS_DROME.fa"));
+  const std::string after = "data after the end of the gzip stream at offset " +
+                            std::to_string(hbb.size()),
+                    member = "the member at offset " + std::to_string(hbb.size());
+  std::string no_magic = two, no_method = two;
+  no_magic[hbb.size()] = no_method[hbb.size() + 2] = '\0';
+  const struct Case {
     std::string content;
-    const char* message;
-  } cases[] = {
+    std::string message;
+  } fixed[] = {
       {"", "empty input"},
       {"no header\nACDE\n", "no FASTA header"},
       {"junk a>b\nAC\n", "no FASTA header"},
@@ -370,7 +381,14 @@ TEST(ProteomeTest, BadInputsFailClearly) {
       {std::string(">p\nACDE\nGH\0IK\n", 14), "binary byte 0x00 at offset 10: not"},
       {">p \x7f\nACDE\n", "binary byte 0x7F at offset 3"},
       {Gzip(std::string(">x\nACDEF\n\0\0ustar", 17)), "0x00 at offset 9 of the decompressed data"},
-  };
+      {hbb + ReadFile(TALVO_SOURCE_DIR "/examples/7LESS_DROME.fa"), after},
+      {no_magic, after},
+      {hbb + std::string(4, '\0'), after},
+      {hbb + "\x1f", after},
+      {no_method, "corrupt gzip data in " + member + " (unknown compression method)"}};
+  std::vector<Case> cases(std::begin(fixed), std::end(fixed));
+  for (size_t cut : {size_t{2}, hbb.size() + 2, hbb.size() + 12, two.size() - 8, two.size() - 1})
+    cases.push_back({two.substr(0, cut), "truncated gzip data: the input ends inside the member"});
   for (const auto& c : cases) {
     WriteFile(dir / "in", c.content);
     for (const char* stdin_or_file : {"file", "stdin"}) {
@@ -386,6 +404,42 @@ TEST(ProteomeTest, BadInputsFailClearly) {
   ProcessResult missing = RunProcess(TALVO_PROTEOME_EXE, {dir / "missing.fa"});
   EXPECT_EQ(missing.exit_status, 1);
   EXPECT_NE(missing.err.find("cannot open"), std::string::npos);
+
+  // A byte-order mark, in a file, on standard input or inside gzip: the same
+  // entries, numbers and seeds as without it.
+  const std::string text = ReadFile(TALVO_SOURCE_DIR "/examples/two_proteins.fa");
+  WriteFile(dir / "plain", text);
+  WriteFile(dir / "bom", "\xEF\xBB\xBF" + text);
+  WriteFile(dir / "bom.gz", Gzip("\xEF\xBB\xBF" + text));
+  std::string expected;
+  for (const std::string& input :
+       {dir / "plain", dir / "bom", dir / "bom.gz", "- <" + dir / "bom"}) {
+    const std::string command = std::string(TALVO_PROTEOME_EXE) +
+                                " -A:R -S:20 --seed 3 --all --summary " + (dir / "s") + " " + input;
+    ProcessResult r = RunProcess("/bin/sh", {"-c", command});
+    std::string rows;
+    for (const std::string& row : Split(r.out + ReadFile(dir / "s"), '\n'))
+      rows += row.substr(row.find('\t')) + "\n";
+    if (expected.empty()) expected = rows;
+    EXPECT_EQ(rows, expected) << input;
+    EXPECT_EQ(r.err, "2 entries analysed, 0 skipped\n") << input;
+  }
+
+  // '>' inside sequence lines: ignored, each line named up to a bound.
+  std::string angles = ">p1\nMSTGGGGGGSSSSSPPP>PPPPTTTTDDDNNN\nAAAALLLLKKKK\n>p2 x\n";
+  for (int i = 0; i < 8; i++) angles += "AC>DE>\n";
+  WriteFile(dir / "angles", angles);
+  ProcessResult r = RunProcess(TALVO_PROTEOME_EXE, {"--summary", dir / "s", dir / "angles"});
+  EXPECT_NE(ReadFile(dir / "s").find("\n" + dir / "angles\t1\tp1\t43\t"), std::string::npos);
+  std::string warnings;
+  for (const char* line_entry : {"2, entry 1 (p1)", "5, entry 2 (p2)", "6, entry 2 (p2)",
+                                 "7, entry 2 (p2)", "8, entry 2 (p2)"}) {
+    warnings += "talvo-proteome: warning: " + (dir / "angles") + ": line " + line_entry +
+                ": '>' inside a sequence line is ignored (TALVO would end the entry there)\n";
+  }
+  EXPECT_EQ(r.err, warnings + "talvo-proteome: warning: " + (dir / "angles") +
+                       ": 4 more sequence lines with a '>' inside, not named one by one\n" +
+                       "2 entries analysed, 0 skipped\n");
 }
 
 TEST(ProteomeTest, OutputIsTheSameForEveryThreadCountAndBatchSize) {
