@@ -350,7 +350,8 @@ TEST(ProteomeTest, ReaderWithTinyBuffersReadsEveryLayout) {
 
 // No input byte is silently skipped or misread: input failures end the run
 // with status 1 and a message naming the cause, a byte-order mark changes
-// nothing, and a '>' inside a sequence line is named.
+// nothing, a '>' inside a sequence line is named, and TALVO refuses gzip and
+// binary input before it writes anything.
 TEST(ProteomeTest, InputBytesAreReadWhollyOrRefused) {
   TempDir dir;
   const std::string gz = Gzip(Layout(RandomProteome(8, 6), 0));
@@ -440,6 +441,23 @@ TEST(ProteomeTest, InputBytesAreReadWhollyOrRefused) {
   EXPECT_EQ(r.err, warnings + "talvo-proteome: warning: " + (dir / "angles") +
                        ": 4 more sequence lines with a '>' inside, not named one by one\n" +
                        "2 entries analysed, 0 skipped\n");
+
+  // TALVO: gzip and binary refused, with nothing written; text as ever.
+  const std::string text_bytes = ">p\tq\r\nACD\vEF\f\xC3\xA9\n" + std::string(4090, 'G') + '\x01';
+  for (const auto& [content, message] :
+       {std::pair{hbb, "\nCan't read gzip-compressed input file (decompress it first)\n\n"},
+        {std::string("\x89PNG\r\n\x1a\n\0\0", 10),
+         "\nCan't read binary input file (not FASTA text)\n\n"},
+        {std::string(">p\nAC\0D\n", 9), "\nCan't read binary input file (not FASTA text)\n\n"},
+        {text_bytes, ""}}) {
+    const TempDir run;
+    WriteFile(run / "in.fa", content);
+    r = RunProcess(TALVO_EXE, {run / "in.fa", run / "out", "-F"});
+    EXPECT_EQ(r.exit_status, *message ? 1 : 0);
+    EXPECT_EQ(r.out.substr(0, *message ? std::string::npos : 0), message);
+    EXPECT_EQ(fs::exists(run / "out.seg"), !*message);
+    EXPECT_EQ(fs::exists(run / "out.fas"), !*message);
+  }
 }
 
 TEST(ProteomeTest, OutputIsTheSameForEveryThreadCountAndBatchSize) {

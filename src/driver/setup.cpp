@@ -30,9 +30,21 @@ void ApplyCommandLine(int argc, char** argv, const char*& freq_label) {
   exit(1);
 }
 
+// Compressed or other binary data would be read as a protein of whatever
+// letters it happens to hold, and the run would pass for a success.
+void RefuseNonTextInput(FILE* input) {
+  const InputBytes kind = SniffInputBytes(input);
+  if (kind == InputBytes::kGzip) {
+    FailOnStdout("\nCan't read gzip-compressed input file (decompress it first)\n");
+  }
+  if (kind == InputBytes::kBinary)
+    FailOnStdout("\nCan't read binary input file (not FASTA text)\n");
+}
+
 void ReadInput(const char* path) {
   FILE* input = fopen(path, "r");
   if (input == nullptr) FailOnStdout("\nCan't open input file\n");
+  RefuseNonTextInput(input);
   f_file.fp = input;
   if (!ReadFastaFile(&f_file)) FailOnStdout("\nError reading FASTA file\n");
   fclose(input);

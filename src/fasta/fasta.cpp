@@ -109,6 +109,10 @@ int64_t CountBody(FILE* stream) {
   }
 }
 
+bool IsControlByte(unsigned char c) {
+  return c < '\t' || (c > '\r' && c < ' ') || c == 0x7f;
+}
+
 // Line bookkeeping of NumberOfSequences across blocks.
 struct LineScan {
   int64_t length = 0;    // characters of the current line so far, newline excluded
@@ -117,6 +121,17 @@ struct LineScan {
 };
 
 }  // namespace
+
+InputBytes SniffInputBytes(FILE* stream) {
+  unsigned char start[kSniffBytes];
+  const size_t got = fread(start, 1, sizeof start, stream);
+  rewind(stream);
+  if (got >= 2 && start[0] == 0x1f && start[1] == 0x8b) return InputBytes::kGzip;
+  for (size_t i = 0; i < got; i++) {
+    if (IsControlByte(start[i])) return InputBytes::kBinary;
+  }
+  return InputBytes::kText;
+}
 
 // A line is examined once it ends with a newline or fills the line buffer
 // (19999 characters); a shorter last line without a newline is not. Only the

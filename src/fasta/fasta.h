@@ -12,10 +12,19 @@ struct FASTA_FILE {
 
 extern FASTA_FILE f_file;
 
+// What the first bytes of an input show it to be. Binary is a control byte
+// other than tab, LF, VT, FF and CR, or DEL, among the first kSniffBytes:
+// text never holds one, and compressed or other binary data almost at once.
+enum class InputBytes { kText, kGzip, kBinary };
+constexpr int kSniffBytes = 4096;
+
 // Size of the shared line buffer: at most this minus one characters of a line
 // are seen at once.
 constexpr int kFastaLineBuffer = 20000;
 
+// Looks at the start of the stream and rewinds it. A stream that cannot be
+// read counts as text: reading it fails later, as it would have anyway.
+InputBytes SniffInputBytes(FILE* stream);
 // Number of lines that begin with '>'; leaves the stream rewound.
 int NumberOfSequences(FILE* stream);
 // 1 when every entry was read, 0 on any failure. Never prints.
