@@ -19,9 +19,6 @@ double Sin(double x);
 double Cos(double x);
 double Hypot(double x, double y);
 
-// log Gamma(x) for x >= 1, as double-double: the page's lgammal.
-struct DoubleDouble;
-DoubleDouble LogGamma(double x);
 
 // Calls whose double-double result lay too close to a rounding boundary to
 // decide; their result is the nearest double to the double-double value.
