@@ -93,9 +93,9 @@ def plot(
     panels.draw_track()
     panels.draw_fraction(alphabet, window)
     panels.draw_colour_bar(letter)
-    heading = f"{name + ': ' if name else ''}{result.length:,} residues"
-    panels.write_titles(heading if ax is None else None, heading if ax is not None else None,
-                        _alphabet_words(alphabet), letter, window)
+    named = name.replace("$", r"\$") + ": " if name else ""  # a $ would start mathtext
+    heading = f"{named}{result.length:,} residues"
+    panels.write_titles(heading, ax is None, _alphabet_words(alphabet), letter, window)
     figure.draw_without_rendering()  # lays the panels out, to measure them
     panels.write_residues()
     panels.thin_colour_bar()
@@ -193,14 +193,14 @@ def _canvas(ax: Optional["Axes"], figsize: Tuple[float, float],
     if ax is None:
         figure = Figure(figsize=figsize, dpi=dpi, layout="constrained")
         FigureCanvasAgg(figure)
-        spec = figure.add_gridspec(1, 1)[0]
+        place = figure.add_gridspec(1, 1)[0]
     else:
-        spec = ax.get_subplotspec() if hasattr(ax, "get_subplotspec") else None
-        if spec is None:
+        place = ax.get_subplotspec() if hasattr(ax, "get_subplotspec") else None
+        if place is None:
             raise ValueError(f"ax must be a subplot of a grid (plt.subplots), not {ax!r}")
         figure = ax.figure
         ax.remove()
-    return figure, spec.subgridspec(3, 2, width_ratios=[1, 0.015], height_ratios=[1, 1, 0.3])
+    return figure, place.subgridspec(3, 2, width_ratios=[1, 0.015], height_ratios=[1, 1, 0.3])
 
 
 class _Panels:
@@ -293,21 +293,21 @@ class _Panels:
         if step > 1:
             self.bar.set_yticks(ticks[::step], labels[::step], fontsize=self.font * 0.85)
 
-    def write_titles(self, figure_title: Optional[str], track_heading: Optional[str],
-                     words: str, letter: str, window: int) -> None:
-        """The figure's title (the protein), or the heading of the track in a
-        figure that is not the plot's own."""
+    def write_titles(self, heading: str, own_figure: bool, words: str, letter: str,
+                     window: int) -> None:
+        """The protein's heading as the figure's title, or as the start of the
+        track's title in a figure that is not the plot's own."""
         count, total = len(self.significant), len(self.values)
         what = (f"{count:,} of {total:,} segments of {words} with {letter} < {self.bounds[0]:g}"
                 if total else f"no segments of {words}")
-        track = f"{track_heading}; {what}" if track_heading else what[0].upper() + what[1:]
+        track = what[0].upper() + what[1:] if own_figure else f"{heading}; {what}"
         self.titles = [
             self.track.set_title(track, loc="left", fontsize=self.font),
             self.fraction.set_title(
                 f"Fraction of {words} in a {window:,}-residue window; dashed: expected, "
                 f"{self.result.special_probability:.2f}", loc="left", fontsize=self.font)]
-        if figure_title:
-            self.titles.append(self.figure.suptitle(figure_title, fontsize=self.font * 1.25,
+        if own_figure:
+            self.titles.append(self.figure.suptitle(heading, fontsize=self.font * 1.25,
                                                     fontweight="bold"))
 
     def fit_titles(self) -> None:
