@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <random>
 
 namespace {
 
@@ -111,14 +112,21 @@ std::string FollowSymlinks(std::string path, bool& special) {
   return "";
 }
 
-// What fopen gives a new file: 0666 less the umask.
-mode_t NewFileMode() {
-  static const mode_t mode = [] {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return static_cast<mode_t>(0666 & ~mask);
-  }();
-  return mode;
+// Creates `name`, its last six characters replaced by random ones, as fopen
+// creates a file: with mode 0666 less the umask. -1 with errno on failure.
+int CreateUniqueFile(std::string& name) {
+  static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static std::mt19937_64 random(std::random_device{}() ^ static_cast<uint64_t>(getpid()));
+  static std::mutex random_mutex;
+  for (int attempt = 0; attempt < 100; attempt++) {
+    {
+      std::lock_guard<std::mutex> lock(random_mutex);
+      for (size_t i = name.size() - 6; i < name.size(); i++) name[i] = kLetters[random() % 62];
+    }
+    const int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
 }
 
 struct FileIdentity {
@@ -258,7 +266,7 @@ bool OutputFile::Open(const std::string& path) {
   int fd = -1;
   {
     const SignalsHeld held;  // no signal between creating the file and listing it
-    fd = mkstemp(temporary_.data());
+    fd = CreateUniqueFile(temporary_);
     if (fd >= 0) slot_ = RegisterTemporary(temporary_);
   }
   if (fd < 0) {
@@ -275,8 +283,7 @@ bool OutputFile::Open(const std::string& path) {
     Discard();
     return fail(why);
   }
-  // A file replaced keeps its permissions; a new one gets fopen's.
-  fchmod(fd, exists ? (status.st_mode & 0777) : NewFileMode());
+  if (exists) fchmod(fd, status.st_mode & 0777);  // a file replaced keeps its permissions
   return true;
 }
 
