@@ -256,6 +256,8 @@ bool OutputFile::Open(const std::string& path) {
   if (!exists || S_ISREG(status.st_mode)) {
     final_ = FollowSymlinks(path, special);
     if (final_.empty()) return fail(strerror(errno));
+    // A file its owner made read-only stays as it is, as fopen would leave it.
+    if (exists && access(final_.c_str(), W_OK) != 0) return fail(strerror(errno));
   }
   if ((exists && !S_ISREG(status.st_mode)) || special || BaseNameOf(final_).empty()) {
     file_ = fopen(path.c_str(), "w");
