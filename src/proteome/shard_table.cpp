@@ -70,14 +70,10 @@ bool ParseFingerprint(const std::string& text, ShardHeader& header) {
       .second;
 }
 
-bool ParseShard(const std::string& text, long& index, long& count) {
+bool ParseShard(std::string_view text, long& index, long& count) {
   const size_t slash = text.find('/');
-  if (slash == std::string::npos) return false;
-  const char* end = text.data() + text.size();
-  const auto first = std::from_chars(text.data(), text.data() + slash, index);
-  const auto second = std::from_chars(text.data() + slash + 1, end, count);
-  return first.ec == std::errc() && first.ptr == text.data() + slash && second.ec == std::errc() &&
-         second.ptr == end && count >= 1 && index >= 0 && index < count;
+  return slash != std::string_view::npos && ParseWhole(text.substr(0, slash), index) &&
+         ParseWhole(text.substr(slash + 1), count) && count >= 1 && index >= 0 && index < count;
 }
 
 }  // namespace
