@@ -25,6 +25,11 @@ struct ProteinEntry {
   std::string residues;  // letters (upper-cased) and '-', as the analysis counts them
 };
 
+// "" when data holds no binary byte, else the first one and its offset
+// (`offset` is that of data[0]) in the reader's words.
+std::string BinaryByteProblem(const char* data, size_t size, unsigned long long offset,
+                              bool decompressed);
+
 class FastaStream {
  public:
   static constexpr size_t kDefaultBuffer = 128 * 1024;
@@ -54,6 +59,12 @@ class FastaStream {
   //   kAngleWarnings such lines, and after the last entry one with the count
   //   of those not named.
   std::vector<std::string> TakeWarnings();
+
+  // zlib's CRC-32 of every (decompressed) byte read so far, and their count:
+  // once the input was read to its end, a fingerprint of its content. No CRC
+  // without zlib (0).
+  unsigned long content_crc32() const { return crc32_; }
+  unsigned long long content_bytes() const { return buffer_offset_ + end_; }
 
   static constexpr size_t kNucleotideSample = 10000;
   static constexpr size_t kNucleotideMinimum = 20;
@@ -106,6 +117,7 @@ class FastaStream {
   long line_ = 1;         // of the next byte, counted from 1
   long angle_lines_ = 0;  // sequence lines with a '>' inside
   long angle_line_ = 0;   // the last of them
+  unsigned long crc32_ = 0;
   size_t sampled_letters_ = 0;
   size_t sampled_nucleotides_ = 0;
   bool composition_known_ = false;

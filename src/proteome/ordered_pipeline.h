@@ -33,6 +33,11 @@ struct OrderedInputs {
   // stop the run: it looks like nucleotides (at most once per input), or a
   // sequence line holds a '>' (a few per input, then their count).
   std::function<void(const std::string&)> warn;
+  // Called on the reader thread for each input read to its end without an
+  // error, with zlib's CRC-32 of its (decompressed) bytes and their count;
+  // not in builds without zlib.
+  std::function<void(size_t input, unsigned long crc32, unsigned long long bytes)> read_whole =
+      nullptr;
 };
 
 // Receives the analysed entries batch by batch, in input order, always on the
