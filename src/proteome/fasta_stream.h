@@ -18,6 +18,11 @@ struct ProteinEntry {
   std::string residues;  // letters (upper-cased) and '-', as the analysis counts them
 };
 
+// "" when data holds no binary byte, else the first one and its offset
+// (`offset` is that of data[0]) in the reader's words.
+std::string BinaryByteProblem(const char* data, size_t size, unsigned long long offset,
+                              bool decompressed);
+
 class FastaStream {
  public:
   static constexpr size_t kDefaultBuffer = 128 * 1024;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "proteome/benjamini_hochberg.h"
+#include "proteome/output_files.h"
 #include "proteome/pipeline.h"
 #include "proteome/segment_row.h"
 #include "proteome/shard_table.h"
@@ -239,7 +240,7 @@ bool WriteMerged(std::vector<Table>& tables, const QValues& q, bool all_segments
 int MergeTables(const std::vector<std::string>& tables_in, const talvo::Settings& settings,
                 bool all_segments, const std::string& output) {
   std::vector<Table> tables(tables_in.size());
-  FILE* out = nullptr;
+  OutputFile named;  // the merged table takes its name only once it is whole
   try {
     for (size_t i = 0; i < tables.size(); i++) {
       tables[i].path = tables_in[i];
@@ -251,12 +252,11 @@ int MergeTables(const std::vector<std::string>& tables_in, const talvo::Settings
     q.Finish();
 
     const std::string out_name = output.empty() ? "standard output" : output;
-    out = output.empty() ? stdout : fopen(output.c_str(), "w");
-    if (out == nullptr) throw MergeError("cannot open " + output + ": " + strerror(errno));
+    if (!output.empty() && !named.Open(output)) throw MergeError(named.error());
+    FILE* out = output.empty() ? stdout : named.file();
     const bool written = WriteMerged(tables, q, all_segments, settings.mask_p, out);
     const int saved = errno;
-    const bool closed = out == stdout || fclose(out) == 0;
-    out = nullptr;
+    const bool closed = out == stdout || named.Close();
     if (!written || !closed) {
       if (saved == EPIPE) {
         CloseTables(tables);
@@ -264,12 +264,13 @@ int MergeTables(const std::vector<std::string>& tables_in, const talvo::Settings
       }
       throw MergeError("error writing " + out_name + ": " + strerror(written ? errno : saved));
     }
+    std::string error;
+    if (!CommitOutputs({&named}, error)) throw MergeError(error);
     CloseTables(tables);
     fprintf(stderr, "%llu rows merged from %zu tables\n",
             static_cast<unsigned long long>(q.total()), tables.size());
     return 0;
   } catch (const MergeError& error) {
-    if (out != nullptr && out != stdout) fclose(out);
     CloseTables(tables);
     fprintf(stderr, "talvo-proteome: %s\n", error.what());
     return 1;

@@ -12,6 +12,7 @@
 #include "proteome/benjamini_hochberg.h"
 #include "proteome/fasta_stream.h"
 #include "proteome/formats.h"
+#include "proteome/output_files.h"
 #include "proteome/pipeline.h"
 #include "proteome/region_lengths.h"
 #include "proteome/row_spool.h"
@@ -32,7 +33,8 @@ class ProteomeWriter {
   // After each batch: hands its text on to the files.
   bool EndBatch();
   // After the last entry: the q-values, the segments and the summary; closes
-  // every output.
+  // every output and gives the files their names. Without it (a failed or
+  // stopped run) the files keep what they held.
   bool Finish();
 
   const std::string& error() const { return error_; }
@@ -44,11 +46,12 @@ class ProteomeWriter {
   void EndProgressLine();
 
  private:
-  // An output stream whose every write is checked.
+  // An output stream whose every write is checked: standard output, or a
+  // file that takes its name only when the run has succeeded.
   struct Output {
     std::string name;
     FILE* file = nullptr;
-    bool owned = false;
+    OutputFile named;  // unused for standard output
     bool Write(const std::string& text);
     bool Close();  // false when anything written was lost
   };
