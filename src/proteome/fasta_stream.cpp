@@ -199,6 +199,7 @@ bool FastaStream::Fill() {
   buffer_offset_ += end_;
   pos_ = 0;
   end_ = static_cast<size_t>(got);
+  crc32_ = crc32(crc32_, reinterpret_cast<const Bytef*>(buffer_.data()), static_cast<uInt>(got));
   return !FailIfBinary(gzdirect(AsGz(file_)) != 1);
 }
 

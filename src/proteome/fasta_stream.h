@@ -47,6 +47,12 @@ class FastaStream {
   // nucleotides. Reading goes on.
   const std::string& warning() const { return warning_; }
 
+  // zlib's CRC-32 of every (decompressed) byte read so far, and their count:
+  // once the input was read to its end, a fingerprint of its content. No CRC
+  // without zlib (0).
+  unsigned long content_crc32() const { return crc32_; }
+  unsigned long long content_bytes() const { return buffer_offset_ + end_; }
+
   static constexpr size_t kNucleotideSample = 10000;
   static constexpr size_t kNucleotideMinimum = 20;
 
@@ -72,6 +78,7 @@ class FastaStream {
   bool any_byte_ = false;
   long entries_ = 0;
   unsigned long long buffer_offset_ = 0;  // of buffer_[0] in the decompressed stream
+  unsigned long crc32_ = 0;
   size_t sampled_letters_ = 0;
   size_t sampled_nucleotides_ = 0;
   bool composition_known_ = false;

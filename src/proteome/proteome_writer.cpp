@@ -95,6 +95,7 @@ void ProteomeWriter::AddSegments(const std::string& input, const ProteinEntry& e
       if (options_.format == OutputFormat::kGff3) regions_ok_ = regions_.Add(id, result.length);
     }
     begun = true;
+    rows_++;
     segments_.AppendSegment(segment_text_, index, segment);
   }
 }
@@ -156,6 +157,12 @@ std::string ProteomeWriter::SegmentHeader() const {
     shard.count = options_.shard_count;
     shard.all_segments = options_.all_segments;
     shard.inputs = options_.inputs;
+    for (size_t input = 0; input < input_fingerprints_.size(); input++) {
+      if (input_fingerprints_[input].empty()) continue;
+      shard.fingerprints.resize(shard.inputs.size());
+      shard.fingerprints[input][kCrc32Fingerprint] = input_fingerprints_[input];
+    }
+    shard.rows = rows_;
     header = FormatShardHeader(shard);
   }
   return header + segments_.Header();

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "proteome/benjamini_hochberg.h"
 #include "proteome/fasta_stream.h"
@@ -32,6 +34,11 @@ class ProteomeWriter {
   bool Add(size_t input, const ProteinEntry& entry, const talvo::Result& result);
   // After each batch: hands its text on to the files.
   bool EndBatch();
+  // Before Finish: the CRC-32 fingerprint of each input read to its end
+  // (Crc32FingerprintValue; empty for none), which a shard table records.
+  void SetInputFingerprints(std::vector<std::string> fingerprints) {
+    input_fingerprints_ = std::move(fingerprints);
+  }
   // After the last entry: the q-values, the segments and the summary; closes
   // every output and gives the files their names. Without it (a failed or
   // stopped run) the files keep what they held.
@@ -79,6 +86,8 @@ class ProteomeWriter {
   long region_length_ = 0;                                 // of the region line being copied
   std::string segment_text_, summary_text_, masked_text_;  // of the current batch
 
+  long rows_ = 0;  // segment rows reported
+  std::vector<std::string> input_fingerprints_;
   long analysed_ = 0;
   std::array<long, 5> skipped_{};  // by talvo::Skip
   long long residues_ = 0;
