@@ -6,7 +6,6 @@
 // after the gzip stream must fail.
 #include <sys/mman.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "proteome/fasta_stream.h"
+#include "support/gzip.h"
 
 namespace {
 
@@ -52,24 +52,6 @@ bool HasBinaryByte(const std::string& text) {
     if ((byte < 0x20 && (byte < '\t' || byte > '\r')) || byte == 0x7f) return true;
   }
   return false;
-}
-
-std::string Gzip(const std::string& text, int members) {
-  std::string out;
-  for (int m = 0; m < members; m++) {
-    const size_t from = text.size() * m / members, to = text.size() * (m + 1) / members;
-    z_stream z{};
-    deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-    std::string member(deflateBound(&z, to - from) + 32, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data() + from));
-    z.avail_in = static_cast<uInt>(to - from);
-    z.next_out = reinterpret_cast<Bytef*>(member.data());
-    z.avail_out = static_cast<uInt>(member.size());
-    if (deflate(&z, Z_FINISH) != Z_STREAM_END) abort();
-    out.append(member, 0, z.total_out);
-    deflateEnd(&z);
-  }
-  return out;
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // talvo-proteome: per-entry results against TALVO run on each entry alone, the
 // streaming reader, thread-count independence, shards, skips and failures.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
@@ -24,6 +23,7 @@
 #include "random/exact_null.h"
 #include "random/random.h"
 #include "report/report.h"
+#include "support/gzip.h"
 #include "support/support.h"
 
 namespace {
@@ -73,32 +73,6 @@ std::string Layout(const std::vector<Protein>& proteins, int style) {
   if (style >= 3 && text.size() > 1 && !proteins.back().residues.empty())
     text.resize(text.size() - strlen(eol));
   return text;
-}
-
-void WriteGzip(const std::string& path, const std::string& text, int members) {
-  FILE* file = fopen(path.c_str(), "wb");
-  const size_t part = text.size() / members + 1;
-  for (size_t from = 0; from < text.size(); from += part) {
-    std::string chunk = text.substr(from, part);
-    uLongf size = compressBound(chunk.size()) + 32;
-    std::vector<unsigned char> out(size);
-    z_stream z{};
-    deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-    z.next_in = reinterpret_cast<Bytef*>(chunk.data());
-    z.avail_in = chunk.size();
-    z.next_out = out.data();
-    z.avail_out = size;
-    deflate(&z, Z_FINISH);
-    fwrite(out.data(), 1, z.total_out, file);
-    deflateEnd(&z);
-  }
-  fclose(file);
-}
-
-std::string Gzip(const std::string& text) {
-  const TempDir dir;
-  WriteGzip(dir / "gz", text, 1);
-  return ReadFile(dir / "gz");
 }
 
 int RunInProcess(std::vector<std::string> args, const PipelineTuning& tuning = {}) {
@@ -229,7 +203,7 @@ TEST(ProteomeTest, EveryEntryMatchesTalvoOnThatEntryAlone) {
     const int style = set % 5;
     const std::string input = set % 2 ? dir / "in.fa.gz" : dir / "in.fa";
     if (set % 2) {
-      WriteGzip(input, Layout(proteins, style), 1 + set % 3);
+      WriteFile(input, Gzip(Layout(proteins, style), 1 + set % 3));
     } else {
       WriteFile(input, Layout(proteins, style));
     }
@@ -324,7 +298,7 @@ TEST(ProteomeTest, ReaderWithTinyBuffersReadsEveryLayout) {
   const std::vector<Protein> proteins = RandomProteome(3, 9);
   for (int style = 0; style < 5; style++) {
     WriteFile(dir / "a.fa", Layout(proteins, style));
-    WriteGzip(dir / "a.gz", Layout(proteins, style), 1 + style % 3);
+    WriteFile(dir / "a.gz", Gzip(Layout(proteins, style), 1 + style % 3));
     for (const std::string& path : {dir / "a.fa", dir / "a.gz"}) {
       for (size_t buffer = 1; buffer <= 7; buffer++) {
         FastaStream stream;
@@ -443,12 +417,13 @@ TEST(ProteomeTest, InputBytesAreReadWhollyOrRefused) {
                        "2 entries analysed, 0 skipped\n");
 
   // TALVO: gzip and binary refused, with nothing written; text as ever.
-  const std::string text_bytes = ">p\tq\r\nACD\vEF\f\xC3\xA9\n" + std::string(4090, 'G') + '\x01';
+  // (The control byte of the text is the first byte past the 4096 looked at.)
+  const std::string text_bytes = ">p\tq\r\nACD\vEF\f\xC3\xA9\n" + std::string(4080, 'G') + '\x01';
+  const char* binary = "\nCan't read binary input file (not FASTA text)\n\n";
   for (const auto& [content, message] :
        {std::pair{hbb, "\nCan't read gzip-compressed input file (decompress it first)\n\n"},
-        {std::string("\x89PNG\r\n\x1a\n\0\0", 10),
-         "\nCan't read binary input file (not FASTA text)\n\n"},
-        {std::string(">p\nAC\0D\n", 9), "\nCan't read binary input file (not FASTA text)\n\n"},
+        {std::string("\x89PNG\r\n\x1a\n\0\0", 10), binary},
+        {std::string(">p\nAC\0D\n", 9), binary},
         {text_bytes, ""}}) {
     const TempDir run;
     WriteFile(run / "in.fa", content);
