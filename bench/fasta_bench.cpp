@@ -10,6 +10,8 @@
 #include "reference/literal.h"
 #include "support/support.h"
 
+using namespace talvo::internal;
+
 namespace {
 
 // About 32 MB: a few hundred entries of 60-column lines with lower case,

@@ -13,6 +13,8 @@
 #include "random/random.h"
 #include "reference/literal.h"
 
+using namespace talvo::internal;
+
 namespace {
 
 constexpr int kProteinLength = 35000;

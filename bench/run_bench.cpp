@@ -15,6 +15,8 @@
 #include "reference/literal.h"
 #include "report/report.h"
 
+using namespace talvo::internal;
+
 namespace {
 
 constexpr int kLength = 35000;

@@ -10,6 +10,8 @@
 #include "alphabet/alphabet.h"
 #include "driver/driver.h"
 
+using namespace talvo::internal;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
   std::vector<char*> argv = {const_cast<char*>("TALVO"), text.data()};

@@ -16,6 +16,8 @@
 #include "report/report.h"
 #include "support/support.h"
 
+using namespace talvo::internal;
+
 namespace {
 
 void Run(int N) {

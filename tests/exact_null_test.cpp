@@ -14,6 +14,8 @@
 #include "random/random.h"
 #include "shuffled_null_reference.h"
 
+using namespace talvo::internal;
+
 namespace {
 
 void ExpectRelative(double actual, double expected, double tolerance, const std::string& where) {

@@ -12,6 +12,8 @@
 #include "stats/stats.h"
 #include "support/support.h"
 
+using namespace talvo::internal;
+
 namespace {
 
 // The p-value column of every segment row of a TSV run.

@@ -26,6 +26,8 @@
 #include "report/report.h"
 #include "support/support.h"
 
+using namespace talvo::internal;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -13,6 +13,8 @@
 #include "reference/literal.h"
 #include "stats/stats.h"
 
+using namespace talvo::internal;
+
 namespace {
 
 const int kSeparations[] = {INT_MIN, -1, 0, 1, 2, 3, 4, 5, 9, 63, 64, 65, 100, INT_MAX};

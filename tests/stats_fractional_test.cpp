@@ -21,6 +21,8 @@
 #include "stats/stats.h"
 #include "support/support.h"
 
+using namespace talvo::internal;
+
 namespace {
 
 std::string Args(int k, int w, int N, double p) {  // "(k, w, N, p)"

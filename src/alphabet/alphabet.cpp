@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace talvo::internal {
+
 namespace {
 
 constexpr int kResidues = 20;
@@ -126,3 +128,5 @@ void EncodeBinary(const char* seq, int n, const char* set, char* binary) {
   for (int i = 0; i < n; i++)
     binary[i] = is_special[static_cast<unsigned char>(seq[i])] ? '1' : '0';
 }
+
+}  // namespace talvo::internal

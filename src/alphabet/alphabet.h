@@ -2,6 +2,8 @@
 // 0/1 encoding and the linkage-distance estimate.
 #pragma once
 
+namespace talvo::internal {
+
 // "WIYFLVMCAGHPSTNQDEKRX": the 20 standard residues, then X.
 extern const char aa[];
 // Built-in background compositions, 20 entries in `aa` order.
@@ -41,3 +43,5 @@ double ComputeResidueP(const char* set, const double* table);
 int EstimateLinkageDistance(double p);
 // Formats value with format into a 32-byte buffer and parses it back.
 double round(double value, const char* format);
+
+}  // namespace talvo::internal

@@ -1,5 +1,7 @@
 #include "alphabet/alphabet.h"
 
+namespace talvo::internal {
+
 const char aa[] = "WIYFLVMCAGHPSTNQDEKRX";
 
 // Background compositions in `aa` order. The PDB column sums to 0.999999 and is
@@ -16,3 +18,5 @@ thread_local double seq_freq[21] = {};
 thread_local const double* aa_freq = sp_aa_freq;
 thread_local char special_aa[21] = "GPSTDNH";
 thread_local double P_special = 0.0;
+
+}  // namespace talvo::internal

@@ -21,6 +21,7 @@
 #include "talvo/talvo.h"
 
 namespace talvo {
+using namespace internal;
 namespace {
 
 uint64_t SplitMix64(uint64_t x) {

@@ -11,7 +11,7 @@ namespace talvo {
 // within its input: well mixed, in 1..2147483646.
 long EntrySeed(uint64_t run_seed, long entry_number);
 // The scan p-value function the settings select.
-ScanPValueFunction ScanFunction(const Settings& settings);
+internal::ScanPValueFunction ScanFunction(const Settings& settings);
 // Throws Error unless 0 <= p <= 1.
 void CheckProbability(double p);
 

@@ -13,6 +13,7 @@
 #include "talvo/talvo.h"
 
 namespace talvo {
+using namespace internal;
 namespace {
 
 bool IsProbability(double p) {

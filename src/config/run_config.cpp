@@ -1,5 +1,7 @@
 #include "config/run_config.h"
 
+namespace talvo::internal {
+
 thread_local int window = 0;
 // Per thread: -K derives it from each analysed sequence.
 thread_local int max_separation = 4;
@@ -15,3 +17,5 @@ thread_local int fasta_output = 0;
 // Per thread: each concurrent analysis encodes its own sequence.
 thread_local char* binary_seq = nullptr;
 thread_local char* random_binary_seq = nullptr;
+
+}  // namespace talvo::internal

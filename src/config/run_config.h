@@ -3,6 +3,8 @@
 // the driver.
 #pragma once
 
+namespace talvo::internal {
+
 // Run configuration, filled by InitAll from the command line; per thread, so
 // that analyses with different settings can run side by side.
 extern thread_local int window;  // -W: below 2 runs mode, else window mode
@@ -21,3 +23,5 @@ extern thread_local int fasta_output;      // 0 none, 1 mask with X, 2 lower cas
 // analyses of several sequences can run side by side.
 extern thread_local char* binary_seq;         // 0/1 string of entry 0, N+1 characters
 extern thread_local char* random_binary_seq;  // working copy for random sequences
+
+}  // namespace talvo::internal

@@ -3,6 +3,8 @@
 #pragma once
 #include <vector>
 
+namespace talvo::internal {
+
 struct FRAGMENT {
   int start = 0;  // 1-based, inclusive
   int end = 0;    // 1-based, inclusive
@@ -32,3 +34,5 @@ int SlideWindowP(const char* s, int N, int W, double min_p, FragmentList& list,
 // Joins fragments (ascending start) lying within E of each other; recomputes
 // length and n_special; returns the longest fragment left.
 int MergeSegmentsDiscrete(const char* s, FragmentList& list, int E);
+
+}  // namespace talvo::internal

@@ -5,6 +5,8 @@
 #include "detect/detect.h"
 #include "stats/stats.h"
 
+namespace talvo::internal {
+
 namespace {
 
 // Every window of one scan shares W, N and P_special, so its p-value depends
@@ -59,3 +61,5 @@ int SlideWindowP(const char* s, int N, int W, double min_p, FragmentList& list,
   }
   return largest;
 }
+
+}  // namespace talvo::internal

@@ -3,6 +3,8 @@
 #include "alphabet/alphabet.h"
 #include "driver/driver.h"
 
+namespace talvo::internal {
+
 void ResetConfiguration() {
   window = 0;
   max_separation = 4;
@@ -17,3 +19,5 @@ void ResetConfiguration() {
   aa_freq = sp_aa_freq;
   strcpy(special_aa, "GPSTDNH");
 }
+
+}  // namespace talvo::internal

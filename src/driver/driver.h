@@ -5,6 +5,8 @@
 
 #include "config/run_config.h"
 
+namespace talvo::internal {
+
 // Restores the run configuration to the values it holds when the process
 // starts, so that several command lines can be tried in one process.
 void ResetConfiguration();
@@ -26,3 +28,5 @@ void WriteReportHeader(FILE* stream, int N, const char* freq_label);
 void InitAll(int argc, char** argv);
 // The whole run; returns the process exit status.
 int RunTalvo(int argc, char** argv);
+
+}  // namespace talvo::internal

@@ -7,6 +7,8 @@
 #include "random/random.h"
 #include "report/report.h"
 
+namespace talvo::internal {
+
 namespace {
 
 void DetectRuns(int N) {
@@ -52,3 +54,5 @@ int RunTalvo(int argc, char** argv) {
   printf("\nElapsed time: %d seconds\n", static_cast<int>(time(nullptr) - started));
   return fasta_written ? 0 : 1;
 }
+
+}  // namespace talvo::internal

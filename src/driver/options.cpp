@@ -10,6 +10,8 @@
 #include "driver/driver.h"
 #include "random/random.h"
 
+namespace talvo::internal {
+
 const char valid_args[] = "WESGTXAPNFLIMK";
 
 const char Help[] =
@@ -181,3 +183,5 @@ int ParseOptions(int argc, char** argv, const char*& freq_label, std::string& me
   }
   return 1;
 }
+
+}  // namespace talvo::internal

@@ -14,6 +14,8 @@
 #include "random/random.h"
 #include "report/report.h"
 
+namespace talvo::internal {
+
 namespace {
 
 // puts adds one more newline to these messages.
@@ -117,3 +119,5 @@ void InitAll(int argc, char** argv) {
     }
   }
 }
+
+}  // namespace talvo::internal

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace talvo::internal {
+
 namespace {
 
 // The shared line buffer: at most kFastaLineBuffer - 1 characters of a line
@@ -209,3 +211,5 @@ int ReadSequence(long offset, FILE* stream, char* buf, int len) {
   // The next entry's search for '>' starts just after the last residue.
   return fseek(stream, offset + consumed, SEEK_SET) == 0 ? 1 : 0;
 }
+
+}  // namespace talvo::internal

@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdio>
 
+namespace talvo::internal {
+
 struct FASTA_FILE {
   int count = 0;
   int* lengths = nullptr;  // count+1 slots, zero-filled
@@ -22,3 +24,5 @@ int NumberOfSequences(FILE* stream);
 int ReadFastaFile(FASTA_FILE* file);
 int ReadFastaEntry(FASTA_FILE* file, int index);
 int ReadSequence(long offset, FILE* stream, char* buf, int len);
+
+}  // namespace talvo::internal

@@ -1,3 +1,7 @@
 #include "fasta/fasta.h"
 
+namespace talvo::internal {
+
 FASTA_FILE f_file;
+
+}  // namespace talvo::internal

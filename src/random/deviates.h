@@ -12,6 +12,8 @@
 
 #include "random/random.h"
 
+namespace talvo::internal {
+
 namespace deviates {
 
 constexpr int64_t kModulus = 2147483647;
@@ -101,3 +103,5 @@ template <class Consume>
 }
 
 }  // namespace deviates
+
+}  // namespace talvo::internal

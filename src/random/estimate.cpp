@@ -15,6 +15,8 @@
 #include "random/longest_segment.h"
 #include "random/random.h"
 
+namespace talvo::internal {
+
 namespace {
 
 constexpr int kShuffledMode = 2;
@@ -191,3 +193,5 @@ int64_t RandomSequencesReaching(int L) {
   }
   return reaching;
 }
+
+}  // namespace talvo::internal

@@ -7,6 +7,8 @@
 
 #include "random/random.h"
 
+namespace talvo::internal {
+
 namespace {
 
 constexpr int64_t kMultiplier = 16807;
@@ -73,3 +75,5 @@ void init_ran1(long seed) {
   _ran1_not_initialized_ = 0;
   for (int i = 0; i < kSeedingCalls; ++i) ran1(1000.0);
 }
+
+}  // namespace talvo::internal

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace talvo::internal {
+
 // Generator state, one per thread (parallel analyses must not share draws)
 // (minimal standard generator with a 32-entry shuffle table).
 extern thread_local int _ran1_not_initialized_;
@@ -65,3 +67,5 @@ int64_t RandomSequencesReaching(int L);
 // scratch is working memory that callers may reuse between calls.
 int LongestMergedSegment(const char* s, int n, int E, std::vector<uint64_t>& scratch);
 int LongestMergedSegment(const char* s, int n, int E);
+
+}  // namespace talvo::internal

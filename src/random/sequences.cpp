@@ -6,6 +6,8 @@
 #include "random/deviates.h"
 #include "random/random.h"
 
+namespace talvo::internal {
+
 namespace {
 
 constexpr int kResidues = 20;
@@ -54,3 +56,5 @@ void GenerateSequence(char* d, int n, const char* pool, int pool_size) {
     return ++i < n;
   });
 }
+
+}  // namespace talvo::internal

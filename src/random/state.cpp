@@ -2,6 +2,8 @@
 
 #include "random/random.h"
 
+namespace talvo::internal {
+
 // Per thread: concurrent analyses each draw from and fill their own.
 thread_local int _ran1_not_initialized_ = 1;
 thread_local int64_t _idum_ = 0;
@@ -20,3 +22,5 @@ char* PoolResidues() {
     long_seq.resize(kPoolSize + 1, '\0');
   return long_seq.data();
 }
+
+}  // namespace talvo::internal

@@ -15,6 +15,8 @@
 #include "random/random.h"
 #include "stats/stats.h"
 
+namespace talvo::internal {
+
 namespace {
 
 constexpr int kLineWidth = 80;
@@ -91,6 +93,7 @@ void WriteOverallTest(const char* seq, int N) {
   PrintProbability(out, approx);
   if (valid == 0) fputc('*', out);  // the approximation was judged invalid
   fputs(below ? " (-)\n" : " (+)\n", out);
+  if (valid == 0) fputs("\nNormal approximation to Binomial distribution is not valid\n", stderr);
 }
 
 // Flushes and closes the masked FASTA file; 0 when any of it was lost.
@@ -169,3 +172,5 @@ int WriteSegments(char* seq, char* name, int N, FragmentList& list) {
   WriteOverallTest(seq, N);
   return fasta_ok;
 }
+
+}  // namespace talvo::internal

@@ -4,6 +4,8 @@
 
 #include "detect/detect.h"
 
+namespace talvo::internal {
+
 extern thread_local char*
     masked_seq;    // per thread, like the set-up products  // N+1 characters, allocated by set-up
 extern FILE* out;  // the .seg report
@@ -16,3 +18,5 @@ int WriteSegments(char* seq, char* name, int N, FragmentList& list);
 void form_out_l(FILE* stream, const char* data, int len, int width);
 double CumulativeProb(int from, int to, const double* table);
 int ComputeNSuccesses(const char* set, const char* seq, int from, int to);
+
+}  // namespace talvo::internal

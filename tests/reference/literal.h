@@ -17,11 +17,15 @@
 #include "driver/driver.h"
 #include "random/random.h"
 
+using namespace talvo::internal;
+
+namespace talvo::internal {
 // Every field equal, the p-value bit for bit.
 inline bool operator==(const FRAGMENT& a, const FRAGMENT& b) {
   return a.start == b.start && a.end == b.end && a.length == b.length &&
          a.n_special == b.n_special && std::memcmp(&a.p_value, &b.p_value, sizeof(double)) == 0;
 }
+}  // namespace talvo::internal
 
 namespace literal {
 

@@ -14,6 +14,8 @@
 #include "fasta/fasta.h"
 #include "reference/literal.h"
 
+using namespace talvo::internal;
+
 // A fresh directory under the temporary directory, removed with everything in
 // it when the guard goes out of scope, also when the test fails.
 struct TempDir {
