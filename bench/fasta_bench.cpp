@@ -54,7 +54,7 @@ void BM_ReadFastaFile_Program(benchmark::State& state) {
     file.fp = fopen(path.c_str(), "r");
     benchmark::DoNotOptimize(ReadFastaFile(&file));
     fclose(file.fp);
-    ReleaseFastaFile(&file);
+    FreeFastaFile(&file);
   }
   state.SetBytesProcessed(state.iterations() * 500LL * (1000 * 61 + 30));
 }

@@ -141,7 +141,7 @@ TEST(ExactNull, AgreesWithTheRandomStage) {
       for (int i = 0; i < K; ++i) s[i] = '1';
       init_ran1(N + mode);
       special_rand_p.assign(kMinDistributionSize, 0.0);
-      random_progress = false;
+      random_progress = nullptr;
       EstimateRandomPM(s.data(), N);
       double sampled = 0.0;
       for (int L = N; L >= 1; --L) {

@@ -13,8 +13,8 @@
 
 #include "alphabet/alphabet.h"
 #include "api/internal.h"
+#include "config/run_config.h"
 #include "detect/detect.h"
-#include "driver/driver.h"
 #include "proteome/benjamini_hochberg.h"
 #include "proteome/command_line.h"
 #include "proteome/fasta_stream.h"
@@ -306,7 +306,7 @@ TEST(ProteomeTest, RandomNullMatchesTheCoreSeededPerEntry) {
       FindRuns(binary.data(), N, special);
       MergeSegmentsDiscrete(binary.data(), special, max_separation);
       const int K = static_cast<int>(std::count(binary.begin(), binary.end() - 1, '1'));
-      init_ran1(talvo::EntrySeed(99, static_cast<long>(i + 1)));
+      init_ran1(EntrySeed(99, static_cast<long>(i + 1)));
       if (!exact) EstimateRandomPM(random_binary.data(), N);
       std::vector<double> expected;
       for (const FRAGMENT& f : special) {

@@ -133,6 +133,12 @@ TEST(EstimateRandomPM, MatchesLiteral) {
       interval[0] = 9;  // the bounds and the pool are made anew
       std::fill(PoolResidues(), PoolResidues() + kPoolSize, 'A');
       std::string s = n == 12000 ? std::string(n, '1') : RandomBinary(n, 0.36, E);
+      struct : talvo::Progress {
+        void RandomSequence(int k) override {
+          if (k % 1000 == 0) printf("N=%d\n", k);
+        }
+      } thousands;
+      random_progress = &thousands;
       testing::internal::CaptureStdout();
       estimate(s.data(), n);
       EXPECT_EQ(testing::internal::GetCapturedStdout(), sequences == 1000 ? "N=1000\n" : "");

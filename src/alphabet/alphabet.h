@@ -34,9 +34,9 @@ void CopyAA(const char* src, char* dst);
 void EncodeBinary(const char* seq, int n, const char* set, char* binary);
 // Upper-cases the first n characters of s in place.
 void Conv2Upper(char* s, int n);
-// Composition of seq into out[21]; ends the process with status 1 and
-// "\nNo valid residues were found\n" when seq holds none of the 20 residues.
-void ComputeAAfreq(const char* seq, int n, double* out);
+// Composition of seq into out[21]; 0 (and out all 0) when seq holds none of
+// the 20 residues, where TALVO says "No valid residues were found".
+int ComputeAAfreq(const char* seq, int n, double* out);
 // Sum of the table entries of the residues of set, in set order.
 double ComputeResidueP(const char* set, const double* table);
 // Linkage distance 2/(3p) rounded half to even; at least 1, at most INT_MAX.

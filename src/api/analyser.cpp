@@ -1,8 +1,7 @@
-// One protein analysed exactly as TALVO analyses a file holding that protein
-// alone: detection, segment p-values and the overall exact binomial test. The
-// core keeps its working state in per-thread variables; each call installs
-// its settings there first, so that analyses with different settings can run
-// side by side on different threads.
+// The one analysis of a protein, for every front end: detection, segment
+// p-values, the overall binomial test. The core keeps its working state in
+// per-thread variables; each call installs its settings there first, so that
+// analyses with different settings can run side by side on different threads.
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -16,12 +15,11 @@
 #include "detect/detect.h"
 #include "random/exact_null.h"
 #include "random/random.h"
-#include "report/report.h"
 #include "stats/stats.h"
 #include "talvo/talvo.h"
 
 namespace talvo {
-using namespace internal;
+namespace internal {
 namespace {
 
 uint64_t SplitMix64(uint64_t x) {
@@ -35,8 +33,10 @@ bool HasStandardResidue(std::string_view residues) {
   return std::any_of(residues.begin(), residues.end(), [](char c) { return ConvToInt(c) < 20; });
 }
 
+// In TALVO's order where its program reads them: the composition, then the
+// window.
 Skip FindSkip(const Settings& settings, std::string_view residues) {
-  if (residues.empty()) return Skip::kNoResidues;
+  if (residues.empty() && !settings.permissive) return Skip::kNoResidues;
   if (residues.size() > static_cast<size_t>(INT_MAX - 1)) return Skip::kTooLong;
   // The composition estimate of a protein without any of the 20 residues
   // would end the process.
@@ -64,7 +64,7 @@ const double* BackgroundTable(Background background) {
 void InstallSettings(const Settings& settings) {
   window = settings.window;
   max_separation = settings.linkage;
-  const bool random = settings.random_null != RandomNull::kNone;
+  const bool random = settings.random_null != RandomNull::kNone && settings.random_count > 0;
   random_seqs = random ? settings.random_count : 0;
   estimate_ran = settings.random_null == RandomNull::kGenerated ? 1 : random ? 2 : 0;
   estimate_freq = settings.background == Background::kInput ? 1 : 0;
@@ -73,11 +73,9 @@ void InstallSettings(const Settings& settings) {
   masking_p_val = settings.mask_p;
   use_merge = settings.merge_windows ? 1 : 0;
   estimate_linkage = settings.estimate_linkage ? 1 : 0;
-  fasta_output = 0;
-  random_progress = false;  // a library prints nothing
-  // Generated sequences draw each position from the composition: no pool of
-  // a million residues per protein (TALVO itself keeps its pool).
-  generate_from_pool = false;
+  // The other front ends draw each position of a generated sequence from the
+  // composition: no pool of a million residues per protein.
+  generate_from_pool = settings.residue_pool;
   CopyAA(settings.alphabet.c_str(), special_aa);
 }
 
@@ -115,7 +113,8 @@ void DetectRuns(const Settings& settings, int N, long entry_number) {
   MergeSegmentsDiscrete(binary_seq, special_merged, max_separation);
   if (random_seqs > 0 && !settings.exact_null) {
     special_rand_p.assign(kMinDistributionSize, 0.0);
-    init_ran1(EntrySeed(settings.seed, entry_number));
+    init_ran1(settings.seed_as_given ? static_cast<long>(settings.seed)
+                                     : EntrySeed(settings.seed, entry_number));
     EstimateRandomPM(random_binary_seq, N);
   }
 }
@@ -178,12 +177,15 @@ const std::vector<int>& SpecialBefore(const std::vector<char>& binary, int N) {
 
 // The random null's p-value of a segment length: the exact probability, or
 // the fraction of random sequences reaching it, one division (a running sum of
-// fractions can pass 1).
+// fractions, TALVO's, can pass 1).
 class RandomNullPValue {
  public:
   RandomNullPValue(const Settings& settings, int N, int K)
       : settings_(settings), N_(N), K_(K), E_(std::max(max_separation, 1)) {}
   double operator()(int L) {
+    if (settings_.summed_fractions) {
+      return CumulativeProb(L, static_cast<int>(special_rand_p.size()) - 1, special_rand_p.data());
+    }
     if (!settings_.exact_null) {
       return static_cast<double>(RandomSequencesReaching(L)) / settings_.random_count;
     }
@@ -238,21 +240,34 @@ void ScoreSegments(const Settings& settings, std::string_view residues,
   result.overall.special = before[N];
 }
 
-void OverallTest(int N, Overall& overall) {
+void OverallTest(const Settings& settings, int N, Overall& overall) {
   const int a = overall.special;
   overall.expected = std::ceil(N * P_special);
   const bool below = overall.expected > a;
   overall.direction = below ? '-' : '+';
   overall.exact_tail =
       below ? Binomial_P_LessThan_K(a, N, P_special) : Binomial_P_GreaterThan_K(a, N, P_special);
+  if (!settings.normal_approximation) return;
+  int valid = 0;
+  overall.approximate_tail = below ? ApproxBinomial_P_LessThan_K(a, N, P_special, valid)
+                                   : ApproxBinomial_P_GreaterThan_K(a, N, P_special, valid);
+  overall.approximation_valid = valid == 1;
+}
+
+// A private workspace of the calling thread, for the calls that bring none.
+Workspace& ThreadWorkspace() {
+  thread_local Workspace workspace;
+  return workspace;
 }
 
 }  // namespace
 
-// TALVO's formula without its cancellation: the same values where TALVO's
-// keep their digits, and accurate ones below about 1e-8, where TALVO's are
-// rounding noise or 0.
+// The accurate formulas give TALVO's values where TALVO's keep their digits,
+// and accurate ones below about 1e-8, where TALVO's are rounding noise or 0.
 ScanPValueFunction ScanFunction(const Settings& settings) {
+  if (settings.scan_formula == ScanFormula::kTalvo) {
+    return settings.fractional_windows ? &P_scan_ge_K_in_W_N_fractional : &P_scan_ge_K_in_W_N;
+  }
   return settings.fractional_windows ? &P_scan_ge_K_in_W_N_fractional_accurate
                                      : &P_scan_ge_K_in_W_N_accurate;
 }
@@ -261,6 +276,20 @@ long EntrySeed(uint64_t run_seed, long entry_number) {
   const uint64_t mixed = SplitMix64(SplitMix64(run_seed) ^ static_cast<uint64_t>(entry_number));
   return static_cast<long>(mixed % 2147483646ULL) + 1;
 }
+
+}  // namespace internal
+
+using namespace internal;
+
+struct Workspace::Data {
+  std::vector<char> binary;
+  std::vector<char> random_binary;
+};
+
+Workspace::Workspace() : data_(std::make_unique<Data>()) {}
+Workspace::~Workspace() = default;
+Workspace::Workspace(Workspace&&) noexcept = default;
+Workspace& Workspace::operator=(Workspace&&) noexcept = default;
 
 const char* SkipText(Skip skip) {
   switch (skip) {
@@ -282,7 +311,9 @@ Analyser::Analyser(Settings settings) : settings_(std::move(settings)) {
   Validate(settings_);
 }
 
-Result Analyser::Analyse(std::string_view sequence, long entry_number) const {
+Result Analyser::Analyse(std::string_view sequence, long entry_number, Workspace& workspace,
+                         Progress* progress) const {
+  Workspace::Data& work = *workspace.data_;
   std::string upper;
   const std::string_view residues = UpperCase(sequence, upper);
   Result result;
@@ -290,21 +321,25 @@ Result Analyser::Analyse(std::string_view sequence, long entry_number) const {
   result.skip = FindSkip(settings_, residues);
   if (result.skip != Skip::kNone) return result;
   InstallSettings(settings_);
+  random_progress = progress;
   const int N = result.length;
-  thread_local std::vector<char> binary;
-  thread_local std::vector<char> random_binary;
-  SetUpEntry(residues, N, binary, random_binary);
+  SetUpEntry(residues, N, work.binary, work.random_binary);
   max_separation = estimate_linkage == 1 ? EstimateLinkageDistance(P_special) : settings_.linkage;
   result.special_probability = P_special;
   result.linkage = max_separation;
+  if (progress != nullptr) progress->Prepared(result);
   if (window < 2) {
     DetectRuns(settings_, N, entry_number);
   } else {
     DetectWindows(ScanFunction(settings_), N);
   }
-  ScoreSegments(settings_, residues, binary, N, result);
-  OverallTest(N, result.overall);
+  ScoreSegments(settings_, residues, work.binary, N, result);
+  OverallTest(settings_, N, result.overall);
   return result;
+}
+
+Result Analyser::Analyse(std::string_view sequence, long entry_number) const {
+  return Analyse(sequence, entry_number, ThreadWorkspace());
 }
 
 std::string Masked(std::string_view sequence, const Result& result, double mask_p,

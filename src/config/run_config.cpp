@@ -12,7 +12,6 @@ thread_local double min_p_val = 0.05;
 thread_local double masking_p_val = 0.05;
 thread_local int use_merge = 1;
 thread_local int estimate_linkage = 0;
-thread_local int fasta_output = 0;
 
 // Per thread: each concurrent analysis encodes its own sequence.
 thread_local char* binary_seq = nullptr;

@@ -17,7 +17,6 @@ extern thread_local double min_p_val;      // -P: threshold for recording window
 extern thread_local double masking_p_val;  // -M: threshold for masking
 extern thread_local int use_merge;         // -N clears it
 extern thread_local int estimate_linkage;  // -K
-extern thread_local int fasta_output;      // 0 none, 1 mask with X, 2 lower case
 
 // Set-up products read by detection and the report; per thread, so that
 // analyses of several sequences can run side by side.

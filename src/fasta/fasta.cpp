@@ -171,6 +171,17 @@ int ReadFastaFile(FASTA_FILE* file) {
   return 1;
 }
 
+void FreeFastaFile(FASTA_FILE* file) {
+  for (int i = 0; i <= file->count; i++) {
+    if (file->names) free(file->names[i]);
+    if (file->seqs) free(file->seqs[i]);
+  }
+  free(file->names);
+  free(file->seqs);
+  free(file->lengths);
+  *file = FASTA_FILE{0, nullptr, nullptr, nullptr, file->fp};
+}
+
 int ReadFastaEntry(FASTA_FILE* file, int index) {
   FILE* stream = file->fp;
   if (!SkipToHeaderMark(stream)) return 0;

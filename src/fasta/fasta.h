@@ -22,6 +22,8 @@ constexpr int kFastaLineBuffer = 20000;
 int NumberOfSequences(FILE* stream);
 // 1 when every entry was read, 0 on any failure. Never prints.
 int ReadFastaFile(FASTA_FILE* file);
+// Frees what ReadFastaFile allocated, also after a failed read; keeps fp.
+void FreeFastaFile(FASTA_FILE* file);
 int ReadFastaEntry(FASTA_FILE* file, int index);
 int ReadSequence(long offset, FILE* stream, char* buf, int len);
 

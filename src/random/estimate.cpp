@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -20,10 +19,9 @@ namespace talvo::internal {
 namespace {
 
 constexpr int kShuffledMode = 2;
-constexpr int kProgressEvery = 1000;
 
 void ReportProgress(int n) {
-  if (random_progress && n % kProgressEvery == 0) printf("N=%d\n", n);
+  if (random_progress != nullptr) random_progress->RandomSequence(n);
 }
 
 void Record(int longest) {
@@ -184,6 +182,13 @@ void EstimateRandomPM(char* s, int N) {
   r_special.clear();
   FindRuns(s, N, r_special);
   MergeSegmentsDiscrete(s, r_special, max_separation);
+}
+
+double CumulativeProb(int from, int to, const double* table) {
+  double sum = 0.0;
+  // No entry lies below index 0.
+  for (int64_t i = from < 0 ? 0 : from; i <= to; i++) sum += table[i];
+  return sum;
 }
 
 int64_t RandomSequencesReaching(int L) {

@@ -3,7 +3,6 @@
 // arithmetic below must never change.
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 
 #include "random/random.h"
 
@@ -60,13 +59,7 @@ double ran1(double x) {
 }
 
 void init_ran1(long seed) {
-  if (seed == 0) {
-    srand(static_cast<unsigned>(time(nullptr)));
-    for (int i = 0; i < kSeedingCalls; ++i) _idum_ = rand();
-    printf("SEED=%ld\n", static_cast<long>(_idum_));
-  } else {
-    _idum_ = seed;
-  }
+  _idum_ = seed;
   // Schrage's step is exact only below the modulus: a wider seed is folded
   // into it, so the table never holds a value that indexes outside it.
   if (_idum_ > kModulus || _idum_ < -kModulus) _idum_ %= kModulus;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "talvo/talvo.h"
+
 namespace talvo::internal {
 
 // Generator state, one per thread (parallel analyses must not share draws)
@@ -15,12 +17,11 @@ extern thread_local int64_t iv[32];
 
 // Next deviate in (0, 1) times x. Ends the process when not seeded.
 double ran1(double x);
-// Seeds the generator; 0 seeds from the clock and prints "SEED=%ld\n".
+// Seeds the generator (a seed of 0 stands for -123456789).
 void init_ran1(long seed);
 
-// Prints "N=%d" every 1000 random sequences when set (the default); a
-// front end that runs many analyses turns it off.
-extern thread_local bool random_progress;
+// Told of every random sequence before it is made, when set.
+extern thread_local Progress* random_progress;
 
 // Size of the residue pool of generated mode.
 constexpr int kPoolSize = 1000000;
@@ -57,6 +58,8 @@ void GenerateSequence(char* d, int n, const char* pool, int pool_size);
 // in the working 0/1 string s of length N; does nothing when random_seqs is
 // not above 0.
 void EstimateRandomPM(char* s, int N);
+// The sum of table[from..to], in ascending order; 0 when from > to.
+double CumulativeProb(int from, int to, const double* table);
 // Random sequences among the last EstimateRandomPM's whose longest merged
 // segment is at least L.
 int64_t RandomSequencesReaching(int L);

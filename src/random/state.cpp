@@ -15,7 +15,7 @@ thread_local std::vector<int> special_rand_count;
 thread_local bool generate_from_pool = true;
 thread_local std::vector<char> long_seq;
 thread_local double interval[21] = {};
-thread_local bool random_progress = true;
+thread_local Progress* random_progress = nullptr;
 
 char* PoolResidues() {
   if (long_seq.size() < static_cast<std::size_t>(kPoolSize) + 1)

@@ -14,7 +14,7 @@
 
 #include "alphabet/alphabet.h"
 #include "detect/detect.h"
-#include "driver/driver.h"
+#include "config/run_config.h"
 #include "random/random.h"
 
 using namespace talvo::internal;
