@@ -136,10 +136,10 @@ class Workspace {
   ~Workspace();
   Workspace(Workspace&&) noexcept;
   Workspace& operator=(Workspace&&) noexcept;
+  struct Data;  // the library's own
 
  private:
   friend class Analyser;
-  struct Data;
   std::unique_ptr<Data> data_;
 };
 

@@ -9,15 +9,6 @@ extern const char aa[];
 // Built-in background compositions, 20 entries in `aa` order.
 extern const double sp_aa_freq[20];
 extern const double pdb_aa_freq[20];
-// Composition estimated from the input (-I); entry 20 (X) stays 0. Per
-// thread, with aa_freq and P_special: they follow the analysed sequence.
-extern thread_local double seq_freq[21];
-// The active background composition (read-only for everyone but -I).
-extern thread_local const double* aa_freq;
-// Special sub-alphabet: up to all 20 residues plus the terminator.
-extern thread_local char special_aa[21];
-// Probability that a background residue is special.
-extern thread_local double P_special;
 
 // Index among the first 20 letters of `aa`; 20 when absent.
 int ConvToInt(char c);

@@ -16,6 +16,8 @@ long EntrySeed(uint64_t run_seed, long entry_number);
 ScanPValueFunction ScanFunction(const Settings& settings);
 // Throws Error unless 0 <= p <= 1.
 void CheckProbability(double p);
+// Random sequences of either kind, at least one of them.
+bool RandomSequencesAsked(const Settings& settings);
 
 // The two readings of TALVO's option syntax ("-W:20", "-I", ...).
 enum class OptionSyntax {

@@ -250,10 +250,6 @@ void ApplyTalvoOption(const std::string& arg, Options& options) {
   }
 }
 
-bool HasRandomSequences(const Settings& settings) {
-  return settings.random_null != RandomNull::kNone && settings.random_count > 0;
-}
-
 void CheckAlphabet(const std::string& alphabet) {
   if (alphabet.empty()) throw Error("the sub-alphabet is empty");
   for (char c : alphabet) {
@@ -265,6 +261,10 @@ void CheckAlphabet(const std::string& alphabet) {
 }
 
 }  // namespace
+
+bool RandomSequencesAsked(const Settings& settings) {
+  return settings.random_null != RandomNull::kNone && settings.random_count > 0;
+}
 
 void CheckProbability(double p) {
   if (!IsProbability(p)) throw Error("a probability must lie between 0 and 1");
@@ -297,7 +297,7 @@ void Validate(const Settings& settings) {
   if (!internal::IsProbability(settings.min_p) || !internal::IsProbability(settings.mask_p)) {
     throw Error("ERROR: wrong P-value specified");
   }
-  const bool random = internal::HasRandomSequences(settings);
+  const bool random = internal::RandomSequencesAsked(settings);
   if (!settings.permissive) {
     if (settings.window < 0) throw Error("the window must be 0 (runs mode) or at least 2");
     if (settings.linkage < 0) throw Error("the linkage distance must not be negative");

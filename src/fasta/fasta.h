@@ -12,8 +12,6 @@ struct FASTA_FILE {
   FILE* fp = nullptr;      // set by the caller, not closed here
 };
 
-extern FASTA_FILE f_file;
-
 // Size of the shared line buffer: at most this minus one characters of a line
 // are seen at once.
 constexpr int kFastaLineBuffer = 20000;
