@@ -43,6 +43,7 @@ from typing import TYPE_CHECKING, Any, Iterable, Iterator, Optional, Tuple, Unio
 
 from . import _talvo
 from ._talvo import Overall, Result, Segment
+from ._plot import analyse_entry, plot
 
 if TYPE_CHECKING:
     import pandas
@@ -53,8 +54,10 @@ __all__ = [
     "Result",
     "Segment",
     "analyse",
+    "analyse_entry",
     "analyse_file",
     "binomial_tail",
+    "plot",
     "proteome_table",
     "read_table",
     "scan_pvalue",
