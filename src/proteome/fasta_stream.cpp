@@ -44,6 +44,18 @@ bool IsNucleotide(char residue) {
 
 }  // namespace
 
+std::string BinaryByteProblem(const char* data, size_t size, unsigned long long offset,
+                              bool decompressed) {
+  if (!AnyBinaryByte(data, size)) return "";
+  const char* at = std::find_if(data, data + size,
+                                [](char c) { return IsBinaryByte(static_cast<unsigned char>(c)); });
+  char what[128];
+  snprintf(what, sizeof what, "binary byte 0x%02X at offset %llu%s: not a FASTA text file",
+           static_cast<unsigned char>(*at), offset + static_cast<size_t>(at - data),
+           decompressed ? " of the decompressed data" : "");
+  return what;
+}
+
 void FastaStream::Fail(const std::string& what) {
   if (error_.empty()) error_ = path_ + ": " + what;
   at_end_ = true;
@@ -52,16 +64,9 @@ void FastaStream::Fail(const std::string& what) {
 // Every byte read is checked once, a buffer at a time, so that a binary byte
 // ends the input wherever it stands (preamble, header or sequence).
 bool FastaStream::FailIfBinary(bool decompressed) {
-  const char* begin = buffer_.data();
-  if (!AnyBinaryByte(begin, end_)) return false;
-  const char* at = std::find_if(begin, begin + end_,
-                                [](char c) { return IsBinaryByte(static_cast<unsigned char>(c)); });
-  const unsigned long long offset = buffer_offset_ + static_cast<size_t>(at - begin);
-  char what[128];
-  snprintf(what, sizeof what, "binary byte 0x%02X at offset %llu%s: not a FASTA text file",
-           static_cast<unsigned char>(*at), offset,
-           decompressed ? " of the decompressed data" : "");
-  Fail(what);
+  const std::string problem = BinaryByteProblem(buffer_.data(), end_, buffer_offset_, decompressed);
+  if (problem.empty()) return false;
+  Fail(problem);
   return true;
 }
 
@@ -204,6 +209,7 @@ bool FastaStream::Fill() {
   buffer_offset_ += end_;
   pos_ = 0;
   end_ = static_cast<size_t>(got);
+  crc32_ = crc32(crc32_, reinterpret_cast<const Bytef*>(buffer_.data()), static_cast<uInt>(got));
   return !FailIfBinary(gzdirect(AsGz(file_)) != 1);
 }
 
