@@ -11,6 +11,7 @@
 #include "alphabet/alphabet.h"
 #include "api/internal.h"
 #include "detect/detect.h"
+#include "fasta/residues.h"
 #include "random/exact_null.h"
 #include "random/random.h"
 #include "stats/stats.h"
@@ -46,18 +47,6 @@ Skip FindSkip(const Settings& settings, std::string_view residues) {
 
 const double* BuiltInTable(Background background) {
   return background == Background::kPdb ? pdb_aa_freq : sp_aa_freq;
-}
-
-// Upper case, as TALVO reads its input; most callers pass it so already.
-std::string_view UpperCase(std::string_view sequence, std::string& copy) {
-  if (std::none_of(sequence.begin(), sequence.end(), [](char c) { return c >= 'a' && c <= 'z'; })) {
-    return sequence;
-  }
-  copy.assign(sequence);
-  for (char& c : copy) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return copy;
 }
 
 // Scan p-values kept across the proteins that one workspace analyses. The
@@ -121,7 +110,7 @@ long EntrySeed(uint64_t run_seed, long entry_number) {
 using namespace internal;
 
 struct Workspace::Data {
-  std::string upper;                // an input with lower-case letters, upper-cased
+  std::string kept;                 // the residues of an input that holds more
   double composition[21] = {};      // the protein's own (Background::kInput)
   std::vector<char> binary;         // the 0/1 string, N + 1 characters
   std::vector<char> random_binary;  // the random stage's working copy
@@ -326,9 +315,11 @@ Analyser::Analyser(Settings settings) : settings_(std::move(settings)) {
 
 Result Analyser::Analyse(std::string_view sequence, long entry_number, Workspace& workspace,
                          Progress* progress) const {
+  if (entry_number < 0) throw Error("the entry number must not be negative");
   Work& work = *workspace.data_;
   Protein protein;
-  protein.residues = UpperCase(sequence, work.upper);
+  // Read as the FASTA readers read it; most callers pass residues already.
+  protein.residues = KeptResidues(sequence, work.kept);
   Result result;
   result.length = static_cast<int>(std::min<size_t>(protein.residues.size(), INT_MAX));
   result.skip = FindSkip(settings_, protein.residues);
@@ -350,10 +341,8 @@ Result Analyser::Analyse(std::string_view sequence, long entry_number) const {
 
 std::string Masked(std::string_view sequence, const Result& result, double mask_p,
                    bool lower_case) {
-  std::string masked(sequence);
-  for (char& c : masked) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
+  std::string kept;
+  std::string masked(KeptResidues(sequence, kept));
   for (const Segment& segment : result.segments) {
     if (!(segment.p_value < mask_p) || segment.end > static_cast<int>(masked.size())) continue;
     for (int pos = segment.start - 1; pos < segment.end; pos++) {
@@ -365,7 +354,7 @@ std::string Masked(std::string_view sequence, const Result& result, double mask_
 }
 
 double ScanPValue(int k, int w, int n, double p, bool fractional) {
-  if (w < 1 || n < 1 || k < 0) throw Error("the scan p-value needs k >= 0, w >= 1 and n >= 1");
+  if (w < 1 || n < w || k < 0) throw Error("the scan p-value needs k >= 0, w >= 1 and n >= w");
   CheckProbability(p);
   Settings settings;
   settings.fractional_windows = fractional;

@@ -299,7 +299,8 @@ void Validate(const Settings& settings) {
   }
   const bool random = internal::RandomSequencesAsked(settings);
   if (!settings.permissive) {
-    if (settings.window < 0) throw Error("the window must be 0 (runs mode) or at least 2");
+    // A window of 1 would leave TALVO in runs mode: refused, as -W:1 is.
+    if (settings.window < 0 || settings.window == 1) throw Error(internal::ValueRule('W'));
     if (settings.linkage < 0) throw Error("the linkage distance must not be negative");
     if (settings.random_null != RandomNull::kNone && !random) {
       throw Error("the number of random sequences must be at least 1");
