@@ -36,6 +36,9 @@ import pandas as pd
 
 import discovery
 
+# "bh": q-values over every row of every class; "two-level": discovery.two_level.
+METHODS = ["bh", "two-level"]
+
 DEFAULT_SETTINGS = [
     "scan=",
     "G-exact=-G:1 --exact-null",
@@ -99,6 +102,7 @@ def main():
     args = parser.parse_args()
 
     settings = [parse_setting(s) for s in (args.setting or DEFAULT_SETTINGS)]
+    labels = [(l if m == "bh" else f"{l}/{m}", o) for l, o in settings for m in METHODS]
     classes = discovery.read_classes(args.classes)
     lengths = real_lengths(args.lengths_from)
     # A terminated run still removes its temporary files.
@@ -115,27 +119,29 @@ def main():
                 opts = [o.replace("{seed}", str(seed)) for o in options]
                 res = discovery.run_discovery(fasta, classes, opts, args.talvo, args.engine,
                                               args.jobs, scratch=scratch)
-                sig = res.significant()
-                records.append({"replicate": r, "seed": seed, "setting": label,
-                                "residues": residues, "rows": res.m, "discoveries": len(sig),
-                                "proteins_with_discovery": sig["entry"].nunique(),
-                                "min_q": float(res.rows["q"].min()) if len(res.rows) else 1.0,
-                                "wall_s": round(res.wall, 2), "cpu_s": round(res.cpu, 2),
-                                "engine": res.engine, "tool_q_error": res.tool_q_error})
-                if len(sig) and args.keep_failures:
-                    os.makedirs(args.keep_failures, exist_ok=True)
-                    sig.to_csv(os.path.join(args.keep_failures, f"{label}.{seed}.tsv"), sep="\t",
-                               index=False)
-                print(f"replicate {r} (seed {seed}) {label}: {len(sig)} at q <= 0.05 "
-                      f"(min q {records[-1]['min_q']:.3g}), {res.m} rows, {res.wall:.1f} s",
-                      file=sys.stderr, flush=True)
+                for method in METHODS:
+                    sig = res.significant(method=method)
+                    name = label if method == "bh" else f"{label}/{method}"
+                    records.append({"replicate": r, "seed": seed, "setting": name,
+                                    "residues": residues, "rows": res.m, "discoveries": len(sig),
+                                    "proteins_with_discovery": sig["entry"].nunique(),
+                                    "min_q": float(res.rows["q"].min()) if len(res.rows) else 1.0,
+                                    "wall_s": round(res.wall, 2), "cpu_s": round(res.cpu, 2),
+                                    "engine": res.engine, "tool_q_error": res.tool_q_error})
+                    if len(sig) and args.keep_failures:
+                        os.makedirs(args.keep_failures, exist_ok=True)
+                        sig.to_csv(os.path.join(args.keep_failures, f"{name}.{seed}.tsv"), sep="\t",
+                                   index=False)
+                    print(f"replicate {r} (seed {seed}) {name}: {len(sig)} at q <= 0.05 "
+                          f"(min q {records[-1]['min_q']:.3g}), {res.m} rows, {res.wall:.1f} s",
+                          file=sys.stderr, flush=True)
             os.remove(fasta)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
     results = pd.DataFrame(records)
     if args.out:
         results.to_csv(args.out, sep="\t", index=False)
-    summary = summarise(results, settings)
+    summary = summarise(results, labels)
     print(f"# {args.replicates} replicates of {args.proteins} proteins, classes {args.classes} "
           f"({len(classes)}), engine {results['engine'].iloc[0]}, "
           f"{time.monotonic() - started:.0f} s in all")

@@ -130,10 +130,12 @@ def leave_one_out(result, classes, alpha=discovery.ALPHA):
         rest["q"] = discovery.benjamini_hochberg(rest["p_value"].to_numpy(), m)
         cover = coverage(rest[rest["q"] <= alpha])
         lost_proteins = sum(1 for e in full_cover if e not in cover)
+        gained_proteins = sum(1 for e in cover if e not in full_cover)
         lost_residues = sum(len(p - cover.get(e, set())) for e, p in full_cover.items())
         gained_residues = sum(len(p - full_cover.get(e, set())) for e, p in cover.items())
         out.append({"class": name, "rows_all": result.per_class_m.get(name, 0),
                     "without_it_proteins_lost": lost_proteins,
+                    "without_it_proteins_gained": gained_proteins,
                     "without_it_residues_lost": lost_residues,
                     "without_it_residues_gained": gained_residues})
     return pd.DataFrame(out)

@@ -61,8 +61,9 @@ KEEP = ["class", "entry", "id", "length", "start", "end", "seg_length", "special
         "q_value"]
 
 # Counts every row after the header (by class when the table has a class
-# column), prints the header's wanted columns and the rows with p <= 0.05, and
-# the counts last as "#m<TAB>class<TAB>count" lines.
+# column, and by class and entry), prints the header's wanted columns and the
+# rows with p <= 0.05, and the counts last as "#m<TAB>class<TAB>count" and
+# "#n<TAB>class<TAB>entry<TAB>count" lines.
 AWK_FILTER = r"""
 BEGIN { FS = OFS = "\t"; split(keep, names, ",") }
 NR == 1 {
@@ -71,19 +72,41 @@ NR == 1 {
   for (k = 1; k in names; k++) if (names[k] in col) { out[++n] = col[names[k]]; head = head (n > 1 ? OFS : "") names[k] }
   pc = col["p_value"]
   cc = ("class" in col) ? col["class"] : 0
+  ec = col["entry"]
   print head
   next
 }
 {
-  m[cc ? $cc : ""]++
+  c = cc ? $cc : ""
+  m[c]++
+  pair[c "\t" $ec]++
   if ($pc + 0 <= 0.05) {
     line = $(out[1])
     for (k = 2; k <= n; k++) line = line OFS $(out[k])
     print line
   }
 }
-END { for (c in m) print "#m", c, m[c] }
+END { for (c in m) print "#m", c, m[c]; for (k in pair) print "#n", k, pair[k] }
 """
+
+
+def rule_linkage(letters, cap):
+    """The per-class linkage distance min(round(2 / (3P)), cap), at least 1: the
+    -K estimate from the class's background P, capped."""
+    return max(1, min(int(round(2.0 / (3.0 * class_p(letters)))), cap))
+
+
+def expand_rules(options, classes, class_options=None):
+    """Turns the harness's pseudo-option '@linkage-cap:N' into a per-class -E."""
+    shared, per_class = [], {k: list(v) for k, v in (class_options or {}).items()}
+    for option in options:
+        if option.startswith("@linkage-cap:"):
+            cap = int(option.split(":", 1)[1])
+            for name, letters in classes:
+                per_class.setdefault(name, []).append(f"-E:{rule_linkage(letters, cap)}")
+        else:
+            shared.append(option)
+    return shared, per_class
 
 
 def class_p(letters, table=SPROT_OF):
@@ -167,41 +190,85 @@ def benjamini_hochberg(p, m):
 
 
 def _filtered_run(command):
-    """Run command | awk filter; returns (DataFrame of rows with p <= 0.05, {class: rows})."""
+    """Run command | awk filter; returns (DataFrame of rows with p <= 0.05,
+    ({class: rows}, DataFrame of the rows of each class and entry))."""
     keep = ",".join(KEEP)
     pipeline = (f"set -o pipefail; {' '.join(shlex.quote(c) for c in command)} "
                 f"| awk -v keep={keep} {shlex.quote(AWK_FILTER)}")
     done = subprocess.run(["bash", "-c", pipeline], capture_output=True, text=True)
     if done.returncode != 0:
         raise RuntimeError(f"{' '.join(command)} failed ({done.returncode}): {done.stderr.strip()}")
-    lines = done.stdout.rstrip("\n").split("\n")
-    counts = {}
-    while lines and lines[-1].startswith("#m\t"):
-        _, name, count = lines.pop().split("\t")
-        counts[name] = int(count)
-    if len(lines) == 0:
-        raise RuntimeError(f"{' '.join(command)}: no table in the output")
-    table = pd.read_csv(io.StringIO("\n".join(lines) + "\n"), sep="\t",
+    text = done.stdout
+    cut = text.find("\n#m\t")
+    if cut < 0:
+        raise RuntimeError(f"{' '.join(command)}: no row count in the output")
+    counts, pairs = {}, []
+    for line in text[cut + 1:].splitlines():
+        fields = line.split("\t")
+        if fields[0] == "#m":
+            counts[fields[1]] = int(fields[2])
+        else:
+            pairs.append((fields[1], int(fields[2]), int(fields[3])))
+    table = pd.read_csv(io.StringIO(text[:cut + 1]), sep="\t",
                         dtype={"id": str, "class": str}, keep_default_na=False, na_values=[],
                         quoting=3)
-    m = counts
+    m = (counts, pd.DataFrame(pairs, columns=["class", "entry", "n"]))
     return table, m
 
 
 class Discovery:
     """The result of one discovery run."""
 
-    def __init__(self, rows, m, per_class_m, wall, cpu, engine, tool_q_error=None):
+    def __init__(self, rows, m, per_class_m, pairs, wall, cpu, engine, tool_q_error=None):
         self.rows = rows                # rows with p <= 0.05, with class and q
         self.m = m                      # every row of every class
         self.per_class_m = per_class_m  # {class: rows}
+        self.pairs = pairs              # rows of each class and entry (class, entry, n)
         self.wall = wall
         self.cpu = cpu                  # CPU seconds of the child processes
         self.engine = engine
         self.tool_q_error = tool_q_error  # discover only: max relative q difference
 
-    def significant(self, alpha=ALPHA):
+    def significant(self, alpha=ALPHA, method="bh"):
+        """Rows at q <= alpha (method "bh"), or the rows selected by two_level."""
+        if method == "two-level":
+            return self.rows[two_level(self, alpha)]
         return self.rows[self.rows["q"] <= alpha]
+
+
+def two_level(result, alpha=ALPHA):
+    """Selection in two levels (an alternative to BH over every row, same rows):
+    each class of each protein is a family of its rows; its Simes p-value,
+    min over i of n * p_(i) / i, enters BH over every family of the run (level
+    alpha), and within each of the R selected families of M, BH at level
+    alpha * R / M picks the rows (Benjamini and Bogomolov 2014). Returns a
+    boolean mask over result.rows."""
+    rows = result.rows
+    mask = np.zeros(len(rows), bool)
+    if len(rows) == 0:
+        return mask
+    n_of = {(c, e): n for c, e, n in zip(result.pairs["class"], result.pairs["entry"],
+                                         result.pairs["n"])}
+    families = len(n_of)
+    groups = rows.groupby(["class", "entry"], sort=False).indices
+    keys, simes, ranked = [], [], []
+    for key, index in groups.items():
+        n = n_of[key]
+        p = rows["p_value"].to_numpy()[index]
+        order = np.argsort(p, kind="stable")
+        terms = p[order] * n / np.arange(1, len(p) + 1)
+        keys.append(key)
+        simes.append(terms.min())
+        ranked.append((index[order], terms))
+    q = benjamini_hochberg(np.array(simes), families)
+    selected = np.flatnonzero(q <= alpha)
+    level = alpha * len(selected) / families
+    for s in selected:
+        index, terms = ranked[s]
+        passing = np.flatnonzero(terms <= level)
+        if passing.size:
+            mask[index[:passing.max() + 1]] = True
+    return mask
 
 
 def run_discovery(fasta, classes, options=(), talvo=DEFAULT_TALVO, engine="auto", jobs=2,
@@ -210,11 +277,12 @@ def run_discovery(fasta, classes, options=(), talvo=DEFAULT_TALVO, engine="auto"
 
     classes: [(name, letters)]; options: talvo-proteome options shared by every
     class; class_options: {name: [extra options]} (loop engine only, for
-    experiments with per-class settings).
+    experiments with per-class settings; the pseudo-option '@linkage-cap:N'
+    gives each class -E:min(round(2/(3P)), N)).
     """
     if engine == "auto":
         engine = "discover" if supports_discover(talvo) else "loop"
-    options = list(options)
+    options, class_options = expand_rules(options, classes, class_options)
     start = time.monotonic()
     cpu0 = resource.getrusage(resource.RUSAGE_CHILDREN)
     tool_q_error = None
@@ -228,7 +296,7 @@ def run_discovery(fasta, classes, options=(), talvo=DEFAULT_TALVO, engine="auto"
         try:
             command = [talvo, "--discover", "--classes", path, "--all", "--no-progress",
                        "--threads", str(threads or jobs), *options, fasta]
-            table, per_class_m = _filtered_run(command)
+            table, (per_class_m, pairs) = _filtered_run(command)
         finally:
             os.remove(path)
         m = sum(per_class_m.values())
@@ -245,19 +313,22 @@ def run_discovery(fasta, classes, options=(), talvo=DEFAULT_TALVO, engine="auto"
             extra = (class_options or {}).get(name, [])
             command = [talvo, f"-A:{letters}", "--all", "--no-progress", "--threads",
                        str(threads or 1), *options, *extra, fasta]
-            table, counts = _filtered_run(command)
+            table, (counts, pairs) = _filtered_run(command)
             table.insert(0, "class", name)
-            return name, table, sum(counts.values())
+            pairs["class"] = name
+            return name, table, sum(counts.values()), pairs
 
         with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
             results = list(pool.map(one, classes))
-        per_class_m = {name: m for name, _, m in results}
+        per_class_m = {name: m for name, _, m, _ in results}
         m = sum(per_class_m.values())
-        table = pd.concat([t for _, t, _ in results], ignore_index=True)
+        table = pd.concat([t for _, t, _, _ in results], ignore_index=True)
+        pairs = pd.concat([p for _, _, _, p in results], ignore_index=True)
         table["q"] = benjamini_hochberg(table["p_value"].to_numpy(), m)
     cpu1 = resource.getrusage(resource.RUSAGE_CHILDREN)
     cpu = (cpu1.ru_utime - cpu0.ru_utime) + (cpu1.ru_stime - cpu0.ru_stime)
-    return Discovery(table, m, per_class_m, time.monotonic() - start, cpu, engine, tool_q_error)
+    return Discovery(table, m, per_class_m, pairs, time.monotonic() - start, cpu, engine,
+                     tool_q_error)
 
 
 def clopper_pearson(k, n, level=0.95):
