@@ -130,7 +130,8 @@ def main():
                                     "engine": res.engine, "tool_q_error": res.tool_q_error})
                     if len(sig) and args.keep_failures:
                         os.makedirs(args.keep_failures, exist_ok=True)
-                        sig.to_csv(os.path.join(args.keep_failures, f"{name}.{seed}.tsv"), sep="\t",
+                        sig.to_csv(os.path.join(args.keep_failures, f"{name.replace('/', '_')}.{seed}.tsv"),
+                                   sep="\t",
                                    index=False)
                     print(f"replicate {r} (seed {seed}) {name}: {len(sig)} at q <= 0.05 "
                           f"(min q {records[-1]['min_q']:.3g}), {res.m} rows, {res.wall:.1f} s",

@@ -90,20 +90,22 @@ END { for (c in m) print "#m", c, m[c]; for (k in pair) print "#n", k, pair[k] }
 """
 
 
-def rule_linkage(letters, cap):
-    """The per-class linkage distance min(round(2 / (3P)), cap), at least 1: the
-    -K estimate from the class's background P, capped."""
-    return max(1, min(int(round(2.0 / (3.0 * class_p(letters)))), cap))
+def rule_linkage(letters, cap, floor=1):
+    """The per-class linkage distance min(round(2 / (3P)), cap), at least floor:
+    the -K estimate from the class's background P, bounded."""
+    return max(floor, 1, min(int(round(2.0 / (3.0 * class_p(letters)))), cap))
 
 
 def expand_rules(options, classes, class_options=None):
-    """Turns the harness's pseudo-option '@linkage-cap:N' into a per-class -E."""
+    """Turns the harness's pseudo-option '@linkage-cap:N[:F]' into a per-class -E
+    (the rule_linkage of the class, capped at N, at least F)."""
     shared, per_class = [], {k: list(v) for k, v in (class_options or {}).items()}
     for option in options:
         if option.startswith("@linkage-cap:"):
-            cap = int(option.split(":", 1)[1])
+            bounds = [int(x) for x in option.split(":")[1:]]
             for name, letters in classes:
-                per_class.setdefault(name, []).append(f"-E:{rule_linkage(letters, cap)}")
+                linkage = rule_linkage(letters, *bounds)
+                per_class.setdefault(name, []).append(f"-E:{linkage}")
         else:
             shared.append(option)
     return shared, per_class
