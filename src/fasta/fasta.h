@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdio>
 
+namespace talvo::internal {
+
 struct FASTA_FILE {
   int count = 0;
   int* lengths = nullptr;  // count+1 slots, zero-filled
@@ -10,7 +12,9 @@ struct FASTA_FILE {
   FILE* fp = nullptr;      // set by the caller, not closed here
 };
 
-extern FASTA_FILE f_file;
+// Size of the line buffer: at most this minus one characters of a line are
+// seen at once.
+constexpr int kFastaLineBuffer = 20000;
 
 // What the first bytes of an input show it to be. Binary is a control byte
 // other than tab, LF, VT, FF and CR, or DEL, among the first kSniffBytes:
@@ -18,16 +22,13 @@ extern FASTA_FILE f_file;
 enum class InputBytes { kText, kGzip, kBinary };
 constexpr int kSniffBytes = 4096;
 
-// Size of the shared line buffer: at most this minus one characters of a line
-// are seen at once.
-constexpr int kFastaLineBuffer = 20000;
-
 // Looks at the start of the stream and rewinds it. A stream that cannot be
 // read counts as text: reading it fails later, as it would have anyway.
 InputBytes SniffInputBytes(FILE* stream);
-// Number of lines that begin with '>'; leaves the stream rewound.
-int NumberOfSequences(FILE* stream);
+
 // 1 when every entry was read, 0 on any failure. Never prints.
 int ReadFastaFile(FASTA_FILE* file);
-int ReadFastaEntry(FASTA_FILE* file, int index);
-int ReadSequence(long offset, FILE* stream, char* buf, int len);
+// Frees what ReadFastaFile allocated, also after a failed read; keeps fp.
+void FreeFastaFile(FASTA_FILE* file);
+
+}  // namespace talvo::internal
