@@ -444,7 +444,7 @@ TEST(ProteomeTest, OutputIsTheSameForEveryThreadCountAndBatchSize) {
   for (int threads : {1, 2, 5, 8}) {
     PipelineTuning tuning;
     tuning.read_buffer = 3;
-    tuning.batch_residues = threads * 40;
+    tuning.batch_bytes = threads * 40;
     tuning.batch_entries = 1 + threads % 3;
     for (const char* format : {"tsv", "gff3"}) {
       ASSERT_EQ(RunInProcess({"--threads", std::to_string(threads), "--format", format, "-W:10",
