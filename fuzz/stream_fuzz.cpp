@@ -14,6 +14,8 @@
 
 namespace {
 
+using namespace talvo::proteome;
+
 // Lines split at '\n'; a header is a line starting with '>' (CR dropped);
 // other lines before the first header are skipped.
 std::vector<ProteinEntry> ReadLineByLine(const std::string& text) {

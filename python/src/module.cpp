@@ -19,12 +19,14 @@
 #include "proteome/formats.h"
 #include "proteome/ordered_pipeline.h"
 #include "proteome/proteome_writer.h"
-#include "proteome/segment_row.h"
+#include "proteome/shortest_double.h"
 #include "talvo/talvo.h"
 
 namespace py = pybind11;
 
 namespace {
+
+using namespace talvo::proteome;
 
 // One protein's result with what its methods need: the residues analysed
 // and the settings that shaped it.
@@ -196,7 +198,7 @@ class EntryIterator {
     };
     std::string error;
     try {
-      error = RunOrdered(inputs_, analyser_, threads, PipelineTuning{}, sink, &cancel_);
+      RunOrdered(inputs_, analyser_, threads, PipelineTuning{}, sink, &cancel_);
     } catch (const std::exception& e) {
       error = e.what();
     }
@@ -265,27 +267,29 @@ TableRun WriteProteomeTable(const std::vector<std::string>& paths, const talvo::
   options.output = output;
   options.all_segments = all_segments;
   const talvo::Analyser analyser(settings);
-  ProteomeWriter writer(options, analyser.settings());
-  if (!writer.Open()) throw InputError{writer.error()};
   TableRun run;
-  const BatchSink sink = [&](std::vector<AnalysedEntry>& batch) {
-    for (const AnalysedEntry& item : batch) {
-      if (item.result.skip == talvo::Skip::kNone) {
-        run.analysed++;
-      } else {
-        run.skipped.emplace_back(paths[item.input], item.entry.number, EntryId(item.entry),
-                                 talvo::SkipText(item.result.skip));
+  try {
+    ProteomeWriter writer(options, analyser.settings());
+    const BatchSink sink = [&](std::vector<AnalysedEntry>& batch) {
+      for (const AnalysedEntry& item : batch) {
+        if (item.result.skip == talvo::Skip::kNone) {
+          run.analysed++;
+        } else {
+          run.skipped.emplace_back(paths[item.input], item.entry.number, EntryId(item.entry),
+                                   talvo::SkipText(item.result.skip));
+        }
+        writer.Add(item.input, item.entry, item.result);
       }
-      if (!writer.Add(item.input, item.entry, item.result)) return false;
-    }
-    return writer.EndBatch();
-  };
-  OrderedInputs inputs;
-  inputs.paths = paths;
-  const std::string error = RunOrdered(inputs, analyser, threads, PipelineTuning{}, sink, &cancel);
-  if (writer.error().empty() && error.empty() && !cancel.load()) writer.Finish();
-  if (!writer.error().empty()) throw InputError{writer.error()};
-  if (!error.empty()) throw InputError{error};
+      writer.EndBatch();
+      return true;
+    };
+    OrderedInputs inputs;
+    inputs.paths = paths;
+    RunOrdered(inputs, analyser, threads, PipelineTuning{}, sink, &cancel);
+    if (!cancel.load()) writer.Finish();
+  } catch (const talvo::Error& e) {
+    throw InputError{e.what()};
+  }
   return run;
 }
 

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace talvo::proteome {
+
 namespace {
 
 // Control bytes that no text file holds: below 0x20 but tab, LF, VT, FF and
@@ -320,3 +322,5 @@ bool FastaStream::Next(ProteinEntry& entry) {
   if (!composition_known_ && error_.empty()) SampleComposition(entry.residues);
   return error_.empty();
 }
+
+}  // namespace talvo::proteome

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace talvo::proteome {
+
 struct ProteinEntry {
   long number = 0;       // 1 for the first entry of its input
   std::string header;    // the header line after '>', without CR/LF
@@ -85,3 +87,5 @@ class FastaStream {
   std::string error_;
   std::string warning_;
 };
+
+}  // namespace talvo::proteome
