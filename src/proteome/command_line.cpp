@@ -17,6 +17,7 @@
 #include "proteome/options.h"
 #include "proteome/output_files.h"
 #include "proteome/pipeline.h"
+#include "proteome/shard_table.h"
 #include "talvo/talvo.h"
 
 namespace talvo::proteome {
@@ -40,7 +41,6 @@ const char kProteomeHelp[] =
     "  --summary FILE   one row per protein: its overall exact test and q-value, or\n"
     "                   why it was skipped\n"
     "  --masked FILE    masked FASTA of every entry (X, or lower case with -L)\n"
-    "                   (every output of one run comes from one analysis)\n"
     "  --all            every segment, not only those with p below -M (0.05)\n"
     "  --fractional-windows  scan p-values over N/w windows instead of N/w rounded\n"
     "                   up: closer to the true probability, not always above it\n"
@@ -87,12 +87,6 @@ bool ParseWhole(const std::string& text, Number& value) {
   return ec == std::errc() && ptr == last && !text.empty();
 }
 
-bool ParseShard(const std::string& text, long& index, long& count) {
-  const size_t slash = text.find('/');
-  return slash != std::string::npos && ParseWhole(text.substr(0, slash), index) &&
-         ParseWhole(text.substr(slash + 1), count) && count >= 1 && index >= 0 && index < count;
-}
-
 bool ParseFormat(const std::string& text, OutputFormat& format) {
   if (text == "tsv") {
     format = OutputFormat::kTsv;
@@ -137,7 +131,7 @@ void ApplyValue(const std::string& name, const std::string& value, ParsedCommand
     if (!ParseWhole(value, seed)) Refuse(bad + " (a whole number from 0 to 2^64-1)");
     command.seed = seed;
   } else if (name == "shard") {
-    if (!ParseShard(value, options.shard_index, options.shard_count)) {
+    if (!ReadShard(value, options.shard_index, options.shard_count)) {
       Refuse(bad + " (I/N with N at least 1 and I from 0 to N-1)");
     }
     options.sharded = true;

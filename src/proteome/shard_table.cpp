@@ -1,7 +1,6 @@
 #include "proteome/shard_table.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <string_view>
 
@@ -49,34 +48,21 @@ bool SplitHeaderLine(const std::string& line, std::string& key, std::string& val
   return true;
 }
 
-template <class Number>
-bool ParseWhole(std::string_view text, Number& value) {
-  const char* end = text.data() + text.size();
-  const auto result = std::from_chars(text.data(), end, value);
-  return result.ec == std::errc() && result.ptr == end && !text.empty();
-}
-
 // "<input number>\t<kind>\t<value>", of an input listed above it (numbered
 // from 1), once per kind.
 bool ParseFingerprint(const std::string& text, ShardHeader& header) {
   const size_t first = text.find('\t');
   const size_t second = text.find('\t', first + 1);
-  size_t number = 0;
+  long number = 0;
   if (second == std::string::npos || second == first + 1 ||
-      !ParseWhole(std::string_view(text).substr(0, first), number) || number == 0 ||
-      number > header.inputs.size()) {
+      !ReadField(std::string_view(text).substr(0, first), number) || number < 1 ||
+      number > static_cast<long>(header.inputs.size())) {
     return false;
   }
   header.fingerprints.resize(header.inputs.size());
   return header.fingerprints[number - 1]
       .try_emplace(text.substr(first + 1, second - first - 1), text.substr(second + 1))
       .second;
-}
-
-bool ParseShard(std::string_view text, long& index, long& count) {
-  const size_t slash = text.find('/');
-  return slash != std::string_view::npos && ParseWhole(text.substr(0, slash), index) &&
-         ParseWhole(text.substr(slash + 1), count) && count >= 1 && index >= 0 && index < count;
 }
 
 bool ReadHeaderLine(const std::string& line, ShardHeader& header) {
@@ -89,7 +75,7 @@ bool ReadHeaderLine(const std::string& line, ShardHeader& header) {
   } else if (key == "seed") {
     header.seed = value;
   } else if (key == "shard") {
-    return ParseShard(value, header.index, header.count);
+    return ReadShard(value, header.index, header.count);
   } else if (key == "all") {
     if (value != "yes" && value != "no") return false;
     header.all_segments = value == "yes";
@@ -100,9 +86,9 @@ bool ReadHeaderLine(const std::string& line, ShardHeader& header) {
   } else if (key == "fingerprint") {
     return ParseFingerprint(value, header);
   } else if (key == "rows") {
-    return ParseWhole(std::string_view(value), header.rows) && header.rows >= 0;
+    return ReadField(value, header.rows) && header.rows >= 0;
   } else if (key == "proteins") {
-    return ParseWhole(std::string_view(value), header.proteins) && header.proteins >= 0;
+    return ReadField(value, header.proteins) && header.proteins >= 0;
   } else {
     return false;
   }
@@ -112,6 +98,12 @@ bool ReadHeaderLine(const std::string& line, ShardHeader& header) {
 }  // namespace
 
 const char kCrc32Fingerprint[] = "crc32";
+
+bool ReadShard(std::string_view text, long& index, long& count) {
+  const size_t slash = text.find('/');
+  return slash != std::string_view::npos && ReadField(text.substr(0, slash), index) &&
+         ReadField(text.substr(slash + 1), count) && count >= 1 && index >= 0 && index < count;
+}
 
 std::string Crc32FingerprintValue(unsigned long crc32, unsigned long long bytes) {
   char text[48];

@@ -44,6 +44,9 @@ struct ShardHeader {
   long proteins = -1;
 };
 
+// "I/N", a shard: I from 0 to N - 1, N at least 1.
+bool ReadShard(std::string_view text, long& index, long& count);
+
 // Every setting that changes a table written with --all, in one canonical
 // text: equal texts, equal tables. The seed is left out (see ShardHeader),
 // and so are -M and the mask's case, which change only what is reported or
