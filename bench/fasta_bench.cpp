@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fasta/fasta.h"
+#include "proteome/fasta_stream.h"
 #include "reference/literal.h"
 #include "support/support.h"
 
@@ -57,7 +58,20 @@ void BM_ReadFastaFile_Program(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * 500LL * (1000 * 61 + 30));
 }
 
+// talvo-proteome's streaming reader on the same file, one entry at a time.
+void BM_FastaStream_Program(benchmark::State& state) {
+  const std::string& path = LargeFastaPath();
+  for (auto _ : state) {
+    talvo::proteome::FastaStream stream;
+    talvo::proteome::ProteinEntry entry;
+    stream.Open(path);
+    while (stream.Next(entry)) benchmark::DoNotOptimize(entry.residues.data());
+  }
+  state.SetBytesProcessed(state.iterations() * 500LL * (1000 * 61 + 30));
+}
+
 BENCHMARK(BM_ReadFastaFile_Literal)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadFastaFile_Program)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FastaStream_Program)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -107,24 +107,30 @@ class Analyser {
   // Throws Error when the settings are not valid.
   explicit Analyser(Settings settings);
   const Settings& settings() const { return settings_; }
-  // sequence: residue letters in any case, as a FASTA reader delivers them.
-  // entry_number seeds the random sequences of this protein (with the run
-  // seed), so that a protein gets the same values wherever it stands.
+  // sequence: the residues, read exactly as the FASTA readers read a
+  // sequence: letters count in either case, '-' counts as a residue, and
+  // every other character (white space, digits, '*', bytes above 127) is
+  // dropped before positions are counted. A FASTA header is not recognised:
+  // pass the sequence only.
+  // entry_number (at least 0; Error otherwise) seeds the random sequences of
+  // this protein (with the run seed), so that a protein gets the same values
+  // wherever it stands.
   Result Analyse(std::string_view sequence, long entry_number = 1) const;
 
  private:
   Settings settings_;
 };
 
-// The sequence, upper-cased, with every segment below mask_p replaced by X,
-// or in lower case with lower_case.
+// The sequence read as Analyse reads it (residues only, upper-cased), with
+// every segment below mask_p replaced by X, or in lower case with lower_case.
 std::string Masked(std::string_view sequence, const Result& result, double mask_p, bool lower_case);
 
 // The statistics on their own. The scan p-value: at least k special positions
 // in some window of w positions of a random sequence of n, each special with
 // probability p. Here and in Result, TALVO's formula evaluated without its
 // cancellation: the same values where TALVO's keep their digits, accurate
-// ones down to 1e-300 where TALVO's are rounding noise or 0.
+// ones down to 1e-300 where TALVO's are rounding noise or 0. Throws Error
+// unless k >= 0, 1 <= w <= n and 0 <= p <= 1.
 double ScanPValue(int k, int w, int n, double p, bool fractional = false);
 // P(X >= k) for X binomial (n, p).
 double BinomialUpperTail(int k, int n, double p);

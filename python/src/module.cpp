@@ -1,21 +1,28 @@
 // The compiled part of the Python package: talvo::Analyser and the ordered
 // proteome pipeline, with the interpreter lock released while C++ works.
 // The package's Python layer (talvo/__init__.py) gives the documented API.
+#include <fcntl.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "fasta/residues.h"
 #include "proteome/formats.h"
 #include "proteome/ordered_pipeline.h"
 #include "proteome/proteome_writer.h"
@@ -44,20 +51,25 @@ struct InputError {
   std::string text;
 };
 
-// The residues as talvo-proteome's FASTA reader keeps them: letters,
-// upper-cased, and '-'; every other character is dropped.
-std::string KeptResidues(std::string_view text) {
-  std::string residues;
-  residues.reserve(text.size());
-  for (char c : text) {
-    if (c >= 'a' && c <= 'z') {
-      residues += static_cast<char>(c - 'a' + 'A');
-    } else if ((c >= 'A' && c <= 'Z') || c == '-') {
-      residues += c;
-    }
+// The reader's warnings about an input (it looks like nucleotides, ...),
+// gathered on its thread until Python can take them.
+class Warnings {
+ public:
+  std::function<void(const std::string&)> Collector() {
+    return [this](const std::string& text) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      texts_.push_back(text);
+    };
   }
-  return residues;
-}
+  std::vector<std::string> Take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::exchange(texts_, {});
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> texts_;
+};
 
 talvo::Background ParseBackground(const std::string& name) {
   if (name == "sprot") return talvo::Background::kSprot;
@@ -101,7 +113,8 @@ talvo::Settings MakeSettings(const std::string& alphabet, const std::string& bac
 
 PyResult Analyse(const talvo::Settings& settings, std::string_view text, long entry_number) {
   PyResult out;
-  out.residues = KeptResidues(text);
+  std::string kept;
+  out.residues.assign(talvo::KeptResidues(text, kept));
   out.mask_p = settings.mask_p;
   out.seed = settings.seed;
   out.entry_number = entry_number;
@@ -140,9 +153,13 @@ PyResult FromEntry(AnalysedEntry& entry, const talvo::Settings& settings) {
 // holds the pipeline back instead of filling memory.
 class EntryIterator {
  public:
-  EntryIterator(const std::string& path, const talvo::Settings& settings, int threads)
-      : analyser_(settings) {
+  // warn(text) is called, on the consuming thread, with each of the
+  // reader's warnings before the entries that follow it.
+  EntryIterator(const std::string& path, const talvo::Settings& settings, int threads,
+                py::object warn)
+      : analyser_(settings), warn_(std::move(warn)) {
     inputs_.paths = {path};
+    inputs_.warn = warnings_.Collector();
     thread_ = std::thread([this, threads] { Produce(threads); });
   }
   ~EntryIterator() { Close(); }
@@ -150,7 +167,9 @@ class EntryIterator {
   EntryIterator& operator=(const EntryIterator&) = delete;
 
   py::tuple Next() {
-    if (next_ == current_.size() && !TakeBatch()) {
+    const bool more = next_ < current_.size() || TakeBatch();
+    for (const std::string& text : warnings_.Take()) warn_(text);
+    if (!more) {
       if (!error_.empty()) {
         const std::string error = std::move(error_);
         error_.clear();
@@ -236,6 +255,8 @@ class EntryIterator {
   }
 
   talvo::Analyser analyser_;
+  py::object warn_;
+  Warnings warnings_;
   OrderedInputs inputs_;
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -250,25 +271,82 @@ class EntryIterator {
   std::thread thread_;
 };
 
-// What proteome_table reports beside the table.
+// What proteome_table reports: the table and what came beside it.
 struct TableRun {
+  std::string table;
   long analysed = 0;
   std::vector<std::tuple<std::string, long, std::string, std::string>> skipped;
+  std::vector<std::string> warnings;
+};
+
+// Everything written to a pipe, gathered in memory by a thread of its own:
+// the table never touches the disk, so no interruption, not even SIGKILL,
+// can leave a file behind.
+class PipeCapture {
+ public:
+  PipeCapture() {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+      throw InputError{std::string("cannot create a pipe: ") + strerror(errno)};
+    }
+    read_end_ = ends[0];
+    write_end_ = ends[1];
+    reader_ = std::thread([this] { Drain(); });
+  }
+  ~PipeCapture() {
+    Finish();
+    close(read_end_);
+  }
+  PipeCapture(const PipeCapture&) = delete;
+  PipeCapture& operator=(const PipeCapture&) = delete;
+
+  // A name that opens the pipe for writing.
+  std::string path() const { return "/dev/fd/" + std::to_string(write_end_); }
+  // What was written, once every writer has closed its end.
+  std::string& Finish() {
+    if (write_end_ >= 0) close(write_end_);
+    write_end_ = -1;
+    if (reader_.joinable()) reader_.join();
+    return text_;
+  }
+
+ private:
+  void Drain() {
+    char buffer[1 << 16];
+    for (;;) {
+      const ssize_t n = read(read_end_, buffer, sizeof buffer);
+      if (n > 0) {
+        text_.append(buffer, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        return;
+      }
+    }
+  }
+
+  int read_end_ = -1;
+  int write_end_ = -1;
+  std::string text_;
+  std::thread reader_;
 };
 
 // talvo-proteome's segment table for the inputs, written by talvo-proteome's
-// own writer to `output`.
+// own writer into memory.
 TableRun WriteProteomeTable(const std::vector<std::string>& paths, const talvo::Settings& settings,
-                            int threads, bool all_segments, const std::string& output,
-                            const std::atomic<bool>& cancel) {
+                            int threads, bool all_segments, const std::atomic<bool>& cancel) {
+  PipeCapture capture;
   ProteomeOptions options;
   options.inputs = paths;
   options.threads = threads;
-  options.output = output;
+  options.output = capture.path();
   options.all_segments = all_segments;
   const talvo::Analyser analyser(settings);
   TableRun run;
+  Warnings warnings;
+  OrderedInputs inputs;
+  inputs.paths = paths;
+  inputs.warn = warnings.Collector();
   try {
+    // Closes its end of the pipe when it goes, so that the capture ends.
     ProteomeWriter writer(options, analyser.settings());
     const BatchSink sink = [&](std::vector<AnalysedEntry>& batch) {
       for (const AnalysedEntry& item : batch) {
@@ -283,13 +361,13 @@ TableRun WriteProteomeTable(const std::vector<std::string>& paths, const talvo::
       writer.EndBatch();
       return true;
     };
-    OrderedInputs inputs;
-    inputs.paths = paths;
     RunOrdered(inputs, analyser, threads, PipelineTuning{}, sink, &cancel);
     if (!cancel.load()) writer.Finish();
   } catch (const talvo::Error& e) {
     throw InputError{e.what()};
   }
+  run.table = std::move(capture.Finish());
+  run.warnings = warnings.Take();
   return run;
 }
 
@@ -410,23 +488,22 @@ PYBIND11_MODULE(_talvo, m) {
   // str or bytes alike.
   m.def("analyse", &Analyse, py::arg("settings"), py::arg("sequence"), py::arg("entry_number"));
   py::class_<EntryIterator>(m, "EntryIterator")
-      .def(py::init<const std::string&, const talvo::Settings&, int>())
+      .def(py::init<const std::string&, const talvo::Settings&, int, py::object>())
       .def("__iter__", [](EntryIterator& it) -> EntryIterator& { return it; })
       .def("__next__", &EntryIterator::Next)
       .def("close", &EntryIterator::Close)
       .def("__enter__", [](EntryIterator& it) -> EntryIterator& { return it; })
       .def("__exit__", [](EntryIterator& it, const py::args&) { it.Close(); });
   m.def(
-      "write_proteome_table",
+      "proteome_table",
       [](const std::vector<std::string>& paths, const talvo::Settings& settings, int threads,
-         bool all_segments, const std::string& output) {
+         bool all_segments) {
         const TableRun run = RunInterruptibly<TableRun>([&](const std::atomic<bool>& cancel) {
-          return WriteProteomeTable(paths, settings, threads, all_segments, output, cancel);
+          return WriteProteomeTable(paths, settings, threads, all_segments, cancel);
         });
-        return py::make_tuple(run.analysed, run.skipped);
+        return py::make_tuple(py::bytes(run.table), run.analysed, run.skipped, run.warnings);
       },
-      py::arg("paths"), py::arg("settings"), py::arg("threads"), py::arg("all_segments"),
-      py::arg("output"));
+      py::arg("paths"), py::arg("settings"), py::arg("threads"), py::arg("all_segments"));
   m.def("scan_pvalue", &talvo::ScanPValue, py::arg("k"), py::arg("w"), py::arg("n"), py::arg("p"),
         py::arg("fractional") = false);
   m.def("binomial_tail", &talvo::BinomialUpperTail, py::arg("k"), py::arg("n"), py::arg("p"));

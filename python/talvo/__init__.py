@@ -29,7 +29,10 @@ mask_p              segments below it are masked and reported by
 fractional_windows  scan p-values over N/w windows, not N/w rounded up
 exact_null          the random null's exact probabilities instead of sampling
 
-Bad options raise ValueError with TALVO's message.
+Bad options raise ValueError with TALVO's message. Where talvo-proteome warns
+about an input (one that looks like nucleotides, say), ``analyse_file`` and
+``proteome_table`` warn through ``warnings``: a ``NucleotideWarning`` or
+another ``InputWarning``.
 """
 
 from __future__ import annotations
@@ -37,8 +40,9 @@ from __future__ import annotations
 import csv
 import io
 import os
-import tempfile
+import re
 import time
+import warnings
 from typing import TYPE_CHECKING, Any, Iterable, Iterator, Optional, Tuple, Union
 
 from . import _talvo
@@ -50,6 +54,8 @@ if TYPE_CHECKING:
 
 __all__ = [
     "Analyser",
+    "InputWarning",
+    "NucleotideWarning",
     "Overall",
     "Result",
     "Segment",
@@ -79,6 +85,27 @@ _EMPTY_TABLE_TYPES = {
     "entry": "int64", "length": "int64", "segment": "int64", "start": "int64", "end": "int64",
     "seg_length": "int64", "special": "int64", "p_value": "float64", "q_value": "float64",
 }
+
+
+class InputWarning(UserWarning):
+    """talvo-proteome's warning about an input that is read all the same,
+    though perhaps not as meant; the text names the input."""
+
+
+class NucleotideWarning(InputWarning):
+    """The input looks like nucleotides, not proteins: its segments and
+    p-values say nothing about protein composition."""
+
+
+# How the reader words its nucleotide warning, after the input's name.
+_NUCLEOTIDE_TEXT = ": looks like nucleotides: "
+_FASTA_TEXT = (re.compile(r"\s*>"), re.compile(rb"\s*>"))
+
+
+def _warn(text: str, stacklevel: int = 1) -> None:
+    """Passes a reader's warning on; stacklevel counts from the caller."""
+    category = NucleotideWarning if _NUCLEOTIDE_TEXT in text else InputWarning
+    warnings.warn(text, category, stacklevel=stacklevel + 1)
 
 
 def _clock_seed() -> int:
@@ -157,7 +184,12 @@ class Analyser:
 
     def analyse(self, sequence: Sequence, *, entry_number: int = 1) -> Result:
         """Analyses one protein; see ``talvo.analyse``."""
-        return _talvo.analyse(self._settings, _residue_text(sequence), entry_number)
+        text = _residue_text(sequence)
+        # A header's letters would be read as residues and shift every position.
+        if _FASTA_TEXT[isinstance(text, bytes)].match(text):
+            raise ValueError("the sequence starts with '>', as FASTA text does: "
+                             "read FASTA with talvo.analyse_file, or pass the residues only")
+        return _talvo.analyse(self._settings, text, entry_number)
 
 
 def analyse(
@@ -182,7 +214,8 @@ def analyse(
     sequence: a str, bytes, Biopython Seq or SeqRecord. Letters count in any
     case, '-' counts as a residue, and everything else (white space, digits,
     '*') is dropped, as talvo-proteome's FASTA reader drops it;
-    ``result.sequence`` holds the residues analysed.
+    ``result.sequence`` holds the residues analysed. FASTA text (starting
+    with '>') is refused: ``analyse_file`` reads it.
     Options: see ``help(talvo)``.
     entry_number: with shuffles or generated, the random sequences are seeded
     from the seed and this number, as talvo-proteome seeds entry n of a file.
@@ -194,7 +227,7 @@ def analyse(
     and ``.seed``.
 
     Raises ValueError with TALVO's message for bad options, a window longer
-    than the sequence or a sequence without residues.
+    than the sequence, a sequence without residues or FASTA text.
     """
     analyser = Analyser(
         alphabet=alphabet, background=background, window=window, linkage=linkage,
@@ -217,10 +250,12 @@ def analyse_file(
     (no residues, shorter than the window, ...) are yielded too, with
     ``result.skip`` saying why (``None`` otherwise) and ``result.overall``
     None. A file that cannot be read raises OSError, when iteration reaches
-    the problem. ``close()`` (or a ``with`` block) stops the work early.
+    the problem; talvo-proteome's warnings about it come as a
+    ``NucleotideWarning`` or another ``InputWarning`` before the entries that
+    follow them. ``close()`` (or a ``with`` block) stops the work early.
     """
     settings = Analyser(**options)._settings
-    return _talvo.EntryIterator(_readable_path(path), settings, _threads(threads))
+    return _talvo.EntryIterator(_readable_path(path), settings, _threads(threads), _warn)
 
 
 def read_table(source: Union[PathLike, bytes]) -> "pandas.DataFrame":
@@ -253,28 +288,28 @@ def proteome_table(
 ) -> "pandas.DataFrame":
     """talvo-proteome's segment table for FASTA files, as a pandas DataFrame.
 
-    The table is written by talvo-proteome's own writer (to a temporary file
-    under $TMPDIR), so its columns and values are exactly those of
-    ``talvo-proteome [options] [--all] paths`` (q-values over every segment
-    of the run included); only
-    segments with p below mask_p unless ``all``. options: those of
-    ``analyse`` (``help(talvo)``). ``table.attrs`` holds the
-    ``seed``, the number of ``analysed`` entries and the ``skipped`` ones as
-    (input, entry, id, reason). Needs pandas (Debian python3-pandas).
+    The table is written by talvo-proteome's own writer into memory (its
+    working files are unlinked as they are made), so that no file is left
+    behind however the run ends; its columns and values
+    are exactly those of ``talvo-proteome [options] [--all] paths``
+    (q-values over every segment of the run included); only segments with p
+    below mask_p unless ``all``. options: those of ``analyse``
+    (``help(talvo)``). ``table.attrs`` holds the ``seed``, the number of
+    ``analysed`` entries and the ``skipped`` ones as (input, entry, id,
+    reason). talvo-proteome's warnings about the inputs come as a
+    ``NucleotideWarning`` or another ``InputWarning``. Needs pandas (Debian
+    python3-pandas).
     """
     _pandas()
     if isinstance(paths, (str, bytes, os.PathLike)):
         paths = [paths]
     names = [_readable_path(path) for path in paths]
     analyser = Analyser(**options)
-    handle, output = tempfile.mkstemp(prefix="talvo-", suffix=".tsv")
-    os.close(handle)
-    try:
-        analysed, skipped = _talvo.write_proteome_table(
-            names, analyser._settings, _threads(threads), all, output)
-        table = read_table(output)
-    finally:
-        os.remove(output)
+    text, analysed, skipped, messages = _talvo.proteome_table(
+        names, analyser._settings, _threads(threads), all)
+    for message in messages:
+        _warn(message, stacklevel=2)
+    table = read_table(text)
     table.attrs.update(seed=analyser.seed, analysed=analysed, skipped=skipped)
     return table
 

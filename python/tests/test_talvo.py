@@ -5,9 +5,12 @@ import math
 import os
 import random
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
+import warnings
 
 import pytest
 
@@ -126,6 +129,8 @@ def test_seed_from_the_clock_repeats():
     (dict(shuffles=5, generated=5), "exclude each other"),
     (dict(seed=-1), "seed"),
     (dict(exact_null=True), "exact"),
+    (dict(window=1), "whole number of at least 2"),
+    (dict(entry_number=-1), "entry number"),
 ])
 def test_bad_options_raise_value_error(options, message):
     with pytest.raises(ValueError, match=message):
@@ -139,8 +144,9 @@ def test_bad_input(workdir):
         talvo.analyse_file(os.path.join(workdir, "missing.fa"))
     with pytest.raises(ValueError, match="threads"):
         talvo.proteome_table(os.path.join(EXAMPLES, "HBB_HUMAN.fa"), threads=0)
-    with pytest.raises(ValueError):
-        talvo.scan_pvalue(3, 5, 10, 1.5)
+    for args in ((3, 5, 10, 1.5), (5, 20, 10, 0.3)):
+        with pytest.raises(ValueError):
+            talvo.scan_pvalue(*args)
     cut = os.path.join(workdir, "cut.fa.gz")
     with open(cut, "wb") as out:
         out.write(gzip.compress(b">a\nGGGG\n" * 5000)[:-40])
@@ -155,3 +161,47 @@ def test_missing_pandas_says_what_to_install():
     code = "import sys; sys.modules['pandas'] = None; import talvo; talvo.proteome_table('x')"
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
     assert "ImportError: talvo's tables need pandas: apt-get install python3-pandas" in done.stderr
+
+
+def test_fasta_text_refused_and_input_warnings(workdir):
+    with pytest.raises(ValueError, match="analyse_file"):
+        talvo.analyse(" \n>x\nMSTRRRRRRRRRRGSAPKL", alphabet="R")
+    dna = os.path.join(workdir, "dna.fa")
+    with open(dna, "w") as out:
+        out.write(">d1\n" + "ACGT" * 50 + "\n>d2\n" + "GATTACA" * 20 + "\n")
+    with pytest.warns(talvo.NucleotideWarning, match="dna.fa: looks like nucleotides"):
+        assert [number for number, _, _ in talvo.analyse_file(dna)] == [1, 2]
+    with pytest.warns(talvo.NucleotideWarning):
+        talvo.proteome_table(dna)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        talvo.proteome_table(os.path.join(EXAMPLES, "globins45.fa"))
+    with pytest.warns(talvo.InputWarning) as caught:  # the reader's other warnings
+        talvo._warn("x.fa: entry 2, line 3: '>' inside a sequence line")
+    assert caught[0].category is talvo.InputWarning and issubclass(talvo.InputWarning, UserWarning)
+
+
+@pytest.mark.parametrize("how", [signal.SIGINT, signal.SIGKILL, "error"])
+def test_proteome_table_leaves_no_file(workdir, how):
+    """Ctrl-C, SIGKILL or an error in the middle of a run: nothing stays in $TMPDIR."""
+    tmp = tempfile.mkdtemp(dir=workdir)
+    code = "import pandas, talvo; print('go', flush=True); talvo.proteome_table('-')"
+    with subprocess.Popen([sys.executable, "-c", code], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, env={**os.environ, "TMPDIR": tmp}) as child:
+        try:
+            child.stdin.write(b">p\n" + b"ACDEFGHIKLMNPQRSTVWY" * 5000 + b"\n")
+            child.stdin.flush()
+            assert child.stdout.readline() == b"go\n"
+            time.sleep(0.5)  # the run is under way, waiting for more input
+            if how == "error":
+                child.stdin.write(b"\0")
+            else:
+                child.send_signal(how)
+            child.stdin.close()
+            child.wait(timeout=120)
+        finally:
+            child.kill()
+        errors = child.stderr.read()
+    expected = {signal.SIGINT: b"KeyboardInterrupt", signal.SIGKILL: b"", "error": b"OSError: -: binary"}
+    assert expected[how] in errors
+    assert os.listdir(tmp) == []

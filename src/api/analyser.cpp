@@ -14,6 +14,7 @@
 #include "api/internal.h"
 #include "config/run_config.h"
 #include "detect/detect.h"
+#include "fasta/residues.h"
 #include "random/exact_null.h"
 #include "random/random.h"
 #include "report/report.h"
@@ -78,18 +79,6 @@ void InstallSettings(const Settings& settings) {
   // a million residues per protein (TALVO itself keeps its pool).
   generate_from_pool = false;
   CopyAA(settings.alphabet.c_str(), special_aa);
-}
-
-// Upper case, as TALVO reads its input; most callers pass it so already.
-std::string_view UpperCase(std::string_view sequence, std::string& copy) {
-  if (std::none_of(sequence.begin(), sequence.end(), [](char c) { return c >= 'a' && c <= 'z'; })) {
-    return sequence;
-  }
-  copy.assign(sequence);
-  for (char& c : copy) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return copy;
 }
 
 // The per-thread state that TALVO's set-up fills for its one sequence.
@@ -282,8 +271,10 @@ Analyser::Analyser(Settings settings) : settings_(std::move(settings)) {
 }
 
 Result Analyser::Analyse(std::string_view sequence, long entry_number) const {
-  std::string upper;
-  const std::string_view residues = UpperCase(sequence, upper);
+  if (entry_number < 0) throw Error("the entry number must not be negative");
+  // Read as the FASTA readers read it; most callers pass residues already.
+  std::string kept;
+  const std::string_view residues = KeptResidues(sequence, kept);
   Result result;
   result.length = static_cast<int>(std::min<size_t>(residues.size(), INT_MAX));
   result.skip = FindSkip(settings_, residues);
@@ -308,10 +299,8 @@ Result Analyser::Analyse(std::string_view sequence, long entry_number) const {
 
 std::string Masked(std::string_view sequence, const Result& result, double mask_p,
                    bool lower_case) {
-  std::string masked(sequence);
-  for (char& c : masked) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
+  std::string kept;
+  std::string masked(KeptResidues(sequence, kept));
   for (const Segment& segment : result.segments) {
     if (!(segment.p_value < mask_p) || segment.end > static_cast<int>(masked.size())) continue;
     for (int pos = segment.start - 1; pos < segment.end; pos++) {
@@ -323,7 +312,7 @@ std::string Masked(std::string_view sequence, const Result& result, double mask_
 }
 
 double ScanPValue(int k, int w, int n, double p, bool fractional) {
-  if (w < 1 || n < 1 || k < 0) throw Error("the scan p-value needs k >= 0, w >= 1 and n >= 1");
+  if (w < 1 || n < w || k < 0) throw Error("the scan p-value needs k >= 0, w >= 1 and n >= w");
   CheckProbability(p);
   Settings settings;
   settings.fractional_windows = fractional;

@@ -201,7 +201,8 @@ void Validate(const Settings& settings) {
   if (!IsProbability(settings.min_p) || !IsProbability(settings.mask_p)) {
     throw Error("ERROR: wrong P-value specified");
   }
-  if (settings.window < 0) throw Error("the window must be 0 (runs mode) or at least 2");
+  // A window of 1 would leave TALVO in runs mode: refused, as -W:1 is.
+  if (settings.window < 0 || settings.window == 1) throw Error(ValueRule('W'));
   if (settings.linkage < 0) throw Error("the linkage distance must not be negative");
   const bool random = settings.random_null != RandomNull::kNone;
   if (random && settings.random_count < 1) {

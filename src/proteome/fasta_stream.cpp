@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fasta/residues.h"
+
 namespace talvo::proteome {
 
 namespace {
@@ -26,18 +28,6 @@ bool AnyBinaryByte(const char* data, size_t size) {
   for (size_t i = 0; i < size; i++) any |= IsBinaryByte(static_cast<unsigned char>(data[i]));
   return any != 0;
 }
-
-// The residue characters the analysis keeps (letters and '-'), upper-cased;
-// 0 for every other byte.
-std::array<char, 256> BuildResidueMap() {
-  std::array<char, 256> map{};
-  for (int c = 'A'; c <= 'Z'; c++) map[c] = static_cast<char>(c);
-  for (int c = 'a'; c <= 'z'; c++) map[c] = static_cast<char>(c - 'a' + 'A');
-  map['-'] = '-';
-  return map;
-}
-
-const std::array<char, 256> kResidueMap = BuildResidueMap();
 
 bool IsNucleotide(char residue) {
   return residue == 'A' || residue == 'C' || residue == 'G' || residue == 'T' || residue == 'U' ||
@@ -276,12 +266,7 @@ void FastaStream::AppendResidues(std::string& residues) {
     // Room for every byte of the line, trimmed to the residues kept.
     const size_t before = residues.size();
     residues.resize(before + static_cast<size_t>(stop - start));
-    char* out = residues.data() + before;
-    for (const char* c = start; c < stop; c++) {
-      const char residue = kResidueMap[static_cast<unsigned char>(*c)];
-      *out = residue;
-      out += residue != 0;
-    }
+    const char* out = talvo::CopyResidues(start, stop, residues.data() + before);
     residues.resize(static_cast<size_t>(out - residues.data()));
     pos_ = stop - buffer_.data();
     if (newline != nullptr) {

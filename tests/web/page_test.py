@@ -161,13 +161,30 @@ try:
     wait_for(done, "the run after an error")
     check(find("error").get_attribute("hidden") is not None, "the page recovers after an error")
 
-    # A broken file, then a long run cancelled; the API below still works.
-    with open(f"{scratch}/broken.fa.gz", "wb") as f:
-        f.write(b"\x1f\x8b\x08\x00broken")
-    find("file").send_keys(f"{scratch}/broken.fa.gz")
+    # Nucleotides: a banner beside the results, and no "proteins".
+    find("sequences").clear()
+    find("sequences").send_keys(">d1\n" + "ACGT" * 30 + "\n>d2\n" + "GATTACA" * 9 + "\n")
     find("analyse").click()
-    wait_for(lambda: not find("error").get_attribute("hidden"), "the broken file's message")
-    check("gzip" in find("error").text, "a broken gzip file's message")
+    wait_for(done, "the nucleotide run")
+    banner = find("input-warning")
+    check(banner.is_displayed() and "-: looks like nucleotides" in banner.text
+          and "2 of 2 entries look like nucleotides" in banner.text, f"the nucleotide banner: {banner.text}")
+    check(find("summary-line").text.startswith("2 entries analysed"), "nucleotides are not called proteins")
+
+    # A cut gzip file, run from the bottom of a short window: its name and fault, in view.
+    driver.set_window_size(1100, 600)
+    with open(os.path.join(examples, "globins45.fa"), "rb") as f:
+        whole = gzip.compress(f.read())
+    with open(f"{scratch}/cut.fa.gz", "wb") as f:
+        f.write(whole[:len(whole) // 2])
+    find("file").send_keys(f"{scratch}/cut.fa.gz")
+    driver.execute_script("scrollTo(0, document.body.scrollHeight); document.getElementById('form').requestSubmit()")
+    wait_for(lambda: not find("error").get_attribute("hidden"), "the cut file's message")
+    check("cut.fa.gz: truncated gzip data" in find("error").text, f"a cut gzip file's message: {find('error').text}")
+    check(driver.execute_script("const r = arguments[0].getBoundingClientRect(); return r.top >= 0 && "
+                                "r.bottom <= innerHeight", find("error")), "the error scrolled into view")
+
+    # A long run cancelled; the API below still works.
     driver.find_element(By.XPATH, "//button[text()='domains']").click()
     find("extra").send_keys("-S:1000000")
     find("analyse").click()
