@@ -130,7 +130,7 @@ void TakeRow(Table& table) {
   }
   const ProteinEntry& entry = table.entry;
   std::vector<talvo::Segment>& segments = table.result.segments;
-  if (!table.at_protein || row.input != table.input || row.entry != entry.number) {
+  if (row.input != table.input || row.entry != entry.number) {
     Refuse(table, "a row of entry " + std::to_string(row.entry) + " of " + row.input +
                       " that does not follow its protein line");
   }
