@@ -764,6 +764,8 @@ TEST(ProteomeTest, OptionAndOutputFailuresEndWithStatusOne) {
       {{"--exact-null"}, "exact null probabilities need shuffled or generated sequences"},
       {{"--output", "/dev/full"}, "error writing /dev/full"},
       {{"--summary", "/dev/full"}, "error writing /dev/full"},
+      {{"--bed", "/dev/full"}, "error writing /dev/full"},
+      {{"--gff3", ""}, "empty file name for --gff3"},
       {{"--output", dir / "no/such/dir"}, "cannot open " + (dir / "no/such/dir")}};
   for (auto [args, message] : refused) {
     args.push_back(dir / "in.fa");
