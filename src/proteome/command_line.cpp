@@ -42,6 +42,8 @@ const char kProteomeHelp[] =
     "                   why it was skipped\n"
     "  --masked FILE    masked FASTA of every entry (X, or lower case with -L)\n"
     "  --all            every segment, not only those with p below -M (0.05)\n"
+    "  --description    a last column with each header's text after the ID (OS=,\n"
+    "                   GN= ...) in the TSV table and the summary; not with --shard\n"
     "  --fractional-windows  scan p-values over N/w windows instead of N/w rounded\n"
     "                   up: closer to the true probability, not always above it\n"
     "  --exact-null     with -S or -G: each segment's exact probability that the\n"
@@ -149,6 +151,8 @@ void ApplyFlag(const std::string& name, ParsedCommand& command) {
     command.progress = true;
   } else if (name == "no-progress") {
     command.progress = false;
+  } else if (name == "description") {
+    command.options.description = true;
   } else if (name == "verbose") {
     command.options.verbose = true;
   } else if (name == "merge") {
@@ -241,6 +245,18 @@ void CheckFiles(const ProteomeOptions& options, const char* input_role, bool loo
   }
 }
 
+// The description column is for tables that are read as they are: shard
+// tables are read by the merge, which has the headers from their protein
+// lines; GFF3 and BED have no such column.
+void CheckDescription(const ProteomeOptions& options) {
+  if (!options.description) return;
+  if (options.sharded) Refuse("--description is not for --shard (give it to --merge)");
+  if (options.format != OutputFormat::kTsv && options.summary.empty()) {
+    Refuse("--description adds a column to the TSV table and the summary, not to " +
+           std::string(options.format == OutputFormat::kGff3 ? "gff3" : "bed"));
+  }
+}
+
 // The tables of a sharded run back into the outputs of one run.
 void Merge(const ProteomeOptions& options, const talvo::Settings& settings) {
   if (options.sharded)
@@ -264,6 +280,7 @@ void Run(int argc, char** argv, const PipelineTuning& tuning) {
   }
   talvo::Settings settings = ReadSettings(command);
   ProteomeOptions& options = command.options;
+  CheckDescription(options);
   if (command.merge) return Merge(options, settings);
   if (options.inputs.empty()) Refuse("no input files (- reads standard input)");
   CheckFiles(options, "the input", true);

@@ -45,14 +45,21 @@ bool KeepInAttribute(unsigned char byte) {
          byte != ',';
 }
 
+// A header line with a description column before its newline.
+std::string WithDescription(std::string header) {
+  return header.insert(header.size() - 1, "\tdescription");
+}
+
 // input, entry, id, length, segment, start, end, seg_length, special,
-// p_value, q_value, residues; a shard table's protein line before each
-// protein's rows.
+// p_value, q_value, residues (and the description); a shard table's protein
+// line before each protein's rows.
 class TsvRows : public SegmentRows {
  public:
-  TsvRows(const Reporting& reporting, bool shard_table)
-      : reporting_(reporting), shard_table_(shard_table) {}
-  std::string Header() const override { return kSegmentRowHeader; }
+  TsvRows(const Reporting& reporting, bool shard_table, bool description)
+      : reporting_(reporting), shard_table_(shard_table), description_(description) {}
+  std::string Header() const override {
+    return description_ ? WithDescription(kSegmentRowHeader) : kSegmentRowHeader;
+  }
 
   void AppendProtein(std::string& out, const AnalysedProtein& protein) override {
     if (shard_table_) AppendProteinLine(out, protein.input, protein.entry, protein.result);
@@ -74,7 +81,7 @@ class TsvRows : public SegmentRows {
       RowSpool::AppendMarker(out, kQMarker, segment.p_value);
       out += '\t';
       out += segment.residues;
-      out += '\n';
+      out += row_end_;
     }
   }
 
@@ -85,11 +92,15 @@ class TsvRows : public SegmentRows {
     row_start_ += '\t' + EscapeField(protein.id) + '\t';
     AppendNumber(row_start_, protein.result.length);
     row_start_ += '\t';
+    row_end_ =
+        description_ ? '\t' + EscapeField(ProteinDescription(protein.entry.header)) + '\n' : "\n";
   }
 
   Reporting reporting_;
   bool shard_table_;
+  bool description_;
   std::string row_start_;  // the protein's columns
+  std::string row_end_;    // its description, if any, and the newline
 };
 
 // BED6: chrom (the ID), 0-based start, end, name, score, strand. BED has no
@@ -131,7 +142,7 @@ class BedRows : public SegmentRows {
 }  // namespace
 
 std::unique_ptr<SegmentRows> MakeSegmentRows(OutputFormat format, const Reporting& reporting,
-                                             bool shard_table) {
+                                             bool shard_table, bool description) {
   switch (format) {
     case OutputFormat::kGff3:
       return std::make_unique<Gff3Rows>(reporting);
@@ -140,7 +151,7 @@ std::unique_ptr<SegmentRows> MakeSegmentRows(OutputFormat format, const Reportin
     case OutputFormat::kTsv:
       break;
   }
-  return std::make_unique<TsvRows>(reporting, shard_table);
+  return std::make_unique<TsvRows>(reporting, shard_table, description);
 }
 
 std::string GffEscapeSeqid(const std::string& text) {
@@ -164,8 +175,11 @@ void AppendNumber(std::string& out, long value) {
   out.append(text, result.ptr);
 }
 
-const char kSummaryHeader[] =
-    "input\tentry\tid\tlength\tspecial\texpected\tdirection\texact_tail\tq_value\tskipped\n";
+std::string SummaryHeader(bool description) {
+  const std::string header =
+      "input\tentry\tid\tlength\tspecial\texpected\tdirection\texact_tail\tq_value\tskipped\n";
+  return description ? WithDescription(header) : header;
+}
 
 void AppendOverall(std::string& out, const talvo::Overall& overall) {
   AppendNumber(out, overall.special);
@@ -177,8 +191,10 @@ void AppendOverall(std::string& out, const talvo::Overall& overall) {
   AppendShortest(out, overall.exact_tail);
 }
 
-void AppendSummaryRow(std::string& out, const AnalysedProtein& protein) {
+void AppendSummaryRow(std::string& out, const AnalysedProtein& protein, bool description) {
   const talvo::Result& result = protein.result;
+  const std::string row_end =
+      description ? '\t' + EscapeField(ProteinDescription(protein.entry.header)) + '\n' : "\n";
   out += EscapeField(protein.input);
   out += '\t';
   AppendNumber(out, protein.entry.number);
@@ -187,14 +203,15 @@ void AppendSummaryRow(std::string& out, const AnalysedProtein& protein) {
   if (result.skip != talvo::Skip::kNone) {
     out += "\t\t\t\t\t\t";
     out += talvo::SkipText(result.skip);
-    out += '\n';
+    out += row_end;
     return;
   }
   out += '\t';
   AppendOverall(out, result.overall);
   out += '\t';
   RowSpool::AppendMarker(out, kQMarker, result.overall.exact_tail);
-  out += "\t\n";
+  out += '\t';
+  out += row_end;
 }
 
 std::string FormatMaskedRecord(const std::string& header, const std::string& residues) {
@@ -214,6 +231,14 @@ std::string ProteinId(const std::string& header, long entry) {
   }
   if (end == 0) return "entry_" + std::to_string(entry);
   return header.substr(0, end);
+}
+
+std::string ProteinDescription(const std::string& header) {
+  constexpr const char* kBlank = " \t\v\f\r";
+  const size_t id_end = header.find_first_of(kBlank);
+  const size_t start = header.find_first_not_of(kBlank, id_end);
+  if (id_end == std::string::npos || start == std::string::npos) return "";
+  return header.substr(start, header.find_last_not_of(kBlank) + 1 - start);
 }
 
 }  // namespace talvo::proteome

@@ -52,9 +52,10 @@ class SegmentRows {
 };
 
 // The rows of `format`; a TSV shard table (shard_table) also has a line for
-// every protein (shard_table.h).
+// every protein (shard_table.h); TSV rows with `description` end in the
+// protein's description (--description).
 std::unique_ptr<SegmentRows> MakeSegmentRows(OutputFormat format, const Reporting& reporting,
-                                             bool shard_table);
+                                             bool shard_table, bool description);
 
 // GFF3 percent-encoding: tab, newline, CR, '%' and control bytes always; in a
 // seqid every byte outside GFF3's unescaped set; in an attribute value also
@@ -68,9 +69,9 @@ void AppendNumber(std::string& out, long value);
 
 // The summary: one row per protein; an analysed one's q-value is left open
 // as a kQMarker carrying its exact tail, a skipped one has only its length
-// and the reason.
-extern const char kSummaryHeader[];
-void AppendSummaryRow(std::string& out, const AnalysedProtein& protein);
+// and the reason. With `description`, a last column holds it.
+std::string SummaryHeader(bool description);
+void AppendSummaryRow(std::string& out, const AnalysedProtein& protein, bool description);
 // The overall test's fields, "special\texpected\tdirection\texact_tail".
 void AppendOverall(std::string& out, const talvo::Overall& overall);
 // ">header", then the residues 80 to a line.
@@ -79,5 +80,8 @@ std::string FormatMaskedRecord(const std::string& header, const std::string& res
 // is empty or starts with white space, "entry_N" from the entry's number in
 // its input, so that GFF3 and BED always get a name.
 std::string ProteinId(const std::string& header, long entry);
+// The header's text after its ID and the white space that follows it (OS=,
+// GN= ...), without trailing white space; empty when there is none.
+std::string ProteinDescription(const std::string& header);
 
 }  // namespace talvo::proteome

@@ -21,7 +21,8 @@ struct ProteomeOptions {
   long shard_count = 1;
   bool sharded = false;  // --shard given: a TSV table says which shard it is
   bool progress = false;
-  bool verbose = false;  // a line for every skipped entry
+  bool verbose = false;      // a line for every skipped entry
+  bool description = false;  // TSV and summary end in the headers' descriptions
 };
 
 }  // namespace talvo::proteome

@@ -34,7 +34,8 @@ ProteomeWriter::~ProteomeWriter() = default;
 void ProteomeWriter::OpenSegments(const std::string& path, OutputFormat format, bool shard_table) {
   auto output = std::make_unique<SegmentOutput>();
   output->stream.Open(path);
-  output->rows = MakeSegmentRows(format, reporting_, shard_table && format == OutputFormat::kTsv);
+  output->rows = MakeSegmentRows(format, reporting_, shard_table && format == OutputFormat::kTsv,
+                                 options_.description);
   if (output->rows->Spooled()) output->spool.Open();
   q_values_needed_ = q_values_needed_ || format != OutputFormat::kBed;
   segments_.push_back(std::move(output));
@@ -69,7 +70,7 @@ void ProteomeWriter::Add(size_t input_index, const ProteinEntry& entry,
         talvo::Masked(entry.residues, result, settings_.mask_p, settings_.lower_case_mask));
   }
   if (summary_.is_open()) {
-    AppendSummaryRow(summary_text_, protein);
+    AppendSummaryRow(summary_text_, protein, options_.description);
     if (result.skip == talvo::Skip::kNone) summary_q_.Count(result.overall.exact_tail);
   }
   if (result.skip != talvo::Skip::kNone) {
@@ -150,7 +151,7 @@ void ProteomeWriter::Finish() {
   }
   if (summary_.is_open()) {
     summary_q_.Finish();
-    summary_.Write(kSummaryHeader);
+    summary_.Write(SummaryHeader(options_.description));
     CopyOut(summary_spool_, summary_q_, nullptr, summary_);
   }
   std::vector<OutputStream*> streams;
