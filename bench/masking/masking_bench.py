@@ -196,7 +196,8 @@ class Masker:
         else:
             extra.append(f"p < {self.p_threshold():g}")
         if self.trim:
-            extra.append(f"segment ends trimmed by {self.trim}")
+            extra.append(f"segment ends trimmed by {self.trim}" if self.trim > 0
+                         else f"segments extended by {-self.trim} at each end")
         if self.min_length:
             extra.append(f"segments of at least {self.min_length} residues (after trimming)")
         out = ["--all", "--output", "TABLE"] if self.tables else ["-L", "--masked", "OUT"]
@@ -263,12 +264,15 @@ class Masker:
             rows = rows[bh_at_most(rows["p_value"].to_numpy(), total, self.q)]
         else:
             rows = rows[rows["p_value"] < cap]
+        entry = rows["entry"].to_numpy(np.int64) - 1
         start = rows["start"].to_numpy(np.int64) - 1
         end = rows["end"].to_numpy(np.int64)
         if self.trim:
-            start, end = start + self.trim, end - self.trim
+            # A negative trim extends the segment, within its protein.
+            start = np.maximum(start + self.trim, 0)
+            end = np.minimum(end - self.trim, seqset.lengths[entry])
         keep = end - start >= max(self.min_length or 1, 1)
-        base = seqset.offsets[rows["entry"].to_numpy(np.int64)[keep] - 1]
+        base = seqset.offsets[entry[keep]]
         return cover(start[keep] + base, end[keep] + base, len(seqset.residues))
 
 
@@ -389,6 +393,7 @@ ARG of talvo and classes is a talvo-proteome option (-E:2, -K, -W:15, -M:0.01,
                        every segment of every class is at most LEVEL (instead of
                        p below -M)
   trim=N               trim N residues off each end of every masked segment
+                       (a negative N extends it)
   min=N                mask only segments of at least N residues (after trimming)
   classes=FILE         class file, NAME<TAB>LETTERS per line (default: classes.tsv
                        beside this script)""" % ", ".join(DEFAULT_MASKERS))
@@ -404,6 +409,8 @@ ARG of talvo and classes is a talvo-proteome option (-E:2, -K, -W:15, -M:0.01,
     parser.add_argument("--no-defaults-search", action="store_true",
                         help="skip the search with MMseqs2's defaults")
     parser.add_argument("--output", help="also write the report to this file")
+    parser.add_argument("--hits", metavar="DIR",
+                        help="write each search's hits to DIR/N.MODE.tsv (N the masker's number)")
     opts = parser.parse_args()
 
     maskers = [Masker(spec) for spec in (opts.masker or DEFAULT_MASKERS)]
@@ -452,6 +459,10 @@ def benchmark(opts, maskers, modes, work):
                 reference[mode] = {
                     "true": {p for p, e in hits.items() if not p[1].startswith(DECOY) and e <= TRUE_E},
                     "wall": swall, "cpu": scpu}
+            if opts.hits:
+                with open(os.path.join(opts.hits, f"{len(results)}.{mode}.tsv"), "w") as f:
+                    f.write(f"# {m.label}\n")
+                    f.writelines(f"{q}\t{t}\t{e:g}\n" for (q, t), e in sorted(hits.items()))
             true = reference[mode]["true"]
             row[mode] = {"decoys": sum(1 for p in hits if p[1].startswith(DECOY)),
                          "kept": sum(1 for p in true if p in hits), "true": len(true)}
