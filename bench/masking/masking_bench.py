@@ -40,7 +40,7 @@ import pandas as pd
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULT_DATA = "/usr/share/doc/mmseqs2/example-data"
-DEFAULT_MASKERS = ["none", "tantan", "segmasker", "talvo", "classes"]
+DEFAULT_MASKERS = ["none", "tantan", "segmasker", "talvo", "classes", "classes -E:8 q=0.05"]
 DECOY = "rev_"
 TRUE_E = 1e-10
 SEARCH_E = 1e-3
