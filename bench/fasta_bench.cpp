@@ -7,8 +7,11 @@
 #include <vector>
 
 #include "fasta/fasta.h"
+#include "proteome/fasta_stream.h"
 #include "reference/literal.h"
 #include "support/support.h"
+
+using namespace talvo::internal;
 
 namespace {
 
@@ -52,12 +55,25 @@ void BM_ReadFastaFile_Program(benchmark::State& state) {
     file.fp = fopen(path.c_str(), "r");
     benchmark::DoNotOptimize(ReadFastaFile(&file));
     fclose(file.fp);
-    ReleaseFastaFile(&file);
+    FreeFastaFile(&file);
+  }
+  state.SetBytesProcessed(state.iterations() * 500LL * (1000 * 61 + 30));
+}
+
+// talvo-proteome's streaming reader on the same file, one entry at a time.
+void BM_FastaStream_Program(benchmark::State& state) {
+  const std::string& path = LargeFastaPath();
+  for (auto _ : state) {
+    FastaStream stream;
+    ProteinEntry entry;
+    stream.Open(path);
+    while (stream.Next(entry)) benchmark::DoNotOptimize(entry.residues.data());
   }
   state.SetBytesProcessed(state.iterations() * 500LL * (1000 * 61 + 30));
 }
 
 BENCHMARK(BM_ReadFastaFile_Literal)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadFastaFile_Program)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FastaStream_Program)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -2,6 +2,7 @@
 // from many threads with different settings at once as from one, and masking.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -155,6 +156,56 @@ TEST(Api, SkipsMaskingAndLowerCaseInput) {
   EXPECT_EQ(talvo::Analyser(settings).Analyse("XXBZ").skip, talvo::Skip::kNoStandardResidue);
   // One standard residue is composition enough.
   EXPECT_EQ(talvo::Analyser(settings).Analyse("XXBA").skip, talvo::Skip::kNone);
+}
+
+// What a FASTA reader keeps of a sequence, written straight from the rule.
+std::string LiteralResidues(const std::string& text) {
+  std::string kept;
+  for (char c : text) {
+    if (c >= 'a' && c <= 'z') kept += static_cast<char>(c - 'a' + 'A');
+    if ((c >= 'A' && c <= 'Z') || c == '-') kept += c;
+  }
+  return kept;
+}
+
+// A sequence is read as the readers read it; what it would misread is refused.
+TEST(Api, ReadsAsTheReaderAndRefusesWhatItWouldMisread) {
+  talvo::Settings settings;
+  settings.alphabet = "R";
+  const talvo::Analyser analyser(settings);
+  const talvo::Result digits = analyser.Analyse("MST*RRRR12RRRRRR GSAPKL");
+  ASSERT_EQ(digits.segments.size(), 1u);
+  EXPECT_EQ(digits.segments[0].residues, "RRRRRRRRRR");
+  EXPECT_EQ(talvo::Masked("mst*rrrr12rrrrrr gsapkl", digits, 0.05, false), "MSTXXXXXXXXXXGSAPKL");
+  std::mt19937 rng(5);
+  for (int i = 0; i < 300; i++) {
+    std::string raw(rng() % 60, '\0');
+    for (char& c : raw) c = static_cast<char>(rng() % 2 ? "Rr-GA"[rng() % 5] : rng() % 256);
+    const std::string kept = LiteralResidues(raw);
+    const talvo::Result result = analyser.Analyse(raw);
+    EXPECT_EQ(Digest(result), Digest(analyser.Analyse(kept)));
+    EXPECT_EQ(talvo::Masked(raw, result, 1.0, true), talvo::Masked(kept, result, 1.0, true));
+  }
+  auto message = [](const std::function<void()>& call) {
+    try {
+      call();
+    } catch (const talvo::Error& e) {
+      return std::string(e.what());
+    }
+    return std::string("accepted");
+  };
+  talvo::Settings window = settings;
+  const std::string scan = "the scan p-value needs k >= 0, w >= 1 and n >= w";
+  const std::pair<std::function<void()>, std::string> cases[] = {
+      {[&] { window.window = 1, talvo::Validate(window); },
+       "the window is 0 (runs mode) or a whole number of at least 2"},
+      {[&] { window.window = 2, talvo::Validate(window); }, "accepted"},
+      {[] { talvo::ScanPValue(5, 20, 10, 0.3); }, scan},
+      {[] { talvo::ScanPValue(5, 10, 10, 0.3); }, "accepted"},
+      {[&] { analyser.Analyse("RRRRR", -1); }, "the entry number must not be negative"},
+      {[&] { analyser.Analyse("RRRRR", 0); }, "accepted"},
+  };
+  for (const auto& [call, expected] : cases) EXPECT_EQ(message(call), expected);
 }
 
 }  // namespace

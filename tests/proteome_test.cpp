@@ -14,7 +14,6 @@
 #include "alphabet/alphabet.h"
 #include "api/internal.h"
 #include "detect/detect.h"
-#include "driver/driver.h"
 #include "proteome/benjamini_hochberg.h"
 #include "proteome/command_line.h"
 #include "proteome/fasta_stream.h"
@@ -25,6 +24,8 @@
 #include "random/random.h"
 #include "report/report.h"
 #include "support/support.h"
+
+using namespace talvo::internal;
 
 namespace {
 
@@ -284,33 +285,34 @@ TEST(ProteomeTest, RandomNullMatchesTheCoreSeededPerEntry) {
       std::vector<std::string> f = Split(line, '\t');
       if (f[0] != "input") ours[std::stol(f[1])].push_back(std::stod(f[9]));
     }
-    CopyAA("GPSTDNH", special_aa);  // not set on this thread by the option reading
     const bool shuffled = options[0][1] == 'S', exact = options.back() == "--exact-null";
     const int sequences = std::stoi(options[0].substr(3));
     const bool own = std::find(options.begin(), options.end(), "-I") != options.end();
-    std::tie(estimate_ran, random_seqs, max_separation) =
-        std::tuple(shuffled ? 2 : 1, sequences, 2);
-    generate_from_pool = false;
     for (size_t i = 0; i < proteins.size(); i++) {
       const std::string seq = Upper(proteins[i].residues);
       const int N = static_cast<int>(seq.size());
       if (N == 0) continue;
-      std::vector<char> binary(N + 1), random_binary;
-      EncodeBinary(seq.c_str(), N + 1, special_aa, binary.data());
-      random_binary = binary;
-      if (own) ComputeAAfreq(seq.c_str(), N, seq_freq);
-      P_special = ComputeResidueP(special_aa, own ? seq_freq : sp_aa_freq);
-      special.clear();
-      FindRuns(binary.data(), N, special);
-      MergeSegmentsDiscrete(binary.data(), special, max_separation);
+      std::vector<char> binary(N + 1);
+      EncodeBinary(seq.c_str(), N + 1, "GPSTDNH", binary.data());
+      std::vector<char> random_binary = binary;
+      double composition[21];
+      if (own) ComputeAAfreq(seq.c_str(), N, composition);
+      const double* background = own ? composition : sp_aa_freq;
+      const double p = ComputeResidueP("GPSTDNH", background);
+      FragmentList segments;
+      FindRuns(binary.data(), N, segments);
+      MergeSegmentsDiscrete(binary.data(), segments, 2);
       const int K = static_cast<int>(std::count(binary.begin(), binary.end() - 1, '1'));
-      init_ran1(talvo::EntrySeed(99, static_cast<long>(i + 1)));
-      if (!exact) EstimateRandomPM(random_binary.data(), N);
+      RandomWork work;
+      init_ran1(work.generator, EntrySeed(99, static_cast<long>(i + 1)));
+      const RandomStage stage{sequences, shuffled, 2, background, "GPSTDNH", false};
+      if (!exact) EstimateRandomPM(random_binary.data(), N, stage, work);
       std::vector<double> expected;
-      for (const FRAGMENT& f : special) {
-        expected.push_back(!exact     ? RandomSequencesReaching(f.length) / double(sequences)
+      for (const FRAGMENT& f : segments) {
+        expected.push_back(!exact
+                               ? RandomSequencesReaching(work.longest, f.length) / double(sequences)
                            : shuffled ? ShuffledNullP(N, K, 2, f.length)
-                                      : GeneratedNullP(N, 2, P_special, f.length));
+                                      : GeneratedNullP(N, 2, p, f.length));
         EXPECT_LE(expected.back(), 1.0);
       }
       EXPECT_EQ(ours[i + 1], expected) << options[0] << " entry " << i + 1;
@@ -461,7 +463,8 @@ TEST(ProteomeTest, OrderedPipelineInlineAndThreadedAgree) {
 
 // A shard holds the entries whose (number - 1) mod N is I; --merge puts the
 // shards back into the table of the whole run, byte for byte, also when they
-// are listed out of order, and refuses a table that is not a whole shard.
+// are listed out of order, and refuses a table that is not a whole shard, an
+// input that changed between shards, and rows no run can write.
 TEST(ProteomeTest, MergedShardsAreTheWholeRun) {
   TempDir dir;
   WriteFile(dir / "a.fa", Layout(RandomProteome(4, 25), 0));
@@ -492,6 +495,32 @@ TEST(ProteomeTest, MergedShardsAreTheWholeRun) {
     EXPECT_EQ(ReadFile(dir / "merged"), ReadFile(dir / "whole")) << testing::PrintToString(options);
     EXPECT_GT(Split(ReadFile(dir / "whole"), '\n').size(), 5u) << testing::PrintToString(options);
   }
+  // A run over two inputs merges in the order it lists them, whatever the
+  // order of its shards: only shard 0 holds rows of one.fa.
+  WriteFile(dir / "one.fa", ">one\nMSTGGGGGGSSSSSPPPPPPPTTTTDDDNNNAAAA\n");
+  ASSERT_EQ(RunInProcess({"--all", "--output", dir / "both", dir / "one.fa", dir / "b.fa"}), 0);
+  Args parts;
+  for (const char* shard : {"0/3", "1/3", "2/3"}) {
+    parts.push_back(dir / ("both" + std::string(shard, 1)));
+    ASSERT_EQ(RunInProcess({"--all", "--shard", shard, "--output", parts.back(), dir / "one.fa",
+                            dir / "b.fa"}),
+              0);
+  }
+  do {
+    Args merge{"--all", "--merge", "--output", dir / "merged"};
+    merge.insert(merge.end(), parts.begin(), parts.end());
+    ASSERT_EQ(RunInProcess(merge), 0);
+    EXPECT_EQ(ReadFile(dir / "merged"), ReadFile(dir / "both")) << testing::PrintToString(parts);
+  } while (std::next_permutation(parts.begin(), parts.end()));
+  ASSERT_EQ(RunInProcess({"--all", "--shard", "1/3", "--output", dir / "swapped", dir / "b.fa",
+                          dir / "one.fa"}),
+            0);
+  // c.fa gains an entry between its two shard jobs.
+  WriteFile(dir / "c.fa", Layout(RandomProteome(6, 6), 0));
+  ASSERT_EQ(RunInProcess({"--all", "--shard", "0/2", "--output", dir / "c0", dir / "c.fa"}), 0);
+  WriteFile(dir / "c.fa", Layout(RandomProteome(6, 7), 0));
+  ASSERT_EQ(RunInProcess({"--all", "--shard", "1/2", "--output", dir / "c1", dir / "c.fa"}), 0);
+
   // An unsharded table stays plain TSV; a shard's says what it is above its
   // column header.
   ASSERT_EQ(RunInProcess({"--all", "--output", dir / "plain", dir / "a.fa"}), 0);
@@ -504,30 +533,66 @@ TEST(ProteomeTest, MergedShardsAreTheWholeRun) {
   const size_t first = table.find("\ninput\t") + 1, rows = table.find('\n', first) + 1;
   const size_t second = table.find('\n', rows) + 1;
   const std::string header = table.substr(0, rows), row = table.substr(rows, second - rows);
-  const auto with_shard = [&](const char* shard) {
-    return header.substr(0, header.find("0/1")) + shard + header.substr(header.find("0/1") + 3);
+  const auto replaced = [](const std::string& text, const std::string& from, const char* to) {
+    return text.substr(0, text.find(from)) + to + text.substr(text.find(from) + from.size());
   };
-  const std::string half = with_shard("0/2");
-  EXPECT_EQ(half.size(), header.size());
+  const std::string half = replaced(header, "0/1", "0/2");
   const size_t id = row.find('\t', row.find('\t') + 1) + 1;
   const std::string bad_escape = row.substr(0, id) + "a\\xG0" + row.substr(row.find('\t', id));
-  std::string other_half = half;
-  other_half[other_half.find("0/2")] = '1';
-  const struct {
-    const char* name;
+  const std::string other_half = replaced(header, "0/1", "1/2");
+  // A header that records `count` rows, or without the lines of a field.
+  const auto counted = [](std::string head, long count) {
+    const size_t at = head.find("#rows\t") + 6;
+    if (at > 5) head.replace(at, head.find('\n', at) - at, std::to_string(count));
+    return head;
+  };
+  const auto drop = [](std::string text, const std::string& field) {
+    for (size_t at; (at = text.find("\n#" + field + "\t")) != std::string::npos;) {
+      text.erase(at + 1, text.find('\n', at + 1) - at);
+    }
+    return text;
+  };
+  // A row of segment 1 of a.fa's entry of length 9, its columns from start
+  // on, and a table of just that row.
+  const auto row_of = [&](long entry, const std::string& columns) {
+    return EscapeField(dir / "a.fa") + '\t' + std::to_string(entry) + "\tid\t9\t1\t" + columns +
+           '\n';
+  };
+  const auto one_row = [&](const std::string& head, long entry, const std::string& columns) {
+    return counted(head, 1) + row_of(entry, columns);
+  };
+  struct Refusal {
+    std::string name;
     Args tables;  // texts of tables, or @name for a file of the run above
-    const char* message;
+    std::string message;
     Args options;
-  } refused[] = {
+  };
+  std::vector<Refusal> refused = {
       {"cut short", {table.substr(0, table.size() - 1)}, "cut short", {}},
       {"no column header", {table.substr(0, first) + table.substr(rows)}, "not a talvo", {}},
       {"empty", {""}, "not a talvo", {}},
       {"out of order", {header + table.substr(second) + row}, "out of input order", {}},
-      {"a row in two shards", {half + row, other_half + row}, "in two tables", {}},
+      {"rows in the wrong shards",
+       {one_row(half, 2, "1\t1\t1\t1\t0.5\t1\tG"), one_row(other_half, 1, "1\t1\t1\t1\t0.5\t1\tG")},
+       "entry 2 does not belong to shard 0/2",
+       {}},
+      {"cut at a row boundary", {table.substr(0, second)}, "rows where its header records", {}},
+      {"a row more", {table + row_of(26, "1\t1\t1\t1\t0.5\t1\tG")}, "more rows", {}},
+      {"an earlier version's", {drop(drop(table, "rows"), "fingerprint")}, "earlier", {}},
+      {"no fingerprint", {drop(table, "fingerprint")}, "no fingerprint of the input", {}},
+      {"changed input", {"@c0", "@c1"}, "c.fa changed between the shard jobs", {}},
+      {"other fingerprints",
+       {"@a.fa0", replaced(ReadFile(dir / "a.fa1"), "\tcrc32\t", "\tother\t"), "@a.fa2"},
+       "cannot be compared",
+       {}},
+      {"other input lists", {"@both0", "@swapped", "@both2"}, "different input lists", {}},
       {"a short row", {header + "x\t1\n"}, "not a row", {}},
       {"a long row", {header + row.substr(0, row.size() - 1) + "\tx\n"}, "not a row", {}},
       {"a bad escape in a row", {header + bad_escape}, "not a row", {}},
-      {"shard past the count", {with_shard("1/1")}, "not a line of a shard table's header", {}},
+      {"shard past the count",
+       {replaced(header, "0/1", "1/1")},
+       "not a line of a shard table's header",
+       {}},
       {"unsharded", {"@plain"}, "not a shard table", {}},
       {"without --all", {"@no-all"}, "without --all", {}},
       {"repeated", {"@a.fa0", "@a.fa1", "@a.fa1", "@a.fa2"}, "are both shard 1/3", {}},
@@ -539,6 +604,20 @@ TEST(ProteomeTest, MergedShardsAreTheWholeRun) {
        {header.substr(0, header.find("#input\t") + 7) + "a\\q\n" + header.substr(first)},
        "not a line of a shard table's header",
        {}}};
+  // Rows no run writes, from start on.
+  for (const auto& [columns, message] : std::map<std::string, std::string>{
+           {"1\t1\t1\t1\t2.5\t1\tG", "p_value 2.5 outside"},
+           {"1\t1\t1\t1\t-1\t1\tG", "p_value -1"},
+           {"1\t1\t1\t1\tnan\t1\tG", "p_value nan"},
+           {"1\t1\t1\t1\t0.5\t3\tG", "q_value 3"},
+           {"3\t2\t0\t0\t0.5\t1\t", "start 3 after end 2"},
+           {"0\t1\t2\t1\t0.5\t1\tGG", "start 0 below 1"},
+           {"9\t10\t2\t1\t0.5\t1\tGG", "end 10 past length 9"},
+           {"1\t1\t1\t2\t0.5\t1\tG", "special 2 outside"},
+           {"1\t2\t1\t1\t0.5\t1\tG", "seg_length 1 where"},
+           {"1\t2\t2\t1\t0.5\t1\tG", "1 residues for seg_length 2"}}) {
+    refused.push_back({message, {one_row(header, 1, columns)}, message, {}});
+  }
   for (const auto& c : refused) {
     Args merge = c.options;
     merge.insert(merge.end(), {"--merge", "--output", dir / "out"});

@@ -164,6 +164,7 @@
   function showError(message) {
     $('error').hidden = !message;
     $('error').textContent = message || '';
+    if (message) $('error').scrollIntoView({ block: 'center' });
   }
 
   async function analyse() {
@@ -257,6 +258,31 @@
     return `${n} ${n === 1 ? one : many}`;
   }
 
+  // Entries whose letters are nine in ten or more A, C, G, T, U or N: the
+  // reader's test of a whole input, applied to each entry.
+  function nucleotideEntries(proteins, entries) {
+    return proteins.filter((p) => {
+      const letters = entries(p.entry)[1].replace(/-/g, '');
+      return letters.length > 0 && letters.replace(/[^ACGTUN]/g, '').length * 10 >= letters.length * 9;
+    }).length;
+  }
+
+  // The run's warnings in plain sight, with how many entries look like
+  // nucleotides; returns whether the input does.
+  function showWarnings(log, proteins, entries) {
+    const warnings = log.split('\n').filter((line) => line.startsWith('talvo-proteome: warning: '))
+      .map((line) => line.slice('talvo-proteome: warning: '.length));
+    const nucleotides = warnings.some((line) => line.includes(': looks like nucleotides: '));
+    if (nucleotides) {
+      const n = nucleotideEntries(proteins, entries);
+      warnings.push(`${n} of ${count(proteins.length, 'entry', 'entries')} look like nucleotides: ` +
+        'their segments and p-values say nothing about protein composition.');
+    }
+    $('input-warning').hidden = warnings.length === 0;
+    $('input-warning').textContent = warnings.map((line) => `Warning: ${line}`).join('\n');
+    return nucleotides;
+  }
+
   function show(result, name) {
     const segments = parseTable(result.tsv,
       ['entry', 'length', 'segment', 'start', 'end', 'seg_length', 'special', 'p_value', 'q_value']);
@@ -273,9 +299,11 @@
     $('results').hidden = false;
     const withSegments = proteins.filter((p) => p.segments.length > 0);
     const skipped = proteins.filter((p) => p.skipped).length;
-    $('summary-line').textContent = `${count(proteins.length - skipped, 'protein')} analysed` +
+    // Nucleotide input is not called proteins.
+    const unit = showWarnings(result.log, proteins, results.entries) ? ['entry', 'entries'] : ['protein'];
+    $('summary-line').textContent = `${count(proteins.length - skipped, ...unit)} analysed` +
       (skipped > 0 ? `, ${count(skipped, 'entry', 'entries')} skipped (see the proteins table)` : '') +
-      `; ${count(segments.length, 'segment')} reported in ${count(withSegments.length, 'protein')}.`;
+      `; ${count(segments.length, 'segment')} reported in ${count(withSegments.length, ...unit)}.`;
     $('log').textContent = result.log;
 
     const none = document.createElement('p');

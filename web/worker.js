@@ -32,14 +32,28 @@ const ready = TalvoModule({
   stderr,
 });
 
-async function gunzipIfNeeded(bytes) {
+// The stream is read directly: through a Response its error would only say
+// "Failed to fetch".
+async function gunzipIfNeeded(bytes, name) {
   if (bytes.length < 2 || bytes[0] !== 0x1f || bytes[1] !== 0x8b) return bytes;
-  const stream = new Blob([bytes]).stream().pipeThrough(new DecompressionStream('gzip'));
+  const reader = new Blob([bytes]).stream().pipeThrough(new DecompressionStream('gzip')).getReader();
+  const chunks = [];
   try {
-    return new Uint8Array(await new Response(stream).arrayBuffer());
+    for (let read = await reader.read(); !read.done; read = await reader.read()) chunks.push(read.value);
   } catch (error) {
-    throw new Error('not readable as gzip: ' + error.message);
+    throw new Error(`${name}: ${gzipFault(error.message)}`);
   }
+  return new Uint8Array(await new Blob(chunks).arrayBuffer());
+}
+
+// The browser's reason, in talvo-proteome's words where they exist.
+function gzipFault(message) {
+  if (/truncated/i.test(message)) return 'truncated gzip data: the file ends inside its compressed data';
+  if (/junk/i.test(message)) {
+    return 'data after the end of the first gzip member (this page reads single-member gzip; ' +
+      'talvo-proteome reads the rest)';
+  }
+  return `corrupt gzip data (${message})`;
 }
 
 function countEntries(bytes) {
@@ -83,8 +97,8 @@ function readAndRemove(module, path) {
 
 async function analyse(request) {
   const module = await ready;
-  const bytes = await gunzipIfNeeded(new Uint8Array(request.data));
   const name = request.name || '-';
+  const bytes = await gunzipIfNeeded(new Uint8Array(request.data), name);
   const total = countEntries(bytes);
   if (name.includes('/') || name === '.' || name === '..') throw new Error(`not a file name: ${name}`);
   const path = name === '-' ? null : '/in/' + name;

@@ -1,21 +1,28 @@
 // The compiled part of the Python package: talvo::Analyser and the ordered
 // proteome pipeline, with the interpreter lock released while C++ works.
 // The package's Python layer (talvo/__init__.py) gives the documented API.
+#include <fcntl.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "fasta/residues.h"
 #include "proteome/formats.h"
 #include "proteome/ordered_pipeline.h"
 #include "proteome/proteome_writer.h"
@@ -25,6 +32,19 @@
 namespace py = pybind11;
 
 namespace {
+
+// Segment and Overall are named tuples of talvo._records, made here from
+// the C++ records; the module keeps the classes as attributes.
+py::handle segment_class;
+py::handle overall_class;
+
+py::tuple SegmentFields(const talvo::Segment& s) {
+  return py::make_tuple(s.start, s.end, s.length, s.special, s.p_value, s.residues);
+}
+
+py::tuple OverallFields(const talvo::Overall& o) {
+  return py::make_tuple(o.special, o.expected, std::string(1, o.direction), o.exact_tail);
+}
 
 // One protein's result with what its methods need: the residues analysed
 // and the settings that shaped it.
@@ -42,20 +62,25 @@ struct InputError {
   std::string text;
 };
 
-// The residues as talvo-proteome's FASTA reader keeps them: letters,
-// upper-cased, and '-'; every other character is dropped.
-std::string KeptResidues(std::string_view text) {
-  std::string residues;
-  residues.reserve(text.size());
-  for (char c : text) {
-    if (c >= 'a' && c <= 'z') {
-      residues += static_cast<char>(c - 'a' + 'A');
-    } else if ((c >= 'A' && c <= 'Z') || c == '-') {
-      residues += c;
-    }
+// The reader's warnings about an input (it looks like nucleotides, ...),
+// gathered on its thread until Python can take them.
+class Warnings {
+ public:
+  std::function<void(const std::string&)> Collector() {
+    return [this](const std::string& text) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      texts_.push_back(text);
+    };
   }
-  return residues;
-}
+  std::vector<std::string> Take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::exchange(texts_, {});
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> texts_;
+};
 
 talvo::Background ParseBackground(const std::string& name) {
   if (name == "sprot") return talvo::Background::kSprot;
@@ -99,7 +124,8 @@ talvo::Settings MakeSettings(const std::string& alphabet, const std::string& bac
 
 PyResult Analyse(const talvo::Settings& settings, std::string_view text, long entry_number) {
   PyResult out;
-  out.residues = KeptResidues(text);
+  std::string kept;
+  out.residues.assign(talvo::KeptResidues(text, kept));
   out.mask_p = settings.mask_p;
   out.seed = settings.seed;
   out.entry_number = entry_number;
@@ -109,7 +135,9 @@ PyResult Analyse(const talvo::Settings& settings, std::string_view text, long en
     out.result = analyser.Analyse(out.residues, entry_number);
   }
   if (out.result.skip == talvo::Skip::kShorterThanWindow) {
-    throw talvo::Error("window is longer than the sequence");
+    throw talvo::Error("window=" + std::to_string(settings.window) +
+                       " is longer than the sequence (" + std::to_string(out.result.length) +
+                       " residues)");
   }
   if (out.result.skip != talvo::Skip::kNone) {
     throw talvo::Error(std::string("cannot analyse the sequence: ") +
@@ -138,9 +166,13 @@ PyResult FromEntry(AnalysedEntry& entry, const talvo::Settings& settings) {
 // holds the pipeline back instead of filling memory.
 class EntryIterator {
  public:
-  EntryIterator(const std::string& path, const talvo::Settings& settings, int threads)
-      : analyser_(settings) {
+  // warn(text) is called, on the consuming thread, with each of the
+  // reader's warnings before the entries that follow it.
+  EntryIterator(const std::string& path, const talvo::Settings& settings, int threads,
+                py::object warn)
+      : analyser_(settings), warn_(std::move(warn)) {
     inputs_.paths = {path};
+    inputs_.warn = warnings_.Collector();
     thread_ = std::thread([this, threads] { Produce(threads); });
   }
   ~EntryIterator() { Close(); }
@@ -148,7 +180,9 @@ class EntryIterator {
   EntryIterator& operator=(const EntryIterator&) = delete;
 
   py::tuple Next() {
-    if (next_ == current_.size() && !TakeBatch()) {
+    const bool more = next_ < current_.size() || TakeBatch();
+    for (const std::string& text : warnings_.Take()) warn_(text);
+    if (!more) {
       if (!error_.empty()) {
         const std::string error = std::move(error_);
         error_.clear();
@@ -234,6 +268,8 @@ class EntryIterator {
   }
 
   talvo::Analyser analyser_;
+  py::object warn_;
+  Warnings warnings_;
   OrderedInputs inputs_;
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -248,51 +284,135 @@ class EntryIterator {
   std::thread thread_;
 };
 
-// What proteome_table reports beside the table.
-struct TableRun {
-  long analysed = 0;
-  std::vector<std::tuple<std::string, long, std::string, std::string>> skipped;
+// What the tables are made of, asked for by proteome_table and
+// summary_table.
+struct TableRequest {
+  std::vector<std::string> paths;  // opened by the reader
+  std::vector<std::string> names;  // in the input column
+  int threads = 1;
+  bool all_segments = false;
+  bool segments = true;
+  bool summary = false;
+  bool description = false;
 };
 
-// talvo-proteome's segment table for the inputs, written by talvo-proteome's
-// own writer to `output`.
-TableRun WriteProteomeTable(const std::vector<std::string>& paths, const talvo::Settings& settings,
-                            int threads, bool all_segments, const std::string& output,
-                            const std::atomic<bool>& cancel) {
-  ProteomeOptions options;
-  options.inputs = paths;
-  options.threads = threads;
-  options.output = output;
-  options.all_segments = all_segments;
-  const talvo::Analyser analyser(settings);
-  ProteomeWriter writer(options, analyser.settings());
-  if (!writer.Open()) throw InputError{writer.error()};
-  TableRun run;
-  const BatchSink sink = [&](std::vector<AnalysedEntry>& batch) {
-    for (const AnalysedEntry& item : batch) {
-      if (item.result.skip == talvo::Skip::kNone) {
-        run.analysed++;
-      } else {
-        run.skipped.emplace_back(paths[item.input], item.entry.number, EntryId(item.entry),
-                                 talvo::SkipText(item.result.skip));
-      }
-      if (!writer.Add(item.input, item.entry, item.result)) return false;
+// What comes back: the tables and what came beside them.
+struct TableRun {
+  std::string segments;
+  std::string summary;
+  long analysed = 0;
+  std::vector<std::tuple<std::string, long, std::string, std::string>> skipped;
+  std::vector<std::string> warnings;
+};
+
+// Entries handed on so far, for the progress bar.
+using EntryCount = std::atomic<long>;
+
+// Everything written to a pipe, gathered in memory by a thread of its own:
+// the table never touches the disk, so no interruption, not even SIGKILL,
+// can leave a file behind.
+class PipeCapture {
+ public:
+  PipeCapture() {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+      throw InputError{std::string("cannot create a pipe: ") + strerror(errno)};
     }
-    return writer.EndBatch();
-  };
+    read_end_ = ends[0];
+    write_end_ = ends[1];
+    reader_ = std::thread([this] { Drain(); });
+  }
+  ~PipeCapture() {
+    Finish();
+    close(read_end_);
+  }
+  PipeCapture(const PipeCapture&) = delete;
+  PipeCapture& operator=(const PipeCapture&) = delete;
+
+  // A name that opens the pipe for writing.
+  std::string path() const { return "/dev/fd/" + std::to_string(write_end_); }
+  // What was written, once every writer has closed its end.
+  std::string& Finish() {
+    if (write_end_ >= 0) close(write_end_);
+    write_end_ = -1;
+    if (reader_.joinable()) reader_.join();
+    return text_;
+  }
+
+ private:
+  void Drain() {
+    char buffer[1 << 16];
+    for (;;) {
+      const ssize_t n = read(read_end_, buffer, sizeof buffer);
+      if (n > 0) {
+        text_.append(buffer, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        return;
+      }
+    }
+  }
+
+  int read_end_ = -1;
+  int write_end_ = -1;
+  std::string text_;
+  std::thread reader_;
+};
+
+// talvo-proteome's tables for the inputs, written by talvo-proteome's own
+// writer into memory.
+TableRun WriteProteomeTables(const TableRequest& request, const talvo::Settings& settings,
+                             const std::atomic<bool>& cancel, EntryCount& entries) {
+  PipeCapture segments, summary;
+  ProteomeOptions options;
+  options.inputs = request.names;
+  options.threads = request.threads;
+  options.all_segments = request.all_segments;
+  options.description = request.description;
+  // Rows nobody asked for go where they cost least: BED keeps no spool.
+  options.output = request.segments ? segments.path() : "/dev/null";
+  if (!request.segments) options.format = OutputFormat::kBed;
+  if (request.summary) options.summary = summary.path();
+  const talvo::Analyser analyser(settings);
+  TableRun run;
+  Warnings warnings;
   OrderedInputs inputs;
-  inputs.paths = paths;
-  const std::string error = RunOrdered(inputs, analyser, threads, PipelineTuning{}, sink, &cancel);
-  if (writer.error().empty() && error.empty() && !cancel.load()) writer.Finish();
-  if (!writer.error().empty()) throw InputError{writer.error()};
+  inputs.paths = request.paths;
+  inputs.warn = warnings.Collector();
+  std::string error;
+  {
+    // Closes its ends of the pipes when it goes, so that the captures end.
+    ProteomeWriter writer(options, analyser.settings());
+    if (!writer.Open()) throw InputError{writer.error()};
+    const BatchSink sink = [&](std::vector<AnalysedEntry>& batch) {
+      for (const AnalysedEntry& item : batch) {
+        if (item.result.skip == talvo::Skip::kNone) {
+          run.analysed++;
+        } else {
+          run.skipped.emplace_back(request.names[item.input], item.entry.number,
+                                   EntryId(item.entry), talvo::SkipText(item.result.skip));
+        }
+        if (!writer.Add(item.input, item.entry, item.result)) return false;
+      }
+      entries += static_cast<long>(batch.size());
+      return writer.EndBatch();
+    };
+    error = RunOrdered(inputs, analyser, request.threads, PipelineTuning{}, sink, &cancel);
+    if (writer.error().empty() && error.empty() && !cancel.load()) writer.Finish();
+    if (!writer.error().empty()) throw InputError{writer.error()};
+  }
   if (!error.empty()) throw InputError{error};
+  run.segments = std::move(segments.Finish());
+  run.summary = std::move(summary.Finish());
+  run.warnings = warnings.Take();
   return run;
 }
 
 // Runs work on a thread of its own while the caller waits without the
 // interpreter lock, so that Ctrl-C (any pending signal) cancels it.
+// tick() is called every 100 ms, with the lock; what it raises cancels the
+// work too.
 template <class Result, class Work>
-Result RunInterruptibly(Work work) {
+Result RunInterruptibly(Work work, const std::function<void()>& tick) {
   std::atomic<bool> cancel{false};
   std::future<Result> done = std::async(std::launch::async, [&] { return work(cancel); });
   for (;;) {
@@ -300,21 +420,93 @@ Result RunInterruptibly(Work work) {
       py::gil_scoped_release release;
       if (done.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready) break;
     }
-    if (PyErr_CheckSignals() != 0) {
+    try {
+      if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+      tick();
+    } catch (...) {
       cancel.store(true);
       {
         py::gil_scoped_release release;
         done.wait();
       }
-      throw py::error_already_set();
+      throw;
     }
   }
   return done.get();
 }
 
+// progress(entries) is called now and then while the tables are made, and
+// at their end.
+py::tuple ProteomeTables(const TableRequest& request, const talvo::Settings& settings,
+                         const py::object& progress) {
+  EntryCount entries{0};
+  const auto tick = [&] {
+    if (!progress.is_none()) progress(entries.load());
+  };
+  const TableRun run = RunInterruptibly<TableRun>(
+      [&](const std::atomic<bool>& cancel) {
+        return WriteProteomeTables(request, settings, cancel, entries);
+      },
+      tick);
+  tick();
+  const auto table = [](bool wanted, const std::string& text) -> py::object {
+    if (!wanted) return py::none();
+    return py::bytes(text);
+  };
+  return py::make_tuple(table(request.segments, run.segments), table(request.summary, run.summary),
+                        run.analysed, run.skipped, run.warnings);
+}
+
 py::object OverallOf(const PyResult& r) {
   if (r.result.skip != talvo::Skip::kNone) return py::none();
-  return py::cast(r.result.overall);
+  return overall_class(*OverallFields(r.result.overall));
+}
+
+py::tuple SegmentsOf(PyResult& r) {
+  if (!r.segments) {
+    py::tuple segments(r.result.segments.size());
+    for (size_t i = 0; i < r.result.segments.size(); i++) {
+      segments[i] = segment_class(*SegmentFields(r.result.segments[i]));
+    }
+    r.segments = std::move(segments);
+  }
+  return r.segments;
+}
+
+// A result pickles as its fields; the segments and the overall test as
+// plain tuples.
+py::tuple ResultState(const PyResult& r) {
+  py::object overall = py::none();
+  if (r.result.skip == talvo::Skip::kNone) overall = OverallFields(r.result.overall);
+  py::list segments;
+  for (const talvo::Segment& segment : r.result.segments) segments.append(SegmentFields(segment));
+  return py::make_tuple(static_cast<int>(r.result.skip), r.result.length,
+                        r.result.special_probability, r.result.linkage, segments, overall,
+                        r.residues, r.mask_p, r.seed, r.entry_number);
+}
+
+PyResult ResultFromState(const py::tuple& state) {
+  if (state.size() != 10) throw std::runtime_error("not the state of a talvo.Result");
+  PyResult r;
+  r.result.skip = static_cast<talvo::Skip>(state[0].cast<int>());
+  r.result.length = state[1].cast<int>();
+  r.result.special_probability = state[2].cast<double>();
+  r.result.linkage = state[3].cast<int>();
+  for (py::handle item : state[4]) {
+    const auto [start, end, length, special, p_value, residues] =
+        item.cast<std::tuple<int, int, int, int, double, std::string>>();
+    r.result.segments.push_back({start, end, length, special, p_value, residues});
+  }
+  if (!state[5].is_none()) {
+    const auto [special, expected, direction, tail] =
+        state[5].cast<std::tuple<int, double, std::string, double>>();
+    r.result.overall = {special, expected, direction.at(0), tail};
+  }
+  r.residues = state[6].cast<std::string>();
+  r.mask_p = state[7].cast<double>();
+  r.seed = state[8].cast<uint64_t>();
+  r.entry_number = state[9].cast<long>();
+  return r;
 }
 
 py::object SkipOf(const PyResult& r) {
@@ -322,42 +514,16 @@ py::object SkipOf(const PyResult& r) {
   return py::str(talvo::SkipText(r.result.skip));
 }
 
-std::string SegmentRepr(const talvo::Segment& s) {
-  return "Segment(start=" + std::to_string(s.start) + ", end=" + std::to_string(s.end) +
-         ", length=" + std::to_string(s.length) + ", special=" + std::to_string(s.special) +
-         ", p_value=" + ShortestDouble(s.p_value) + ", residues='" + s.residues + "')";
-}
-
 void BindResults(py::module_& m) {
-  py::class_<talvo::Segment>(m, "Segment", "A compositionally biased segment.")
-      .def_readonly("start", &talvo::Segment::start, "First position, 1-based.")
-      .def_readonly("end", &talvo::Segment::end, "Last position, 1-based, inclusive.")
-      .def_readonly("length", &talvo::Segment::length)
-      .def_readonly("special", &talvo::Segment::special, "Special residues in the segment.")
-      .def_readonly("p_value", &talvo::Segment::p_value)
-      .def_readonly("residues", &talvo::Segment::residues)
-      .def("__repr__", &SegmentRepr);
-  py::class_<talvo::Overall>(m, "Overall", "The exact binomial test of the whole sequence.")
-      .def_readonly("special", &talvo::Overall::special)
-      .def_readonly("expected", &talvo::Overall::expected, "ceil(N * P).")
-      .def_property_readonly(
-          "direction", [](const talvo::Overall& o) { return std::string(1, o.direction); },
-          "'+' (upper tail) or '-' (fewer special residues than expected).")
-      .def_readonly("exact_tail", &talvo::Overall::exact_tail)
-      .def("__repr__", [](const talvo::Overall& o) {
-        return "Overall(special=" + std::to_string(o.special) +
-               ", expected=" + ShortestDouble(o.expected) + ", direction='" + o.direction +
-               "', exact_tail=" + ShortestDouble(o.exact_tail) + ")";
-      });
+  const py::module_ records = py::module_::import("talvo._records");
+  m.attr("Segment") = records.attr("Segment");
+  m.attr("Overall") = records.attr("Overall");
+  segment_class = m.attr("Segment");
+  overall_class = m.attr("Overall");
   py::class_<PyResult>(m, "Result", "One protein's analysis.")
       .def_property_readonly("length", [](const PyResult& r) { return r.result.length; })
-      .def_property_readonly(
-          "segments",
-          [](PyResult& r) {
-            if (!r.segments) r.segments = py::tuple(py::cast(r.result.segments));
-            return r.segments;
-          },
-          "The segments, in sequence order (every one, whatever its p-value).")
+      .def_property_readonly("segments", &SegmentsOf,
+                             "The segments, in sequence order (every one, whatever its p-value).")
       .def_property_readonly("overall", &OverallOf, "None when the entry was skipped.")
       .def_property_readonly("skip", &SkipOf, "Why the entry was skipped, or None.")
       .def_property_readonly(
@@ -367,6 +533,7 @@ void BindResults(py::module_& m) {
                              [](const PyResult& r) { return r.result.special_probability; })
       .def_property_readonly("linkage", [](const PyResult& r) { return r.result.linkage; })
       .def_readonly("seed", &PyResult::seed, "The run seed of the random sequences.")
+      .def_readonly("mask_p", &PyResult::mask_p, "The threshold of masked().")
       .def_readonly("entry_number", &PyResult::entry_number)
       .def(
           "masked",
@@ -375,13 +542,15 @@ void BindResults(py::module_& m) {
           },
           py::arg("lower") = false,
           "The sequence with every segment below mask_p as X, or in lower case.")
-      .def("__repr__", [](const PyResult& r) {
-        std::string text = "Result(length=" + std::to_string(r.result.length);
-        if (r.result.skip != talvo::Skip::kNone) {
-          return text + ", skip='" + talvo::SkipText(r.result.skip) + "')";
-        }
-        return text + ", segments=" + std::to_string(r.result.segments.size()) + ")";
-      });
+      .def("__repr__",
+           [](const PyResult& r) {
+             std::string text = "Result(length=" + std::to_string(r.result.length);
+             if (r.result.skip != talvo::Skip::kNone) {
+               return text + ", skip='" + talvo::SkipText(r.result.skip) + "')";
+             }
+             return text + ", segments=" + std::to_string(r.result.segments.size()) + ")";
+           })
+      .def(py::pickle(&ResultState, &ResultFromState));
 }
 
 }  // namespace
@@ -406,23 +575,23 @@ PYBIND11_MODULE(_talvo, m) {
   // str or bytes alike.
   m.def("analyse", &Analyse, py::arg("settings"), py::arg("sequence"), py::arg("entry_number"));
   py::class_<EntryIterator>(m, "EntryIterator")
-      .def(py::init<const std::string&, const talvo::Settings&, int>())
+      .def(py::init<const std::string&, const talvo::Settings&, int, py::object>())
       .def("__iter__", [](EntryIterator& it) -> EntryIterator& { return it; })
       .def("__next__", &EntryIterator::Next)
       .def("close", &EntryIterator::Close)
       .def("__enter__", [](EntryIterator& it) -> EntryIterator& { return it; })
       .def("__exit__", [](EntryIterator& it, const py::args&) { it.Close(); });
-  m.def(
-      "write_proteome_table",
-      [](const std::vector<std::string>& paths, const talvo::Settings& settings, int threads,
-         bool all_segments, const std::string& output) {
-        const TableRun run = RunInterruptibly<TableRun>([&](const std::atomic<bool>& cancel) {
-          return WriteProteomeTable(paths, settings, threads, all_segments, output, cancel);
-        });
-        return py::make_tuple(run.analysed, run.skipped);
-      },
-      py::arg("paths"), py::arg("settings"), py::arg("threads"), py::arg("all_segments"),
-      py::arg("output"));
+  py::class_<TableRequest>(m, "TableRequest")
+      .def(py::init<>())
+      .def_readwrite("paths", &TableRequest::paths)
+      .def_readwrite("names", &TableRequest::names)
+      .def_readwrite("threads", &TableRequest::threads)
+      .def_readwrite("all_segments", &TableRequest::all_segments)
+      .def_readwrite("segments", &TableRequest::segments)
+      .def_readwrite("summary", &TableRequest::summary)
+      .def_readwrite("description", &TableRequest::description);
+  m.def("proteome_tables", &ProteomeTables, py::arg("request"), py::arg("settings"),
+        py::arg("progress"));
   m.def("scan_pvalue", &talvo::ScanPValue, py::arg("k"), py::arg("w"), py::arg("n"), py::arg("p"),
         py::arg("fractional") = false);
   m.def("binomial_tail", &talvo::BinomialUpperTail, py::arg("k"), py::arg("n"), py::arg("p"));

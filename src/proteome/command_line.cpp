@@ -11,7 +11,9 @@
 #include <thread>
 #include <vector>
 
+#include "proteome/input_check.h"
 #include "proteome/merge.h"
+#include "proteome/output_files.h"
 #include "talvo/talvo.h"
 
 const char kProteomeVersion[] = "talvo-proteome 1.1.0\n";
@@ -34,6 +36,8 @@ const char kProteomeHelp[] =
     "                   why it was skipped\n"
     "  --masked FILE    masked FASTA of every entry (X, or lower case with -L)\n"
     "  --all            every segment, not only those with p below -M (0.05)\n"
+    "  --description    a last column with each header's text after the ID (OS=,\n"
+    "                   GN= ...) in the TSV table and the summary; not with --shard\n"
     "  --fractional-windows  scan p-values over N/w windows instead of N/w rounded\n"
     "                   up: closer to the true probability, not always above it\n"
     "  --exact-null     with -S or -G: each segment's exact probability that the\n"
@@ -136,6 +140,8 @@ bool ApplyFlag(const std::string& name, ParsedCommand& command) {
     command.progress = true;
   } else if (name == "no-progress") {
     command.progress = false;
+  } else if (name == "description") {
+    command.options.description = true;
   } else if (name == "verbose") {
     command.options.verbose = true;
   } else if (name == "merge") {
@@ -202,6 +208,29 @@ uint64_t ClockSeed() {
   return static_cast<uint64_t>(time(nullptr)) * 1000003u ^ static_cast<uint64_t>(getpid());
 }
 
+// Before anything is read or created: no output may be an input or another
+// output, standard output must take the rows when they go there, and (unless
+// the inputs are tables, which the merge reads whole before it writes) every
+// input must look like text that can be read.
+bool CheckFiles(const ProteomeOptions& options, const char* input_role, bool look_into_inputs) {
+  std::vector<RunFile> outputs = {{"--output", options.output}};  // "": standard output
+  if (!options.summary.empty()) outputs.push_back({"--summary", options.summary});
+  if (!options.masked.empty()) outputs.push_back({"--masked", options.masked});
+  std::vector<RunFile> inputs;
+  for (const std::string& input : options.inputs) inputs.push_back({input_role, input});
+  std::string problem = options.output.empty() ? StandardOutputProblem() : "";
+  if (problem.empty()) problem = SameFileProblem(outputs, inputs);
+  if (problem.empty() && std::count(options.inputs.begin(), options.inputs.end(), "-") > 1) {
+    problem = "standard input (-) is given more than once: it can be read only once";
+  }
+  for (size_t i = 0; problem.empty() && look_into_inputs && i < options.inputs.size(); i++) {
+    problem = InputProblem(options.inputs[i]);
+  }
+  if (problem.empty()) return true;
+  fprintf(stderr, "talvo-proteome: %s\n", problem.c_str());
+  return false;
+}
+
 // The tables of a sharded run back into one; they are TSV and so is the result.
 int Merge(const ProteomeOptions& options, const talvo::Settings& settings) {
   if (options.format != OutputFormat::kTsv || !options.summary.empty() || !options.masked.empty() ||
@@ -215,7 +244,20 @@ int Merge(const ProteomeOptions& options, const talvo::Settings& settings) {
     Refuse("--merge needs the tables to merge");
     return 1;
   }
+  if (!CheckFiles(options, "the table", false)) return 1;
   return MergeTables(options.inputs, settings, options.all_segments, options.output);
+}
+
+// The description column is for tables that are read as they are: the
+// merge reads shard tables without it, and GFF3 and BED have no such column.
+bool CheckDescription(const ProteomeOptions& options, bool merge) {
+  if (!options.description) return true;
+  if (merge || options.sharded) return Refuse("--description is not for --shard or --merge");
+  if (options.format != OutputFormat::kTsv && options.summary.empty()) {
+    return Refuse("--description adds a column to the TSV table and the summary, not to " +
+                  std::string(options.format == OutputFormat::kGff3 ? "gff3" : "bed"));
+  }
+  return true;
 }
 
 }  // namespace
@@ -243,11 +285,13 @@ int ProteomeMain(int argc, char** argv, const PipelineTuning& tuning) {
     Refuse(e.what());
     return 1;
   }
+  if (!CheckDescription(options, command.merge)) return 1;
   if (command.merge) return Merge(options, *settings);
   if (options.inputs.empty()) {
     Refuse("no input files (- reads standard input)");
     return 1;
   }
+  if (!CheckFiles(options, "the input", true)) return 1;
 
   if (settings->random_null != talvo::RandomNull::kNone && !settings->exact_null) {
     settings->seed = command.seed.value_or(ClockSeed());

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fasta/residues.h"
+
 namespace {
 
 // Control bytes that no text file holds: below 0x20 but tab, LF, VT, FF and
@@ -25,24 +27,24 @@ bool AnyBinaryByte(const char* data, size_t size) {
   return any != 0;
 }
 
-// The residue characters the analysis keeps (letters and '-'), upper-cased;
-// 0 for every other byte.
-std::array<char, 256> BuildResidueMap() {
-  std::array<char, 256> map{};
-  for (int c = 'A'; c <= 'Z'; c++) map[c] = static_cast<char>(c);
-  for (int c = 'a'; c <= 'z'; c++) map[c] = static_cast<char>(c - 'a' + 'A');
-  map['-'] = '-';
-  return map;
-}
-
-const std::array<char, 256> kResidueMap = BuildResidueMap();
-
 bool IsNucleotide(char residue) {
   return residue == 'A' || residue == 'C' || residue == 'G' || residue == 'T' || residue == 'U' ||
          residue == 'N';
 }
 
 }  // namespace
+
+std::string BinaryByteProblem(const char* data, size_t size, unsigned long long offset,
+                              bool decompressed) {
+  if (!AnyBinaryByte(data, size)) return "";
+  const char* at = std::find_if(data, data + size,
+                                [](char c) { return IsBinaryByte(static_cast<unsigned char>(c)); });
+  char what[128];
+  snprintf(what, sizeof what, "binary byte 0x%02X at offset %llu%s: not a FASTA text file",
+           static_cast<unsigned char>(*at), offset + static_cast<size_t>(at - data),
+           decompressed ? " of the decompressed data" : "");
+  return what;
+}
 
 void FastaStream::Fail(const std::string& what) {
   if (error_.empty()) error_ = path_ + ": " + what;
@@ -52,16 +54,9 @@ void FastaStream::Fail(const std::string& what) {
 // Every byte read is checked once, a buffer at a time, so that a binary byte
 // ends the input wherever it stands (preamble, header or sequence).
 bool FastaStream::FailIfBinary(bool decompressed) {
-  const char* begin = buffer_.data();
-  if (!AnyBinaryByte(begin, end_)) return false;
-  const char* at = std::find_if(begin, begin + end_,
-                                [](char c) { return IsBinaryByte(static_cast<unsigned char>(c)); });
-  const unsigned long long offset = buffer_offset_ + static_cast<size_t>(at - begin);
-  char what[128];
-  snprintf(what, sizeof what, "binary byte 0x%02X at offset %llu%s: not a FASTA text file",
-           static_cast<unsigned char>(*at), offset,
-           decompressed ? " of the decompressed data" : "");
-  Fail(what);
+  const std::string problem = BinaryByteProblem(buffer_.data(), end_, buffer_offset_, decompressed);
+  if (problem.empty()) return false;
+  Fail(problem);
   return true;
 }
 
@@ -204,6 +199,7 @@ bool FastaStream::Fill() {
   buffer_offset_ += end_;
   pos_ = 0;
   end_ = static_cast<size_t>(got);
+  crc32_ = crc32(crc32_, reinterpret_cast<const Bytef*>(buffer_.data()), static_cast<uInt>(got));
   return !FailIfBinary(gzdirect(AsGz(file_)) != 1);
 }
 
@@ -268,12 +264,7 @@ void FastaStream::AppendResidues(std::string& residues) {
     // Room for every byte of the line, trimmed to the residues kept.
     const size_t before = residues.size();
     residues.resize(before + static_cast<size_t>(stop - start));
-    char* out = residues.data() + before;
-    for (const char* c = start; c < stop; c++) {
-      const char residue = kResidueMap[static_cast<unsigned char>(*c)];
-      *out = residue;
-      out += residue != 0;
-    }
+    const char* out = talvo::CopyResidues(start, stop, residues.data() + before);
     residues.resize(static_cast<size_t>(out - residues.data()));
     pos_ = stop - buffer_.data();
     if (newline != nullptr) {

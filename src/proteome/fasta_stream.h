@@ -18,6 +18,11 @@ struct ProteinEntry {
   std::string residues;  // letters (upper-cased) and '-', as the analysis counts them
 };
 
+// "" when data holds no binary byte, else the first one and its offset
+// (`offset` is that of data[0]) in the reader's words.
+std::string BinaryByteProblem(const char* data, size_t size, unsigned long long offset,
+                              bool decompressed);
+
 class FastaStream {
  public:
   static constexpr size_t kDefaultBuffer = 128 * 1024;
@@ -41,6 +46,12 @@ class FastaStream {
   // nine in ten or more are A, C, G, T, U or N: the input looks like
   // nucleotides. Reading goes on.
   const std::string& warning() const { return warning_; }
+
+  // zlib's CRC-32 of every (decompressed) byte read so far, and their count:
+  // once the input was read to its end, a fingerprint of its content. No CRC
+  // without zlib (0).
+  unsigned long content_crc32() const { return crc32_; }
+  unsigned long long content_bytes() const { return buffer_offset_ + end_; }
 
   static constexpr size_t kNucleotideSample = 10000;
   static constexpr size_t kNucleotideMinimum = 20;
@@ -67,6 +78,7 @@ class FastaStream {
   bool any_byte_ = false;
   long entries_ = 0;
   unsigned long long buffer_offset_ = 0;  // of buffer_[0] in the decompressed stream
+  unsigned long crc32_ = 0;
   size_t sampled_letters_ = 0;
   size_t sampled_nucleotides_ = 0;
   bool composition_known_ = false;

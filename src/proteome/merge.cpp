@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "proteome/benjamini_hochberg.h"
+#include "proteome/output_files.h"
 #include "proteome/pipeline.h"
 #include "proteome/segment_row.h"
 #include "proteome/shard_table.h"
@@ -34,11 +35,18 @@ struct Table {
   char* buffer = nullptr;  // getline's
   size_t capacity = 0;
   std::string line;
-  long rows_start = 0;
+  long rows_start = 0;  // offset and line number of the first row
+  long rows_start_line = 0;
   long line_number = 0;
+  long rows_read = 0;
   std::optional<SegmentRow> row;
-  size_t input_rank = 0;
+  size_t first_rank = 0;  // of the table's first input; the others follow
+  std::string ranked_input;
+  size_t input_rank = 0;  // of ranked_input, the input of the current row
 };
+
+// Every input's place in the merged table.
+using InputRanks = std::map<std::string, size_t>;
 
 using RowKey = std::tuple<size_t, long, long>;  // input rank, entry, segment
 
@@ -67,30 +75,57 @@ bool ReadLine(Table& table, std::string& line) {
   return true;
 }
 
-// Inputs are ranked in the order in which they are first met.
-class InputRanks {
- public:
-  size_t RankOf(const std::string& input) {
-    return ranks_.try_emplace(input, ranks_.size()).first->second;
+// The rank of the current row's input, which must be one of the table's.
+void RankRowInput(Table& table, const InputRanks& ranks) {
+  const std::string& input = table.row->input;
+  if (input == table.ranked_input) return;
+  const auto rank = ranks.find(input);
+  if (rank == ranks.end() || rank->second < table.first_rank ||
+      rank->second >= table.first_rank + table.header.inputs.size()) {
+    throw MergeError(Where(table) + ": a row of " + input + ", which the header does not list");
   }
+  table.ranked_input = input;
+  table.input_rank = rank->second;
+}
 
- private:
-  std::map<std::string, size_t> ranks_;
-};
+// A row that the table's shard cannot hold.
+void CheckRow(const Table& table) {
+  const SegmentRow& row = *table.row;
+  const std::string impossible = ImpossibleValue(row);
+  if (!impossible.empty()) throw MergeError(Where(table) + ": impossible values: " + impossible);
+  const ShardHeader& header = table.header;
+  if ((row.entry - 1) % header.count != header.index) {
+    throw MergeError(Where(table) + ": entry " + std::to_string(row.entry) +
+                     " does not belong to shard " + std::to_string(header.index) + "/" +
+                     std::to_string(header.count));
+  }
+}
 
-void Advance(Table& table, InputRanks& ranks) {
+// The table's next row; at its end, the count of its rows must be the count
+// its header records, so that a shard cut at a row boundary is refused.
+void Advance(Table& table, const InputRanks& ranks) {
   const bool had_row = table.row.has_value();
   const RowKey previous = had_row ? KeyOf(table) : RowKey{};
+  const std::string rows = std::to_string(table.header.rows);
   std::string& line = table.line;
   if (!ReadLine(table, line)) {
+    if (table.rows_read != table.header.rows) {
+      throw MergeError(table.path + ": " + std::to_string(table.rows_read) +
+                       " rows where its header records " + rows +
+                       ": the shard is incomplete (cut short, or its run failed)");
+    }
     table.row.reset();
     return;
+  }
+  if (++table.rows_read > table.header.rows) {
+    throw MergeError(Where(table) + ": more rows than the " + rows + " its header records");
   }
   if (!table.row) table.row.emplace();
   if (!ParseSegmentRow(std::string_view(line), *table.row)) {
     throw MergeError(Where(table) + ": not a row of a talvo-proteome table");
   }
-  table.input_rank = ranks.RankOf(table.row->input);
+  CheckRow(table);
+  RankRowInput(table, ranks);
   if (had_row && !(previous < KeyOf(table))) {
     throw MergeError(Where(table) + ": rows out of input order");
   }
@@ -116,15 +151,100 @@ void OpenTable(Table& table) {
     throw MergeError(table.path +
                      ": not a shard table (the shards of a run are made with --shard I/N --all)");
   }
+  if (table.header.rows < 0) {
+    throw MergeError(table.path +
+                     ": a shard table of an earlier talvo-proteome, which recorded neither its "
+                     "row count nor its inputs' fingerprints; run the shards again with this one");
+  }
   table.rows_start = ftell(table.file);
+  table.rows_start_line = table.line_number;
   if (table.rows_start < 0) throw MergeError(table.path + ": not a regular file");
 }
 
+std::string Listed(const std::vector<std::string>& inputs) {
+  std::string text;
+  for (const std::string& input : inputs) text += (text.empty() ? "" : ", ") + input;
+  return text;
+}
+
 std::string ShardName(const ShardHeader& header) {
-  std::string inputs;
-  for (const std::string& input : header.inputs) inputs += (inputs.empty() ? "" : ", ") + input;
   return "shard " + std::to_string(header.index) + "/" + std::to_string(header.count) + " of " +
-         inputs;
+         Listed(header.inputs);
+}
+
+// Shards by their inputs.
+using Runs = std::map<std::vector<std::string>, std::vector<const Table*>>;
+
+// An input belongs to one run, once: tables that hold it list the same
+// inputs in the same order, and the rows of an input listed twice could not
+// be told apart.
+void CheckInputLists(const Runs& runs) {
+  std::map<std::string, const Table*> listed_by;
+  for (const auto& [inputs, run] : runs) {
+    const Table* table = run.front();
+    for (const std::string& input : inputs) {
+      const auto [other, added] = listed_by.try_emplace(input, table);
+      if (added) continue;
+      if (other->second == table) throw MergeError(table->path + " lists " + input + " twice");
+      throw MergeError("shards of different input lists: " + other->second->path + " has " +
+                       Listed(other->second->header.inputs) + ", " + table->path + " has " +
+                       Listed(inputs));
+    }
+  }
+}
+
+std::string FingerprintText(const std::string& kind, std::string value) {
+  std::replace(value.begin(), value.end(), '\t', ' ');
+  return kind + ' ' + value;
+}
+
+const Fingerprints& FingerprintsOf(const ShardHeader& header, size_t input) {
+  static const Fingerprints kNone;
+  return input < header.fingerprints.size() ? header.fingerprints[input] : kNone;
+}
+
+// Every table fingerprints each of its inputs, and the tables of one input
+// agree on every kind of fingerprint they both took: an input that changed
+// between the shard jobs is refused.
+void CheckFingerprints(const std::vector<Table>& tables) {
+  std::map<std::string, const Table*> first;  // by input
+  for (const Table& table : tables) {
+    for (size_t input = 0; input < table.header.inputs.size(); input++) {
+      const std::string& name = table.header.inputs[input];
+      const Fingerprints& mine = FingerprintsOf(table.header, input);
+      if (mine.empty()) throw MergeError(table.path + ": no fingerprint of the input " + name);
+      const Table& other = *first.try_emplace(name, &table).first->second;
+      const Fingerprints& theirs = FingerprintsOf(other.header, input);
+      bool compared = false;
+      for (const auto& [kind, value] : mine) {
+        const auto same_kind = theirs.find(kind);
+        if (same_kind == theirs.end()) continue;
+        compared = true;
+        if (same_kind->second != value) {
+          throw MergeError("the input " + name + " changed between the shard jobs: " + other.path +
+                           " read " + FingerprintText(kind, same_kind->second) + ", " + table.path +
+                           " read " + FingerprintText(kind, value) + "; run its shards again");
+        }
+      }
+      if (!compared) {
+        throw MergeError(other.path + " and " + table.path + " fingerprint " + name +
+                         " in different ways and cannot be compared");
+      }
+    }
+  }
+}
+
+// Inputs rank in the order their tables list them; the inputs of other runs
+// follow in the order in which their tables are given.
+InputRanks RankInputs(std::vector<Table>& tables) {
+  InputRanks ranks;
+  for (Table& table : tables) {
+    const std::vector<std::string>& inputs = table.header.inputs;
+    const auto [first, added] = ranks.try_emplace(inputs.front(), ranks.size());
+    table.first_rank = first->second;
+    for (size_t i = 1; added && i < inputs.size(); i++) ranks.emplace(inputs[i], ranks.size());
+  }
+  return ranks;
 }
 
 // The tables must be every shard of one run (or of several runs over other
@@ -133,7 +253,7 @@ void CheckShards(const std::vector<Table>& tables, const talvo::Settings& settin
   const std::string version = ProteomeVersionNumber();
   const std::string options = AnalysisOptionsText(settings);
   const Table& first = tables.front();
-  std::map<std::vector<std::string>, std::vector<const Table*>> runs;  // by inputs
+  Runs runs;
   for (const Table& table : tables) {
     const ShardHeader& header = table.header;
     if (header.version != version) {
@@ -162,6 +282,7 @@ void CheckShards(const std::vector<Table>& tables, const talvo::Settings& settin
     }
     run.push_back(&table);
   }
+  CheckInputLists(runs);
   if (first.header.options != options) {
     throw MergeError("the shards were run with '" + first.header.options +
                      "' but --merge was given '" + options +
@@ -176,17 +297,20 @@ void CheckShards(const std::vector<Table>& tables, const talvo::Settings& settin
     throw MergeError(ShardName(missing) + " is missing (" + std::to_string(run.size()) + " of " +
                      std::to_string(missing.count) + " shards given)");
   }
+  CheckFingerprints(tables);
 }
 
 // Visits every row of every table in input order: a k-way merge on
 // (input, entry, segment). Rows are read once more on each call.
-void VisitInOrder(std::vector<Table>& tables, const std::function<void(SegmentRow&)>& visit) {
-  InputRanks ranks;
+void VisitInOrder(std::vector<Table>& tables, const InputRanks& ranks,
+                  const std::function<void(SegmentRow&)>& visit) {
   for (Table& table : tables) {
     if (fseek(table.file, table.rows_start, SEEK_SET) != 0) {
       throw MergeError("cannot reread " + table.path + ": " + strerror(errno));
     }
-    table.line_number = 1;
+    table.line_number = table.rows_start_line;
+    table.rows_read = 0;
+    table.ranked_input.clear();
     table.row.reset();
     Advance(table, ranks);
   }
@@ -222,10 +346,10 @@ void CloseTables(std::vector<Table>& tables) {
 }
 
 // Writes the reported rows with their new q-values; false on a write error.
-bool WriteMerged(std::vector<Table>& tables, const QValues& q, bool all_segments, double masking_p,
-                 FILE* out) {
+bool WriteMerged(std::vector<Table>& tables, const InputRanks& ranks, const QValues& q,
+                 bool all_segments, double masking_p, FILE* out) {
   bool ok = fputs(kSegmentRowHeader, out) >= 0;
-  VisitInOrder(tables, [&](SegmentRow& row) {
+  VisitInOrder(tables, ranks, [&](SegmentRow& row) {
     if (!ok || (!all_segments && !(row.p_value < masking_p))) return;
     row.q_value = q.Of(row.p_value);
     const std::string text = FormatSegmentRow(row);
@@ -239,24 +363,24 @@ bool WriteMerged(std::vector<Table>& tables, const QValues& q, bool all_segments
 int MergeTables(const std::vector<std::string>& tables_in, const talvo::Settings& settings,
                 bool all_segments, const std::string& output) {
   std::vector<Table> tables(tables_in.size());
-  FILE* out = nullptr;
+  OutputFile named;  // the merged table takes its name only once it is whole
   try {
     for (size_t i = 0; i < tables.size(); i++) {
       tables[i].path = tables_in[i];
       OpenTable(tables[i]);
     }
     CheckShards(tables, settings);
+    const InputRanks ranks = RankInputs(tables);
     QValues q;
-    VisitInOrder(tables, [&q](SegmentRow& row) { q.Count(row.p_value); });
+    VisitInOrder(tables, ranks, [&q](SegmentRow& row) { q.Count(row.p_value); });
     q.Finish();
 
     const std::string out_name = output.empty() ? "standard output" : output;
-    out = output.empty() ? stdout : fopen(output.c_str(), "w");
-    if (out == nullptr) throw MergeError("cannot open " + output + ": " + strerror(errno));
-    const bool written = WriteMerged(tables, q, all_segments, settings.mask_p, out);
+    if (!output.empty() && !named.Open(output)) throw MergeError(named.error());
+    FILE* out = output.empty() ? stdout : named.file();
+    const bool written = WriteMerged(tables, ranks, q, all_segments, settings.mask_p, out);
     const int saved = errno;
-    const bool closed = out == stdout || fclose(out) == 0;
-    out = nullptr;
+    const bool closed = out == stdout || named.Close();
     if (!written || !closed) {
       if (saved == EPIPE) {
         CloseTables(tables);
@@ -264,12 +388,13 @@ int MergeTables(const std::vector<std::string>& tables_in, const talvo::Settings
       }
       throw MergeError("error writing " + out_name + ": " + strerror(written ? errno : saved));
     }
+    std::string error;
+    if (!CommitOutputs({&named}, error)) throw MergeError(error);
     CloseTables(tables);
     fprintf(stderr, "%llu rows merged from %zu tables\n",
             static_cast<unsigned long long>(q.total()), tables.size());
     return 0;
   } catch (const MergeError& error) {
-    if (out != nullptr && out != stdout) fclose(out);
     CloseTables(tables);
     fprintf(stderr, "talvo-proteome: %s\n", error.what());
     return 1;

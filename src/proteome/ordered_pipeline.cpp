@@ -97,6 +97,9 @@ bool OrderedRun::ReadInput(size_t input) {
     }
   }
   if (!stream.error().empty() || !stream.Close()) return Stop(stream.error());
+#ifndef TALVO_NO_ZLIB
+  if (inputs_.read_whole) inputs_.read_whole(input, stream.content_crc32(), stream.content_bytes());
+#endif
   return batch->items.empty() || Submit(batch);
 }
 

@@ -32,6 +32,11 @@ struct OrderedInputs {
   // Called on the reader thread with a warning about an input that does not
   // stop the run (it looks like nucleotides), at most once per input.
   std::function<void(const std::string&)> warn;
+  // Called on the reader thread for each input read to its end without an
+  // error, with zlib's CRC-32 of its (decompressed) bytes and their count;
+  // not in builds without zlib.
+  std::function<void(size_t input, unsigned long crc32, unsigned long long bytes)> read_whole =
+      nullptr;
 };
 
 // Receives the analysed entries batch by batch, in input order, always on the

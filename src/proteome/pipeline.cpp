@@ -2,19 +2,26 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "proteome/proteome_writer.h"
+#include "proteome/shard_table.h"
 
 int RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser,
                 const PipelineTuning& tuning) {
   ProteomeWriter writer(options, analyser.settings());
   std::string error;
   if (writer.Open()) {
-    const OrderedInputs inputs{options.inputs, options.shard_index, options.shard_count,
-                               [](const std::string& warning) {
-                                 fprintf(stderr, "talvo-proteome: warning: %s\n", warning.c_str());
-                               }};
+    std::vector<std::string> fingerprints(options.inputs.size());
+    const OrderedInputs inputs{
+        options.inputs, options.shard_index, options.shard_count,
+        [](const std::string& warning) {
+          fprintf(stderr, "talvo-proteome: warning: %s\n", warning.c_str());
+        },
+        [&fingerprints](size_t input, unsigned long crc32, unsigned long long bytes) {
+          fingerprints[input] = Crc32FingerprintValue(crc32, bytes);
+        }};
 #ifdef TALVO_NO_THREADS
     const int threads = 0;  // builds without threads (WebAssembly) analyse on this thread
 #else
@@ -28,6 +35,7 @@ int RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser,
           return writer.EndBatch();
         });
     // The writer's own failure comes first: it is why the run stopped.
+    writer.SetInputFingerprints(std::move(fingerprints));  // the reader has ended
     if (writer.error().empty() && error.empty()) writer.Finish();
   }
   if (writer.broken_pipe()) return kPipeStatus;

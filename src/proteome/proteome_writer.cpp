@@ -19,16 +19,14 @@ bool ProteomeWriter::Output::Write(const std::string& text) {
 
 bool ProteomeWriter::Output::Close() {
   if (file == nullptr) return true;
-  bool ok = fflush(file) == 0 && ferror(file) == 0;
-  const int saved = errno;
-  if (owned) ok = fclose(file) == 0 && ok;
+  const bool own = file == named.file();
   file = nullptr;
-  if (!ok && saved != 0) errno = saved;
-  return ok;
+  if (own) return named.Close();
+  return fflush(stdout) == 0 && ferror(stdout) == 0;
 }
 
 ProteomeWriter::~ProteomeWriter() {
-  for (Output* output : {&output_, &summary_, &masked_}) output->Close();
+  if (output_.file == stdout) fflush(stdout);
 }
 
 bool ProteomeWriter::Fail(const std::string& message) {
@@ -44,9 +42,8 @@ bool ProteomeWriter::FailWrite(const Output& output) {
 
 bool ProteomeWriter::OpenOutput(const std::string& name, Output& output) {
   output.name = name;
-  output.file = fopen(name.c_str(), "w");
-  output.owned = output.file != nullptr;
-  if (output.file == nullptr) return Fail("cannot open " + name + ": " + strerror(errno));
+  if (!output.named.Open(name)) return Fail(output.named.error());
+  output.file = output.named.file();
   return true;
 }
 
@@ -94,10 +91,12 @@ void ProteomeWriter::AddSegments(const std::string& input, const ProteinEntry& e
     if (!bed) segment_q_.Count(segment.p_value);
     if (!options_.all_segments && !(segment.p_value < settings_.mask_p)) continue;
     if (!begun) {
-      segments_.BeginProtein(input, entry.number, id, result.length);
+      segments_.BeginProtein(input, entry.number, id, result.length,
+                             options_.description ? ProteinDescription(entry.header) : "");
       if (options_.format == OutputFormat::kGff3) regions_ok_ = regions_.Add(id, result.length);
     }
     begun = true;
+    rows_++;
     segments_.AppendSegment(segment_text_, index, segment);
   }
 }
@@ -113,7 +112,10 @@ bool ProteomeWriter::Add(size_t input_index, const ProteinEntry& entry,
         talvo::Masked(entry.residues, result, settings_.mask_p, settings_.lower_case_mask));
   }
   if (summary_.file != nullptr) {
-    AppendSummaryRow(summary_text_, input, entry.number, id, result);
+    const std::string description =
+        options_.description ? ProteinDescription(entry.header) : std::string();
+    AppendSummaryRow(summary_text_, input, entry.number, id, result,
+                     options_.description ? &description : nullptr);
     if (result.skip == talvo::Skip::kNone) summary_q_.Count(result.overall.exact_tail);
   }
   if (result.skip != talvo::Skip::kNone) {
@@ -159,6 +161,12 @@ std::string ProteomeWriter::SegmentHeader() const {
     shard.count = options_.shard_count;
     shard.all_segments = options_.all_segments;
     shard.inputs = options_.inputs;
+    for (size_t input = 0; input < input_fingerprints_.size(); input++) {
+      if (input_fingerprints_[input].empty()) continue;
+      shard.fingerprints.resize(shard.inputs.size());
+      shard.fingerprints[input][kCrc32Fingerprint] = input_fingerprints_[input];
+    }
+    shard.rows = rows_;
     header = FormatShardHeader(shard);
   }
   return header + segments_.Header();
@@ -202,12 +210,14 @@ bool ProteomeWriter::Finish() {
   }
   if (summary_.file != nullptr) {
     summary_q_.Finish();
-    if (!summary_.Write(kSummaryHeader)) return FailWrite(summary_);
+    if (!summary_.Write(SummaryHeader(options_.description))) return FailWrite(summary_);
     if (!CopySpool(summary_spool_, summary_q_, summary_)) return false;
   }
   for (Output* output : {&output_, &summary_, &masked_}) {
     if (!output->Close()) return FailWrite(*output);
   }
+  std::string error;
+  if (!CommitOutputs({&output_.named, &summary_.named, &masked_.named}, error)) return Fail(error);
   if (options_.progress) ShowProgress(true);
   if (options_.verbose) {
     fprintf(stderr,

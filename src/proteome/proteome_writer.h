@@ -8,10 +8,13 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "proteome/benjamini_hochberg.h"
 #include "proteome/fasta_stream.h"
 #include "proteome/formats.h"
+#include "proteome/output_files.h"
 #include "proteome/pipeline.h"
 #include "proteome/region_lengths.h"
 #include "proteome/row_spool.h"
@@ -20,7 +23,7 @@
 class ProteomeWriter {
  public:
   ProteomeWriter(const ProteomeOptions& options, const talvo::Settings& settings)
-      : options_(options), settings_(settings), segments_(options.format) {}
+      : options_(options), settings_(settings), segments_(options.format, options.description) {}
   ProteomeWriter(const ProteomeWriter&) = delete;
   ProteomeWriter& operator=(const ProteomeWriter&) = delete;
   ~ProteomeWriter();
@@ -31,8 +34,14 @@ class ProteomeWriter {
   bool Add(size_t input, const ProteinEntry& entry, const talvo::Result& result);
   // After each batch: hands its text on to the files.
   bool EndBatch();
+  // Before Finish: the CRC-32 fingerprint of each input read to its end
+  // (Crc32FingerprintValue; empty for none), which a shard table records.
+  void SetInputFingerprints(std::vector<std::string> fingerprints) {
+    input_fingerprints_ = std::move(fingerprints);
+  }
   // After the last entry: the q-values, the segments and the summary; closes
-  // every output.
+  // every output and gives the files their names. Without it (a failed or
+  // stopped run) the files keep what they held.
   bool Finish();
 
   const std::string& error() const { return error_; }
@@ -44,11 +53,12 @@ class ProteomeWriter {
   void EndProgressLine();
 
  private:
-  // An output stream whose every write is checked.
+  // An output stream whose every write is checked: standard output, or a
+  // file that takes its name only when the run has succeeded.
   struct Output {
     std::string name;
     FILE* file = nullptr;
-    bool owned = false;
+    OutputFile named;  // unused for standard output
     bool Write(const std::string& text);
     bool Close();  // false when anything written was lost
   };
@@ -76,6 +86,8 @@ class ProteomeWriter {
   long region_length_ = 0;                                 // of the region line being copied
   std::string segment_text_, summary_text_, masked_text_;  // of the current batch
 
+  long rows_ = 0;  // segment rows reported
+  std::vector<std::string> input_fingerprints_;
   long analysed_ = 0;
   std::array<long, 5> skipped_{};  // by talvo::Skip
   long long residues_ = 0;

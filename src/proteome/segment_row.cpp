@@ -244,3 +244,40 @@ std::optional<SegmentRow> ParseSegmentRow(const std::string& line) {
   if (!ParseSegmentRow(std::string_view(line), row)) return std::nullopt;
   return row;
 }
+
+namespace {
+
+bool IsProbability(double value) {
+  return value >= 0.0 && value <= 1.0;  // false for NaN
+}
+
+}  // namespace
+
+std::string ImpossibleValue(const SegmentRow& row) {
+  const auto both = [](const char* a, long x, const char* relation, const char* b, long y) {
+    return std::string(a) + ' ' + std::to_string(x) + relation + b + ' ' + std::to_string(y);
+  };
+  if (row.entry < 1) return "entry " + std::to_string(row.entry) + " below 1";
+  if (row.segment < 1) return "segment " + std::to_string(row.segment) + " below 1";
+  if (row.start < 1) return "start " + std::to_string(row.start) + " below 1";
+  if (row.start > row.end) return both("start", row.start, " after ", "end", row.end);
+  if (row.end > row.length) return both("end", row.end, " past ", "length", row.length);
+  if (row.seg_length != row.end - row.start + 1) {
+    return both("seg_length", row.seg_length, " where ", "start to end holds",
+                row.end - row.start + 1);
+  }
+  if (row.special < 0 || row.special > row.seg_length) {
+    return both("special", row.special, " outside 0 to ", "seg_length", row.seg_length);
+  }
+  if (row.residues.size() != static_cast<size_t>(row.seg_length)) {
+    return std::to_string(row.residues.size()) + " residues for seg_length " +
+           std::to_string(row.seg_length);
+  }
+  if (!IsProbability(row.p_value)) {
+    return "p_value " + ShortestDouble(row.p_value) + " outside [0, 1]";
+  }
+  if (row.q_value && !IsProbability(*row.q_value)) {
+    return "q_value " + ShortestDouble(*row.q_value) + " outside [0, 1]";
+  }
+  return "";
+}

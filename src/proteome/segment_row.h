@@ -37,3 +37,7 @@ std::optional<SegmentRow> ParseSegmentRow(const std::string& line);
 // The same into a row whose strings keep their storage; false when the line
 // is not a well-formed row.
 bool ParseSegmentRow(std::string_view line, SegmentRow& row);
+// What no segment can be, in a well-formed row: p or q outside [0, 1] or
+// NaN, positions outside 1..length or out of order, counts that do not add
+// up. The first such fault, or empty.
+std::string ImpossibleValue(const SegmentRow& row);

@@ -1,6 +1,8 @@
 #include "proteome/shard_table.h"
 
 #include <charconv>
+#include <cstdio>
+#include <string_view>
 
 #include "proteome/command_line.h"
 #include "proteome/segment_row.h"
@@ -44,17 +46,45 @@ bool SplitHeaderLine(const std::string& line, std::string& key, std::string& val
   return true;
 }
 
-bool ParseShard(const std::string& text, long& index, long& count) {
-  const size_t slash = text.find('/');
-  if (slash == std::string::npos) return false;
+template <class Number>
+bool ParseWhole(std::string_view text, Number& value) {
   const char* end = text.data() + text.size();
-  const auto first = std::from_chars(text.data(), text.data() + slash, index);
-  const auto second = std::from_chars(text.data() + slash + 1, end, count);
-  return first.ec == std::errc() && first.ptr == text.data() + slash && second.ec == std::errc() &&
-         second.ptr == end && count >= 1 && index >= 0 && index < count;
+  const auto result = std::from_chars(text.data(), end, value);
+  return result.ec == std::errc() && result.ptr == end && !text.empty();
+}
+
+// "<input number>\t<kind>\t<value>", of an input listed above it (numbered
+// from 1), once per kind.
+bool ParseFingerprint(const std::string& text, ShardHeader& header) {
+  const size_t first = text.find('\t');
+  const size_t second = text.find('\t', first + 1);
+  size_t number = 0;
+  if (second == std::string::npos || second == first + 1 ||
+      !ParseWhole(std::string_view(text).substr(0, first), number) || number == 0 ||
+      number > header.inputs.size()) {
+    return false;
+  }
+  header.fingerprints.resize(header.inputs.size());
+  return header.fingerprints[number - 1]
+      .try_emplace(text.substr(first + 1, second - first - 1), text.substr(second + 1))
+      .second;
+}
+
+bool ParseShard(std::string_view text, long& index, long& count) {
+  const size_t slash = text.find('/');
+  return slash != std::string_view::npos && ParseWhole(text.substr(0, slash), index) &&
+         ParseWhole(text.substr(slash + 1), count) && count >= 1 && index >= 0 && index < count;
 }
 
 }  // namespace
+
+const char kCrc32Fingerprint[] = "crc32";
+
+std::string Crc32FingerprintValue(unsigned long crc32, unsigned long long bytes) {
+  char text[48];
+  snprintf(text, sizeof text, "%08lx\t%llu", crc32 & 0xffffffffUL, bytes);
+  return text;
+}
 
 std::string ProteomeVersionNumber() {
   std::string version = kProteomeVersion;
@@ -84,7 +114,12 @@ std::string FormatShardHeader(const ShardHeader& header) {
   text += "#shard\t" + std::to_string(header.index) + '/' + std::to_string(header.count) +
           "\n#all\t" + YesNo(header.all_segments) + '\n';
   for (const std::string& input : header.inputs) text += "#input\t" + EscapeField(input) + '\n';
-  return text;
+  for (size_t input = 0; input < header.fingerprints.size(); input++) {
+    for (const auto& [kind, value] : header.fingerprints[input]) {
+      text += "#fingerprint\t" + std::to_string(input + 1) + '\t' + kind + '\t' + value + '\n';
+    }
+  }
+  return text + "#rows\t" + std::to_string(header.rows) + '\n';
 }
 
 bool ReadShardHeaderLine(const std::string& line, ShardHeader& header) {
@@ -105,6 +140,10 @@ bool ReadShardHeaderLine(const std::string& line, ShardHeader& header) {
     std::optional<std::string> input = UnescapeField(value);
     if (!input) return false;
     header.inputs.push_back(*input);
+  } else if (key == "fingerprint") {
+    return ParseFingerprint(value, header);
+  } else if (key == "rows") {
+    return ParseWhole(std::string_view(value), header.rows) && header.rows >= 0;
   } else {
     return false;
   }
