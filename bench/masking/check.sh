@@ -14,6 +14,7 @@ done
 [ -r "$data/DB.fasta.gz" ] || { echo "$data not found (mmseqs2-examples): skipped"; exit 77; }
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
+trap 'echo "check.sh: failed at line $LINENO" >&2' ERR
 cd "$dir"
 
 /usr/bin/python3 "$here/masking_bench.py" --talvo "$talvo" \
@@ -41,7 +42,8 @@ fi
 convert2blastmask -in db.lower.fa -masking_algorithm other -masking_options "talvo-proteome -L" \
   -outfmt maskinfo_asn1_bin -out db.asnb
 makeblastdb -in db.lower.fa -dbtype prot -mask_data db.asnb -out db >/dev/null
-blastdbcmd -db db -info | grep -q '^100 '
+info=$(blastdbcmd -db db -info)
+grep -q '^100 ' <<<"$info"
 blastp -query query.lower.fa -db db -db_soft_mask 100 -lcase_masking -evalue 1e-3 -outfmt 6 > blast.tsv
 test -s blast.tsv
 makeblastdb -in db.X.fa -dbtype prot -out dbx >/dev/null
