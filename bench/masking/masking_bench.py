@@ -152,13 +152,13 @@ def mask_of(path, seqset):
 class Masker:
     """A masker from its specification: [LABEL=]KIND [ARG...]."""
 
-    def __init__(self, spec):
-        label, eq, rest = spec.partition("=")
+    def __init__(self, definition):
+        label, eq, rest = definition.partition("=")
         if not eq or " " in label:
-            label, rest = None, spec
+            label, rest = None, definition
         words = shlex.split(rest)
         if not words or words[0] not in ("none", "tantan", "segmasker", "talvo", "classes"):
-            fail(f"unknown masker '{spec}' (kinds: none, tantan, segmasker, talvo, classes)")
+            fail(f"unknown masker '{definition}' (kinds: none, tantan, segmasker, talvo, classes)")
         self.kind, self.args = words[0], []
         self.q = self.trim = self.min_length = None
         self.classes = os.path.join(HERE, "classes.tsv")
@@ -175,10 +175,10 @@ class Masker:
                     else:
                         self.classes = value
                 except ValueError:
-                    fail(f"bad value in '{word}' of masker '{spec}'")
+                    fail(f"bad value in '{word}' of masker '{definition}'")
             else:
                 self.args.append(word)
-        self.label = label or spec
+        self.label = label or definition
         self.tables = self.q is not None or self.trim or self.min_length
 
     def describe(self, talvo, discover):
@@ -413,7 +413,7 @@ ARG of talvo and classes is a talvo-proteome option (-E:2, -K, -W:15, -M:0.01,
                         help="write each search's hits to DIR/N.MODE.tsv (N the masker's number)")
     opts = parser.parse_args()
 
-    maskers = [Masker(spec) for spec in (opts.masker or DEFAULT_MASKERS)]
+    maskers = [Masker(definition) for definition in (opts.masker or DEFAULT_MASKERS)]
     if maskers[0].kind != "none" or maskers[0].args:
         maskers.insert(0, Masker("none"))
     needs = {"mmseqs"} | {m.kind for m in maskers if m.kind in ("tantan", "segmasker")}
