@@ -9,6 +9,8 @@
 #include <zlib.h>
 #endif
 
+namespace talvo::proteome {
+
 namespace {
 
 constexpr size_t kFixedHeader = 12;  // up to and with XLEN
@@ -112,3 +114,5 @@ size_t InflateBgzfGroup(const BgzfGroup& group, char* text) {
   }
   return group.blocks.size();
 }
+
+}  // namespace talvo::proteome

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace talvo::proteome {
+
 struct BgzfBlock {
   size_t start = 0;      // of the member in the group's bytes
   size_t data = 0;       // of its deflate data in the group's bytes
@@ -40,3 +42,5 @@ bool AddBgzfBlock(BgzfGroup& group, size_t start, size_t size);
 // checking each one's length and CRC-32. Returns the index of the first
 // member that fails, or group.blocks.size() when all succeed.
 size_t InflateBgzfGroup(const BgzfGroup& group, char* text);
+
+}  // namespace talvo::proteome

@@ -14,6 +14,8 @@
 #include "fasta/residues.h"
 #include "proteome/formats.h"
 
+namespace talvo::proteome {
+
 namespace {
 
 // Control bytes that no text file holds: below 0x20 but tab, LF, VT, FF and
@@ -328,3 +330,5 @@ bool InputLedger::End(const TextChunk& chunk, const ChunkFacts& facts,
   }
   return true;
 }
+
+}  // namespace talvo::proteome

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+namespace talvo::proteome {
+
 struct ProteinEntry {
   long number = 0;       // 1 for the first entry of its input
   std::string header;    // the header line after '>', without CR/LF
@@ -179,3 +181,5 @@ bool InputLedger::Take(const TextChunk& chunk, const ChunkFacts& facts, size_t c
   }
   return End(chunk, facts, warnings);
 }
+
+}  // namespace talvo::proteome

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+namespace talvo::proteome {
+
 bool FastaStream::Open(const std::string& path, size_t buffer_size,
                        unsigned long long whole_limit) {
   buffer_size_ = std::max<size_t>(buffer_size, 1);
@@ -61,3 +63,5 @@ bool FastaStream::Next(ProteinEntry& entry) {
   entry = std::move(entries_[next_entry_++]);
   return true;
 }
+
+}  // namespace talvo::proteome

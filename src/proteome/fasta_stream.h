@@ -16,12 +16,14 @@
 #include "proteome/fasta_chunks.h"
 #include "proteome/input_source.h"
 
+namespace talvo::proteome {
+
 class FastaStream {
  public:
   static constexpr size_t kDefaultBuffer = 128 * 1024;
   static constexpr size_t kNucleotideSample = InputLedger::kNucleotideSample;
   static constexpr size_t kNucleotideMinimum = InputLedger::kNucleotideMinimum;
-  static constexpr long kAngleWarnings = ::kAngleWarnings;
+  static constexpr long kAngleWarnings = proteome::kAngleWarnings;
 
   FastaStream() = default;
   FastaStream(const FastaStream&) = delete;
@@ -64,3 +66,5 @@ class FastaStream {
   std::string error_;
   std::vector<std::string> warnings_;
 };
+
+}  // namespace talvo::proteome

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 
+namespace talvo::proteome {
 namespace {
 
 constexpr unsigned char kGzipMagic[2] = {0x1f, 0x8b};
@@ -396,3 +397,5 @@ void InputSource::Unread(const BgzfGroup& group, size_t failed,
   member_ended_ = true;
   at_end_ = false;
 }
+
+}  // namespace talvo::proteome

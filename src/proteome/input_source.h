@@ -24,6 +24,8 @@
 struct z_stream_s;
 struct libdeflate_decompressor;
 
+namespace talvo::proteome {
+
 // A part of an input's text, for an indexed shard.
 struct TextRange {
   unsigned long long begin = 0;    // offset in the (decompressed) text
@@ -113,3 +115,5 @@ class InputSource {
   bool at_end_ = false;
   std::string error_;
 };
+
+}  // namespace talvo::proteome

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <thread>
 
+namespace talvo::proteome {
+
 namespace {
 
 // A chunk of one input's text, then its entries.
@@ -44,7 +46,7 @@ class OrderedRun {
         tuning_(tuning),
         sink_(sink),
         cancel_(cancel) {}
-  std::string Run();
+  void Run();
 
  private:
   const InputPart* PartOf(size_t input) const {
@@ -65,6 +67,7 @@ class OrderedRun {
   void AnalyseBatch(const std::shared_ptr<Batch>& batch);
   bool Account(Batch& batch);
   bool Deliver();
+  bool Hand(std::vector<AnalysedEntry>& items);
   bool Stop(const std::string& error);
   bool Cancelled() const { return cancel_ != nullptr && cancel_->load(); }
 
@@ -89,6 +92,7 @@ class OrderedRun {
   bool stop_ = false;
   std::atomic<bool> stopping_{false};  // stop_, read by the workers without the lock
   std::string error_;
+  std::exception_ptr sink_error_;  // of the sink or the delivery, thrown once the threads end
   // The ledgers of the inputs, on the delivering thread.
   std::map<size_t, InputLedger> ledgers_;
 };
@@ -104,6 +108,17 @@ bool OrderedRun::Stop(const std::string& error) {
   space_free_.notify_all();
   inflated_.notify_all();
   return false;
+}
+
+// Hands a batch to the sink; false once the run is to stop, the sink's
+// exception kept for Run to throw.
+bool OrderedRun::Hand(std::vector<AnalysedEntry>& items) {
+  try {
+    if (!Cancelled() && sink_(items)) return true;
+  } catch (...) {
+    sink_error_ = std::current_exception();
+  }
+  return Stop("");
 }
 
 bool OrderedRun::SubmitChunks(std::vector<TextChunk>& chunks, size_t input, bool decompressed) {
@@ -222,7 +237,7 @@ bool OrderedRun::Submit(std::unique_ptr<Batch> batch) {
       if (!Selected(item.input, item.entry.number)) continue;
       item.result = analyser_.Analyse(item.entry.residues, item.entry.number);
     }
-    return (Account(*batch) && !Cancelled() && sink_(batch->items)) || Stop(error_);
+    return Account(*batch) && Hand(batch->items);
   }
   const size_t in_flight = std::max<size_t>(2, 2 * static_cast<size_t>(threads_));
   std::unique_lock<std::mutex> lock(mutex_);
@@ -370,34 +385,37 @@ bool OrderedRun::Deliver() {
       delivered_++;
       space_free_.notify_all();
     }
-    if (!Account(*batch)) return false;
-    if (Cancelled() || !sink_(batch->items)) return Stop("");
+    if (!Account(*batch) || !Hand(batch->items)) return false;
   }
 }
 
-std::string OrderedRun::Run() {
+void OrderedRun::Run() {
   if (threads_ == 0) {
     ReadInputs();
-    return error_;
+  } else {
+    std::thread reader(&OrderedRun::ReadInputs, this);
+    std::vector<std::thread> workers;
+    for (int i = 0; i < threads_; i++) workers.emplace_back(&OrderedRun::Work, this);
+    try {
+      Deliver();
+    } catch (...) {  // the threads end before anything leaves
+      sink_error_ = std::current_exception();
+      Stop("");
+    }
+    reader.join();
+    for (std::thread& worker : workers) worker.join();
   }
-  std::thread reader(&OrderedRun::ReadInputs, this);
-  std::vector<std::thread> workers;
-  for (int i = 0; i < threads_; i++) workers.emplace_back(&OrderedRun::Work, this);
-  try {
-    Deliver();
-  } catch (const std::exception& e) {
-    Stop(std::string("writing: ") + e.what());
-  }
-  reader.join();
-  for (std::thread& worker : workers) worker.join();
-  return error_;
+  if (sink_error_) std::rethrow_exception(sink_error_);
+  if (!error_.empty()) throw talvo::Error(error_);
 }
 
 }  // namespace
 
-std::string RunOrdered(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
-                       const PipelineTuning& tuning, const BatchSink& sink,
-                       const std::atomic<bool>* cancel) {
+void RunOrdered(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
+                const PipelineTuning& tuning, const BatchSink& sink,
+                const std::atomic<bool>* cancel) {
   OrderedRun run(inputs, analyser, threads, tuning, sink, cancel);
-  return run.Run();
+  run.Run();
 }
+
+}  // namespace talvo::proteome

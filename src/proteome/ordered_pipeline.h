@@ -22,6 +22,8 @@
 #include "proteome/input_source.h"
 #include "talvo/talvo.h"
 
+namespace talvo::proteome {
+
 // Sizes that shape the run but never its output; tests shrink them.
 struct PipelineTuning {
   size_t read_buffer = 128 * 1024;
@@ -63,18 +65,21 @@ struct OrderedInputs {
 };
 
 // Receives the analysed entries batch by batch, in input order, always on the
-// calling thread of RunOrdered. Returns false to stop the run (after an error
-// of its own, say); the pipeline then drains and returns.
+// calling thread of RunOrdered. Returns false to stop the run; an exception
+// stops it too, and RunOrdered throws it once the pipeline has drained.
 using BatchSink = std::function<bool(std::vector<AnalysedEntry>& batch)>;
 
 // Runs the inputs through the analyser on `threads` analysis threads (0: all
-// on the calling thread, for builds without threads). Returns the first
-// error's message in input order (an input that cannot be opened or read, a
-// broken gzip stream, binary data), or the empty string when every input was
-// read to its end or the sink stopped the run. Setting *cancel (from any
-// thread) stops the run too: no entry is begun after it and the sink is not
-// called again, so a consumer that gives up waits for one entry per thread,
-// not for a whole batch.
-std::string RunOrdered(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
-                       const PipelineTuning& tuning, const BatchSink& sink,
-                       const std::atomic<bool>* cancel = nullptr);
+// on the calling thread, for builds without threads). Returns when every
+// input was read to its end or the sink stopped the run; throws the sink's
+// exception, or talvo::Error with the first error in input order (an input
+// that cannot be opened or read, a broken gzip stream, binary data, an index
+// that does not match its file). Setting *cancel (from any thread) stops the
+// run too: no entry is begun after it and the sink is not called again, so a
+// consumer that gives up waits for one entry per thread, not for a whole
+// batch.
+void RunOrdered(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
+                const PipelineTuning& tuning, const BatchSink& sink,
+                const std::atomic<bool>* cancel = nullptr);
+
+}  // namespace talvo::proteome
