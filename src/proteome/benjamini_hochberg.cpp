@@ -42,23 +42,33 @@ void QValues::Grow() {
   }
 }
 
+void QValues::Tally(uint64_t bits, uint64_t count) {
+  Slot* slot = &slots_[Find(bits)];
+  if (slot->bits == kEmpty) {
+    slot->bits = bits;
+    if (++distinct_ * 2 > slots_.size()) {
+      Grow();
+      slot = &slots_[Find(bits)];
+    }
+  }
+  slot->count += count;
+}
+
 void QValues::Count(double p) {
   total_++;
   if (std::isnan(p)) {
     not_a_number_++;
-    return;
+  } else {
+    Tally(BitsOf(p), 1);
   }
-  const uint64_t bits = BitsOf(p);
-  Slot& slot = slots_[Find(bits)];
-  if (slot.bits == kEmpty) {
-    slot.bits = bits;
-    if (++distinct_ * 2 > slots_.size()) {
-      Grow();
-      slots_[Find(bits)].count++;
-      return;
-    }
+}
+
+void QValues::Add(const QValues& other) {
+  total_ += other.total_;
+  not_a_number_ += other.not_a_number_;
+  for (const Slot& slot : other.slots_) {
+    if (slot.bits != kEmpty) Tally(slot.bits, slot.count);
   }
-  slot.count++;
 }
 
 // Equal p-values share their q-value: at the last rank s of a value v the

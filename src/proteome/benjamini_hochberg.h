@@ -13,6 +13,8 @@ class QValues {
   QValues();
   // First pass: every p-value of the family, in any order.
   void Count(double p);
+  // First pass: every count of `other` too.
+  void Add(const QValues& other);
   // Between the passes: the step-up adjustment p * m / rank with the
   // cumulative minimum from the largest p down, capped at 1.
   void Finish();
@@ -32,6 +34,7 @@ class QValues {
   };
   size_t Find(uint64_t bits) const;  // the slot holding bits, or the empty one to take
   void Grow();
+  void Tally(uint64_t bits, uint64_t count);
 
   std::vector<Slot> slots_;  // a power of two, at most half full
   size_t distinct_ = 0;

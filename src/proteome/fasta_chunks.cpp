@@ -24,10 +24,33 @@ bool IsBinaryByte(unsigned char c) {
   return (c < 0x09) | (static_cast<unsigned char>(c - 0x0e) < 0x12) | (c == 0x7f);
 }
 
+// Loops of a fixed count, which the compiler vectorises at -O2 too.
+constexpr size_t kBlock = 64;
+
 bool AnyBinaryByte(const char* data, size_t size) {
+  size_t i = 0;
+  for (; i + kBlock <= size; i += kBlock) {
+    unsigned char any = 0;
+    for (size_t j = 0; j < kBlock; j++)
+      any |= IsBinaryByte(static_cast<unsigned char>(data[i + j]));
+    if (any != 0) return true;
+  }
   unsigned char any = 0;
-  for (size_t i = 0; i < size; i++) any |= IsBinaryByte(static_cast<unsigned char>(data[i]));
+  for (; i < size; i++) any |= IsBinaryByte(static_cast<unsigned char>(data[i]));
   return any != 0;
+}
+
+long CountNewlines(const char* from, const char* to) {
+  const size_t size = static_cast<size_t>(to - from);
+  long count = 0;
+  size_t i = 0;
+  for (; i + kBlock <= size; i += kBlock) {
+    unsigned char block = 0;
+    for (size_t j = 0; j < kBlock; j++) block += from[i + j] == '\n';
+    count += block;
+  }
+  for (; i < size; i++) count += from[i] == '\n';
+  return count;
 }
 
 bool IsNucleotide(char residue) {
@@ -63,7 +86,7 @@ class LineCounter {
  public:
   explicit LineCounter(const char* start) : counted_(start) {}
   long At(const char* position) {
-    lines_ += std::count(counted_, position, '\n');
+    lines_ += CountNewlines(counted_, position);
     counted_ = position;
     return lines_;
   }
@@ -218,7 +241,7 @@ void ParseChunk(const TextChunk& chunk, bool decompressed, std::vector<ProteinEn
   facts.binary = BinaryByteProblem(chunk.begin, size, chunk.offset, decompressed);
   if (!facts.binary.empty()) return;
   facts.crc32 = Crc32(chunk.begin, size);
-  facts.newlines = std::count(chunk.begin, end, '\n');
+  facts.newlines = CountNewlines(chunk.begin, end);
   LineCounter lines(chunk.begin);
   const size_t first = entries.size();
   for (const char* p = chunk.preamble ? FirstHeader(chunk) : chunk.begin; p < end;) {

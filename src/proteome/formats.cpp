@@ -61,16 +61,15 @@ class TsvRows : public SegmentRows {
     return description_ ? WithDescription(kSegmentRowHeader) : kSegmentRowHeader;
   }
 
-  void AppendProtein(std::string& out, const AnalysedProtein& protein) override {
+  void AppendProtein(std::string& out, const AnalysedProtein& protein) const override {
     if (shard_table_) AppendProteinLine(out, protein.input, protein.entry, protein.result);
-    bool begun = false;
+    std::string row_start, row_end;  // the protein's columns; its description and the newline
     long index = 0;
     for (const talvo::Segment& segment : protein.result.segments) {
       index++;
       if (!reporting_(segment)) continue;
-      if (!begun) Begin(protein);
-      begun = true;
-      out += row_start_;
+      if (row_start.empty()) Begin(protein, row_start, row_end);
+      out += row_start;
       for (long number : {index, static_cast<long>(segment.start), static_cast<long>(segment.end),
                           static_cast<long>(segment.length), static_cast<long>(segment.special)}) {
         AppendNumber(out, number);
@@ -81,26 +80,24 @@ class TsvRows : public SegmentRows {
       RowSpool::AppendMarker(out, kQMarker, segment.p_value);
       out += '\t';
       out += segment.residues;
-      out += row_end_;
+      out += row_end;
     }
   }
 
  private:
-  void Begin(const AnalysedProtein& protein) {
-    row_start_ = EscapeField(protein.input) + '\t';
-    AppendNumber(row_start_, protein.entry.number);
-    row_start_ += '\t' + EscapeField(protein.id) + '\t';
-    AppendNumber(row_start_, protein.result.length);
-    row_start_ += '\t';
-    row_end_ =
+  void Begin(const AnalysedProtein& protein, std::string& row_start, std::string& row_end) const {
+    row_start = EscapeField(protein.input) + '\t';
+    AppendNumber(row_start, protein.entry.number);
+    row_start += '\t' + EscapeField(protein.id) + '\t';
+    AppendNumber(row_start, protein.result.length);
+    row_start += '\t';
+    row_end =
         description_ ? '\t' + EscapeField(ProteinDescription(protein.entry.header)) + '\n' : "\n";
   }
 
   Reporting reporting_;
   bool shard_table_;
   bool description_;
-  std::string row_start_;  // the protein's columns
-  std::string row_end_;    // its description, if any, and the newline
 };
 
 // BED6: chrom (the ID), 0-based start, end, name, score, strand. BED has no
@@ -111,21 +108,20 @@ class BedRows : public SegmentRows {
   std::string Header() const override { return ""; }
   bool Spooled() const override { return false; }
 
-  void AppendProtein(std::string& out, const AnalysedProtein& protein) override {
-    bool begun = false;
+  void AppendProtein(std::string& out, const AnalysedProtein& protein) const override {
+    std::string chrom;
     long index = 0;
     for (const talvo::Segment& segment : protein.result.segments) {
       index++;
       if (!reporting_(segment)) continue;
-      if (!begun) chrom_ = EscapeField(protein.id);
-      begun = true;
-      out += chrom_;
+      if (chrom.empty()) chrom = EscapeField(protein.id);
+      out += chrom;
       out += '\t';
       AppendNumber(out, segment.start - 1);
       out += '\t';
       AppendNumber(out, segment.end);
       out += '\t';
-      out += chrom_;
+      out += chrom;
       out += "_segment";
       AppendNumber(out, index);
       out += '\t';
@@ -136,7 +132,6 @@ class BedRows : public SegmentRows {
 
  private:
   Reporting reporting_;
-  std::string chrom_;
 };
 
 }  // namespace

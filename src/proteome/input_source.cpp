@@ -136,6 +136,12 @@ bool InputSource::DetectFormat() {
   }
 #ifdef TALVO_HAVE_LIBDEFLATE
   whole_ = !bgzf_ && ReadAllRaw();
+  if (whole_ && raw_end_ >= 4) {
+    // The last member's length closes the file: right for a single member.
+    const unsigned char* last = raw_.data() + raw_end_ - 4;
+    member_guess_ =
+        std::min(last[0] | last[1] << 8 | last[2] << 16 | size_t{last[3]} << 24, kWholeMemberLimit);
+  }
 #endif
   return error_.empty();
 }
@@ -231,23 +237,30 @@ size_t InputSource::Inflate(char* dest, size_t capacity) {
 #endif  // TALVO_NO_ZLIB
 
 #ifdef TALVO_HAVE_LIBDEFLATE
-// The next member in one call, into text_. False at the end of the input,
+// The next member in one call: straight into dest when it fits there (direct
+// says how much it made), else into text_. False at the end of the input,
 // after an error, or when zlib is to read the member (it cannot be inflated
 // here, or its header has a CRC, which libdeflate does not check).
-bool InputSource::InflateNextMember() {
+bool InputSource::InflateNextMember(char* dest, size_t capacity, size_t& direct) {
   if (!NextMemberStarts()) return false;
   const unsigned char* member = raw_.data() + raw_pos_;
   const size_t unread = raw_end_ - raw_pos_;
   if (decompressor_ == nullptr) decompressor_ = libdeflate_alloc_decompressor();
-  if (unread >= 4) {
-    // The last member's length closes the file: right for a single member.
-    const unsigned char* last = raw_.data() + raw_end_ - 4;
-    const size_t guess = last[0] | last[1] << 8 | last[2] << 16 | size_t{last[3]} << 24;
-    if (text_.size() < guess && guess <= kWholeMemberLimit) text_.resize(guess);
+  bool fits = unread >= 4 && (member[3] & kHeaderCrcFlag) == 0 && decompressor_ != nullptr;
+  size_t used = 0, produced = 0;
+  if (fits && capacity >= member_guess_) {
+    const libdeflate_result result = libdeflate_gzip_decompress_ex(
+        decompressor_, member, unread, dest, capacity, &used, &produced);
+    if (result == LIBDEFLATE_SUCCESS) {
+      raw_pos_ += used;
+      member_ended_ = true;
+      direct = produced;
+      return true;
+    }
+    fits = result == LIBDEFLATE_INSUFFICIENT_SPACE;
   }
-  for (bool fits = unread >= 4 && (member[3] & kHeaderCrcFlag) == 0 && decompressor_ != nullptr;
-       fits;) {
-    size_t used = 0, produced = 0;
+  if (fits && text_.size() < member_guess_) text_.resize(member_guess_);
+  while (fits) {
     const libdeflate_result result = libdeflate_gzip_decompress_ex(
         decompressor_, member, unread, text_.data(), text_.size(), &used, &produced);
     if (result == LIBDEFLATE_SUCCESS) {
@@ -266,11 +279,16 @@ bool InputSource::InflateNextMember() {
   return false;
 }
 #else
-bool InputSource::InflateNextMember() {
+bool InputSource::InflateNextMember(char*, size_t, size_t&) {
   whole_ = false;
   return false;
 }
 #endif
+
+size_t InputSource::NextSize() {
+  if (!format_known_) DetectFormat();
+  return whole_ && text_pos_ == text_end_ ? std::max(read_size_, member_guess_) : read_size_;
+}
 
 size_t InputSource::Produce(char* dest, size_t capacity) {
   if (at_end_ || (!format_known_ && !DetectFormat())) return 0;
@@ -299,7 +317,12 @@ size_t InputSource::Produce(char* dest, size_t capacity) {
       text_end_ = group.text_size;
       text_offset_ -= group.text_size;  // counted again as it is given
     } else if (whole_) {
-      if (!InflateNextMember() && whole_) return 0;
+      size_t direct = 0;
+      if (!InflateNextMember(dest, capacity, direct)) {
+        if (whole_) return 0;  // the end of the input, or an error
+        continue;              // zlib reads on
+      }
+      if (direct > 0) return direct;
     } else {
       return Inflate(dest, capacity);
     }
@@ -308,7 +331,7 @@ size_t InputSource::Produce(char* dest, size_t capacity) {
 
 size_t InputSource::Read(char* dest, size_t capacity) {
   for (;;) {
-    size_t wanted = std::min(capacity, read_size_);
+    size_t wanted = capacity;
     if (ranged_) {
       if (text_offset_ >= range_.end) return 0;
       wanted = static_cast<size_t>(std::min<unsigned long long>(wanted, range_.end - text_offset_));
@@ -381,7 +404,8 @@ bool InputSource::TakeBgzf(BgzfGroup& group, size_t text_size) {
 void InputSource::Unread(const BgzfGroup& group, size_t failed,
                          const std::vector<const BgzfGroup*>& later) {
   const BgzfBlock& block = group.blocks[failed];
-  std::vector<unsigned char> bytes(group.bytes.begin() + block.start, group.bytes.end());
+  std::vector<unsigned char, Unzeroed<unsigned char>> bytes(group.bytes.begin() + block.start,
+                                                            group.bytes.end());
   for (const BgzfGroup* other : later) {
     bytes.insert(bytes.end(), other->bytes.begin(), other->bytes.end());
   }

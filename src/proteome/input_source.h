@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "proteome/bgzf_blocks.h"
@@ -25,6 +26,23 @@ struct z_stream_s;
 struct libdeflate_decompressor;
 
 namespace talvo::proteome {
+
+// Bytes that are written before they are read, and so need no zeroing.
+template <class T>
+struct Unzeroed : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = Unzeroed<U>;
+  };
+  template <class U, class... Args>
+  void construct(U* at, Args&&... args) {
+    if constexpr (sizeof...(Args) == 0) {
+      ::new (static_cast<void*>(at)) U;
+    } else {
+      ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+    }
+  }
+};
 
 // A part of an input's text, for an indexed shard.
 struct TextRange {
@@ -52,6 +70,10 @@ class InputSource {
   // kWholeGzipLimit. False, with error(), when it cannot be opened.
   bool Open(const std::string& path, size_t read_size, const TextRange* range = nullptr,
             unsigned long long whole_limit = kWholeGzipLimit);
+  // The size of room the next Read fills best: the read size, or a whole
+  // gzip member's text when it is inflated in one call (straight into the
+  // room, when the member is no longer than its file's last says).
+  size_t NextSize();
   // Up to `capacity` bytes of text into dest; 0 at the end or after an error.
   size_t Read(char* dest, size_t capacity);
   // The next BGZF members, whole and still compressed, up to about
@@ -79,7 +101,7 @@ class InputSource {
   size_t ReadPlain(char* dest, size_t capacity);
   size_t Inflate(char* dest, size_t capacity);
   size_t InflateWhole(char* dest, size_t capacity);
-  bool InflateNextMember();
+  bool InflateNextMember(char* dest, size_t capacity, size_t& direct);
   bool ReadRaw(size_t wanted);
   bool ReadAllRaw();
   bool DetectFormat();
@@ -94,7 +116,7 @@ class InputSource {
   unsigned long long text_offset_ = 0;  // of the next byte of text produced
   // Bytes read from the file and not yet used: the first bytes, which tell
   // plain text from gzip, and compressed input.
-  std::vector<unsigned char> raw_;
+  std::vector<unsigned char, Unzeroed<unsigned char>> raw_;
   size_t raw_pos_ = 0;
   size_t raw_end_ = 0;
   unsigned long long raw_offset_ = 0;     // of raw_[0] in the file
@@ -102,14 +124,15 @@ class InputSource {
   bool raw_eof_ = false;
   bool format_known_ = false;
   bool gzip_ = false;
-  bool bgzf_ = false;   // the next members are taken whole
-  bool whole_ = false;  // members inflated in one call each
+  bool bgzf_ = false;        // the next members are taken whole
+  bool whole_ = false;       // members inflated in one call each
+  size_t member_guess_ = 0;  // the text of the file's last member
   bool member_ended_ = false;
   z_stream_s* inflater_ = nullptr;
   libdeflate_decompressor* decompressor_ = nullptr;
   unsigned long long whole_limit_ = kWholeGzipLimit;
   // Text inflated but not yet given (BGZF and whole members on this thread).
-  std::vector<char> text_;
+  std::vector<char, Unzeroed<char>> text_;
   size_t text_pos_ = 0;
   size_t text_end_ = 0;
   bool at_end_ = false;

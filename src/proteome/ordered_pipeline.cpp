@@ -63,8 +63,9 @@ class OrderedRun {
   void Parse(Batch& batch);
   void Inflate(InflateJob& job);
   std::shared_ptr<Batch> FindWork();
-  void Work();
-  void AnalyseBatch(const std::shared_ptr<Batch>& batch);
+  void Work(size_t worker);
+  void AnalyseBatch(const std::shared_ptr<Batch>& batch, size_t worker);
+  void Analyse(AnalysedEntry& item, size_t worker);
   bool Account(Batch& batch);
   bool Deliver();
   bool Hand(std::vector<AnalysedEntry>& items);
@@ -86,6 +87,7 @@ class OrderedRun {
   std::deque<std::shared_ptr<Batch>> open_;  // batches that may still have work
   std::deque<std::shared_ptr<InflateJob>> inflate_queue_;
   std::map<size_t, std::shared_ptr<Batch>> done_;
+  std::vector<std::shared_ptr<Batch>> spent_;  // delivered, for a worker to free
   size_t submitted_ = 0;
   size_t delivered_ = 0;
   bool input_done_ = false;
@@ -185,8 +187,10 @@ bool OrderedRun::ReadInput(size_t input) {
                      part != nullptr ? part->first_entry : 1);
   std::vector<TextChunk> chunks;
   if (opened && threads_ > 0 && !ReadBgzf(source, cutter, input)) return false;
-  for (size_t got = opened ? source.Read(cutter.Room(read_size), read_size) : 0; got > 0;
-       got = source.Read(cutter.Room(read_size), read_size)) {
+  while (opened) {
+    const size_t size = source.NextSize();
+    const size_t got = source.Read(cutter.Room(size), size);
+    if (got == 0) break;
     cutter.Commit(got, chunks);
     if (!SubmitChunks(chunks, input, source.decompressed())) return false;
   }
@@ -234,8 +238,7 @@ bool OrderedRun::Submit(std::unique_ptr<Batch> batch) {
     Parse(*batch);
     for (AnalysedEntry& item : batch->items) {
       if (Cancelled()) return Stop("");
-      if (!Selected(item.input, item.entry.number)) continue;
-      item.result = analyser_.Analyse(item.entry.residues, item.entry.number);
+      Analyse(item, 0);
     }
     return Account(*batch) && Hand(batch->items);
   }
@@ -252,7 +255,13 @@ bool OrderedRun::Submit(std::unique_ptr<Batch> batch) {
 // Entries are taken one at a time from a shared counter: protein lengths
 // differ by orders of magnitude, so fixed slices would leave threads idle.
 // A stopped run takes no further entry (a batch can hold minutes of work).
-void OrderedRun::AnalyseBatch(const std::shared_ptr<Batch>& batch) {
+void OrderedRun::Analyse(AnalysedEntry& item, size_t worker) {
+  if (!Selected(item.input, item.entry.number)) return;
+  item.result = analyser_.Analyse(item.entry.residues, item.entry.number);
+  if (inputs_.prepare) inputs_.prepare(item, worker);
+}
+
+void OrderedRun::AnalyseBatch(const std::shared_ptr<Batch>& batch, size_t worker) {
   const size_t size = batch->items.size();
   for (size_t i = batch->next_item.fetch_add(1); i < size && !stopping_.load();
        i = batch->next_item.fetch_add(1)) {
@@ -260,10 +269,7 @@ void OrderedRun::AnalyseBatch(const std::shared_ptr<Batch>& batch) {
       Stop("");
       return;
     }
-    AnalysedEntry& item = batch->items[i];
-    if (Selected(item.input, item.entry.number)) {
-      item.result = analyser_.Analyse(item.entry.residues, item.entry.number);
-    }
+    Analyse(batch->items[i], worker);
     if (batch->done_items.fetch_add(1) + 1 == size) {
       std::lock_guard<std::mutex> lock(mutex_);
       done_[batch->index] = batch;
@@ -289,16 +295,24 @@ std::shared_ptr<Batch> OrderedRun::FindWork() {
 }
 
 // BGZF members to inflate come first: the reader waits for them.
-void OrderedRun::Work() {
+void OrderedRun::Work(size_t worker) {
   try {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       std::shared_ptr<Batch> batch;
       work_ready_.wait(lock, [&] {
-        return stop_ || !inflate_queue_.empty() || (batch = FindWork()) != nullptr ||
-               (input_done_ && open_.empty());
+        return stop_ || !inflate_queue_.empty() || !spent_.empty() ||
+               (batch = FindWork()) != nullptr || (input_done_ && open_.empty());
       });
       if (stop_) return;
+      if (!spent_.empty()) {
+        std::vector<std::shared_ptr<Batch>> spent;
+        spent.swap(spent_);
+        lock.unlock();
+        spent.clear();
+        lock.lock();
+        continue;
+      }
       if (!inflate_queue_.empty()) {
         std::shared_ptr<InflateJob> job = std::move(inflate_queue_.front());
         inflate_queue_.pop_front();
@@ -324,7 +338,7 @@ void OrderedRun::Work() {
         continue;
       }
       lock.unlock();
-      AnalyseBatch(batch);
+      AnalyseBatch(batch, worker);
       lock.lock();
     }
   } catch (const std::exception& e) {
@@ -386,6 +400,10 @@ bool OrderedRun::Deliver() {
       space_free_.notify_all();
     }
     if (!Account(*batch) || !Hand(batch->items)) return false;
+    // Freeing a batch's entries and results is work too: the workers do it.
+    std::lock_guard<std::mutex> lock(mutex_);
+    spent_.push_back(std::move(batch));
+    work_ready_.notify_one();
   }
 }
 
@@ -395,7 +413,7 @@ void OrderedRun::Run() {
   } else {
     std::thread reader(&OrderedRun::ReadInputs, this);
     std::vector<std::thread> workers;
-    for (int i = 0; i < threads_; i++) workers.emplace_back(&OrderedRun::Work, this);
+    for (int i = 0; i < threads_; i++) workers.emplace_back(&OrderedRun::Work, this, i);
     try {
       Deliver();
     } catch (...) {  // the threads end before anything leaves

@@ -36,6 +36,7 @@ struct AnalysedEntry {
   size_t input = 0;  // index into the inputs
   ProteinEntry entry;
   talvo::Result result;
+  std::vector<std::string> text;  // made by OrderedInputs::prepare
 };
 
 // The part of an input that an indexed shard reads.
@@ -62,6 +63,10 @@ struct OrderedInputs {
   // By input: the part an indexed shard reads; none (or a null entry) reads
   // the whole input.
   std::vector<const InputPart*> parts = {};
+  // Called on the analysis thread numbered `worker` (from 0 to the thread
+  // count - 1; 0 without threads) with each analysed entry, to do there what
+  // the sink would otherwise do on its own thread (format its rows, say).
+  std::function<void(AnalysedEntry& entry, size_t worker)> prepare = nullptr;
 };
 
 // Receives the analysed entries batch by batch, in input order, always on the

@@ -1,5 +1,6 @@
 #include "proteome/pipeline.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -15,7 +16,7 @@ void RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser
                  const PipelineTuning& tuning) {
   ProteomeWriter writer(options, analyser.settings());
   std::vector<std::string> fingerprints(options.inputs.size());
-  const OrderedInputs inputs{
+  OrderedInputs inputs{
       options.inputs, options.shard_index, options.shard_count,
       [](const std::string& warning) {
         fprintf(stderr, "talvo-proteome: warning: %s\n", warning.c_str());
@@ -28,9 +29,13 @@ void RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser
 #else
   const int threads = options.threads;
 #endif
+  // The rows are formatted on the analysis threads; the writer takes them in
+  // order.
+  writer.SetWorkers(static_cast<size_t>(std::max(threads, 1)));
+  inputs.prepare = [&writer](AnalysedEntry& item, size_t worker) { writer.Prepare(item, worker); };
   try {
     RunOrdered(inputs, analyser, threads, tuning, [&writer](std::vector<AnalysedEntry>& batch) {
-      for (const AnalysedEntry& item : batch) writer.Add(item.input, item.entry, item.result);
+      for (const AnalysedEntry& item : batch) writer.Add(item);
       writer.EndBatch();
       return true;
     });

@@ -1,5 +1,6 @@
 #include "proteome/proteome_writer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -18,7 +19,10 @@ constexpr size_t kFlushSize = 1 << 16;
 // BED has no q-values: its rows go straight to the output. The other formats
 // and the summary wait in spools for theirs.
 ProteomeWriter::ProteomeWriter(const ProteomeOptions& options, const talvo::Settings& settings)
-    : options_(options), settings_(settings), reporting_{options.all_segments, settings.mask_p} {
+    : options_(options),
+      settings_(settings),
+      reporting_{options.all_segments, settings.mask_p},
+      counts_(1) {
   OpenSegments(options.output, options.format, options.sharded);
   if (!options.gff3.empty()) OpenSegments(options.gff3, OutputFormat::kGff3, false);
   if (!options.bed.empty()) OpenSegments(options.bed, OutputFormat::kBed, false);
@@ -56,34 +60,61 @@ size_t ProteomeWriter::BatchSize() const {
   return size;
 }
 
+void ProteomeWriter::SetWorkers(size_t workers) {
+  counts_.resize(std::max<size_t>(workers, 1));
+}
+
 // Every segment counts towards the q-values; only the reported ones are
-// written.
-void ProteomeWriter::Add(size_t input_index, const ProteinEntry& entry,
-                         const talvo::Result& result) {
-  const std::string& input = options_.inputs[input_index];
+// written. The text of the outputs of segments comes first, then the
+// summary's and the masked record.
+void ProteomeWriter::Format(size_t input, const ProteinEntry& entry, const talvo::Result& result,
+                            std::vector<std::string>& text, size_t worker) {
   const std::string id = ProteinId(entry.header, entry.number);
-  const AnalysedProtein protein{input, entry, id, result};
-  residues_ += result.length;
+  const AnalysedProtein protein{options_.inputs[input], entry, id, result};
+  text.assign(segments_.size() + 2, std::string());
+  for (size_t i = 0; i < segments_.size(); i++) {
+    segments_[i]->rows->AppendProtein(text[i], protein);
+  }
+  Counts& counts = counts_[worker];
+  if (summary_.is_open()) {
+    AppendSummaryRow(text[segments_.size()], protein, options_.description);
+    if (result.skip == talvo::Skip::kNone) counts.summary.Count(result.overall.exact_tail);
+  }
   if (masked_.is_open()) {
-    masked_text_ += FormatMaskedRecord(
+    text.back() = FormatMaskedRecord(
         entry.header,
         talvo::Masked(entry.residues, result, settings_.mask_p, settings_.lower_case_mask));
   }
-  if (summary_.is_open()) {
-    AppendSummaryRow(summary_text_, protein, options_.description);
-    if (result.skip == talvo::Skip::kNone) summary_q_.Count(result.overall.exact_tail);
+  if (q_values_needed_) {
+    for (const talvo::Segment& segment : result.segments) counts.segments.Count(segment.p_value);
   }
+}
+
+void ProteomeWriter::Admit(size_t input_index, const ProteinEntry& entry,
+                           const talvo::Result& result, const std::vector<std::string>& text) {
+  const std::string& input = options_.inputs[input_index];
+  const std::string id = ProteinId(entry.header, entry.number);
+  residues_ += result.length;
   if (result.skip != talvo::Skip::kNone) {
     NoteSkip(input, entry, id, result.skip);
   } else {
     analysed_++;
   }
-  for (const talvo::Segment& segment : result.segments) {
-    if (q_values_needed_) segment_q_.Count(segment.p_value);
-    if (reporting_(segment)) rows_++;
+  rows_ += std::count_if(result.segments.begin(), result.segments.end(), reporting_);
+  const AnalysedProtein protein{input, entry, id, result};
+  for (size_t i = 0; i < segments_.size(); i++) {
+    segments_[i]->rows->Admit(protein);
+    segments_[i]->text += text[i];
   }
-  for (const auto& output : segments_) output->rows->AppendProtein(output->text, protein);
+  summary_text_ += text[segments_.size()];
+  masked_text_ += text.back();
   if (BatchSize() >= kFlushSize) EndBatch();
+}
+
+void ProteomeWriter::Add(size_t input, const ProteinEntry& entry, const talvo::Result& result) {
+  std::vector<std::string> text;
+  Format(input, entry, result, text, 0);
+  Admit(input, entry, result, text);
 }
 
 void ProteomeWriter::EndBatch() {
@@ -140,19 +171,26 @@ void ProteomeWriter::CopyOut(RowSpool& spool, const QValues& q_values, SegmentRo
 
 void ProteomeWriter::Finish() {
   EndBatch();
-  segment_q_.Finish();
+  for (size_t worker = 1; worker < counts_.size(); worker++) {
+    counts_[0].segments.Add(counts_[worker].segments);
+    counts_[0].summary.Add(counts_[worker].summary);
+  }
+  counts_.resize(1);
+  QValues& segment_q = counts_[0].segments;
+  QValues& summary_q = counts_[0].summary;
+  segment_q.Finish();
   for (const auto& output : segments_) {
     output->rows->Finish();
     const bool shard_table = options_.sharded && output.get() == segments_.front().get() &&
                              options_.format == OutputFormat::kTsv;
     output->stream.Write((shard_table ? ShardTableHeader() : "") + output->rows->Header());
     if (output->rows->Spooled())
-      CopyOut(output->spool, segment_q_, output->rows.get(), output->stream);
+      CopyOut(output->spool, segment_q, output->rows.get(), output->stream);
   }
   if (summary_.is_open()) {
-    summary_q_.Finish();
+    summary_q.Finish();
     summary_.Write(SummaryHeader(options_.description));
-    CopyOut(summary_spool_, summary_q_, nullptr, summary_);
+    CopyOut(summary_spool_, summary_q, nullptr, summary_);
   }
   std::vector<OutputStream*> streams;
   for (const auto& output : segments_) streams.push_back(&output->stream);
@@ -166,8 +204,8 @@ void ProteomeWriter::Finish() {
     fprintf(stderr,
             "talvo-proteome: temporary files: %llu bytes; q-values from %zu distinct p-values "
             "of %llu segments\n",
-            static_cast<unsigned long long>(bytes), segment_q_.distinct(),
-            static_cast<unsigned long long>(segment_q_.total()));
+            static_cast<unsigned long long>(bytes), segment_q.distinct(),
+            static_cast<unsigned long long>(segment_q.total()));
   }
 }
 

@@ -17,6 +17,7 @@
 #include "proteome/fasta_stream.h"
 #include "proteome/formats.h"
 #include "proteome/options.h"
+#include "proteome/ordered_pipeline.h"
 #include "proteome/output_files.h"
 #include "proteome/row_spool.h"
 #include "talvo/talvo.h"
@@ -31,7 +32,17 @@ class ProteomeWriter {
   ProteomeWriter& operator=(const ProteomeWriter&) = delete;
   ~ProteomeWriter();
 
-  // One entry of the input with index `input`, in input order.
+  // Before the run: the analysis threads that call Prepare (their numbers
+  // run from 0 to workers - 1).
+  void SetWorkers(size_t workers);
+  // The entry's text for every output, into item.text, on analysis thread
+  // `worker`, which also counts its p-values.
+  void Prepare(AnalysedEntry& item, size_t worker) {
+    Format(item.input, item.entry, item.result, item.text, worker);
+  }
+  // One prepared entry, in input order.
+  void Add(const AnalysedEntry& item) { Admit(item.input, item.entry, item.result, item.text); }
+  // One entry of the input with index `input`, in input order, prepared here.
   void Add(size_t input, const ProteinEntry& entry, const talvo::Result& result);
   // After each batch: hands its text on to the files.
   void EndBatch();
@@ -59,6 +70,10 @@ class ProteomeWriter {
     std::string text;  // of the current batch
   };
 
+  void Format(size_t input, const ProteinEntry& entry, const talvo::Result& result,
+              std::vector<std::string>& text, size_t worker);
+  void Admit(size_t input, const ProteinEntry& entry, const talvo::Result& result,
+             const std::vector<std::string>& text);
   void OpenSegments(const std::string& path, OutputFormat format, bool shard_table);
   void CopyOut(RowSpool& spool, const QValues& q_values, SegmentRows* rows, OutputStream& stream);
   std::string ShardTableHeader() const;
@@ -74,7 +89,12 @@ class ProteomeWriter {
   bool q_values_needed_ = false;                          // by a segments output other than BED
   OutputStream summary_, masked_;
   RowSpool summary_spool_;
-  QValues segment_q_, summary_q_;
+  // The p-values counted by each analysis thread, put together by Finish;
+  // a cache line each.
+  struct alignas(64) Counts {
+    QValues segments, summary;
+  };
+  std::vector<Counts> counts_;
   std::string summary_text_, masked_text_;  // of the current batch
 
   long rows_ = 0;  // segment rows reported
