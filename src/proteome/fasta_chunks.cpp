@@ -40,19 +40,6 @@ bool AnyBinaryByte(const char* data, size_t size) {
   return any != 0;
 }
 
-long CountNewlines(const char* from, const char* to) {
-  const size_t size = static_cast<size_t>(to - from);
-  long count = 0;
-  size_t i = 0;
-  for (; i + kBlock <= size; i += kBlock) {
-    unsigned char block = 0;
-    for (size_t j = 0; j < kBlock; j++) block += from[i + j] == '\n';
-    count += block;
-  }
-  for (; i < size; i++) count += from[i] == '\n';
-  return count;
-}
-
 bool IsNucleotide(char residue) {
   return residue == 'A' || residue == 'C' || residue == 'G' || residue == 'T' || residue == 'U' ||
          residue == 'N';
@@ -114,19 +101,32 @@ const char* SequenceEnd(const char* body, const char* end, size_t entry, LineCou
   }
 }
 
-unsigned long Crc32(const char* data, size_t size) {
+}  // namespace
+
+long CountNewlines(const char* from, const char* to) {
+  const size_t size = static_cast<size_t>(to - from);
+  long count = 0;
+  size_t i = 0;
+  for (; i + kBlock <= size; i += kBlock) {
+    unsigned char block = 0;
+    for (size_t j = 0; j < kBlock; j++) block += from[i + j] == '\n';
+    count += block;
+  }
+  for (; i < size; i++) count += from[i] == '\n';
+  return count;
+}
+
+unsigned long TextCrc32(unsigned long crc, const void* data, size_t size) {
 #if defined(TALVO_HAVE_LIBDEFLATE)
-  return libdeflate_crc32(0, data, size);
+  return libdeflate_crc32(static_cast<uint32_t>(crc), data, size);
 #elif !defined(TALVO_NO_ZLIB)
-  return crc32_z(0, reinterpret_cast<const Bytef*>(data), size);
+  return crc32_z(crc, static_cast<const Bytef*>(data), size);
 #else
   (void)data;
   (void)size;
-  return 0;
+  return crc;
 #endif
 }
-
-}  // namespace
 
 std::string BinaryByteProblem(const char* data, size_t size, unsigned long long offset,
                               bool decompressed) {
@@ -240,7 +240,7 @@ void ParseChunk(const TextChunk& chunk, bool decompressed, std::vector<ProteinEn
   if (size == 0) return;
   facts.binary = BinaryByteProblem(chunk.begin, size, chunk.offset, decompressed);
   if (!facts.binary.empty()) return;
-  facts.crc32 = Crc32(chunk.begin, size);
+  facts.crc32 = TextCrc32(0, chunk.begin, size);
   facts.newlines = CountNewlines(chunk.begin, end);
   LineCounter lines(chunk.begin);
   const size_t first = entries.size();
@@ -260,17 +260,18 @@ void ParseChunk(const TextChunk& chunk, bool decompressed, std::vector<ProteinEn
   }
 }
 
-std::string IndexName(const std::string& header) {
-  return header.substr(0, header.find_first_of(" \t\n\v\f\r"));
+std::string_view IndexName(const std::string& header) {
+  return std::string_view(header).substr(0, header.find_first_of(" \t\n\v\f\r"));
 }
 
 bool InputLedger::CheckName(const ProteinEntry& entry, long index) {
   const size_t at = static_cast<size_t>(index);
-  const std::string name = IndexName(entry.header);
+  const std::string_view name = IndexName(entry.header);
   if (at < names_->size() && name == (*names_)[at]) return true;
   error_ = index_ + " does not match " + where_ + ": entry " + std::to_string(entry.number) +
-           " is '" + name + "' in the file, " +
-           (at < names_->size() ? "'" + (*names_)[at] + "' in the index" : "past the index's part");
+           " is '" + std::string(name) + "' in the file, " +
+           (at < names_->size() ? "'" + std::string((*names_)[at]) + "' in the index"
+                                : "past the index's part");
   return false;
 }
 
@@ -340,6 +341,11 @@ bool InputLedger::End(const TextChunk& chunk, const ChunkFacts& facts,
   if (names_ != nullptr && static_cast<size_t>(entries_) != names_->size()) {
     error_ = index_ + " does not match " + where_ + ": " + std::to_string(entries_) +
              " entries where the index lists " + std::to_string(names_->size());
+    return false;
+  }
+  if (names_ != nullptr && bytes_ < min_bytes_) {
+    error_ = index_ + " does not match " + where_ + ": the text ends " +
+             std::to_string(min_bytes_ - bytes_) + " bytes before the index's last entry does";
     return false;
   }
   if (entries_ == 0 && !may_be_empty_) {

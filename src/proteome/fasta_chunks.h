@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace talvo::proteome {
@@ -24,6 +25,12 @@ struct ProteinEntry {
   std::string header;    // the header line after '>', without CR/LF
   std::string residues;  // letters (upper-cased) and '-', as the analysis counts them
 };
+
+// The line ends in [from, to).
+long CountNewlines(const char* from, const char* to);
+
+// The CRC-32 of zlib and gzip, continued over data (0 without zlib).
+unsigned long TextCrc32(unsigned long crc, const void* data, size_t size);
 
 // "" when data holds no binary byte, else the first one and its offset
 // (`offset` is that of data[0]) in the reader's words.
@@ -82,7 +89,26 @@ class EntryCutter {
 };
 
 // The name an index gives an entry: its header up to the first white space.
-std::string IndexName(const std::string& header);
+std::string_view IndexName(const std::string& header);
+
+// Names one after the other in one string: a part of an input can hold
+// millions.
+class NameList {
+ public:
+  void Add(std::string_view name) {
+    text_ += name;
+    ends_.push_back(text_.size());
+  }
+  size_t size() const { return ends_.size(); }
+  std::string_view operator[](size_t i) const {
+    const size_t begin = i == 0 ? 0 : ends_[i - 1];
+    return std::string_view(text_).substr(begin, ends_[i] - begin);
+  }
+
+ private:
+  std::string text_;
+  std::vector<size_t> ends_;
+};
 
 // A '>' inside a sequence line: its line, counted from 0 at the chunk's
 // start, and its entry, counted from 0 in the chunk.
@@ -119,10 +145,12 @@ class InputLedger {
   explicit InputLedger(std::string where, bool may_be_empty = false)
       : where_(std::move(where)), may_be_empty_(may_be_empty) {}
   // The entries must bear these names (IndexName), in this order: those the
-  // index `index` lists for the part of the input read.
-  void ExpectNames(const std::vector<std::string>* names, std::string index) {
+  // index `index` lists for the part of the input read, whose text must be at
+  // least `min_bytes` long.
+  void ExpectNames(const NameList* names, std::string index, unsigned long long min_bytes) {
     names_ = names;
     index_ = std::move(index);
+    min_bytes_ = min_bytes;
   }
   // The next chunk, its facts and its entries (entry_at(i) for i below
   // count). False, with error(), when the input is to end here; the
@@ -154,8 +182,9 @@ class InputLedger {
 
   std::string where_;
   bool may_be_empty_;
-  const std::vector<std::string>* names_ = nullptr;
+  const NameList* names_ = nullptr;
   std::string index_;
+  unsigned long long min_bytes_ = 0;
   long line_ = 1;  // of the chunk's first line
   size_t angle_index_ = 0;
   long angle_lines_ = 0;

@@ -62,6 +62,7 @@ bool InputSource::Open(const std::string& path, size_t read_size, const TextRang
   format_known_ = true;
   gzip_ = bgzf_ = range->bgzf;
   member_ended_ = true;
+  at_end_ = range->begin >= range->end;  // an empty part reads nothing
   const unsigned long long start = range->bgzf ? range->member_offset : range->begin;
   text_offset_ = range->bgzf ? range->member_text_offset : range->begin;
   raw_offset_ = member_offset_ = start;

@@ -359,7 +359,7 @@ bool OrderedRun::Account(Batch& batch) {
       where += " (from byte " + std::to_string(part->range.begin) + ")";
     }
     ledger = ledgers_.emplace(input, InputLedger(where, part != nullptr)).first;
-    if (part != nullptr) ledger->second.ExpectNames(&part->names, part->index);
+    if (part != nullptr) ledger->second.ExpectNames(&part->names, part->index, part->min_bytes);
   }
   std::vector<std::string> warnings;
   const bool taken = ledger->second.Take(

@@ -43,8 +43,9 @@ struct AnalysedEntry {
 struct InputPart {
   TextRange range;
   long first_entry = 1;
-  std::vector<std::string> names;  // of its entries, from the index
-  std::string index;               // the index's name, for messages
+  NameList names;                    // of its entries, from the index
+  std::string index;                 // the index's name, for messages
+  unsigned long long min_bytes = 0;  // the text must be at least this long
 };
 
 struct OrderedInputs {

@@ -2,28 +2,68 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "proteome/errors.h"
+#include "proteome/fasta_index.h"
 #include "proteome/proteome_writer.h"
 #include "proteome/shard_table.h"
 
 namespace talvo::proteome {
 
+namespace {
+
+// The parts of the inputs that an indexed shard reads (none for an input read
+// whole), and each input's fingerprints: of an indexed part, its index's now
+// and what it read once it is read.
+struct ShardParts {
+  std::vector<std::optional<IndexedInput>> indexed;
+  std::vector<const InputPart*> parts;
+  std::vector<Fingerprints> fingerprints;
+};
+
+void FindParts(const ProteomeOptions& options, ShardParts& shard) {
+  const size_t inputs = options.inputs.size();
+  shard.indexed.resize(inputs);
+  shard.parts.resize(inputs, nullptr);
+  shard.fingerprints.resize(inputs);
+  for (size_t input = 0; input < inputs && options.sharded; input++) {
+    std::string warning;
+    shard.indexed[input] =
+        FindIndexedPart(options.inputs[input], options.shard_index, options.shard_count, warning);
+    if (!warning.empty()) fprintf(stderr, "talvo-proteome: warning: %s\n", warning.c_str());
+    if (!shard.indexed[input]) continue;
+    shard.parts[input] = &shard.indexed[input]->part;
+    shard.fingerprints[input][kIndexFingerprint] = shard.indexed[input]->index_fingerprint;
+  }
+}
+
+}  // namespace
+
 void RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser,
                  const PipelineTuning& tuning) {
+  ShardParts shard;
+  FindParts(options, shard);
   ProteomeWriter writer(options, analyser.settings());
-  std::vector<std::string> fingerprints(options.inputs.size());
   OrderedInputs inputs{
-      options.inputs, options.shard_index, options.shard_count,
+      options.inputs,
+      options.shard_index,
+      options.shard_count,
       [](const std::string& warning) {
         fprintf(stderr, "talvo-proteome: warning: %s\n", warning.c_str());
       },
-      [&fingerprints](size_t input, unsigned long crc32, unsigned long long bytes) {
-        fingerprints[input] = Crc32FingerprintValue(crc32, bytes);
-      }};
+      [&shard](size_t input, unsigned long crc32, unsigned long long bytes) {
+        const InputPart* part = shard.parts[input];
+        if (part == nullptr) {
+          shard.fingerprints[input][kCrc32Fingerprint] = Crc32FingerprintValue(crc32, bytes);
+        } else {
+          shard.fingerprints[input][kPartFingerprint] = PartFingerprintValue(crc32, bytes, *part);
+        }
+      },
+      shard.parts};
 #ifdef TALVO_NO_THREADS
   const int threads = 0;  // builds without threads (WebAssembly) analyse on this thread
 #else
@@ -39,7 +79,7 @@ void RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser
       writer.EndBatch();
       return true;
     });
-    writer.SetInputFingerprints(std::move(fingerprints));  // the reader has ended
+    writer.SetInputFingerprints(std::move(shard.fingerprints));  // the reader has ended
     writer.Finish();
   } catch (const BrokenPipe&) {
     throw;

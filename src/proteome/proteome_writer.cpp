@@ -143,11 +143,7 @@ std::string ProteomeWriter::ShardTableHeader() const {
   shard.count = options_.shard_count;
   shard.all_segments = options_.all_segments;
   shard.inputs = options_.inputs;
-  for (size_t input = 0; input < input_fingerprints_.size(); input++) {
-    if (input_fingerprints_[input].empty()) continue;
-    shard.fingerprints.resize(shard.inputs.size());
-    shard.fingerprints[input][kCrc32Fingerprint] = input_fingerprints_[input];
-  }
+  shard.fingerprints = input_fingerprints_;
   shard.rows = rows_;
   shard.proteins = analysed_;
   for (long count : skipped_) shard.proteins += count;

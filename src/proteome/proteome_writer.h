@@ -20,6 +20,7 @@
 #include "proteome/ordered_pipeline.h"
 #include "proteome/output_files.h"
 #include "proteome/row_spool.h"
+#include "proteome/shard_table.h"
 #include "talvo/talvo.h"
 
 namespace talvo::proteome {
@@ -46,9 +47,9 @@ class ProteomeWriter {
   void Add(size_t input, const ProteinEntry& entry, const talvo::Result& result);
   // After each batch: hands its text on to the files.
   void EndBatch();
-  // Before Finish: the CRC-32 fingerprint of each input read to its end
-  // (Crc32FingerprintValue; empty for none), which a shard table records.
-  void SetInputFingerprints(std::vector<std::string> fingerprints) {
+  // Before Finish: the fingerprints of each input (shard_table.h), which a
+  // shard table records.
+  void SetInputFingerprints(std::vector<Fingerprints> fingerprints) {
     input_fingerprints_ = std::move(fingerprints);
   }
   // After the last entry: the q-values, the segments and the summary; closes
@@ -98,7 +99,7 @@ class ProteomeWriter {
   std::string summary_text_, masked_text_;  // of the current batch
 
   long rows_ = 0;  // segment rows reported
-  std::vector<std::string> input_fingerprints_;
+  std::vector<Fingerprints> input_fingerprints_;
   long analysed_ = 0;
   std::array<long, 5> skipped_{};  // by talvo::Skip
   long long residues_ = 0;
