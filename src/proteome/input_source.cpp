@@ -19,10 +19,12 @@ namespace {
 
 constexpr unsigned char kGzipMagic[2] = {0x1f, 0x8b};
 constexpr size_t kMemberHeader = 12;  // a BGZF member's header up to XLEN
+#ifdef TALVO_HAVE_LIBDEFLATE
 constexpr unsigned char kHeaderCrcFlag = 0x02;
 // A member inflated in one call gets at most this much text; a larger one
 // is read as a stream.
 constexpr size_t kWholeMemberLimit = size_t{256} << 20;
+#endif
 
 bool StartsMember(const unsigned char* bytes, size_t available) {
   return available >= 2 && memcmp(bytes, kGzipMagic, 2) == 0;
