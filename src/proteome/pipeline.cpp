@@ -27,13 +27,14 @@ int RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser,
 #else
     const int threads = options.threads;
 #endif
-    error =
-        RunOrdered(inputs, analyser, threads, tuning, [&writer](std::vector<AnalysedEntry>& batch) {
-          for (const AnalysedEntry& item : batch) {
-            if (!writer.Add(item.input, item.entry, item.result)) return false;
-          }
-          return writer.EndBatch();
-        });
+    error = RunOrdered(inputs, analyser, threads, tuning, [&](std::vector<AnalysedEntry>& batch) {
+      for (const AnalysedEntry& item : batch) {
+        if (!writer.Add(item.input, item.entry, item.result)) return false;
+      }
+      if (!writer.EndBatch()) return false;
+      if (tuning.batch_written) tuning.batch_written(analyser.settings(), batch);
+      return true;
+    });
     // The writer's own failure comes first: it is why the run stopped.
     writer.SetInputFingerprints(std::move(fingerprints));  // the reader has ended
     if (writer.error().empty() && error.empty()) writer.Finish();
