@@ -227,6 +227,15 @@ var pageResults = (() => { // var: a global that app.js uses
         (sort ? `by ${order.slice(9)}` : 'most significant first');
   }
 
+  // Long segments cut to 60 letters, whole in the tooltip and the plot's details.
+  function shortResidues(residues) {
+    if (residues.length <= 60) return residues;
+    const span = document.createElement('span');
+    span.textContent = `${residues.slice(0, 57)}…`;
+    span.title = `${residues.length} residues: ${residues}`;
+    return span;
+  }
+
   function renderSegments() {
     const filter = $('segment-filter').value.trim().toUpperCase();
     const threshold = $('only-significant').checked ? qThreshold() : Infinity;
@@ -236,7 +245,7 @@ var pageResults = (() => { // var: a global that app.js uses
       ['id', 'Protein', (id, row) => proteinButton(results.byEntry.get(row.entry) || { id, entry: row.entry, segments: [] }, row)],
       ['start', 'Start'], ['end', 'End'], ['seg_length', 'Length'], ['special', 'Special'],
       ['p_value', 'p-value', pFormat], ['q_value', 'q-value', pFormat],
-      ['residues', 'Residues', (r) => (r.length > 60 ? `${r.slice(0, 57)}…` : r)],
+      ['residues', 'Residues', shortResidues],
     ], rows, 'segments', $('segment-count'), results.segments.length, ['segment', 'segments TSV']);
   }
 

@@ -31,6 +31,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE int talvo_run(int argc, char** argv) {
   double entries = 0;
   double residues = 0;
   PipelineTuning tuning;
+  tuning.read_buffer = 1 << 20;  // each read of a mounted File is a call into the browser
   tuning.batch_written = [&](const talvo::Settings& settings,
                              const std::vector<AnalysedEntry>& batch) {
     if (!settings_reported) {

@@ -13,7 +13,20 @@ const ready = TalvoModule({
   stdin: () => null,
   print: (line) => messages.push(line),
   printErr: (line) => messages.push(line),
+}).then((module) => {
+  growByDoubling(module.FS.lookupPath('/').node.mount.type);
+  return module;
 });
+
+// The in-memory file system grows a file past 1 MB by an eighth at a time,
+// copying it whole each time; the outputs of a proteome are tens of MB.
+function growByDoubling(memfs) {
+  const grow = memfs.expandFileStorage;
+  memfs.expandFileStorage = function (node, capacity) {
+    const previous = node.contents ? node.contents.length : 0;
+    if (capacity > previous) grow.call(this, node, Math.max(capacity, 2 * previous));
+  };
+}
 
 // The stream is read directly: through a Response its error would only say
 // "Failed to fetch". The result is a Blob of the decompressed chunks.

@@ -131,7 +131,10 @@ try:
     check((find("view-from").get_attribute("value"), find("view-to").get_attribute("value")) == ("2019", "2061"),
           "the link lands on the segment")
     check(find("progress").get_attribute("value") == "1", "the progress bar ends at 100%")
-    driver.save_screenshot(screenshot)
+    check(driver.execute_script("const top = document.getElementById('results').getBoundingClientRect().top; "
+                                "return scrollY > 0 && top >= 0 && top < innerHeight / 2"), "the results scrolled into view")
+    Select(find("colour-by")).select_by_value("p_value")
+    check("−log10 p" in find("plot").text and "p = 6.82e-8" in find("strongest").text, "colour and rank by p")
     helps = driver.execute_script("""return [...document.querySelectorAll('th')].map((th) => th.title)
         .concat([...document.querySelectorAll('.field')].map((f) => f.querySelector('small').textContent));""")
     check(len(helps) >= 25 and all(len(h) > 20 for h in helps), f"a help text for every column and option: {helps}")
@@ -147,6 +150,7 @@ try:
     wait_for(done, "the form's run")
     rows = [r.text for r in driver.find_elements(By.CSS_SELECTOR, "#segments tbody tr")]
     check(rows[0].startswith("7LESS_DROME 2034 2046 13 10 6.82e-8"), "the most significant segment first")
+    driver.save_screenshot(screenshot)
     find("q-threshold").clear()
     find("q-threshold").send_keys("1")
     check(find("q-count").text == "129 segments in 1 protein", "the q threshold counts segments")
