@@ -8,6 +8,8 @@
 
 #include "alphabet/alphabet.h"
 
+using namespace talvo::internal;
+
 namespace {
 
 // The literal versions: a search through the alphabet and one addition of 1.0

@@ -11,6 +11,8 @@
 #include "reference/literal.h"
 #include "support/support.h"
 
+using namespace talvo::internal;
+
 namespace {
 
 // About 32 MB: a few hundred entries of 60-column lines with lower case,
@@ -53,7 +55,7 @@ void BM_ReadFastaFile_Program(benchmark::State& state) {
     file.fp = fopen(path.c_str(), "r");
     benchmark::DoNotOptimize(ReadFastaFile(&file));
     fclose(file.fp);
-    ReleaseFastaFile(&file);
+    FreeFastaFile(&file);
   }
   state.SetBytesProcessed(state.iterations() * 500LL * (1000 * 61 + 30));
 }

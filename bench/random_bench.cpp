@@ -1,17 +1,14 @@
 // The random-sequence stage on a 35,000-residue protein beside a bare loop of
 // as many ran1 draws, and beside the literal stage on fewer sequences.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "alphabet/alphabet.h"
-#include "driver/driver.h"
 #include "random/random.h"
 #include "reference/literal.h"
+
+using namespace talvo::internal;
 
 namespace {
 
@@ -22,11 +19,12 @@ constexpr int kGeneratedMode = 1;
 // A fixed protein drawn from the background composition, as a 0/1 string.
 const std::string& ProteinBinary() {
   static const std::string binary = [] {
-    init_ran1(20240601);
+    Generator g;
+    init_ran1(g, 20240601);
     double bounds[21];
     SetIntervals(sp_aa_freq, bounds);
     std::string residues(kProteinLength, 'A');
-    GenerateRandomSequence(residues.data(), kProteinLength, bounds);
+    GenerateRandomSequence(g, residues.data(), kProteinLength, bounds);
     std::string encoded(kProteinLength, '0');
     for (int i = 0; i < kProteinLength; ++i) {
       encoded[i] = AA2binary(residues[i], "GPSTDNH", 7);
@@ -36,67 +34,55 @@ const std::string& ProteinBinary() {
   return binary;
 }
 
-void Configure(int mode, int sequences) {
-  estimate_ran = mode;
-  random_seqs = sequences;
-  max_separation = 4;
-  aa_freq = sp_aa_freq;
-  std::strcpy(special_aa, "GPSTDNH");
+RandomStage Stage(int mode, int sequences) {
+  return RandomStage{sequences, mode == kShuffledMode, 4, sp_aa_freq, "GPSTDNH", true, nullptr};
 }
 
-// Keeps the stage's progress lines out of the benchmark table.
-class QuietStdout {
- public:
-  QuietStdout() {
-    fflush(stdout);
-    saved_ = dup(1);
-    const int null_fd = open("/dev/null", O_WRONLY);
-    dup2(null_fd, 1);
-    close(null_fd);
-  }
-  ~QuietStdout() {
-    fflush(stdout);
-    dup2(saved_, 1);
-    close(saved_);
-  }
+void FastStage(char* s, const RandomStage& stage) {
+  static RandomWork work;
+  init_ran1(work.generator, 1);
+  EstimateRandomPM(s, kProteinLength, stage, work);
+  benchmark::DoNotOptimize(work.longest.data());
+}
 
- private:
-  int saved_;
-};
+void LiteralStage(char* s, const RandomStage& stage) {
+  Generator g;
+  init_ran1(g, 1);
+  std::vector<double> distribution;
+  literal::EstimateRandomPM(s, kProteinLength, stage, g, distribution);
+  benchmark::DoNotOptimize(distribution.data());
+}
 
-template <void (*Estimate)(char*, int)>
+template <void (*Estimate)(char*, const RandomStage&)>
 void RunStage(benchmark::State& state, int mode) {
-  Configure(mode, static_cast<int>(state.range(0)));
+  const RandomStage stage = Stage(mode, static_cast<int>(state.range(0)));
   for (auto _ : state) {
     std::string s = ProteinBinary();
-    init_ran1(1);
-    special_rand_p.assign(kMinDistributionSize, 0.0);
-    QuietStdout quiet;
-    Estimate(s.data(), kProteinLength);
-    benchmark::DoNotOptimize(special_rand_p.data());
+    Estimate(s.data(), stage);
   }
 }
 
 void BM_Shuffled(benchmark::State& state) {
-  RunStage<EstimateRandomPM>(state, kShuffledMode);
+  RunStage<FastStage>(state, kShuffledMode);
 }
 void BM_Generated(benchmark::State& state) {
-  RunStage<EstimateRandomPM>(state, kGeneratedMode);
+  RunStage<FastStage>(state, kGeneratedMode);
 }
 void BM_LiteralShuffled(benchmark::State& state) {
-  RunStage<literal::EstimateRandomPM>(state, kShuffledMode);
+  RunStage<LiteralStage>(state, kShuffledMode);
 }
 void BM_LiteralGenerated(benchmark::State& state) {
-  RunStage<literal::EstimateRandomPM>(state, kGeneratedMode);
+  RunStage<LiteralStage>(state, kGeneratedMode);
 }
 
 // The floor: the draws themselves, one ran1 call each.
 void BM_BareDraws(benchmark::State& state) {
   const int64_t draws = state.range(0);
   for (auto _ : state) {
-    init_ran1(1);
+    Generator g;
+    init_ran1(g, 1);
     double sum = 0;
-    for (int64_t k = 0; k < draws; ++k) sum += ran1(1.0);
+    for (int64_t k = 0; k < draws; ++k) sum += ran1(g, 1.0);
     benchmark::DoNotOptimize(sum);
   }
 }

@@ -1,7 +1,7 @@
-// Whole runs on a 35,000-residue protein, detection, merging and the report,
-// in runs mode and with windows of 20 and 200, each beside the same run made
-// of the literal algorithms (literal detection, literal statistics). Compare
-// each Fast line with its Literal line.
+// Whole analyses of a 35,000-residue protein with TALVO's settings, detection,
+// merging, scoring and the report, in runs mode and with windows of 20 and
+// 200, each beside the same run made of the literal algorithms (literal
+// detection, literal statistics). Compare each Fast line with its Literal line.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -14,6 +14,9 @@
 #include "driver/driver.h"
 #include "reference/literal.h"
 #include "report/report.h"
+#include "talvo/talvo.h"
+
+using namespace talvo::internal;
 
 namespace {
 
@@ -51,26 +54,22 @@ std::string MakeProtein() {
   return seq;
 }
 
-// The run's globals as set-up leaves them for this protein.
+// The protein and TALVO's settings for a window of W (0: runs mode).
 struct Prepared {
   std::string seq = MakeProtein();
   std::string binary;
-  std::string masked;
-  char name[16] = "bench protein";
+  double p = ComputeResidueP("GPSTDNH", sp_aa_freq);
 
   Prepared() {
-    std::strcpy(special_aa, "GPSTDNH");
-    P_special = ComputeResidueP(special_aa, sp_aa_freq);
-    max_separation = 4;
-    min_p_val = 0.05;
-    fasta_output = 0;
-    random_seqs = 0;
     binary.resize(kLength + 1);
-    for (int i = 0; i <= kLength; i++) {
-      binary[i] = AA2binary(seq.c_str()[i], special_aa, static_cast<int>(strlen(special_aa)));
-    }
-    masked.assign(kLength + 1, '\0');
-    masked_seq = masked.data();
+    EncodeBinary(seq.c_str(), kLength + 1, "GPSTDNH", binary.data());
+  }
+  static talvo::Settings Settings(int W) {
+    std::vector<std::string> args = {"TALVO", "in", "out"};
+    if (W > 0) args.push_back("-W:" + std::to_string(W));
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    return ReadCommandLine(static_cast<int>(argv.size()), argv.data()).settings;
   }
 };
 
@@ -79,48 +78,41 @@ Prepared& Setup() {
   return prepared;
 }
 
-void FastRun(Prepared& run, int W) {
-  special.clear();
-  if (W < 2) {
-    FindRuns(run.binary.data(), kLength, special);
-  } else {
-    SlideWindowP(run.binary.data(), kLength, W, min_p_val, special);
-  }
-  special_merged = special;
-  MergeSegmentsDiscrete(run.binary.data(), special_merged, max_separation);
-  WriteSegments(run.seq.data(), run.name, kLength, special_merged);
+size_t FastRun(Prepared& run, int W, FILE* out) {
+  static talvo::Workspace workspace;
+  const talvo::Result result =
+      talvo::Analyser(Prepared::Settings(W)).Analyse(run.seq, 1, workspace);
+  WriteReportBody(out, "bench protein", run.seq, result);
+  return result.segments.size();
 }
 
-void LiteralRun(Prepared& run, int W) {
-  special.clear();
+// Literal detection and statistics, every segment's p-value computed anew.
+size_t LiteralRun(Prepared& run, int W, FILE* out) {
+  FragmentList list;
   if (W < 2) {
-    literal::FindRuns(run.binary.data(), kLength, special);
+    literal::FindRuns(run.binary.data(), kLength, list);
   } else {
-    literal::SlideWindowP(run.binary.data(), kLength, W, min_p_val, special, P_special,
+    literal::SlideWindowP(run.binary.data(), kLength, W, 0.05, list, run.p,
                           literal::P_scan_ge_K_in_W_N);
   }
-  special_merged = special;
-  literal::MergeSegmentsDiscrete(run.binary.data(), special_merged, max_separation);
-  // The writer has no literal counterpart: its cost is the scan statistic of
-  // every segment, which the program tabulates.
-  WriteSegments(run.seq.data(), run.name, kLength, special_merged);
+  literal::MergeSegmentsDiscrete(run.binary.data(), list, 4);
+  for (const FRAGMENT& f : list) {
+    fprintf(out, "%d %d %e\n", f.start, f.end,
+            literal::P_scan_ge_K_in_W_N(f.n_special, f.length, kLength, run.p));
+  }
+  return list.size();
 }
 
-// Argument: the window size, 0 for runs mode. The report goes to /dev/null;
-// the normal approximation's warning stream is left alone (it stays silent for
-// this length).
-template <void (*Whole)(Prepared&, int)>
+// Argument: the window size, 0 for runs mode. The report goes to /dev/null.
+template <size_t (*Whole)(Prepared&, int, FILE*)>
 void BM_WholeRun(benchmark::State& state) {
   Prepared& run = Setup();
   const int W = static_cast<int>(state.range(0));
-  window = W;
   size_t segments = 0;
   for (auto _ : state) {
-    out = std::fopen("/dev/null", "w");
-    Whole(run, W);
+    FILE* out = std::fopen("/dev/null", "w");
+    segments = Whole(run, W, out);
     std::fclose(out);
-    out = nullptr;
-    segments = special_merged.size();
   }
   state.counters["segments"] = static_cast<double>(segments);
 }

@@ -16,6 +16,8 @@
 #include "reference/literal.h"
 #include "stats/stats.h"
 
+using namespace talvo::internal;
+
 namespace {
 
 const double kP = 0.36532;  // the special fraction of the default table

@@ -6,6 +6,8 @@
 #include "reference/literal.h"
 #include "stats/stats.h"
 
+using namespace talvo::internal;
+
 namespace {
 
 const double kDefaultP = 0.36532;  // the default special-residue probability

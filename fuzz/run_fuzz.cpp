@@ -1,52 +1,44 @@
-// A whole run in process on option lines, an empty line and a FASTA file, with
-// the driver's set-up steps repeated (the driver exits on refused input). Run
-// with -close_fd_mask=3. Checks: no crash, no sanitizer report, and a complete
-// report whose segment p-values are numbers.
-#include <algorithm>
+// A whole TALVO run in process on option lines, an empty line and a FASTA
+// file: TALVO's reading of the options, the reader, the one analysis with
+// TALVO's settings and the report writer. Run with -close_fd_mask=3. Checks:
+// no crash, no sanitizer report, and a complete report whose segment
+// p-values are numbers.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <sstream>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "driver/driver.h"
 #include "report/report.h"
 #include "support/support.h"
 
+using namespace talvo::internal;
+
 namespace {
 
-void Run(int N) {
-  Conv2Upper(f_file.seqs[0], N);
-  const bool no_residue = strspn(f_file.seqs[0], "BJOUXZ-") == static_cast<size_t>(N);
-  if (N > 1500 || N < window || (estimate_freq && no_residue) || random_seqs > 40) return;
-  if (estimate_freq == 1) ComputeAAfreq(f_file.seqs[0], N, seq_freq);
-  std::vector<char> binary(N + 1), random_binary(N + 1), masked(N + 1);
-  EncodeBinary(f_file.seqs[0], N + 1, special_aa, binary.data());
-  random_binary = binary;
-  std::tie(binary_seq, random_binary_seq, masked_seq) =
-      std::tuple(binary.data(), random_binary.data(), masked.data());
-  P_special = std::min(ComputeResidueP(special_aa, aa_freq), 1.0);
-  if (estimate_linkage == 1) max_separation = EstimateLinkageDistance(P_special);
-  init_ran1(1);
+void Run(const Options& options, const FASTA_FILE& file) {
+  const int N = file.lengths[0];
+  talvo::Settings settings = options.settings;
+  if (N > 1500 || settings.random_count > 40) return;
+  settings.seed = 1;
+  talvo::Workspace workspace;
+  const talvo::Result result = talvo::Analyser(settings).Analyse(
+      std::string_view(file.seqs[0], static_cast<size_t>(N)), 1, workspace);
+  if (result.skip != talvo::Skip::kNone) return;
   char* report = nullptr;
   size_t report_size = 0;
-  out = open_memstream(&report, &report_size);
-  fasta_out = fasta_output > 0 ? fopen("/dev/null", "w") : nullptr;
-  special.clear();
-  if (window < 2) FindRuns(binary_seq, N, special);
-  if (window >= 2) SlideWindowP(binary_seq, N, window, min_p_val, special);
-  special_merged = special;
-  if (use_merge == 1) MergeSegmentsDiscrete(binary_seq, special_merged, max_separation);
-  if (window < 2) EstimateRandomPM(random_binary_seq, N);
-  if (WriteSegments(f_file.seqs[0], f_file.names[0], N, special_merged) != 1) abort();
+  FILE* out = open_memstream(&report, &report_size);
+  WriteReportHeader(out, settings, result);
+  WriteReportBody(out, file.names[0], std::string_view(file.seqs[0], N), result);
   fclose(out);
   const std::string text(report, report_size);
+  free(report);
   const size_t segments = text.find("\n#Segments: "), overall = text.find("\n#Overall: ");
   if (overall == std::string::npos || text.find("nan", segments) < overall) abort();
-  free(report);
+  const std::string masked = talvo::Masked(file.seqs[0], result, settings.mask_p, false);
+  if (masked.size() != static_cast<size_t>(N)) abort();
 }
 
 }  // namespace
@@ -60,16 +52,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string fasta = split == std::string::npos ? "" : input.substr(split + (split ? 2 : 1));
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
-  ResetConfiguration();
-  const char* label = nullptr;
-  std::string message;
-  bool to_stderr = false;
-  if (!ParseOptions(static_cast<int>(argv.size()), argv.data(), label, message, to_stderr))
+  Options options;
+  try {
+    options = ReadCommandLine(static_cast<int>(argv.size()), argv.data());
+  } catch (const talvo::Error&) {
     return 0;
-  f_file = FASTA_FILE{};
-  f_file.fp = fmemopen(fasta.data(), fasta.size(), "r");
-  if (ReadFastaFile(&f_file) == 1) Run(f_file.lengths[0]);
-  fclose(f_file.fp);
-  ReleaseFastaFile(&f_file);
+  }
+  FASTA_FILE file;
+  file.fp = fmemopen(fasta.data(), fasta.size(), "r");
+  if (ReadFastaFile(&file) == 1) {
+    Conv2Upper(file.seqs[0], file.lengths[0]);
+    Run(options, file);
+  }
+  fclose(file.fp);
+  FreeFastaFile(&file);
   return 0;
 }

@@ -10,9 +10,10 @@
 #include <vector>
 
 #include "alphabet/alphabet.h"
-#include "config/run_config.h"
 #include "random/random.h"
 #include "shuffled_null_reference.h"
+
+using namespace talvo::internal;
 
 namespace {
 
@@ -120,30 +121,26 @@ TEST(ExactNull, SharedValuesAreTheFreshOnes) {
 // shuffled.
 TEST(ExactNull, AgreesWithTheRandomStage) {
   const int sequences = 20000;
-  aa_freq = sp_aa_freq;
-  CopyAA("GPSTDNH", special_aa);
-  const double p = ComputeResidueP(special_aa, aa_freq);
+  const double p = ComputeResidueP("GPSTDNH", sp_aa_freq);
   struct Stage {
     int mode;
     bool pool;
   };
+  RandomWork work;
   for (const Stage stage : {Stage{1, true}, Stage{1, false}, Stage{2, true}}) {
     const int mode = stage.mode;
-    generate_from_pool = stage.pool;
     for (int N : {40, 250}) {
-      estimate_ran = mode;
-      random_seqs = sequences;
-      max_separation = 4;
       std::string s(N, '0');
       const int K = N / 3;
       for (int i = 0; i < K; ++i) s[i] = '1';
-      init_ran1(N + mode);
-      special_rand_p.assign(kMinDistributionSize, 0.0);
-      random_progress = false;
-      EstimateRandomPM(s.data(), N);
+      init_ran1(work.generator, N + mode);
+      EstimateRandomPM(s.data(), N,
+                       RandomStage{sequences, mode == 2, 4, sp_aa_freq, "GPSTDNH", stage.pool},
+                       work);
+      const std::vector<double> fractions = Distribution(work.longest, sequences);
       double sampled = 0.0;
       for (int L = N; L >= 1; --L) {
-        sampled += special_rand_p[L];
+        sampled += fractions[L];
         if (L % 9 != 1) continue;  // a few lengths are enough
         const double exact = mode == 1 ? GeneratedNullP(N, 4, p, L) : ShuffledNullP(N, K, 4, L);
         EXPECT_LE(std::fabs(sampled - exact), 4 * std::sqrt(exact * (1 - exact) / sequences) + 1e-9)
@@ -151,7 +148,6 @@ TEST(ExactNull, AgreesWithTheRandomStage) {
       }
     }
   }
-  generate_from_pool = true;
 }
 
 // Conditioning on the count matters less and less as N grows: the largest

@@ -12,6 +12,8 @@
 #include "stats/stats.h"
 #include "support/support.h"
 
+using namespace talvo::internal;
+
 namespace {
 
 // The p-value column of every segment row of a TSV run.
@@ -45,7 +47,7 @@ TEST(ProteomeFractional, OptionChangesPValuesThresholdAndMask) {
     std::vector<std::string> args = {"--all", "--masked", dir / "m.fa", "-M:5e-6", dir / "run.fa"};
     if (fractional) args.push_back("--fractional-windows");
     const std::vector<std::string> run = PValues(args, dir / "run.tsv");
-    const double p = ComputeResidueP(special_aa, aa_freq);
+    const double p = ComputeResidueP("GPSTDNH", sp_aa_freq);
     EXPECT_EQ(run, std::vector<std::string>{ShortestDouble(scan_p(14, 14, 17, p))});
     EXPECT_EQ(ReadFile(dir / "m.fa"),
               fractional ? ">run\nXXXXXXXXXXXXXXLLA\n" : ">run\nGPSTDNHGPSTDNHLLA\n");

@@ -14,7 +14,6 @@
 #include "alphabet/alphabet.h"
 #include "api/internal.h"
 #include "detect/detect.h"
-#include "driver/driver.h"
 #include "proteome/benjamini_hochberg.h"
 #include "proteome/command_line.h"
 #include "proteome/fasta_stream.h"
@@ -25,6 +24,8 @@
 #include "random/random.h"
 #include "report/report.h"
 #include "support/support.h"
+
+using namespace talvo::internal;
 
 namespace {
 
@@ -284,33 +285,34 @@ TEST(ProteomeTest, RandomNullMatchesTheCoreSeededPerEntry) {
       std::vector<std::string> f = Split(line, '\t');
       if (f[0] != "input") ours[std::stol(f[1])].push_back(std::stod(f[9]));
     }
-    CopyAA("GPSTDNH", special_aa);  // not set on this thread by the option reading
     const bool shuffled = options[0][1] == 'S', exact = options.back() == "--exact-null";
     const int sequences = std::stoi(options[0].substr(3));
     const bool own = std::find(options.begin(), options.end(), "-I") != options.end();
-    std::tie(estimate_ran, random_seqs, max_separation) =
-        std::tuple(shuffled ? 2 : 1, sequences, 2);
-    generate_from_pool = false;
     for (size_t i = 0; i < proteins.size(); i++) {
       const std::string seq = Upper(proteins[i].residues);
       const int N = static_cast<int>(seq.size());
       if (N == 0) continue;
-      std::vector<char> binary(N + 1), random_binary;
-      EncodeBinary(seq.c_str(), N + 1, special_aa, binary.data());
-      random_binary = binary;
-      if (own) ComputeAAfreq(seq.c_str(), N, seq_freq);
-      P_special = ComputeResidueP(special_aa, own ? seq_freq : sp_aa_freq);
-      special.clear();
-      FindRuns(binary.data(), N, special);
-      MergeSegmentsDiscrete(binary.data(), special, max_separation);
+      std::vector<char> binary(N + 1);
+      EncodeBinary(seq.c_str(), N + 1, "GPSTDNH", binary.data());
+      std::vector<char> random_binary = binary;
+      double composition[21];
+      if (own) ComputeAAfreq(seq.c_str(), N, composition);
+      const double* background = own ? composition : sp_aa_freq;
+      const double p = ComputeResidueP("GPSTDNH", background);
+      FragmentList segments;
+      FindRuns(binary.data(), N, segments);
+      MergeSegmentsDiscrete(binary.data(), segments, 2);
       const int K = static_cast<int>(std::count(binary.begin(), binary.end() - 1, '1'));
-      init_ran1(talvo::EntrySeed(99, static_cast<long>(i + 1)));
-      if (!exact) EstimateRandomPM(random_binary.data(), N);
+      RandomWork work;
+      init_ran1(work.generator, EntrySeed(99, static_cast<long>(i + 1)));
+      const RandomStage stage{sequences, shuffled, 2, background, "GPSTDNH", false};
+      if (!exact) EstimateRandomPM(random_binary.data(), N, stage, work);
       std::vector<double> expected;
-      for (const FRAGMENT& f : special) {
-        expected.push_back(!exact     ? RandomSequencesReaching(f.length) / double(sequences)
+      for (const FRAGMENT& f : segments) {
+        expected.push_back(!exact
+                               ? RandomSequencesReaching(work.longest, f.length) / double(sequences)
                            : shuffled ? ShuffledNullP(N, K, 2, f.length)
-                                      : GeneratedNullP(N, 2, P_special, f.length));
+                                      : GeneratedNullP(N, 2, p, f.length));
         EXPECT_LE(expected.back(), 1.0);
       }
       EXPECT_EQ(ours[i + 1], expected) << options[0] << " entry " << i + 1;

@@ -1,5 +1,4 @@
-// Set-up in process: the FASTA reader against the literal one, and what the
-// whole runs cannot show: the defaults restored for the next in-process run.
+// Set-up in process: the FASTA reader against the literal one.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -36,19 +35,6 @@ TEST(Fasta, ReadsAsTheLiteralReader) {
       big += "ACDEFGHIKLacgt-X*1 \r\n\n"[rng() % 23];
   }
   EXPECT_TRUE(ReadsAsLiteral(big + ">"));
-}
-
-TEST(Configuration, ResetRestoresTheDefaults) {
-  window = max_separation = random_seqs = estimate_ran = estimate_freq = fasta_output = 3;
-  use_merge = estimate_linkage = 3;
-  min_p_val = masking_p_val = 0.5;
-  aa_freq = seq_freq;
-  strcpy(special_aa, "W");
-  ResetConfiguration();
-  EXPECT_TRUE(window == 0 && max_separation == 4 && random_seqs == 0 && estimate_ran == 0);
-  EXPECT_TRUE(estimate_freq == 0 && fasta_output == 0 && use_merge == 1 && estimate_linkage == 0);
-  EXPECT_TRUE(min_p_val == 0.05 && masking_p_val == 0.05 && aa_freq == sp_aa_freq &&
-              std::string(special_aa) == "GPSTDNH");
 }
 
 }  // namespace

@@ -21,6 +21,8 @@
 #include "stats/stats.h"
 #include "support/support.h"
 
+using namespace talvo::internal;
+
 namespace {
 
 std::string Args(int k, int w, int N, double p) {  // "(k, w, N, p)"
@@ -138,14 +140,11 @@ TEST(Accurate, AgreesWithTheRoundedPValues) {
 }
 
 TEST(Fractional, WindowDetectionTakesEitherPValue) {
-  const double saved = P_special;
-  P_special = 0.36532;
   const char* s = "0000111101110000000";  // 7 of 8 only at 5..12
   FragmentList implicit, whole, fractional;
-  SlideWindowP(s, 19, 8, 0.035, implicit);
-  SlideWindowP(s, 19, 8, 0.035, whole, P_scan_ge_K_in_W_N);
-  SlideWindowP(s, 19, 8, 0.035, fractional, P_scan_ge_K_in_W_N_fractional);
-  P_special = saved;
+  SlideWindowP(s, 19, 8, 0.035, 0.36532, implicit);
+  SlideWindowP(s, 19, 8, 0.035, 0.36532, whole, P_scan_ge_K_in_W_N);
+  SlideWindowP(s, 19, 8, 0.035, 0.36532, fractional, P_scan_ge_K_in_W_N_fractional);
   EXPECT_TRUE(implicit.empty() && whole.empty());  // 0.041 when rounded up, 0.030 not
   ASSERT_EQ(fractional.size(), 1u);
   EXPECT_EQ(fractional[0].start, 5);

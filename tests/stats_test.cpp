@@ -11,6 +11,8 @@
 #include "reference/literal.h"
 #include "support/support.h"
 
+using namespace talvo::internal;
+
 namespace {
 
 const double kProbabilities[] = {0, 0.05, 0.25, 0.36532, 0.5, 0.75, 0.9, 1};
@@ -28,10 +30,12 @@ void ExpectClose(double actual, long double expected, double tolerance) {
 
 // Beyond the literal grids: counts outside 0..n, caps, the closed formula, the
 // scan terms' domain, the integrators (trapzd refines its last estimate), and
-// the normal approximation, which warns below a variance of 5.
+// the normal approximation, judged invalid below a variance of 5 (silently:
+// the library prints nothing).
 TEST(Stats, EdgeValues) {
   double (*square)(double) = [](double x) { return x * x; };
   int valid[] = {-1, -1, -1, -1, -1, -1};
+  double s = -1;
   testing::internal::CaptureStderr();
   const double cases[][2] = {
       {ApproxBinomial_P_LessThan_K(3, 10, 0.35, valid[0]), 0.5},
@@ -56,15 +60,13 @@ TEST(Stats, EdgeValues) {
       {P_scan_ge_K_in_W_N(2, 0, 10, 0.5), 0.0},
       {Q2(-1, 5, 0.5), A3(3, 0, 0.5)},
       {NormalDensity(2), 0.053990966513188063},
-      {trapzd(square, 0, 1, 1), 0.5},
-      {trapzd(square, 0, 1, 2), 0.375},
-      {trapzd(square, 0, 1, 3), 0.34375},
+      {trapzd(square, 0, 1, 1, s), 0.5},
+      {trapzd(square, 0, 1, 2, s), 0.375},
+      {trapzd(square, 0, 1, 3, s), 0.34375},
       {qsimp(square, 0, 3), 9.0},
       {qsimp([](double) { return 0.0; }, -1, 1), 0.0}};
   for (const auto& [actual, expected] : cases) ExpectSame(actual, expected);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "\nNormal approximation to Binomial distribution is not valid\n"
-            "\nNormal approximation to Binomial distribution is not valid\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(std::vector<int>(valid, valid + 6), std::vector<int>({0, 1, 1, 1, 1, 0}));
   EXPECT_NEAR(P_scan_ge_K_in_W_N(760, 2000, 35000, 0.35), 0.3246, 1e-4);  // from log space
   EXPECT_NEAR(P_scan_ge_K_in_W_N(170, 170, 400, 0.99), 0.6941, 1e-4);

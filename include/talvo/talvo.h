@@ -8,11 +8,14 @@
 //   talvo::Result result = analyser.Analyse(sequence);
 //   for (const talvo::Segment& s : result.segments) ...
 //
-// An Analyser may be shared by any number of threads: every call keeps its
-// working state in the calling thread. Nothing else of the library's state is
-// visible through this header.
+// An Analyser holds its settings and nothing else: it may be shared by any
+// number of threads. The working memory of an analysis is a Workspace, one
+// per thread, passed to each call (or, without one, a private one of the
+// calling thread). The library keeps no other state, never prints and never
+// ends the process: every failure is a talvo::Error.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -39,6 +42,11 @@ enum class RandomNull {
   kGenerated,  // sequences drawn from the background composition
 };
 
+enum class ScanFormula {
+  kAccurate,  // TALVO's formula evaluated without its cancellation (see ScanPValue)
+  kTalvo,     // as the TALVO program evaluates it: rounding noise below about 1e-15
+};
+
 struct Settings {
   std::string alphabet = "GPSTDNH";  // the special residues (any case, no repeats needed)
   Background background = Background::kSprot;
@@ -54,6 +62,18 @@ struct Settings {
   bool merge_windows = true;  // false: windows stay as found (window mode only)
   bool fractional_windows = false;  // scan p-values over N/w windows, not N/w rounded up
   bool lower_case_mask = false;     // masks in lower case instead of X
+
+  // Where the TALVO program computes as it always has; the defaults are the
+  // other front ends'. Its command-line reading sets them all.
+  ScanFormula scan_formula = ScanFormula::kAccurate;
+  bool residue_pool = false;      // generated sequences drawn from a pool of a million residues
+  bool summed_fractions = false;  // a random-null p-value summed from the normalised distribution
+  bool seed_as_given = false;     // the generator seeded with `seed` itself, whatever the entry
+  bool normal_approximation = false;  // Overall also gets the normal approximation
+  // TALVO's own checks only: a negative window or linkage distance, an empty
+  // sub-alphabet and a random count below 1 (no random sequences) pass, and a
+  // sequence without residues is analysed instead of skipped.
+  bool permissive = false;
 };
 
 // Checks settings as the tools do; throws Error with the message.
@@ -91,6 +111,10 @@ struct Overall {
   double expected = 0.0;    // ceil(N * P)
   char direction = '+';     // '-' when fewer special residues than expected
   double exact_tail = 0.0;  // P(X < special) for '-', P(X >= special) for '+'
+  // With settings.normal_approximation: the normal approximation of the tail
+  // (P(X <= special) for '-'), valid only for a variance N P (1 - P) of 5 or more.
+  double approximate_tail = 0.0;
+  bool approximation_valid = false;
 };
 
 struct Result {
@@ -100,6 +124,36 @@ struct Result {
   int linkage = 0;                   // the linkage distance used
   std::vector<Segment> segments;
   Overall overall;
+};
+
+// The working memory of analyses: the protein's encodings, fragment lists,
+// the random generator, random sequences and cached p-values. Create one per
+// thread and pass it to every call; it grows to the largest protein seen and
+// is reused, so a call allocates little. Not to be shared by threads.
+class Workspace {
+ public:
+  Workspace();
+  ~Workspace();
+  Workspace(Workspace&&) noexcept;
+  Workspace& operator=(Workspace&&) noexcept;
+  struct Data;  // the library's own
+
+ private:
+  friend class Analyser;
+  std::unique_ptr<Data> data_;
+};
+
+// Told how an analysis advances, from the analysing thread. A front end may
+// stop the analysis by throwing from either call; the exception reaches the
+// caller of Analyse.
+class Progress {
+ public:
+  virtual ~Progress() = default;
+  // The background probability and the linkage distance are known (length,
+  // special_probability and linkage are filled); detection follows.
+  virtual void Prepared(const Result&) {}
+  // Random sequence n (from 1 to random_count) is about to be made.
+  virtual void RandomSequence(int) {}
 };
 
 class Analyser {
@@ -115,6 +169,9 @@ class Analyser {
   // entry_number (at least 0; Error otherwise) seeds the random sequences of
   // this protein (with the run seed), so that a protein gets the same values
   // wherever it stands.
+  Result Analyse(std::string_view sequence, long entry_number, Workspace& workspace,
+                 Progress* progress = nullptr) const;
+  // The same in a workspace private to the calling thread.
   Result Analyse(std::string_view sequence, long entry_number = 1) const;
 
  private:

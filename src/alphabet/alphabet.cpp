@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace talvo::internal {
+
 namespace {
 
 constexpr int kResidues = 20;
@@ -31,11 +33,6 @@ const std::array<unsigned char, 256>& ResidueIndex() {
 
 char UpperAscii(char c) {
   return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-[[noreturn]] void FailNoValidResidues() {
-  fprintf(stderr, "\nNo valid residues were found\n");
-  exit(1);
 }
 
 }  // namespace
@@ -75,9 +72,9 @@ void Conv2Upper(char* s, int n) {
   for (int i = 0; i < n; i++) s[i] = UpperAscii(s[i]);
 }
 
-void ComputeAAfreq(const char* seq, int n, double* out) {
+int ComputeAAfreq(const char* seq, int n, double* out) {
   for (int i = 0; i <= kResidues; i++) out[i] = 0.0;
-  if (n <= 0) FailNoValidResidues();
+  if (n <= 0) return 0;
 
   // Whole counts stay exact in 64 bits and convert to the same doubles that
   // repeated additions of 1.0 would give (every count is below 2^53).
@@ -87,10 +84,11 @@ void ComputeAAfreq(const char* seq, int n, double* out) {
 
   int64_t valid = 0;
   for (int i = 0; i < kResidues; i++) valid += counts[i];
-  if (valid <= 0) FailNoValidResidues();
+  if (valid <= 0) return 0;
 
   const double total = static_cast<double>(valid);
   for (int i = 0; i < kResidues; i++) out[i] = static_cast<double>(counts[i]) / total;
+  return 1;
 }
 
 double ComputeResidueP(const char* set, const double* table) {
@@ -126,3 +124,5 @@ void EncodeBinary(const char* seq, int n, const char* set, char* binary) {
   for (int i = 0; i < n; i++)
     binary[i] = is_special[static_cast<unsigned char>(seq[i])] ? '1' : '0';
 }
+
+}  // namespace talvo::internal

@@ -2,20 +2,13 @@
 // 0/1 encoding and the linkage-distance estimate.
 #pragma once
 
+namespace talvo::internal {
+
 // "WIYFLVMCAGHPSTNQDEKRX": the 20 standard residues, then X.
 extern const char aa[];
 // Built-in background compositions, 20 entries in `aa` order.
 extern const double sp_aa_freq[20];
 extern const double pdb_aa_freq[20];
-// Composition estimated from the input (-I); entry 20 (X) stays 0. Per
-// thread, with aa_freq and P_special: they follow the analysed sequence.
-extern thread_local double seq_freq[21];
-// The active background composition (read-only for everyone but -I).
-extern thread_local const double* aa_freq;
-// Special sub-alphabet: up to all 20 residues plus the terminator.
-extern thread_local char special_aa[21];
-// Probability that a background residue is special.
-extern thread_local double P_special;
 
 // Index among the first 20 letters of `aa`; 20 when absent.
 int ConvToInt(char c);
@@ -32,12 +25,14 @@ void CopyAA(const char* src, char* dst);
 void EncodeBinary(const char* seq, int n, const char* set, char* binary);
 // Upper-cases the first n characters of s in place.
 void Conv2Upper(char* s, int n);
-// Composition of seq into out[21]; ends the process with status 1 and
-// "\nNo valid residues were found\n" when seq holds none of the 20 residues.
-void ComputeAAfreq(const char* seq, int n, double* out);
+// Composition of seq into out[21]; 0 (and out all 0) when seq holds none of
+// the 20 residues, where TALVO says "No valid residues were found".
+int ComputeAAfreq(const char* seq, int n, double* out);
 // Sum of the table entries of the residues of set, in set order.
 double ComputeResidueP(const char* set, const double* table);
 // Linkage distance 2/(3p) rounded half to even; at least 1, at most INT_MAX.
 int EstimateLinkageDistance(double p);
 // Formats value with format into a 32-byte buffer and parses it back.
 double round(double value, const char* format);
+
+}  // namespace talvo::internal

@@ -1,5 +1,7 @@
 #include "alphabet/alphabet.h"
 
+namespace talvo::internal {
+
 const char aa[] = "WIYFLVMCAGHPSTNQDEKRX";
 
 // Background compositions in `aa` order. The PDB column sums to 0.999999 and is
@@ -11,8 +13,5 @@ const double pdb_aa_freq[20] = {0.013651, 0.055684, 0.034132, 0.039339, 0.089807
                                 0.069929, 0.022963, 0.01412,  0.08165,  0.074128,
                                 0.024444, 0.046976, 0.061133, 0.054853, 0.043115,
                                 0.037799, 0.058083, 0.067664, 0.059508, 0.051021};
-// Per thread: with -I each concurrent analysis estimates its own composition.
-thread_local double seq_freq[21] = {};
-thread_local const double* aa_freq = sp_aa_freq;
-thread_local char special_aa[21] = "GPSTDNH";
-thread_local double P_special = 0.0;
+
+}  // namespace talvo::internal

@@ -1,8 +1,9 @@
-// Settings: their checks, with the tools' messages, and their strict reading
-// from TALVO's option syntax.
+// Settings: their checks, with the tools' messages, and the one reading of
+// TALVO's option syntax, strict for the front ends and lenient for TALVO.
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "talvo/talvo.h"
 
 namespace talvo {
+namespace internal {
 namespace {
 
 bool IsProbability(double p) {
@@ -27,11 +29,11 @@ bool IsResidueLetter(char c) {
   return ConvToInt(UpperAscii(c)) < 20;
 }
 
-// TALVO's option syntax, read strictly: a mistyped option must never run
-// another analysis. A flag is a dash and its letter (in either case); a value
+// TALVO's option syntax. Read strictly, a mistyped option must never run
+// another analysis: a flag is a dash and its letter (in either case); a value
 // option is the letter, a colon and a value that is a number in range as a
-// whole (or residue letters for -A). TALVO's own parser stays as lenient as
-// it always was; this one serves the front ends.
+// whole (or residue letters for -A). TALVO's program reads it as leniently
+// as it always did.
 constexpr char kFlagLetters[] = "TXIFLNK";
 constexpr char kValueLetters[] = "WESGPMA";
 
@@ -110,42 +112,43 @@ double ThresholdValue(const std::string& arg, char letter, const std::string& te
   return value;
 }
 
+// Upper case, the 20 residues only, each once: "gpsGx9" gives "GPS".
+std::string CanonicalAlphabet(const std::string& text) {
+  char letters[21];
+  CopyAA(text.c_str(), letters);
+  return letters;
+}
+
 std::string SubAlphabet(const std::string& arg, const std::string& text) {
   if (text.empty() || !std::all_of(text.begin(), text.end(), IsResidueLetter)) {
     RefuseOption(arg, ValueRule('A'));
   }
-  char letters[sizeof special_aa];
-  CopyAA(text.c_str(), letters);  // upper case, repeats dropped
-  return letters;
+  return CanonicalAlphabet(text);
 }
 
-void ApplyValue(const std::string& arg, char letter, const std::string& text, Settings& settings) {
+// What each option sets, whichever way its value was read.
+void SetNumber(char letter, int value, Settings& settings) {
   switch (letter) {
     case 'W':
-      settings.window = WholeValue(arg, letter, text, 0);
+      settings.window = value;
       break;
     case 'E':
-      settings.linkage = WholeValue(arg, letter, text, 0);
+      settings.linkage = value;
       break;
     case 'S':
     case 'G':
-      settings.random_count = WholeValue(arg, letter, text, 1);
+      settings.random_count = value;
       settings.random_null = letter == 'S' ? RandomNull::kShuffled : RandomNull::kGenerated;
-      break;
-    case 'P':
-      settings.min_p = ThresholdValue(arg, letter, text);
-      break;
-    case 'M':
-      settings.mask_p = ThresholdValue(arg, letter, text);
-      break;
-    case 'A':
-      settings.alphabet = SubAlphabet(arg, text);
       break;
   }
 }
 
-// Returns true for -F and -L, which ask for a masked output.
-bool ApplyFlag(char letter, Settings& settings) {
+void SetThreshold(char letter, double value, Settings& settings) {
+  (letter == 'P' ? settings.min_p : settings.mask_p) = value;
+}
+
+void SetFlag(char letter, Options& options) {
+  Settings& settings = options.settings;
   switch (letter) {
     case 'T':
       settings.background = Background::kSprot;
@@ -165,9 +168,29 @@ bool ApplyFlag(char letter, Settings& settings) {
     case 'F':
     case 'L':
       settings.lower_case_mask = letter == 'L';
-      return true;
+      options.masked_output = true;
+      break;
   }
-  return false;
+}
+
+void ApplyStrictValue(const std::string& arg, char letter, const std::string& text,
+                      Settings& settings) {
+  switch (letter) {
+    case 'W':
+    case 'E':
+    case 'S':
+    case 'G':
+      SetNumber(letter, WholeValue(arg, letter, text, letter == 'S' || letter == 'G' ? 1 : 0),
+                settings);
+      break;
+    case 'P':
+    case 'M':
+      SetThreshold(letter, ThresholdValue(arg, letter, text), settings);
+      break;
+    case 'A':
+      settings.alphabet = SubAlphabet(arg, text);
+      break;
+  }
 }
 
 // Why a value option is malformed: missing, or not after a colon.
@@ -184,29 +207,104 @@ bool ApplyFlag(char letter, Settings& settings) {
                         arg.substr(separator ? 3 : 2) + "'");
 }
 
+void ApplyStrictOption(const std::string& arg, Options& options) {
+  const char letter = arg.size() >= 2 && arg[0] == '-' ? UpperAscii(arg[1]) : '\0';
+  if (LooksLikeLongOption(arg)) {
+    throw Error("unknown option '" + arg + "'; did you mean '-" + arg + "'?");
+  }
+  if (IsOneOf(letter, kFlagLetters)) {
+    if (arg.size() > 2) RefuseOption(arg, arg.substr(0, 2) + " takes no value");
+    SetFlag(letter, options);
+  } else if (IsOneOf(letter, kValueLetters)) {
+    if (arg.size() < 3 || arg[2] != ':') RefuseValueForm(arg);
+    ApplyStrictValue(arg, letter, arg.substr(3), options.settings);
+  } else {
+    throw Error("unknown option '" + arg + "'");
+  }
+}
+
+// TALVO's reading: strtol in base 10, clamped to the 32-bit range.
+int LenientWhole(const char* text) {
+  const long value = strtol(text, nullptr, 10);
+  return static_cast<int>(std::clamp<long>(value, INT_MIN, INT_MAX));
+}
+
+// The option letter is the second character of any argument, upper-cased; an
+// empty argument has none and is reported like a lone '-', with the zero byte.
+void ApplyTalvoOption(const std::string& arg, Options& options) {
+  const char letter = arg.empty() ? '\0' : UpperAscii(arg[1]);
+  if (!IsOneOf(letter, kFlagLetters) && !IsOneOf(letter, kValueLetters)) {
+    throw UnrecognizedArgument(letter);
+  }
+  if (arg[0] != '-') return;
+  // The value starts at the fourth character whatever the third one is.
+  const char* value = arg.size() >= 3 ? arg.c_str() + 3 : "";
+  if (IsOneOf(letter, kFlagLetters)) {
+    SetFlag(letter, options);
+  } else if (letter == 'P' || letter == 'M') {
+    SetThreshold(letter, strtod(value, nullptr), options.settings);
+  } else if (letter == 'A') {
+    options.settings.alphabet = CanonicalAlphabet(value);
+  } else {
+    SetNumber(letter, LenientWhole(value), options.settings);
+  }
+}
+
+void CheckAlphabet(const std::string& alphabet) {
+  if (alphabet.empty()) throw Error("the sub-alphabet is empty");
+  for (char c : alphabet) {
+    if (!IsResidueLetter(c)) {
+      throw Error("invalid sub-alphabet '" + alphabet +
+                  "': only the 20 residue letters ACDEFGHIKLMNPQRSTVWY");
+    }
+  }
+}
+
 }  // namespace
+
+bool RandomSequencesAsked(const Settings& settings) {
+  return settings.random_null != RandomNull::kNone && settings.random_count > 0;
+}
 
 void CheckProbability(double p) {
   if (!IsProbability(p)) throw Error("a probability must lie between 0 and 1");
 }
 
-void Validate(const Settings& settings) {
-  if (settings.alphabet.empty()) throw Error("the sub-alphabet is empty");
-  for (char c : settings.alphabet) {
-    if (!IsResidueLetter(c)) {
-      throw Error("invalid sub-alphabet '" + settings.alphabet +
-                  "': only the 20 residue letters ACDEFGHIKLMNPQRSTVWY");
+Options ReadOptions(const std::vector<std::string>& arguments, OptionSyntax syntax) {
+  Options options;
+  options.settings.permissive = syntax == OptionSyntax::kTalvo;
+  for (const std::string& arg : arguments) {
+    if (syntax == OptionSyntax::kTalvo) {
+      ApplyTalvoOption(arg, options);
+    } else {
+      ApplyStrictOption(arg, options);
     }
   }
-  if (!IsProbability(settings.min_p) || !IsProbability(settings.mask_p)) {
+  const Settings& settings = options.settings;
+  Validate(settings);
+  if (!settings.merge_windows && settings.window >= 2 && options.masked_output) {
+    throw Error("Incompatible switches: no merge+fasta output");
+  }
+  return options;
+}
+
+}  // namespace internal
+
+// The checks in TALVO's order; a permissive reading skips the ones that only
+// the other front ends make.
+void Validate(const Settings& settings) {
+  if (!settings.permissive) internal::CheckAlphabet(settings.alphabet);
+  if (!internal::IsProbability(settings.min_p) || !internal::IsProbability(settings.mask_p)) {
     throw Error("ERROR: wrong P-value specified");
   }
-  // A window of 1 would leave TALVO in runs mode: refused, as -W:1 is.
-  if (settings.window < 0 || settings.window == 1) throw Error(ValueRule('W'));
-  if (settings.linkage < 0) throw Error("the linkage distance must not be negative");
-  const bool random = settings.random_null != RandomNull::kNone;
-  if (random && settings.random_count < 1) {
-    throw Error("the number of random sequences must be at least 1");
+  const bool random = internal::RandomSequencesAsked(settings);
+  if (!settings.permissive) {
+    // A window of 1 would leave TALVO in runs mode: refused, as -W:1 is.
+    if (settings.window < 0 || settings.window == 1) throw Error(internal::ValueRule('W'));
+    if (settings.linkage < 0) throw Error("the linkage distance must not be negative");
+    if (settings.random_null != RandomNull::kNone && !random) {
+      throw Error("the number of random sequences must be at least 1");
+    }
   }
   if (settings.window >= 2 && random) {
     throw Error("Incompatible switches: scanning window+random sequences");
@@ -220,28 +318,7 @@ void Validate(const Settings& settings) {
 }
 
 Settings SettingsFromOptions(const std::vector<std::string>& options) {
-  Settings settings;
-  bool masked_output = false;
-  for (const std::string& arg : options) {
-    const char letter = arg.size() >= 2 && arg[0] == '-' ? UpperAscii(arg[1]) : '\0';
-    if (LooksLikeLongOption(arg)) {
-      throw Error("unknown option '" + arg + "'; did you mean '-" + arg + "'?");
-    }
-    if (IsOneOf(letter, kFlagLetters)) {
-      if (arg.size() > 2) RefuseOption(arg, arg.substr(0, 2) + " takes no value");
-      masked_output = ApplyFlag(letter, settings) || masked_output;
-    } else if (IsOneOf(letter, kValueLetters)) {
-      if (arg.size() < 3 || arg[2] != ':') RefuseValueForm(arg);
-      ApplyValue(arg, letter, arg.substr(3), settings);
-    } else {
-      throw Error("unknown option '" + arg + "'");
-    }
-  }
-  Validate(settings);
-  if (!settings.merge_windows && settings.window >= 2 && masked_output) {
-    throw Error("Incompatible switches: no merge+fasta output");
-  }
-  return settings;
+  return internal::ReadOptions(options, internal::OptionSyntax::kStrict).settings;
 }
 
 }  // namespace talvo

@@ -4,6 +4,8 @@
 
 #include "detect/detect.h"
 
+namespace talvo::internal {
+
 namespace {
 
 // The separation test in 64 bits: start - E overflows 32 bits for E near
@@ -102,3 +104,5 @@ int MergeSegmentsDiscrete(const char* s, FragmentList& list, int E) {
   }
   return longest;
 }
+
+}  // namespace talvo::internal

@@ -3,6 +3,8 @@
 
 #include "detect/detect.h"
 
+namespace talvo::internal {
+
 int ComputeN(const char* s, int i1, int i2) {
   int count = 0;
   // 64-bit index so that i2 = INT_MAX cannot overflow the loop.
@@ -31,3 +33,5 @@ int FindRuns(const char* s, int n, FragmentList& list) {
   }
   return longest;
 }
+
+}  // namespace talvo::internal

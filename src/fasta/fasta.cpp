@@ -10,12 +10,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+
+namespace talvo::internal {
 
 namespace {
-
-// The shared line buffer: at most kFastaLineBuffer - 1 characters of a line
-// are seen at once.
-char _string_[kFastaLineBuffer];
 
 // The longest body accepted: its length plus the terminator, and the N+1
 // working arrays of the run, must still fit an int.
@@ -32,7 +31,15 @@ bool IsResidueByte(unsigned char c) {
 // a long body is scanned in large steps.
 constexpr size_t kFirstBlock = 512;
 constexpr size_t kLargestBlock = size_t{1} << 20;
-char block[kLargestBlock];
+
+// The reader's buffers, one set per file read, so that reads on several
+// threads share nothing: the line buffer (at most kFastaLineBuffer - 1
+// characters of a line are seen at once) and the block buffer. Left
+// uninitialised: only what is read into them is ever looked at.
+struct Buffers {
+  std::unique_ptr<char[]> line{new char[kFastaLineBuffer]};
+  std::unique_ptr<char[]> block{new char[kLargestBlock]};
+};
 
 size_t NextBlockSize(size_t size) {
   return size < kLargestBlock ? size * 2 : size;
@@ -44,13 +51,13 @@ int64_t CountResidues(const char* bytes, size_t n) {
   return count;
 }
 
-// One line (or its first kFastaLineBuffer - 1 characters) into _string_.
+// One line (or its first kFastaLineBuffer - 1 characters) into line_buffer.
 struct LineRead {
   int length = 0;        // characters stored, newline included
   bool hit_end = false;  // end of file met while reading it
 };
 
-LineRead ReadLine(FILE* stream) {
+LineRead ReadLine(FILE* stream, char* line_buffer) {
   LineRead line;
   while (line.length < kFastaLineBuffer - 1) {
     const int c = getc_unlocked(stream);
@@ -58,15 +65,15 @@ LineRead ReadLine(FILE* stream) {
       line.hit_end = true;
       break;
     }
-    _string_[line.length++] = static_cast<char>(c);
+    line_buffer[line.length++] = static_cast<char>(c);
     if (c == '\n') break;
   }
-  _string_[line.length] = '\0';
+  line_buffer[line.length] = '\0';
   return line;
 }
 
-bool EndsWithNewline(const LineRead& line) {
-  return line.length > 0 && _string_[line.length - 1] == '\n';
+bool EndsWithNewline(const LineRead& line, const char* line_buffer) {
+  return line.length > 0 && line_buffer[line.length - 1] == '\n';
 }
 
 void DiscardRestOfLine(FILE* stream) {
@@ -78,9 +85,9 @@ void DiscardRestOfLine(FILE* stream) {
 
 // Reads the rest of the current line as header text: the newline is dropped,
 // a longer line keeps its first characters and loses the rest.
-int ReadHeaderLine(FILE* stream) {
-  const LineRead line = ReadLine(stream);
-  if (EndsWithNewline(line)) return line.length - 1;
+int ReadHeaderLine(FILE* stream, char* line_buffer) {
+  const LineRead line = ReadLine(stream, line_buffer);
+  if (EndsWithNewline(line, line_buffer)) return line.length - 1;
   if (!line.hit_end) DiscardRestOfLine(stream);
   return line.length;
 }
@@ -97,7 +104,7 @@ bool SkipToHeaderMark(FILE* stream) {
 // the scan stopped: the copy pass seeks back to the body's start, and then
 // leaves it just after the last residue. -1 when the body is too long to index
 // with an int.
-int64_t CountBody(FILE* stream) {
+int64_t CountBody(FILE* stream, char* block) {
   int64_t count = 0;
   for (size_t size = kFirstBlock;; size = NextBlockSize(size)) {
     const size_t got = fread(block, 1, size, stream);
@@ -116,13 +123,12 @@ struct LineScan {
   bool counted = false;  // the current line has already been counted
 };
 
-}  // namespace
-
 // A line is examined once it ends with a newline or fills the line buffer
 // (19999 characters); a shorter last line without a newline is not. Only the
 // first character of an examined line matters, so whole blocks are scanned
 // for newlines instead of reading line by line.
-int NumberOfSequences(FILE* stream) {
+// Number of lines that begin with '>'; leaves the stream rewound.
+int NumberOfSequences(FILE* stream, char* block) {
   int64_t count = 0;
   LineScan line;
   size_t got;
@@ -152,47 +158,8 @@ int NumberOfSequences(FILE* stream) {
   return static_cast<int>(count);
 }
 
-int ReadFastaFile(FASTA_FILE* file) {
-  const int n = NumberOfSequences(file->fp);
-  if (n <= 0) return 0;
-  file->count = n;
-  const size_t slots = static_cast<size_t>(n) + 1;
-  file->lengths = static_cast<int*>(calloc(slots, sizeof(int)));
-  if (file->lengths == nullptr) return 0;
-  file->names = static_cast<char**>(calloc(slots, sizeof(char*)));
-  if (file->names == nullptr) return 0;
-  file->seqs = static_cast<char**>(calloc(slots, sizeof(char*)));
-  if (file->seqs == nullptr) return 0;
-  for (int index = 0; index < n; index++) {
-    if (!ReadFastaEntry(file, index)) return 0;
-  }
-  return 1;
-}
-
-int ReadFastaEntry(FASTA_FILE* file, int index) {
-  FILE* stream = file->fp;
-  if (!SkipToHeaderMark(stream)) return 0;
-
-  const int header_length = ReadHeaderLine(stream);
-  char* name = static_cast<char*>(calloc(static_cast<size_t>(header_length) + 1, 1));
-  if (name == nullptr) return 0;
-  memcpy(name, _string_, static_cast<size_t>(header_length));
-  file->names[index] = name;
-
-  const long body_start = ftell(stream);
-  if (body_start < 0) return 0;
-  const int64_t count = CountBody(stream);
-  if (count < 0) return 0;
-
-  const int length = static_cast<int>(count);
-  file->lengths[index] = length;
-  char* residues = static_cast<char*>(calloc(static_cast<size_t>(length) + 1, 1));
-  if (residues == nullptr) return 0;
-  file->seqs[index] = residues;
-  return ReadSequence(body_start, stream, residues, length);
-}
-
-int ReadSequence(long offset, FILE* stream, char* buf, int len) {
+// The copy pass of one entry: len residues from offset into buf; 1 or 0.
+int ReadSequence(long offset, FILE* stream, char* buf, int len, char* block) {
   if (fseek(stream, offset, SEEK_SET) != 0) return 0;
   int stored = 0;
   long consumed = 0;
@@ -209,3 +176,60 @@ int ReadSequence(long offset, FILE* stream, char* buf, int len) {
   // The next entry's search for '>' starts just after the last residue.
   return fseek(stream, offset + consumed, SEEK_SET) == 0 ? 1 : 0;
 }
+
+// Reads the next entry into slot index; 1 or 0.
+int ReadFastaEntry(FASTA_FILE* file, int index, Buffers& buffers) {
+  FILE* stream = file->fp;
+  if (!SkipToHeaderMark(stream)) return 0;
+
+  const int header_length = ReadHeaderLine(stream, buffers.line.get());
+  char* name = static_cast<char*>(calloc(static_cast<size_t>(header_length) + 1, 1));
+  if (name == nullptr) return 0;
+  memcpy(name, buffers.line.get(), static_cast<size_t>(header_length));
+  file->names[index] = name;
+
+  const long body_start = ftell(stream);
+  if (body_start < 0) return 0;
+  const int64_t count = CountBody(stream, buffers.block.get());
+  if (count < 0) return 0;
+
+  const int length = static_cast<int>(count);
+  file->lengths[index] = length;
+  char* residues = static_cast<char*>(calloc(static_cast<size_t>(length) + 1, 1));
+  if (residues == nullptr) return 0;
+  file->seqs[index] = residues;
+  return ReadSequence(body_start, stream, residues, length, buffers.block.get());
+}
+
+}  // namespace
+
+int ReadFastaFile(FASTA_FILE* file) {
+  Buffers buffers;
+  const int n = NumberOfSequences(file->fp, buffers.block.get());
+  if (n <= 0) return 0;
+  file->count = n;
+  const size_t slots = static_cast<size_t>(n) + 1;
+  file->lengths = static_cast<int*>(calloc(slots, sizeof(int)));
+  if (file->lengths == nullptr) return 0;
+  file->names = static_cast<char**>(calloc(slots, sizeof(char*)));
+  if (file->names == nullptr) return 0;
+  file->seqs = static_cast<char**>(calloc(slots, sizeof(char*)));
+  if (file->seqs == nullptr) return 0;
+  for (int index = 0; index < n; index++) {
+    if (!ReadFastaEntry(file, index, buffers)) return 0;
+  }
+  return 1;
+}
+
+void FreeFastaFile(FASTA_FILE* file) {
+  for (int i = 0; i <= file->count; i++) {
+    if (file->names) free(file->names[i]);
+    if (file->seqs) free(file->seqs[i]);
+  }
+  free(file->names);
+  free(file->seqs);
+  free(file->lengths);
+  *file = FASTA_FILE{0, nullptr, nullptr, nullptr, file->fp};
+}
+
+}  // namespace talvo::internal

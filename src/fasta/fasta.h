@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdio>
 
+namespace talvo::internal {
+
 struct FASTA_FILE {
   int count = 0;
   int* lengths = nullptr;  // count+1 slots, zero-filled
@@ -10,15 +12,13 @@ struct FASTA_FILE {
   FILE* fp = nullptr;      // set by the caller, not closed here
 };
 
-extern FASTA_FILE f_file;
-
-// Size of the shared line buffer: at most this minus one characters of a line
-// are seen at once.
+// Size of the line buffer: at most this minus one characters of a line are
+// seen at once.
 constexpr int kFastaLineBuffer = 20000;
 
-// Number of lines that begin with '>'; leaves the stream rewound.
-int NumberOfSequences(FILE* stream);
 // 1 when every entry was read, 0 on any failure. Never prints.
 int ReadFastaFile(FASTA_FILE* file);
-int ReadFastaEntry(FASTA_FILE* file, int index);
-int ReadSequence(long offset, FILE* stream, char* buf, int len);
+// Frees what ReadFastaFile allocated, also after a failed read; keeps fp.
+void FreeFastaFile(FASTA_FILE* file);
+
+}  // namespace talvo::internal

@@ -1,5 +1,5 @@
-// Bulk draws from the process-wide generator, giving exactly the deviates and
-// the final state that as many ran1 calls would give.
+// Bulk draws from a generator, giving exactly the deviates and the final state
+// that as many ran1 calls would give.
 //
 // The generator value's multiplicative step never reads the shuffle table, so
 // a block of future values is computed first in independent chains (each
@@ -11,6 +11,8 @@
 #include <cstdint>
 
 #include "random/random.h"
+
+namespace talvo::internal {
 
 namespace deviates {
 
@@ -52,10 +54,10 @@ inline bool InRange(int64_t v) {
 }
 
 // Steady states stay steady: every value drawn or stored keeps in range.
-inline bool GlobalsSteady() {
-  if (_ran1_not_initialized_ != 0 || !InRange(_idum_) || !InRange(iy)) return false;
+inline bool Steady(const Generator& g) {
+  if (g.not_initialized != 0 || !InRange(g.idum) || !InRange(g.iy)) return false;
   bool steady = true;
-  for (int j = 0; j < kTableSize; ++j) steady &= InRange(iv[j]);
+  for (int j = 0; j < kTableSize; ++j) steady &= InRange(g.iv[j]);
   return steady;
 }
 
@@ -74,14 +76,14 @@ inline void ComputeAhead(uint32_t value, uint32_t* ahead) {
 // by value, so that the caller's character stores cannot alias either and
 // the table's chain stays in registers.
 template <class Consume>
-[[gnu::always_inline]] inline void DrawWhile(Consume consume) {
-  while (!GlobalsSteady()) {
-    if (!consume(ran1(1.0))) return;
+[[gnu::always_inline]] inline void DrawWhile(Generator& g, Consume consume) {
+  while (!Steady(g)) {
+    if (!consume(ran1(g, 1.0))) return;
   }
   uint32_t table[kTableSize];
-  for (int j = 0; j < kTableSize; ++j) table[j] = static_cast<uint32_t>(iv[j]);
-  uint32_t last = static_cast<uint32_t>(iy);
-  uint32_t value = static_cast<uint32_t>(_idum_);
+  for (int j = 0; j < kTableSize; ++j) table[j] = static_cast<uint32_t>(g.iv[j]);
+  uint32_t last = static_cast<uint32_t>(g.iy);
+  uint32_t value = static_cast<uint32_t>(g.idum);
   uint32_t ahead[kBlock];
   for (bool more = true; more;) {
     ComputeAhead(value, ahead);
@@ -95,9 +97,11 @@ template <class Consume>
     } while (more && k < kBlock);
     value = ahead[k - 1];
   }
-  _idum_ = value;
-  iy = last;
-  for (int j = 0; j < kTableSize; ++j) iv[j] = table[j];
+  g.idum = value;
+  g.iy = last;
+  for (int j = 0; j < kTableSize; ++j) g.iv[j] = table[j];
 }
 
 }  // namespace deviates
+
+}  // namespace talvo::internal

@@ -24,6 +24,8 @@
 #include <map>
 #include <utility>
 
+namespace talvo::internal {
+
 namespace {
 
 constexpr double kMinusInfinity = -std::numeric_limits<double>::infinity();
@@ -159,3 +161,5 @@ double GeneratedNullP(int N, int E, double p, int L) {
   GeneratedNull null(EffectiveE(E, N), p);
   return null.P(N, L);
 }
+
+}  // namespace talvo::internal

@@ -8,6 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
+namespace talvo::internal {
+
 // P(longest >= L) for N positions, each special with probability p on its
 // own. In [0, 1], never NaN; below the smallest double it is 0.
 double GeneratedNullP(int N, int E, double p, int L);
@@ -41,3 +43,5 @@ class GeneratedNull {
   std::vector<double> span_;  // exp(log_span_)
   std::unordered_map<int, std::unique_ptr<Length>> lengths_;
 };
+
+}  // namespace talvo::internal

@@ -18,6 +18,8 @@
 
 #include "random/random.h"
 
+namespace talvo::internal {
+
 namespace {
 
 constexpr int kWordBits = 64;
@@ -171,3 +173,5 @@ int LongestMergedSegment(const char* s, int n, int E) {
   std::vector<uint64_t> scratch;
   return LongestMergedSegment(s, n, E, scratch);
 }
+
+}  // namespace talvo::internal

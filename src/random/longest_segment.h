@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace talvo::internal {
+
 // Words of a bitmap for n positions: one more than the positions need, so
 // that a segment reaching the last position still ends inside the bitmap.
 inline int BitmapWords(int n) {
@@ -15,3 +17,5 @@ void PackOnes(const char* s, int n, std::vector<uint64_t>& bits);
 // LongestMergedSegment for the positions whose bits are set in the first
 // BitmapWords(n) words of ones (bits beyond n must be 0).
 int LongestMergedSegmentOfOnes(const uint64_t* ones, int n, int E);
+
+}  // namespace talvo::internal

@@ -1,11 +1,9 @@
 // Minimal standard multiplicative generator (Schrage's method) behind a
 // 32-entry shuffle table. Every deviate of a run follows from its seed, so the
 // arithmetic below must never change.
-#include <cstdio>
-#include <cstdlib>
-#include <ctime>
-
 #include "random/random.h"
+
+namespace talvo::internal {
 
 namespace {
 
@@ -19,7 +17,7 @@ constexpr int64_t kTableDivisor = 67108864;
 constexpr double kScale = 4.656612875245797e-10;
 constexpr double kLargestDeviate = 0.9999999999999998;
 constexpr int64_t kZeroSeedReplacement = -123456789;
-constexpr int kSeedingCalls = 100;
+constexpr int kWarmUpCalls = 100;
 
 int64_t Step(int64_t v) {
   const int64_t k = v / kSchrageQ;
@@ -28,48 +26,41 @@ int64_t Step(int64_t v) {
   return v;
 }
 
-void BuildTable() {
-  int64_t v = -_idum_;
+void BuildTable(Generator& g) {
+  int64_t v = -g.idum;
   if (v < 1) v = 1;
   for (int j = kTableSize + kWarmUpSteps - 1; j >= 0; --j) {
     v = Step(v);
-    if (j < kTableSize) iv[j] = v;
+    if (j < kTableSize) g.iv[j] = v;
   }
-  iy = iv[0];
-  _idum_ = v;
+  g.iy = g.iv[0];
+  g.idum = v;
 }
 
 }  // namespace
 
-double ran1(double x) {
-  if (_ran1_not_initialized_ != 0) {
-    printf("\nERROR: RAN1() was not initialized");
-    exit(1);
-  }
-  if (_idum_ <= 0 || iy == 0) BuildTable();
-  _idum_ = Step(_idum_);
-  const int64_t j = iy / kTableDivisor;
-  const int64_t y = iv[j];
-  iv[j] = _idum_;
-  iy = y;
+double ran1(Generator& g, double x) {
+  if (g.not_initialized != 0) throw Error("RAN1() was not initialized");
+  if (g.idum <= 0 || g.iy == 0) BuildTable(g);
+  g.idum = Step(g.idum);
+  const int64_t j = g.iy / kTableDivisor;
+  const int64_t y = g.iv[j];
+  g.iv[j] = g.idum;
+  g.iy = y;
   double t = static_cast<double>(y) * kScale;
   if (t > kLargestDeviate) t = kLargestDeviate;
   return t * x;
 }
 
-void init_ran1(long seed) {
-  if (seed == 0) {
-    srand(static_cast<unsigned>(time(nullptr)));
-    for (int i = 0; i < kSeedingCalls; ++i) _idum_ = rand();
-    printf("SEED=%ld\n", static_cast<long>(_idum_));
-  } else {
-    _idum_ = seed;
-  }
+void init_ran1(Generator& g, long seed) {
+  g.idum = seed;
   // Schrage's step is exact only below the modulus: a wider seed is folded
   // into it, so the table never holds a value that indexes outside it.
-  if (_idum_ > kModulus || _idum_ < -kModulus) _idum_ %= kModulus;
-  if (_idum_ > 0) _idum_ = -_idum_;
-  if (_idum_ == 0) _idum_ = kZeroSeedReplacement;
-  _ran1_not_initialized_ = 0;
-  for (int i = 0; i < kSeedingCalls; ++i) ran1(1000.0);
+  if (g.idum > kModulus || g.idum < -kModulus) g.idum %= kModulus;
+  if (g.idum > 0) g.idum = -g.idum;
+  if (g.idum == 0) g.idum = kZeroSeedReplacement;
+  g.not_initialized = 0;
+  for (int i = 0; i < kWarmUpCalls; ++i) ran1(g, 1000.0);
 }
+
+}  // namespace talvo::internal

@@ -4,60 +4,75 @@
 #include <cstdint>
 #include <vector>
 
-// Generator state, one per thread (parallel analyses must not share draws)
-// (minimal standard generator with a 32-entry shuffle table).
-extern thread_local int _ran1_not_initialized_;
-extern thread_local int64_t _idum_;
-extern thread_local int64_t iy;
-extern thread_local int64_t iv[32];
+#include "talvo/talvo.h"
 
-// Next deviate in (0, 1) times x. Ends the process when not seeded.
-double ran1(double x);
-// Seeds the generator; 0 seeds from the clock and prints "SEED=%ld\n".
-void init_ran1(long seed);
+namespace talvo::internal {
 
-// Prints "N=%d" every 1000 random sequences when set (the default); a
-// front end that runs many analyses turns it off.
-extern thread_local bool random_progress;
+// The generator's state (minimal standard generator with a 32-entry shuffle
+// table); each workspace has its own, so parallel analyses never share draws.
+struct Generator {
+  int not_initialized = 1;  // ran1 refuses to draw until init_ran1
+  int64_t idum = 0;         // the generator value; 0 or below rebuilds the table
+  int64_t iy = 0;           // the table entry returned last
+  int64_t iv[32] = {};      // the shuffle table
+};
+
+// Next deviate in (0, 1) times x. Throws Error when g was never seeded.
+double ran1(Generator& g, double x);
+// Seeds the generator (a seed of 0 stands for -123456789).
+void init_ran1(Generator& g, long seed);
 
 // Size of the residue pool of generated mode.
 constexpr int kPoolSize = 1000000;
-// Smallest size of the distribution of longest merged segments.
+// Smallest size of the normalised distribution of longest merged segments.
 constexpr int kMinDistributionSize = 10001;
 
-// Per thread, like the generator, as are the pool and the boundaries below.
-// Entry i: fraction of random sequences whose longest merged segment has
-// length i. At least kMinDistributionSize entries; EstimateRandomPM grows it
-// to N + 1 entries when needed, so the longest possible segment has its entry.
-extern thread_local std::vector<double> special_rand_p;
-// Entry i: how many of those random sequences had a longest merged segment of
-// length i (N + 1 entries), so that a front end can divide once.
-extern thread_local std::vector<int> special_rand_count;
-// Generated sequences pick from a pool of kPoolSize residues drawn first, as
-// TALVO does (the default); when cleared, each position is drawn straight
-// from the composition, without a pool.
-extern thread_local bool generate_from_pool;
+// What the random stage makes and measures.
+struct RandomStage {
+  int sequences = 0;                    // how many random sequences (none below 1)
+  bool shuffled = true;                 // shuffles of the input, else generated
+  int separation = 4;                   // the linkage distance of merging
+  const double* frequencies = nullptr;  // generated: the background composition
+  const char* special = "";             // generated: the special residues
+  // Generated: positions drawn from a pool of kPoolSize residues drawn first,
+  // as TALVO does; otherwise each straight from the composition.
+  bool from_pool = true;
+  Progress* progress = nullptr;  // told of every random sequence before it is made
+};
 
-// The pool of generated residues: kPoolSize residues and a zero byte, all zero
-// until drawn. Allocated by the first generated estimate of a thread, so that
-// threads and processes that never generate pay nothing for it.
-extern thread_local std::vector<char> long_seq;
-char* PoolResidues();
-extern thread_local double interval[21];
+// The random stage's working memory, reused from call to call.
+struct RandomWork {
+  Generator generator;
+  // Entry i: how many random sequences had a longest merged segment of
+  // length i (N + 1 entries).
+  std::vector<int> longest;
+  // The pool: kPoolSize residues and a zero byte, zeroed for every estimate.
+  std::vector<char> pool;
+  std::vector<char> encoded_pool;
+  std::vector<uint64_t> pool_ones;
+  std::vector<uint64_t> ones;  // the current sequence as a bitmap
+  std::vector<uint64_t> scratch;
+  double interval[21] = {};
+};
 
 // Swaps each position in turn with another drawn uniformly; a sequence of
 // fewer than two positions stays as it is, without a draw.
-void ShuffleSequenceRegular(char* s, int n);
+void ShuffleSequenceRegular(Generator& g, char* s, int n);
 void SetIntervals(const double* freq, double* bounds);
-void GenerateRandomSequence(char* d, int c, const double* bounds);
-void GenerateSequence(char* d, int n, const char* pool, int pool_size);
-// Fills and normalises special_rand_p from random_seqs random sequences made
-// in the working 0/1 string s of length N; does nothing when random_seqs is
-// not above 0.
-void EstimateRandomPM(char* s, int N);
-// Random sequences among the last EstimateRandomPM's whose longest merged
-// segment is at least L.
-int64_t RandomSequencesReaching(int L);
+void GenerateRandomSequence(Generator& g, char* d, int c, const double* bounds);
+void GenerateSequence(Generator& g, char* d, int n, const char* pool, int pool_size);
+// Counts into work.longest the longest merged segments of stage.sequences
+// random sequences made in the working 0/1 string s of length N, which is
+// left holding the last one; nothing when stage.sequences is below 1.
+void EstimateRandomPM(char* s, int N, const RandomStage& stage, RandomWork& work);
+// The normalised distribution of those counts: entry i is the fraction of
+// the sequences whose longest merged segment has length i; at least
+// kMinDistributionSize entries.
+std::vector<double> Distribution(const std::vector<int>& longest, int sequences);
+// The sum of table[from..to], in ascending order; 0 when from > to.
+double CumulativeProb(int from, int to, const double* table);
+// How many of the counted sequences had a longest merged segment of at least L.
+int64_t RandomSequencesReaching(const std::vector<int>& longest, int L);
 
 // Length of the longest segment that FindRuns followed by
 // MergeSegmentsDiscrete with separation E would leave for the first n
@@ -65,3 +80,5 @@ int64_t RandomSequencesReaching(int L);
 // scratch is working memory that callers may reuse between calls.
 int LongestMergedSegment(const char* s, int n, int E, std::vector<uint64_t>& scratch);
 int LongestMergedSegment(const char* s, int n, int E);
+
+}  // namespace talvo::internal

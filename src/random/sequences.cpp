@@ -6,18 +6,20 @@
 #include "random/deviates.h"
 #include "random/random.h"
 
+namespace talvo::internal {
+
 namespace {
 
 constexpr int kResidues = 20;
 
 }  // namespace
 
-void ShuffleSequenceRegular(char* s, int n) {
+void ShuffleSequenceRegular(Generator& g, char* s, int n) {
   // With fewer than two positions every draw would hit the position itself
   // and the redraw would never end; such a sequence can only stay as it is.
   if (n < 2) return;
   const double scale = n;
-  deviates::DrawWhile([s, n, scale, i = 0](double t) mutable {
+  deviates::DrawWhile(g, [s, n, scale, i = 0](double t) mutable {
     const int q = static_cast<int>(t * scale);
     if (q != i) {
       std::swap(s[i], s[q]);
@@ -32,9 +34,9 @@ void SetIntervals(const double* freq, double* bounds) {
   for (int i = 1; i <= kResidues; ++i) bounds[i] = freq[i - 1] + bounds[i - 1];
 }
 
-void GenerateRandomSequence(char* d, int c, const double* bounds) {
+void GenerateRandomSequence(Generator& g, char* d, int c, const double* bounds) {
   if (c <= 0) return;
-  deviates::DrawWhile([d, c, bounds, i = 0](double x) mutable {
+  deviates::DrawWhile(g, [d, c, bounds, i = 0](double x) mutable {
     // A draw at or above the last boundary leaves d[i] as it was.
     for (int j = 1; j <= kResidues; ++j) {
       if (bounds[j - 1] <= x && x < bounds[j]) {
@@ -46,11 +48,13 @@ void GenerateRandomSequence(char* d, int c, const double* bounds) {
   });
 }
 
-void GenerateSequence(char* d, int n, const char* pool, int pool_size) {
+void GenerateSequence(Generator& g, char* d, int n, const char* pool, int pool_size) {
   if (n <= 0) return;
   const double scale = pool_size;
-  deviates::DrawWhile([d, n, pool, scale, i = 0](double t) mutable {
+  deviates::DrawWhile(g, [d, n, pool, scale, i = 0](double t) mutable {
     d[i] = pool[static_cast<int>(t * scale)];
     return ++i < n;
   });
 }
+
+}  // namespace talvo::internal

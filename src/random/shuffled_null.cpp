@@ -32,6 +32,8 @@
 
 #include "random/exact_null.h"
 
+namespace talvo::internal {
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -365,3 +367,5 @@ double ShuffledNullP(int N, int K, int E, int L) {
       log_passage + std::log(sum / M) - LogBinomialProbability(K, N, clusters.p);
   return std::min(1.0, std::exp(log_answer));
 }
+
+}  // namespace talvo::internal

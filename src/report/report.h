@@ -1,18 +1,27 @@
-// The body of the .seg report and the masked FASTA file.
+// TALVO's console lines, .seg report and masked .fas file, written from the
+// settings and the talvo::Result of an analysis: nothing is computed here.
 #pragma once
 #include <cstdio>
+#include <string_view>
 
-#include "detect/detect.h"
+#include "talvo/talvo.h"
 
-extern thread_local char*
-    masked_seq;    // per thread, like the set-up products  // N+1 characters, allocated by set-up
-extern FILE* out;  // the .seg report
-extern FILE* fasta_out;  // the .fas file, when fasta_output > 0
+namespace talvo::internal {
 
-// Writes the report body and the masked FASTA file. Returns 1 on success and
-// 0 when the masked FASTA file could not be written or closed (after printing
-// "Error closing FASTA file\n"); the report is completed either way.
-int WriteSegments(char* seq, char* name, int N, FragmentList& list);
+// "SPROT frequencies", "PDB frequencies" or "Sequence frequencies".
+const char* FrequencyLabel(Background background);
+// "Linkage distance = %d", or "Estimated linkage distance = %d" with -K, on
+// standard output.
+void WriteLinkageLine(const Settings& settings, const Result& result);
+// The two or three lines that open the report.
+void WriteReportHeader(FILE* stream, const Settings& settings, const Result& result);
+// The rest of the report: the entry, its segments and the overall test. An
+// overall approximation judged invalid is also reported on the error stream.
+void WriteReportBody(FILE* stream, const char* name, std::string_view sequence,
+                     const Result& result);
+// The masked sequence in FASTA format.
+void WriteMaskedFasta(FILE* stream, const char* name, std::string_view masked);
+// The first len characters of data, width to a line; nothing when len <= 0.
 void form_out_l(FILE* stream, const char* data, int len, int width);
-double CumulativeProb(int from, int to, const double* table);
-int ComputeNSuccesses(const char* set, const char* seq, int from, int to);
+
+}  // namespace talvo::internal

@@ -9,6 +9,8 @@
 
 #include "stats/stats.h"
 
+namespace talvo::internal {
+
 namespace {
 
 const double kSmallestNormal = 2.2250738585072014e-308;
@@ -197,3 +199,5 @@ double Binomial_P_GreaterThan_K(int k, int n, double p) {
   if (s > 1.0 && BinomialTermsInLogSpace(n, p)) s = 1.0;
   return s;
 }
+
+}  // namespace talvo::internal

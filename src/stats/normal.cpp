@@ -2,22 +2,18 @@
 // integrated over 10 standard units by Simpson's rule on successive trapezoid
 // refinements.
 #include <cmath>
-#include <cstdio>
 
 #include "stats/stats.h"
 
+namespace talvo::internal {
+
 namespace {
 
-// The variance n p (1 - p), after the validity check and its warning.
+// The variance n p (1 - p), after the validity check.
 double CheckedVariance(int n, double p, int& valid) {
   double mean = (double)n * p;
   double var = (1 - p) * mean;
-  if (var < 5.0) {
-    fprintf(stderr, "\nNormal approximation to Binomial distribution is not valid\n");
-    valid = 0;
-  } else {
-    valid = 1;
-  }
+  valid = var < 5.0 ? 0 : 1;
   return var;
 }
 
@@ -27,9 +23,7 @@ double NormalDensity(double x) {
   return exp(x * (x * -0.5)) * 0.3989422804014327;
 }
 
-double trapzd(double (*func)(double), double a, double b, int n) {
-  // The running estimate: each call with n >= 2 refines the previous one.
-  static double s;
+double trapzd(double (*func)(double), double a, double b, int n, double& s) {
   if (n == 1) {
     s = (func(a) + func(b)) * ((b - a) * 0.5);
     return s;
@@ -54,8 +48,9 @@ double qsimp(double (*func)(double), double a, double b) {
   double previous_trapezoid = -1.0e30;
   double previous = -1.0e30;
   double s = 0.0;
+  double trapezoid = 0.0;  // the running estimate that trapzd refines
   for (int j = 1; j <= kMaxSteps; j++) {
-    double st = trapzd(func, a, b, j);
+    double st = trapzd(func, a, b, j, trapezoid);
     s = (st * 4.0 - previous_trapezoid) / 3.0;
     if (j > 5) {
       if (fabs(s - previous) < kTolerance * fabs(previous) || (s == 0.0 && previous == 0.0)) {
@@ -82,3 +77,5 @@ double ApproxBinomial_P_LessThan_K(int k, int n, double p, int& valid) {
   double z = (((double)k + 0.5) - mean) / sd;
   return qsimp(NormalDensity, z - 10.0, z);
 }
+
+}  // namespace talvo::internal

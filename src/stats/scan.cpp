@@ -9,6 +9,8 @@
 
 #include "stats/stats.h"
 
+namespace talvo::internal {
+
 namespace {
 
 // b(i; w) for i = 0..b_last, F(i; w) for i = 0..F_last, F(i; w - 1) for
@@ -256,3 +258,5 @@ double P_scan_ge_K_in_W_N_fractional(int k, int w, int N, double p) {
   }
   return r;
 }
+
+}  // namespace talvo::internal

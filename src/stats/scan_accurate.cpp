@@ -22,6 +22,8 @@
 
 #include "stats/stats.h"
 
+namespace talvo::internal {
+
 namespace {
 
 double* Scratch(size_t size) {
@@ -165,3 +167,5 @@ double P_scan_ge_K_in_W_N_fractional_accurate(int k, int w, int N, double p) {
   }
   return r;
 }
+
+}  // namespace talvo::internal

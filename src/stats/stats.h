@@ -4,6 +4,8 @@
 // where there is one, probability last.
 #pragma once
 
+namespace talvo::internal {
+
 double factorial(int n);
 double n_Choose_k(int k, int n);
 double BinomialProb(int k, int n, double p);
@@ -58,9 +60,14 @@ double P_scan_ge_K_in_W_N_fractional_accurate(int k, int w, int N, double p);
 using ScanPValueFunction = double (*)(int k, int w, int N, double p);
 
 double NormalDensity(double x);
-double trapzd(double (*func)(double), double a, double b, int n);
+// The n-th trapezoid refinement of the integral of func over [a, b]; s is the
+// running estimate, set by n = 1 and refined by each call with n = 2, 3, ...
+double trapzd(double (*func)(double), double a, double b, int n, double& s);
 double qsimp(double (*func)(double), double a, double b);
-// Approximation of P(X >= k); valid is 0 when the variance is below 5.
+// Approximation of P(X >= k); valid is 0 when the variance is below 5 (TALVO
+// then warns: "Normal approximation to Binomial distribution is not valid").
 double ApproxBinomial_P_GreaterThan_K(int k, int n, double p, int& valid);
 // Approximation of P(X <= k).
 double ApproxBinomial_P_LessThan_K(int k, int n, double p, int& valid);
+
+}  // namespace talvo::internal

@@ -14,14 +14,17 @@
 
 #include "alphabet/alphabet.h"
 #include "detect/detect.h"
-#include "driver/driver.h"
 #include "random/random.h"
 
+using namespace talvo::internal;
+
+namespace talvo::internal {
 // Every field equal, the p-value bit for bit.
 inline bool operator==(const FRAGMENT& a, const FRAGMENT& b) {
   return a.start == b.start && a.end == b.end && a.length == b.length &&
          a.n_special == b.n_special && std::memcmp(&a.p_value, &b.p_value, sizeof(double)) == 0;
 }
+}  // namespace talvo::internal
 
 namespace literal {
 
@@ -186,51 +189,54 @@ inline int MergeSegmentsDiscrete(const char* s, FragmentList& list, int E) {
   return longest;
 }
 
-inline void ShuffleSequenceRegular(char* s, int n) {
+inline void ShuffleSequenceRegular(Generator& g, char* s, int n) {
   for (int i = 0; i < n && n >= 2; i++) {
-    int q = (int)ran1((double)n);
-    while (q == i) q = (int)ran1((double)n);  // another position than i
+    int q = (int)ran1(g, (double)n);
+    while (q == i) q = (int)ran1(g, (double)n);  // another position than i
     std::swap(s[i], s[q]);
   }
 }
 
-inline void GenerateRandomSequence(char* d, int c, const double* bounds) {
+inline void GenerateRandomSequence(Generator& g, char* d, int c, const double* bounds) {
   for (int i = 0; i < c; i++) {
-    const double x = ran1(1.0);
+    const double x = ran1(g, 1.0);
     int j = 1;
     while (j <= 20 && !(bounds[j - 1] <= x && x < bounds[j])) j++;
     if (j <= 20) d[i] = aa[j - 1];
   }
 }
 
-inline void GenerateSequence(char* d, int n, const char* pool, int pool_size) {
-  for (int i = 0; i < n; i++) d[i] = pool[(int)(ran1(1.0) * pool_size)];
+inline void GenerateSequence(Generator& g, char* d, int n, const char* pool, int pool_size) {
+  for (int i = 0; i < n; i++) d[i] = pool[(int)(ran1(g, 1.0) * pool_size)];
 }
 
-// Reads and writes the same globals as the program's stage.
-inline void EstimateRandomPM(char* s, int N) {
-  if (random_seqs <= 0) return;
-  if (special_rand_p.size() < (size_t)N + 1) special_rand_p.resize(N + 1, 0.0);
-  if (estimate_ran == 2) {
-    ShuffleSequenceRegular(s, N);
-  } else {
+// The stage with TALVO's pool, into the normalised distribution.
+inline void EstimateRandomPM(char* s, int N, const RandomStage& stage, Generator& g,
+                             std::vector<double>& special_rand_p) {
+  if (stage.sequences <= 0) return;
+  special_rand_p.assign(std::max(N + 1, kMinDistributionSize), 0.0);
+  std::vector<char> pool(kPoolSize + 1, '\0');
+  double interval[21];
+  if (!stage.shuffled) {
     interval[0] = 0;
-    for (int i = 1; i <= 20; i++) interval[i] = aa_freq[i - 1] + interval[i - 1];
-    GenerateRandomSequence(PoolResidues(), kPoolSize, interval);
+    for (int i = 1; i <= 20; i++) interval[i] = stage.frequencies[i - 1] + interval[i - 1];
+    literal::GenerateRandomSequence(g, pool.data(), kPoolSize, interval);
+  } else {
+    literal::ShuffleSequenceRegular(g, s, N);
   }
-  for (int n = 1; n <= random_seqs; n++) {
-    if (n % 1000 == 0) printf("N=%d\n", n);
-    if (estimate_ran == 2) {
-      ShuffleSequenceRegular(s, N);
+  for (int n = 1; n <= stage.sequences; n++) {
+    if (stage.progress) stage.progress->RandomSequence(n);
+    if (stage.shuffled) {
+      literal::ShuffleSequenceRegular(g, s, N);
     } else {
-      GenerateSequence(s, N, PoolResidues(), kPoolSize);
-      for (int i = 0; i < N; i++) s[i] = AA2binary(s[i], special_aa, (int)strlen(special_aa));
+      literal::GenerateSequence(g, s, N, pool.data(), kPoolSize);
+      for (int i = 0; i < N; i++) s[i] = AA2binary(s[i], stage.special, (int)strlen(stage.special));
     }
-    r_special.clear();
+    FragmentList r_special;
     literal::FindRuns(s, N, r_special);
-    special_rand_p[literal::MergeSegmentsDiscrete(s, r_special, max_separation)] += 1;
+    special_rand_p[literal::MergeSegmentsDiscrete(s, r_special, stage.separation)] += 1;
   }
-  for (double& entry : special_rand_p) entry /= (double)random_seqs;
+  for (double& entry : special_rand_p) entry /= (double)stage.sequences;
 }
 
 // The entries of a FASTA text; false where the reader fails.

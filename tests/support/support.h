@@ -14,6 +14,8 @@
 #include "fasta/fasta.h"
 #include "reference/literal.h"
 
+using namespace talvo::internal;
+
 // A fresh directory under the temporary directory, removed with everything in
 // it when the guard goes out of scope, also when the test fails.
 struct TempDir {
@@ -64,18 +66,6 @@ inline bool SameBits(double a, double b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-// Frees what ReadFastaFile allocated (the program keeps its data until exit).
-inline void ReleaseFastaFile(FASTA_FILE* file) {
-  for (int i = 0; i <= file->count; i++) {
-    if (file->names) free(file->names[i]);
-    if (file->seqs) free(file->seqs[i]);
-  }
-  free(file->names);
-  free(file->seqs);
-  free(file->lengths);
-  *file = FASTA_FILE{0, nullptr, nullptr, nullptr, file->fp};
-}
-
 // Reads text with the program's reader; true when it agrees with the literal
 // reader in outcome, entry count, names, residues and lengths.
 inline bool ReadsAsLiteral(std::string text) {
@@ -92,6 +82,6 @@ inline bool ReadsAsLiteral(std::string text) {
            file.lengths[i] == static_cast<int>(expected[i].seq.size());
   }
   fclose(file.fp);
-  ReleaseFastaFile(&file);
+  FreeFastaFile(&file);
   return same;
 }

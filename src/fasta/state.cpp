@@ -1,3 +1,0 @@
-#include "fasta/fasta.h"
-
-FASTA_FILE f_file;

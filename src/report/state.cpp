@@ -1,6 +1,0 @@
-#include "report/report.h"
-
-// Per thread, like the other set-up products.
-thread_local char* masked_seq = nullptr;
-FILE* out = nullptr;
-FILE* fasta_out = nullptr;
