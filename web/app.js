@@ -81,5 +81,6 @@
   // Options that not every build has are offered when the tool knows them.
   talvo.help().then((text) => {
     $('exact-null-option').hidden = !text.includes('--exact-null');
+    $('tool-help').textContent = text;
   }).finally(openFromAddress);
 })();

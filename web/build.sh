@@ -20,12 +20,12 @@ trap 'rm -rf "$objects"' EXIT
 # file:// gets no shared memory). Same floating point as the native build, and
 # web/math's correctly rounded sin, cos and hypot in place of the WebAssembly
 # C library's, which round differently from the native one (docs/accuracy.md).
-flags=(-std=c++20 -O2 -fwasm-exceptions -Wall -Wextra -ffp-contract=off -fno-fast-math
+flags=(-std=c++20 -O3 -fwasm-exceptions -Wall -Wextra -ffp-contract=off -fno-fast-math
        -DTALVO_NO_ZLIB -DTALVO_NO_THREADS -I"$root/include" -I"$root/src")
 sources=$(ls "$root"/src/*/*.cpp | grep -v -e '/src/driver/main\.cpp$' -e '/src/proteome/main\.cpp$')
 printf '%s\n' $sources "$root/web/talvo_wasm.cpp" "$root"/web/math/*.cpp |
   xargs -P 2 -I{} sh -c 'emcc "$@" -c {} -o "'"$objects"'/$(echo {} | tr / _).o"' emcc "${flags[@]}"
-emcc -O2 -fwasm-exceptions "$objects"/*.o -o "$objects/module.js" \
+emcc -O3 -fwasm-exceptions "$objects"/*.o -o "$objects/module.js" \
   -sMODULARIZE=1 -sEXPORT_NAME=TalvoModule -sSINGLE_FILE=1 -sALLOW_MEMORY_GROWTH=1 \
   -sINVOKE_RUN=0 -sEXIT_RUNTIME=0 -sEXPORTED_FUNCTIONS=_talvo_run,_malloc,_free \
   -sEXPORTED_RUNTIME_METHODS=FS,WORKERFS,stringToUTF8,lengthBytesUTF8,UTF8ToString -lworkerfs.js

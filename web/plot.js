@@ -144,7 +144,10 @@ const plots = (() => {
       el('line', { x1: x, x2: x, y1: axisY, y2: axisY + 5, stroke: '#444' }, svg);
       text(svg, x, axisY + 17, String(tick), { 'text-anchor': 'middle', 'font-size': 10 });
     }
-    if (showResidues) {
+    if (!showResidues) {
+      text(svg, left + inner, axisY + 34, 'zoom to 120 residues or fewer for the letters',
+        { 'text-anchor': 'end', 'font-size': 10, fill: '#666' });
+    } else {
       const size = Math.min(12, (inner / span) * 1.4);
       for (let position = view.from; position <= view.to; position++) {
         const residue = data.residues[position - 1];
