@@ -61,9 +61,8 @@ async function countEntries(blob) {
   for (let read = await reader.read(); !read.done; read = await reader.read()) {
     const bytes = read.value;
     if (bytes.length === 0) continue;
-    if (previous === 10 && bytes[0] === 62) count++;
-    for (let i = bytes.indexOf(10); i >= 0 && i + 1 < bytes.length; i = bytes.indexOf(10, i + 1)) {
-      if (bytes[i + 1] === 62) count++;
+    for (let i = bytes.indexOf(62); i >= 0; i = bytes.indexOf(62, i + 1)) {
+      if ((i === 0 ? previous : bytes[i - 1]) === 10) count++;
     }
     previous = bytes[bytes.length - 1];
   }
