@@ -12,9 +12,9 @@ var pageResults = (() => { // var: a global that app.js uses
 
   const number = (n) => n.toLocaleString('en-US');
   const count = (n, one, many = `${one}s`) => `${number(n)} ${n === 1 ? one : many}`;
-  const qThreshold = () => {
+  const qThreshold = () => { // 0.05 while the field is empty or out of range
     const value = Number($('q-threshold').value);
-    return value >= 0 && value <= 1 ? value : 0.05;
+    return $('q-threshold').value !== '' && value >= 0 && value <= 1 ? value : 0.05;
   };
   const measure = () => $('colour-by').value;
   const symbol = () => (measure() === 'q_value' ? 'q' : 'p');
