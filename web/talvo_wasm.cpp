@@ -30,23 +30,23 @@ extern "C" EMSCRIPTEN_KEEPALIVE int talvo_run(int argc, char** argv) {
   bool settings_reported = false;
   double entries = 0;
   double residues = 0;
-  PipelineTuning tuning;
+  talvo::proteome::PipelineTuning tuning;
   tuning.read_buffer = 1 << 20;  // each read of a mounted File is a call into the browser
   tuning.batch_written = [&](const talvo::Settings& settings,
-                             const std::vector<AnalysedEntry>& batch) {
+                             const std::vector<talvo::proteome::AnalysedEntry>& batch) {
     if (!settings_reported) {
       settings_reported = true;
       const bool seeded = settings.random_null != talvo::RandomNull::kNone && !settings.exact_null;
       ReportSettings(settings.alphabet.c_str(),
                      seeded ? std::to_string(settings.seed).c_str() : "");
     }
-    for (const AnalysedEntry& item : batch) {
+    for (const talvo::proteome::AnalysedEntry& item : batch) {
       residues += static_cast<double>(item.entry.residues.size());
     }
     entries += static_cast<double>(batch.size());
     ReportProgress(entries, residues);
   };
-  const int status = ProteomeMain(argc, argv, tuning);
+  const int status = talvo::proteome::ProteomeMain(argc, argv, tuning);
   fflush(stdout);
   fflush(stderr);
   return status;

@@ -89,19 +89,9 @@ function runTool(module, args) {
   }
 }
 
-// Whether this build's talvo-proteome writes GFF3 and BED beside the table
-// (--gff3, --bed); older builds take three runs: TSV, GFF3, BED.
-let writesEveryOutput = null;
-function outputRuns(module) {
-  if (writesEveryOutput === null) {
-    messages = [];
-    runTool(module, ['--help']);
-    writesEveryOutput = messages.join('\n').includes('--gff3');
-  }
-  const table = ['--format', 'tsv', '--output', '/out/tsv', '--summary', '/out/summary', '--masked', '/out/masked'];
-  if (writesEveryOutput) return [[...table, '--gff3', '/out/gff3', '--bed', '/out/bed']];
-  return [table, ['--format', 'gff3', '--output', '/out/gff3'], ['--format', 'bed', '--output', '/out/bed']];
-}
+// Every output of one run; they come after the caller's options, so they win.
+const OUTPUT_OPTIONS = ['--no-progress', '--format', 'tsv', '--output', '/out/tsv', '--summary', '/out/summary',
+  '--masked', '/out/masked', '--gff3', '/out/gff3', '--bed', '/out/bed'];
 
 function readAndRemove(fs, path) {
   if (!fs.analyzePath(path).exists) return null;
@@ -152,31 +142,21 @@ async function analyse(request) {
   if (name.includes('/') || name === '.' || name === '..') throw new Error(`not a file name: ${name}`);
   const input = await gunzipIfNeeded(request.input, name);
   const total = await countEntries(input);
-  const runs = outputRuns(module);
   const result = { raw: {}, alphabet: '', seed: '' };
   module.onSettings = (alphabet, seed) => Object.assign(result, { alphabet, seed });
-  const unmount = mountInput(module, input, name);
   let entries = 0;
+  module.onProgress = (done) => {
+    entries = done;
+    postMessage({ id: request.id, progress: Math.min(1, total > 0 ? done / total : 1), entries, total: Math.max(total, done) });
+  };
+  const unmount = mountInput(module, input, name);
   try {
-    let log = [];
-    for (let run = 0; run < runs.length; run++) {
-      messages = [];
-      module.onProgress = (done) => {
-        entries = done;
-        const fraction = (run + Math.min(1, total > 0 ? done / total : 1)) / runs.length;
-        postMessage({ id: request.id, progress: fraction, entries: done, total: Math.max(total, done) });
-      };
-      // A seed the first run took from the clock serves the others too.
-      const seed = run > 0 && result.seed ? ['--seed', result.seed] : [];
-      const status = runTool(module, [...request.args, ...seed, '--no-progress', ...runs[run], '--', name]);
-      if (status !== 0) throw new Error(messages.join('\n') || 'talvo-proteome ended with status ' + status);
-      // --help and --version write text, not tables.
-      if (run === 0 && !module.FS.analyzePath('/out/tsv').exists) {
-        throw new Error(messages.join('\n') || 'talvo-proteome wrote no table');
-      }
-      if (run === 0) log = messages;
-    }
-    result.log = log.join('\n');
+    messages = [];
+    const status = runTool(module, [...request.args, ...OUTPUT_OPTIONS, '--', name]);
+    if (status !== 0) throw new Error(messages.join('\n') || 'talvo-proteome ended with status ' + status);
+    // --help and --version write text, not tables.
+    if (!module.FS.analyzePath('/out/tsv').exists) throw new Error(messages.join('\n') || 'talvo-proteome wrote no table');
+    result.log = messages.join('\n');
     postMessage({ id: request.id, progress: 1, entries, total: entries });
     return collectOutputs(module.FS, result);
   } finally {

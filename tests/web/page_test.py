@@ -58,15 +58,14 @@ def check(ok, what):
 
 
 def native(args, input_name, stdin_path=None, cwd=examples):
-    """talvo-proteome's five outputs for one input, run where the example lives."""
+    """talvo-proteome's five outputs of one run, run where the example lives."""
+    names = {"tsv": "output", "gff3": "gff3", "bed": "bed", "summary": "summary", "masked": "masked"}
+    with open(stdin_path, "rb") if stdin_path else open(os.devnull, "rb") as stdin:
+        subprocess.run([tool, *args, "--no-progress", *[a for key, option in names.items()
+                                                        for a in (f"--{option}", f"{scratch}/{key}")], input_name],
+                       cwd=cwd, stdin=stdin, check=True, stderr=subprocess.DEVNULL)
     outputs = {}
-    for fmt, extra in (("tsv", ["--summary", f"{scratch}/summary", "--masked", f"{scratch}/masked"]),
-                       ("gff3", []), ("bed", [])):
-        with open(stdin_path, "rb") if stdin_path else open(os.devnull, "rb") as stdin:
-            subprocess.run([tool, *args, "--no-progress", "--format", fmt, "--output", f"{scratch}/{fmt}",
-                            *extra, input_name], cwd=cwd, stdin=stdin, check=True,
-                           stderr=subprocess.DEVNULL)
-    for name in ("tsv", "gff3", "bed", "summary", "masked"):
+    for name in names:
         with open(f"{scratch}/{name}", "rb") as f:
             outputs[name] = f.read()
         os.remove(f"{scratch}/{name}")
