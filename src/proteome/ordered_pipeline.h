@@ -24,12 +24,16 @@
 
 namespace talvo::proteome {
 
-// Sizes that shape the run but never its output; tests shrink them.
+struct AnalysedEntry;
+
+// What shapes the run but never its output: sizes, which tests shrink, and a
+// callback with every batch once it is written (how the page follows a run).
 struct PipelineTuning {
   size_t read_buffer = 128 * 1024;
   size_t batch_bytes = 128 * 1024;  // a chunk closes at the first entry after this much text
   size_t batch_entries = 2048;      // ... or before this many entries
   unsigned long long whole_gzip_limit = InputSource::kWholeGzipLimit;
+  std::function<void(const talvo::Settings&, const std::vector<AnalysedEntry>&)> batch_written;
 };
 
 struct AnalysedEntry {

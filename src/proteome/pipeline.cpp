@@ -74,9 +74,10 @@ void RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser
   writer.SetWorkers(static_cast<size_t>(std::max(threads, 1)));
   inputs.prepare = [&writer](AnalysedEntry& item, size_t worker) { writer.Prepare(item, worker); };
   try {
-    RunOrdered(inputs, analyser, threads, tuning, [&writer](std::vector<AnalysedEntry>& batch) {
+    RunOrdered(inputs, analyser, threads, tuning, [&](std::vector<AnalysedEntry>& batch) {
       for (const AnalysedEntry& item : batch) writer.Add(item);
       writer.EndBatch();
+      if (tuning.batch_written) tuning.batch_written(analyser.settings(), batch);
       return true;
     });
     writer.SetInputFingerprints(std::move(shard.fingerprints));  // the reader has ended
