@@ -480,9 +480,9 @@ TEST(ProteomeTest, OutputIsTheSameForEveryThreadCountAndBatchSize) {
     for (const std::string input : {"in.fa", "in.gz", "in.bgz"}) {
       for (const Args& mode : modes) {
         Args run = mode;
-        run.insert(run.end(), {"--threads", std::to_string(threads), "--all", "--output",
-                               dir / "o", "--summary", dir / "s", "--masked", dir / "m",
-                               dir / input, dir / input});
+        run.insert(run.end(),
+                   {"--threads", std::to_string(threads), "--all", "--output", dir / "o",
+                    "--summary", dir / "s", "--masked", dir / "m", dir / input, dir / input});
         ASSERT_EQ(RunInProcess(run, tuning), 0);
         std::string all = ReadFile(dir / "o") + ReadFile(dir / "s") + ReadFile(dir / "m");
         const std::string name = dir / input;
