@@ -24,6 +24,9 @@ struct Batch {
   std::vector<AnalysedEntry> items;
   bool parse_claimed = false;  // under the run's lock
   bool parsed = false;
+  // The entries parsed, set with `parsed`: the delivering thread drops the
+  // entries outside the shard from `items` while workers may still look.
+  size_t parsed_items = 0;
   std::atomic<size_t> next_item{0};
   std::atomic<size_t> done_items{0};
 };
@@ -262,7 +265,7 @@ void OrderedRun::Analyse(AnalysedEntry& item, size_t worker) {
 }
 
 void OrderedRun::AnalyseBatch(const std::shared_ptr<Batch>& batch, size_t worker) {
-  const size_t size = batch->items.size();
+  const size_t size = batch->parsed_items;
   for (size_t i = batch->next_item.fetch_add(1); i < size && !stopping_.load();
        i = batch->next_item.fetch_add(1)) {
     if (Cancelled()) {
@@ -284,7 +287,7 @@ std::shared_ptr<Batch> OrderedRun::FindWork() {
   for (auto it = open_.begin(); it != open_.end();) {
     Batch& batch = **it;
     if (!batch.parse_claimed) return *it;
-    if (batch.parsed && batch.next_item.load() >= batch.items.size()) {
+    if (batch.parsed && batch.next_item.load() >= batch.parsed_items) {
       it = open_.erase(it);
       continue;
     }
@@ -330,6 +333,7 @@ void OrderedRun::Work(size_t worker) {
         Parse(*batch);
         lock.lock();
         batch->parsed = true;
+        batch->parsed_items = batch->items.size();
         if (batch->items.empty()) {
           done_[batch->index] = batch;
           batch_done_.notify_all();
