@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "double_double_term.h"
+#include "portable_generator.h"
 #include "stats/stats.h"
 
 #ifndef __EMSCRIPTEN__
@@ -40,17 +41,7 @@ struct Case {
   double p;
 };
 
-// splitmix64: the same stream on every platform.
-struct Generator {
-  uint64_t state;
-  uint64_t Next() {
-    uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-  }
-  double Uniform(double a, double b) { return a + (b - a) * ((Next() >> 11) * 0x1p-53); }
-};
+using bench::Generator;
 
 Case AtMode(long long n, double p) {
   long long k = (long long)std::floor(((double)n + 1) * p);
