@@ -797,6 +797,10 @@ TEST(ProteomeTest, IndexedShardsMergeIntoTheWholeRun) {
   };
   index("samtools faidx a.fa && samtools faidx a.fa.gz && test -s a.fa.gz.gzi");
   const Args options = {"-S:20", "--seed", "5", "--all", "--threads", "2"};
+  // A build without htslib reads BGZF whole, with a warning, and merges alike.
+  const bool bgzf_parts =
+      RunProcess(TALVO_PROTEOME_EXE, {"--shard", "0/2", "--output", "/dev/null", dir / "a.fa.gz"})
+          .err.find("is not used") == std::string::npos;
   for (const std::string input : {"a.fa", "a.fa.gz"}) {
     Args whole = options;
     whole.insert(whole.end(), {"--output", dir / "whole", dir / input});
@@ -810,7 +814,8 @@ TEST(ProteomeTest, IndexedShardsMergeIntoTheWholeRun) {
         shard.insert(shard.end(), {"--shard", std::to_string(i) + "/" + std::to_string(count),
                                    "--output", merge.back(), dir / input});
         ASSERT_EQ(RunInProcess(shard), 0) << input << " " << i << "/" << count;
-        EXPECT_NE(ReadFile(merge.back()).find("\tpart\t"), std::string::npos);
+        EXPECT_EQ(ReadFile(merge.back()).find("\tpart\t") != std::string::npos,
+                  input == "a.fa" || bgzf_parts);
       }
       ASSERT_EQ(RunInProcess(merge), 0) << input << " " << count;
       EXPECT_EQ(ReadFile(dir / "merged"), ReadFile(dir / "whole")) << input << " " << count;

@@ -119,14 +119,21 @@ check_indexed() {
     single indexed-input -S:100 --all "${indexed[$i]}"
     same "indexed/${labels[$i]}" indexed-input
   done
-  local tables whole
+  local tables whole warning exempt='^$'
   tables=$(find indexed/shards -name '*.tsv' | wc -l)
-  whole=$(grep -L -P '^#fingerprint\t1\tpart\t' indexed/shards/*/*.tsv || true)
+  warning=$("$tool" --shard 0/2 --output /dev/null globins45.fa.gz 2>&1 >/dev/null || true)
+  # A build without htslib reads BGZF whole, with a warning.
+  local note=""
+  if [[ $warning == *"is not used"* ]]; then
+    exempt='/02_globins45/'
+    note=" (the bgzip one whole: a build without htslib)"
+  fi
+  whole=$(grep -L -P '^#fingerprint\t1\tpart\t' indexed/shards/*/*.tsv | grep -v -E "$exempt" || true)
   if [ "$tables" != 8 ] || [ -n "$whole" ]; then
     echo "workflow indexed: $tables shard tables, of which read whole: $whole"
     return 1
   fi
-  echo "workflow indexed: 4 shards of each indexed input read their own parts; every output equals a single run's"
+  echo "workflow indexed: 4 shards of each indexed input read their own parts$note; every output equals a single run's"
 }
 
 # The SLURM profile, in a dry run that submits nothing.
