@@ -84,7 +84,8 @@ struct ProteomeInputs {
   std::function<void(const std::string&)> warn;
   // Called on the reader thread for each input read to its end without an
   // error, with zlib's CRC-32 of its (decompressed) bytes and their count.
-  std::function<void(size_t input, unsigned long crc32, unsigned long long bytes)> read_whole;
+  std::function<void(size_t input, unsigned long crc32, unsigned long long bytes)> read_whole =
+      nullptr;
 };
 
 // Every entry of the inputs, analysed on `threads` threads (at least 1),
