@@ -16,7 +16,8 @@ namespace {
 
 struct Batch {
   size_t index = 0;
-  std::vector<AnalysedEntry> items;
+  std::vector<AnalysedEntry> items;  // taken whole by Pull once done
+  size_t size = 0;                   // of items, for the workers
   std::atomic<size_t> next_item{0};
   std::atomic<size_t> done_items{0};
 };
@@ -158,6 +159,7 @@ bool OrderedRun::Submit(std::unique_ptr<Batch>& batch) {
   space_free_.wait(lock, [&] { return stop_ || submitted_ - delivered_ < in_flight; });
   if (stop_) return false;
   batch->index = submitted_++;
+  batch->size = batch->items.size();
   open_.push_back(std::shared_ptr<Batch>(batch.release()));
   batch = std::make_unique<Batch>();
   work_ready_.notify_all();
@@ -168,7 +170,7 @@ bool OrderedRun::Submit(std::unique_ptr<Batch>& batch) {
 // differ by orders of magnitude, so fixed slices would leave threads idle.
 // A stopped run takes no further entry (a batch can hold minutes of work).
 void OrderedRun::AnalyseBatch(const std::shared_ptr<Batch>& batch) {
-  const size_t size = batch->items.size();
+  const size_t size = batch->size;
   for (size_t i = batch->next_item.fetch_add(1); i < size && !stopping_.load();
        i = batch->next_item.fetch_add(1)) {
     if (Cancelled()) {
@@ -194,7 +196,7 @@ void OrderedRun::Work() {
         work_ready_.wait(lock, [&] { return stop_ || !open_.empty() || input_done_; });
         if (stop_ || open_.empty()) return;
         batch = open_.front();
-        if (batch->next_item.load() >= batch->items.size()) {
+        if (batch->next_item.load() >= batch->size) {
           open_.pop_front();
           continue;
         }
