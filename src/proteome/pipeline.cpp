@@ -29,9 +29,10 @@ void RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser
   const int threads = options.threads;
 #endif
   try {
-    RunOrdered(inputs, analyser, threads, tuning, [&writer](std::vector<AnalysedEntry>& batch) {
+    RunOrdered(inputs, analyser, threads, tuning, [&](std::vector<AnalysedEntry>& batch) {
       for (const AnalysedEntry& item : batch) writer.Add(item.input, item.entry, item.result);
       writer.EndBatch();
+      if (tuning.batch_written) tuning.batch_written(analyser.settings(), batch);
       return true;
     });
     writer.SetInputFingerprints(std::move(fingerprints));  // the reader has ended
