@@ -17,7 +17,7 @@
 
 namespace talvo::proteome {
 
-struct AnalysedEntry;
+using talvo::AnalysedEntry;  // talvo/proteome.h
 
 // What shapes the run but never its output: sizes, which tests shrink, and a
 // callback with every batch once it is written (how the page follows a run).
@@ -28,7 +28,6 @@ struct PipelineTuning {
   std::function<void(const talvo::Settings&, const std::vector<AnalysedEntry>&)> batch_written;
 };
 
-using talvo::AnalysedEntry;  // talvo/proteome.h
 // The inputs, a callback for the reader's warnings and one for each input
 // read whole (not in builds without zlib).
 using OrderedInputs = talvo::ProteomeInputs;
