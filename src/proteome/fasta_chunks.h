@@ -18,13 +18,11 @@
 #include <string_view>
 #include <vector>
 
+#include "talvo/proteome.h"
+
 namespace talvo::proteome {
 
-struct ProteinEntry {
-  long number = 0;       // 1 for the first entry of its input
-  std::string header;    // the header line after '>', without CR/LF
-  std::string residues;  // letters (upper-cased) and '-', as the analysis counts them
-};
+using talvo::ProteinEntry;  // talvo/proteome.h
 
 // The line ends in [from, to).
 long CountNewlines(const char* from, const char* to);

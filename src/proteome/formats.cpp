@@ -218,6 +218,10 @@ std::string FormatMaskedRecord(const std::string& header, const std::string& res
   return text;
 }
 
+}  // namespace talvo::proteome
+
+namespace talvo {
+
 std::string ProteinId(const std::string& header, long entry) {
   size_t end = 0;
   for (; end < header.size(); end++) {
@@ -236,4 +240,4 @@ std::string ProteinDescription(const std::string& header) {
   return header.substr(start, header.find_last_not_of(kBlank) + 1 - start);
 }
 
-}  // namespace talvo::proteome
+}  // namespace talvo

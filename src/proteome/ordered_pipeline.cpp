@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace talvo::proteome {
 
@@ -39,6 +40,10 @@ struct InflateJob {
   bool done = false;  // under the run's lock
 };
 
+}  // namespace
+
+// The run's inputs, settings and sizes are its own copies, so that a pulled
+// run outlives what it was made from.
 class OrderedRun {
  public:
   OrderedRun(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
@@ -49,7 +54,13 @@ class OrderedRun {
         tuning_(tuning),
         sink_(sink),
         cancel_(cancel) {}
+  ~OrderedRun() { Join(); }
   void Run();
+  // The pulled run: Start, then Pull until kEnd, then ThrowError.
+  void Start();
+  OrderedPipeline::Pulled Pull(std::vector<AnalysedEntry>& items, std::chrono::milliseconds wait);
+  void ThrowError();
+  bool Stop(const std::string& error);
 
  private:
   const InputPart* PartOf(size_t input) const {
@@ -70,17 +81,18 @@ class OrderedRun {
   void AnalyseBatch(const std::shared_ptr<Batch>& batch, size_t worker);
   void Analyse(AnalysedEntry& item, size_t worker);
   bool Account(Batch& batch);
-  bool Deliver();
+  void Join();
   bool Hand(std::vector<AnalysedEntry>& items);
-  bool Stop(const std::string& error);
   bool Cancelled() const { return cancel_ != nullptr && cancel_->load(); }
 
-  const OrderedInputs& inputs_;
-  const talvo::Analyser& analyser_;
+  const OrderedInputs inputs_;
+  const talvo::Analyser analyser_;
   const int threads_;
-  const PipelineTuning& tuning_;
-  const BatchSink& sink_;
+  const PipelineTuning tuning_;
+  const BatchSink sink_;
   const std::atomic<bool>* cancel_;
+  std::thread reader_;
+  std::vector<std::thread> workers_;
 
   std::mutex mutex_;
   std::condition_variable work_ready_;
@@ -386,58 +398,100 @@ bool OrderedRun::Account(Batch& batch) {
   return true;
 }
 
-// Hands the batches to the sink in index order; false once the run stopped.
-bool OrderedRun::Deliver() {
-  for (;;) {
-    std::shared_ptr<Batch> batch;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      batch_done_.wait(lock, [&] {
-        return stop_ || done_.count(delivered_) != 0 || (input_done_ && delivered_ == submitted_);
-      });
-      if (stop_) return false;
-      auto it = done_.find(delivered_);
-      if (it == done_.end()) return true;
-      batch = it->second;
-      done_.erase(it);
-      delivered_++;
-      space_free_.notify_all();
-    }
-    if (!Account(*batch) || !Hand(batch->items)) return false;
-    // Freeing a batch's entries and results is work too: the workers do it.
-    std::lock_guard<std::mutex> lock(mutex_);
-    spent_.push_back(std::move(batch));
-    work_ready_.notify_one();
+// The next batch from the reorder buffer, in index order, through its
+// input's ledger: kEnd once every batch was taken or the run stopped (the
+// error, if any, kept for ThrowError). The items given in go back with the
+// batch, for a worker to free.
+OrderedPipeline::Pulled OrderedRun::Pull(std::vector<AnalysedEntry>& items,
+                                         std::chrono::milliseconds wait) {
+  std::shared_ptr<Batch> batch;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const bool ready = batch_done_.wait_for(lock, wait, [&] {
+      return stop_ || Cancelled() || done_.count(delivered_) != 0 ||
+             (input_done_ && delivered_ == submitted_);
+    });
+    if (!ready) return OrderedPipeline::Pulled::kWaiting;
+    auto it = done_.find(delivered_);
+    if (stop_ || Cancelled() || it == done_.end()) return OrderedPipeline::Pulled::kEnd;
+    batch = it->second;
+    done_.erase(it);
+    delivered_++;
+    space_free_.notify_all();
   }
+  if (!Account(*batch)) return OrderedPipeline::Pulled::kEnd;
+  items.swap(batch->items);
+  batch->items.clear();
+  // Freeing a batch's entries and results is work too: the workers do it.
+  std::lock_guard<std::mutex> lock(mutex_);
+  spent_.push_back(std::move(batch));
+  work_ready_.notify_one();
+  return OrderedPipeline::Pulled::kBatch;
+}
+
+void OrderedRun::Start() {
+  reader_ = std::thread(&OrderedRun::ReadInputs, this);
+  for (int i = 0; i < threads_; i++) workers_.emplace_back(&OrderedRun::Work, this, i);
+}
+
+void OrderedRun::Join() {
+  if (!reader_.joinable()) return;
+  Stop("");
+  reader_.join();
+  for (std::thread& worker : workers_) worker.join();
+  workers_.clear();
+}
+
+// After the threads have ended: the first error, if there was one.
+void OrderedRun::ThrowError() {
+  Join();
+  if (!error_.empty()) throw talvo::Error(std::exchange(error_, ""));
 }
 
 void OrderedRun::Run() {
   if (threads_ == 0) {
     ReadInputs();
   } else {
-    std::thread reader(&OrderedRun::ReadInputs, this);
-    std::vector<std::thread> workers;
-    for (int i = 0; i < threads_; i++) workers.emplace_back(&OrderedRun::Work, this, i);
+    Start();
     try {
-      Deliver();
+      constexpr auto kForever = std::chrono::hours(24 * 365);
+      std::vector<AnalysedEntry> items;
+      while (Pull(items, kForever) == OrderedPipeline::Pulled::kBatch && Hand(items)) {
+      }
     } catch (...) {  // the threads end before anything leaves
       sink_error_ = std::current_exception();
-      Stop("");
     }
-    reader.join();
-    for (std::thread& worker : workers) worker.join();
+    Join();
   }
   if (sink_error_) std::rethrow_exception(sink_error_);
-  if (!error_.empty()) throw talvo::Error(error_);
+  ThrowError();
 }
-
-}  // namespace
 
 void RunOrdered(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
                 const PipelineTuning& tuning, const BatchSink& sink,
                 const std::atomic<bool>* cancel) {
   OrderedRun run(inputs, analyser, threads, tuning, sink, cancel);
   run.Run();
+}
+
+OrderedPipeline::OrderedPipeline(const OrderedInputs& inputs, const talvo::Analyser& analyser,
+                                 int threads, const PipelineTuning& tuning)
+    : run_(std::make_unique<OrderedRun>(inputs, analyser, threads, tuning, nullptr, nullptr)) {
+  if (threads < 1) throw talvo::Error("a pulled run needs at least one analysis thread");
+  run_->Start();
+}
+
+OrderedPipeline::~OrderedPipeline() = default;
+
+OrderedPipeline::Pulled OrderedPipeline::Next(std::vector<AnalysedEntry>& batch,
+                                              std::chrono::milliseconds wait) {
+  const Pulled pulled = run_->Pull(batch, wait);
+  if (pulled == Pulled::kEnd) run_->ThrowError();
+  return pulled;
+}
+
+void OrderedPipeline::Cancel() {
+  run_->Stop("");
 }
 
 }  // namespace talvo::proteome

@@ -13,18 +13,21 @@
 // calling thread, before the entries of each batch are handed on.
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "proteome/fasta_chunks.h"
 #include "proteome/input_source.h"
+#include "talvo/proteome.h"
 #include "talvo/talvo.h"
 
 namespace talvo::proteome {
 
-struct AnalysedEntry;
+using talvo::AnalysedEntry;  // talvo/proteome.h
 
 // What shapes the run but never its output: sizes, which tests shrink, and a
 // callback with every batch once it is written (how the page follows a run).
@@ -36,13 +39,6 @@ struct PipelineTuning {
   std::function<void(const talvo::Settings&, const std::vector<AnalysedEntry>&)> batch_written;
 };
 
-struct AnalysedEntry {
-  size_t input = 0;  // index into the inputs
-  ProteinEntry entry;
-  talvo::Result result;
-  std::vector<std::string> text;  // made by OrderedInputs::prepare
-};
-
 // The part of an input that an indexed shard reads.
 struct InputPart {
   TextRange range;
@@ -52,19 +48,10 @@ struct InputPart {
   unsigned long long min_bytes = 0;  // the text must be at least this long
 };
 
-struct OrderedInputs {
-  std::vector<std::string> paths;  // "-" reads standard input
-  long shard_index = 0;            // inputs read whole: only entries whose (number - 1) mod
-  long shard_count = 1;            // count is index
-  // Called on the calling thread of RunOrdered with a warning about an input
-  // that does not stop the run (InputLedger's), before the entries that
-  // follow it.
-  std::function<void(const std::string&)> warn;
-  // Called on the calling thread for each input (or part) read to its end
-  // without an error, with zlib's CRC-32 of its (decompressed) bytes and
-  // their count; not in builds without zlib.
-  std::function<void(size_t input, unsigned long crc32, unsigned long long bytes)> read_whole =
-      nullptr;
+// The inputs (talvo/proteome.h: the paths, the shard of inputs read whole,
+// and callbacks for the reader's warnings and each input read whole, both
+// on the thread that takes the batches), and what talvo-proteome adds.
+struct OrderedInputs : talvo::ProteomeInputs {
   // By input: the part an indexed shard reads; none (or a null entry) reads
   // the whole input.
   std::vector<const InputPart*> parts = {};
@@ -91,5 +78,29 @@ using BatchSink = std::function<bool(std::vector<AnalysedEntry>& batch)>;
 void RunOrdered(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
                 const PipelineTuning& tuning, const BatchSink& sink,
                 const std::atomic<bool>* cancel = nullptr);
+
+class OrderedRun;
+
+// The same run, pulled: the reader and `threads` (at least 1) analysis
+// threads start with the object and work ahead by a bounded number of
+// batches, handed on by Next from the reorder buffer in input order.
+class OrderedPipeline {
+ public:
+  OrderedPipeline(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
+                  const PipelineTuning& tuning = PipelineTuning{});
+  ~OrderedPipeline();  // cancels and waits for the threads
+  OrderedPipeline(const OrderedPipeline&) = delete;
+  OrderedPipeline& operator=(const OrderedPipeline&) = delete;
+
+  using Pulled = talvo::ProteomeBatches::Pulled;
+  // The next batch, waiting at most `wait`; kEnd at the end of the inputs or
+  // once cancelled. Throws talvo::Error with the run's first error.
+  Pulled Next(std::vector<AnalysedEntry>& batch, std::chrono::milliseconds wait);
+  // From any thread: stops the run as RunOrdered's cancel flag does.
+  void Cancel();
+
+ private:
+  std::unique_ptr<OrderedRun> run_;
+};
 
 }  // namespace talvo::proteome

@@ -49,20 +49,18 @@ void RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser
   FindParts(options, shard);
   ProteomeWriter writer(options, analyser.settings());
   OrderedInputs inputs{
-      options.inputs,
-      options.shard_index,
-      options.shard_count,
-      [](const std::string& warning) {
-        fprintf(stderr, "talvo-proteome: warning: %s\n", warning.c_str());
-      },
-      [&shard](size_t input, unsigned long crc32, unsigned long long bytes) {
-        const InputPart* part = shard.parts[input];
-        if (part == nullptr) {
-          shard.fingerprints[input][kCrc32Fingerprint] = Crc32FingerprintValue(crc32, bytes);
-        } else {
-          shard.fingerprints[input][kPartFingerprint] = PartFingerprintValue(crc32, bytes, *part);
-        }
-      },
+      {options.inputs, options.shard_index, options.shard_count,
+       [](const std::string& warning) {
+         fprintf(stderr, "talvo-proteome: warning: %s\n", warning.c_str());
+       },
+       [&shard](size_t input, unsigned long crc32, unsigned long long bytes) {
+         const InputPart* part = shard.parts[input];
+         if (part == nullptr) {
+           shard.fingerprints[input][kCrc32Fingerprint] = Crc32FingerprintValue(crc32, bytes);
+         } else {
+           shard.fingerprints[input][kPartFingerprint] = PartFingerprintValue(crc32, bytes, *part);
+         }
+       }},
       shard.parts};
 #ifdef TALVO_NO_THREADS
   const int threads = 0;  // builds without threads (WebAssembly) analyse on this thread
