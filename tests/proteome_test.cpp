@@ -1,7 +1,6 @@
 // talvo-proteome: per-entry results against TALVO run on each entry alone, the
 // streaming reader, thread-count independence, shards, skips and failures.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
@@ -23,6 +22,7 @@
 #include "random/exact_null.h"
 #include "random/random.h"
 #include "report/report.h"
+#include "support/gzip.h"
 #include "support/support.h"
 
 using namespace talvo::internal;
@@ -74,32 +74,6 @@ std::string Layout(const std::vector<Protein>& proteins, int style) {
   if (style >= 3 && text.size() > 1 && !proteins.back().residues.empty())
     text.resize(text.size() - strlen(eol));
   return text;
-}
-
-void WriteGzip(const std::string& path, const std::string& text, int members) {
-  FILE* file = fopen(path.c_str(), "wb");
-  const size_t part = text.size() / members + 1;
-  for (size_t from = 0; from < text.size(); from += part) {
-    std::string chunk = text.substr(from, part);
-    uLongf size = compressBound(chunk.size()) + 32;
-    std::vector<unsigned char> out(size);
-    z_stream z{};
-    deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-    z.next_in = reinterpret_cast<Bytef*>(chunk.data());
-    z.avail_in = chunk.size();
-    z.next_out = out.data();
-    z.avail_out = size;
-    deflate(&z, Z_FINISH);
-    fwrite(out.data(), 1, z.total_out, file);
-    deflateEnd(&z);
-  }
-  fclose(file);
-}
-
-std::string Gzip(const std::string& text) {
-  const TempDir dir;
-  WriteGzip(dir / "gz", text, 1);
-  return ReadFile(dir / "gz");
 }
 
 int RunInProcess(std::vector<std::string> args, const PipelineTuning& tuning = {}) {
@@ -230,7 +204,7 @@ TEST(ProteomeTest, EveryEntryMatchesTalvoOnThatEntryAlone) {
     const int style = set % 5;
     const std::string input = set % 2 ? dir / "in.fa.gz" : dir / "in.fa";
     if (set % 2) {
-      WriteGzip(input, Layout(proteins, style), 1 + set % 3);
+      WriteFile(input, Gzip(Layout(proteins, style), 1 + set % 3));
     } else {
       WriteFile(input, Layout(proteins, style));
     }
@@ -326,7 +300,7 @@ TEST(ProteomeTest, ReaderWithTinyBuffersReadsEveryLayout) {
   const std::vector<Protein> proteins = RandomProteome(3, 9);
   for (int style = 0; style < 5; style++) {
     WriteFile(dir / "a.fa", Layout(proteins, style));
-    WriteGzip(dir / "a.gz", Layout(proteins, style), 1 + style % 3);
+    WriteFile(dir / "a.gz", Gzip(Layout(proteins, style), 1 + style % 3));
     for (const std::string& path : {dir / "a.fa", dir / "a.gz"}) {
       for (size_t buffer = 1; buffer <= 7; buffer++) {
         FastaStream stream;
@@ -343,22 +317,34 @@ TEST(ProteomeTest, ReaderWithTinyBuffersReadsEveryLayout) {
           EXPECT_EQ(entry.residues, kept) << style << " " << buffer << " entry " << n + 1;
         }
         EXPECT_TRUE(stream.Close()) << stream.error();
+        EXPECT_EQ(stream.TakeWarnings(), std::vector<std::string>{});
         EXPECT_EQ(n, proteins.size()) << path << " style " << style << " buffer " << buffer;
       }
     }
   }
 }
 
-// Input failures end the run with status 1 and a message naming the cause.
-TEST(ProteomeTest, BadInputsFailClearly) {
+// No input byte is silently skipped or misread: input failures end the run
+// with status 1 and a message naming the cause, a byte-order mark changes
+// nothing, a '>' inside a sequence line is named, and TALVO refuses gzip and
+// binary input before it writes anything.
+TEST(ProteomeTest, InputBytesAreReadWhollyOrRefused) {
   TempDir dir;
   const std::string gz = Gzip(Layout(RandomProteome(8, 6), 0));
   std::string bad_crc = gz;
   bad_crc[gz.size() - 6] ^= 0x55;
-  const struct {
+  // Two members; after the first only another whole member may follow.
+  const std::string hbb = Gzip(ReadFile(TALVO_SOURCE_DIR "/examples/HBB_HUMAN.fa"));
+  const std::string two = hbb + Gzip(ReadFile(TALVO_SOURCE_DIR "/examples/7LESS_DROME.fa"));
+  const std::string after = "data after the end of the gzip stream at offset " +
+                            std::to_string(hbb.size()),
+                    member = "the member at offset " + std::to_string(hbb.size());
+  std::string no_magic = two, no_method = two;
+  no_magic[hbb.size()] = no_method[hbb.size() + 2] = '\0';
+  const struct Case {
     std::string content;
-    const char* message;
-  } cases[] = {
+    std::string message;
+  } fixed[] = {
       {"", "empty input"},
       {"no header\nACDE\n", "no FASTA header"},
       {"junk a>b\nAC\n", "no FASTA header"},
@@ -372,7 +358,14 @@ TEST(ProteomeTest, BadInputsFailClearly) {
       {std::string(">p\nACDE\nGH\0IK\n", 14), "binary byte 0x00 at offset 10: not"},
       {">p \x7f\nACDE\n", "binary byte 0x7F at offset 3"},
       {Gzip(std::string(">x\nACDEF\n\0\0ustar", 17)), "0x00 at offset 9 of the decompressed data"},
-  };
+      {hbb + ReadFile(TALVO_SOURCE_DIR "/examples/7LESS_DROME.fa"), after},
+      {no_magic, after},
+      {hbb + std::string(4, '\0'), after},
+      {hbb + "\x1f", after},
+      {no_method, "corrupt gzip data in " + member + " (unknown compression method)"}};
+  std::vector<Case> cases(std::begin(fixed), std::end(fixed));
+  for (size_t cut : {size_t{2}, hbb.size() + 2, hbb.size() + 12, two.size() - 8, two.size() - 1})
+    cases.push_back({two.substr(0, cut), "truncated gzip data: the input ends inside the member"});
   for (const auto& c : cases) {
     WriteFile(dir / "in", c.content);
     for (const char* stdin_or_file : {"file", "stdin"}) {
@@ -388,6 +381,60 @@ TEST(ProteomeTest, BadInputsFailClearly) {
   ProcessResult missing = RunProcess(TALVO_PROTEOME_EXE, {dir / "missing.fa"});
   EXPECT_EQ(missing.exit_status, 1);
   EXPECT_NE(missing.err.find("cannot open"), std::string::npos);
+
+  // A byte-order mark, in a file, on standard input or inside gzip: the same
+  // entries, numbers and seeds as without it.
+  const std::string text = ReadFile(TALVO_SOURCE_DIR "/examples/two_proteins.fa");
+  WriteFile(dir / "plain", text);
+  WriteFile(dir / "bom", "\xEF\xBB\xBF" + text);
+  WriteFile(dir / "bom.gz", Gzip("\xEF\xBB\xBF" + text));
+  std::string expected;
+  for (const std::string& input :
+       {dir / "plain", dir / "bom", dir / "bom.gz", "- <" + dir / "bom"}) {
+    const std::string command = std::string(TALVO_PROTEOME_EXE) +
+                                " -A:R -S:20 --seed 3 --all --summary " + (dir / "s") + " " + input;
+    ProcessResult r = RunProcess("/bin/sh", {"-c", command});
+    std::string rows;
+    for (const std::string& row : Split(r.out + ReadFile(dir / "s"), '\n'))
+      rows += row.substr(row.find('\t')) + "\n";
+    if (expected.empty()) expected = rows;
+    EXPECT_EQ(rows, expected) << input;
+    EXPECT_EQ(r.err, "2 entries analysed, 0 skipped\n") << input;
+  }
+
+  // '>' inside sequence lines: ignored, each line named up to a bound.
+  std::string angles = ">p1\nMSTGGGGGGSSSSSPPP>PPPPTTTTDDDNNN\nAAAALLLLKKKK\n>p2 x\n";
+  for (int i = 0; i < 8; i++) angles += "AC>DE>\n";
+  WriteFile(dir / "angles", angles);
+  ProcessResult r = RunProcess(TALVO_PROTEOME_EXE, {"--summary", dir / "s", dir / "angles"});
+  EXPECT_NE(ReadFile(dir / "s").find("\n" + dir / "angles\t1\tp1\t43\t"), std::string::npos);
+  std::string warnings;
+  for (const char* line_entry : {"2, entry 1 (p1)", "5, entry 2 (p2)", "6, entry 2 (p2)",
+                                 "7, entry 2 (p2)", "8, entry 2 (p2)"}) {
+    warnings += "talvo-proteome: warning: " + (dir / "angles") + ": line " + line_entry +
+                ": '>' inside a sequence line is ignored (TALVO would end the entry there)\n";
+  }
+  EXPECT_EQ(r.err, warnings + "talvo-proteome: warning: " + (dir / "angles") +
+                       ": 4 more sequence lines with a '>' inside, not named one by one\n" +
+                       "2 entries analysed, 0 skipped\n");
+
+  // TALVO: gzip and binary refused, with nothing written; text as ever.
+  // (The control byte of the text is the first byte past the 4096 looked at.)
+  const std::string text_bytes = ">p\tq\r\nACD\vEF\f\xC3\xA9\n" + std::string(4080, 'G') + '\x01';
+  const char* binary = "\nCan't read binary input file (not FASTA text)\n\n";
+  for (const auto& [content, message] :
+       {std::pair{hbb, "\nCan't read gzip-compressed input file (decompress it first)\n\n"},
+        {std::string("\x89PNG\r\n\x1a\n\0\0", 10), binary},
+        {std::string(">p\nAC\0D\n", 9), binary},
+        {text_bytes, ""}}) {
+    const TempDir run;
+    WriteFile(run / "in.fa", content);
+    r = RunProcess(TALVO_EXE, {run / "in.fa", run / "out", "-F"});
+    EXPECT_EQ(r.exit_status, *message ? 1 : 0);
+    EXPECT_EQ(r.out.substr(0, *message ? std::string::npos : 0), message);
+    EXPECT_EQ(fs::exists(run / "out.seg"), !*message);
+    EXPECT_EQ(fs::exists(run / "out.fas"), !*message);
+  }
 }
 
 TEST(ProteomeTest, OutputIsTheSameForEveryThreadCountAndBatchSize) {

@@ -33,6 +33,19 @@ namespace py = pybind11;
 
 namespace {
 
+// Segment and Overall are named tuples of talvo._records, made here from
+// the C++ records; the module keeps the classes as attributes.
+py::handle segment_class;
+py::handle overall_class;
+
+py::tuple SegmentFields(const talvo::Segment& s) {
+  return py::make_tuple(s.start, s.end, s.length, s.special, s.p_value, s.residues);
+}
+
+py::tuple OverallFields(const talvo::Overall& o) {
+  return py::make_tuple(o.special, o.expected, std::string(1, o.direction), o.exact_tail);
+}
+
 // One protein's result with what its methods need: the residues analysed
 // and the settings that shaped it.
 struct PyResult {
@@ -122,7 +135,9 @@ PyResult Analyse(const talvo::Settings& settings, std::string_view text, long en
     out.result = analyser.Analyse(out.residues, entry_number);
   }
   if (out.result.skip == talvo::Skip::kShorterThanWindow) {
-    throw talvo::Error("window is longer than the sequence");
+    throw talvo::Error("window=" + std::to_string(settings.window) +
+                       " is longer than the sequence (" + std::to_string(out.result.length) +
+                       " residues)");
   }
   if (out.result.skip != talvo::Skip::kNone) {
     throw talvo::Error(std::string("cannot analyse the sequence: ") +
@@ -269,13 +284,29 @@ class EntryIterator {
   std::thread thread_;
 };
 
-// What proteome_table reports: the table and what came beside it.
+// What the tables are made of, asked for by proteome_table and
+// summary_table.
+struct TableRequest {
+  std::vector<std::string> paths;  // opened by the reader
+  std::vector<std::string> names;  // in the input column
+  int threads = 1;
+  bool all_segments = false;
+  bool segments = true;
+  bool summary = false;
+  bool description = false;
+};
+
+// What comes back: the tables and what came beside them.
 struct TableRun {
-  std::string table;
+  std::string segments;
+  std::string summary;
   long analysed = 0;
   std::vector<std::tuple<std::string, long, std::string, std::string>> skipped;
   std::vector<std::string> warnings;
 };
+
+// Entries handed on so far, for the progress bar.
+using EntryCount = std::atomic<long>;
 
 // Everything written to a pipe, gathered in memory by a thread of its own:
 // the table never touches the disk, so no interruption, not even SIGKILL,
@@ -327,25 +358,29 @@ class PipeCapture {
   std::thread reader_;
 };
 
-// talvo-proteome's segment table for the inputs, written by talvo-proteome's
-// own writer into memory.
-TableRun WriteProteomeTable(const std::vector<std::string>& paths, const talvo::Settings& settings,
-                            int threads, bool all_segments, const std::atomic<bool>& cancel) {
-  PipeCapture capture;
+// talvo-proteome's tables for the inputs, written by talvo-proteome's own
+// writer into memory.
+TableRun WriteProteomeTables(const TableRequest& request, const talvo::Settings& settings,
+                             const std::atomic<bool>& cancel, EntryCount& entries) {
+  PipeCapture segments, summary;
   ProteomeOptions options;
-  options.inputs = paths;
-  options.threads = threads;
-  options.output = capture.path();
-  options.all_segments = all_segments;
+  options.inputs = request.names;
+  options.threads = request.threads;
+  options.all_segments = request.all_segments;
+  options.description = request.description;
+  // Rows nobody asked for go where they cost least: BED keeps no spool.
+  options.output = request.segments ? segments.path() : "/dev/null";
+  if (!request.segments) options.format = OutputFormat::kBed;
+  if (request.summary) options.summary = summary.path();
   const talvo::Analyser analyser(settings);
   TableRun run;
   Warnings warnings;
   OrderedInputs inputs;
-  inputs.paths = paths;
+  inputs.paths = request.paths;
   inputs.warn = warnings.Collector();
   std::string error;
   {
-    // Closes its end of the pipe when it goes, so that the capture ends.
+    // Closes its ends of the pipes when it goes, so that the captures end.
     ProteomeWriter writer(options, analyser.settings());
     if (!writer.Open()) throw InputError{writer.error()};
     const BatchSink sink = [&](std::vector<AnalysedEntry>& batch) {
@@ -353,27 +388,31 @@ TableRun WriteProteomeTable(const std::vector<std::string>& paths, const talvo::
         if (item.result.skip == talvo::Skip::kNone) {
           run.analysed++;
         } else {
-          run.skipped.emplace_back(paths[item.input], item.entry.number, EntryId(item.entry),
-                                   talvo::SkipText(item.result.skip));
+          run.skipped.emplace_back(request.names[item.input], item.entry.number,
+                                   EntryId(item.entry), talvo::SkipText(item.result.skip));
         }
         if (!writer.Add(item.input, item.entry, item.result)) return false;
       }
+      entries += static_cast<long>(batch.size());
       return writer.EndBatch();
     };
-    error = RunOrdered(inputs, analyser, threads, PipelineTuning{}, sink, &cancel);
+    error = RunOrdered(inputs, analyser, request.threads, PipelineTuning{}, sink, &cancel);
     if (writer.error().empty() && error.empty() && !cancel.load()) writer.Finish();
     if (!writer.error().empty()) throw InputError{writer.error()};
   }
   if (!error.empty()) throw InputError{error};
-  run.table = std::move(capture.Finish());
+  run.segments = std::move(segments.Finish());
+  run.summary = std::move(summary.Finish());
   run.warnings = warnings.Take();
   return run;
 }
 
 // Runs work on a thread of its own while the caller waits without the
 // interpreter lock, so that Ctrl-C (any pending signal) cancels it.
+// tick() is called every 100 ms, with the lock; what it raises cancels the
+// work too.
 template <class Result, class Work>
-Result RunInterruptibly(Work work) {
+Result RunInterruptibly(Work work, const std::function<void()>& tick) {
   std::atomic<bool> cancel{false};
   std::future<Result> done = std::async(std::launch::async, [&] { return work(cancel); });
   for (;;) {
@@ -381,21 +420,93 @@ Result RunInterruptibly(Work work) {
       py::gil_scoped_release release;
       if (done.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready) break;
     }
-    if (PyErr_CheckSignals() != 0) {
+    try {
+      if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+      tick();
+    } catch (...) {
       cancel.store(true);
       {
         py::gil_scoped_release release;
         done.wait();
       }
-      throw py::error_already_set();
+      throw;
     }
   }
   return done.get();
 }
 
+// progress(entries) is called now and then while the tables are made, and
+// at their end.
+py::tuple ProteomeTables(const TableRequest& request, const talvo::Settings& settings,
+                         const py::object& progress) {
+  EntryCount entries{0};
+  const auto tick = [&] {
+    if (!progress.is_none()) progress(entries.load());
+  };
+  const TableRun run = RunInterruptibly<TableRun>(
+      [&](const std::atomic<bool>& cancel) {
+        return WriteProteomeTables(request, settings, cancel, entries);
+      },
+      tick);
+  tick();
+  const auto table = [](bool wanted, const std::string& text) -> py::object {
+    if (!wanted) return py::none();
+    return py::bytes(text);
+  };
+  return py::make_tuple(table(request.segments, run.segments), table(request.summary, run.summary),
+                        run.analysed, run.skipped, run.warnings);
+}
+
 py::object OverallOf(const PyResult& r) {
   if (r.result.skip != talvo::Skip::kNone) return py::none();
-  return py::cast(r.result.overall);
+  return overall_class(*OverallFields(r.result.overall));
+}
+
+py::tuple SegmentsOf(PyResult& r) {
+  if (!r.segments) {
+    py::tuple segments(r.result.segments.size());
+    for (size_t i = 0; i < r.result.segments.size(); i++) {
+      segments[i] = segment_class(*SegmentFields(r.result.segments[i]));
+    }
+    r.segments = std::move(segments);
+  }
+  return r.segments;
+}
+
+// A result pickles as its fields; the segments and the overall test as
+// plain tuples.
+py::tuple ResultState(const PyResult& r) {
+  py::object overall = py::none();
+  if (r.result.skip == talvo::Skip::kNone) overall = OverallFields(r.result.overall);
+  py::list segments;
+  for (const talvo::Segment& segment : r.result.segments) segments.append(SegmentFields(segment));
+  return py::make_tuple(static_cast<int>(r.result.skip), r.result.length,
+                        r.result.special_probability, r.result.linkage, segments, overall,
+                        r.residues, r.mask_p, r.seed, r.entry_number);
+}
+
+PyResult ResultFromState(const py::tuple& state) {
+  if (state.size() != 10) throw std::runtime_error("not the state of a talvo.Result");
+  PyResult r;
+  r.result.skip = static_cast<talvo::Skip>(state[0].cast<int>());
+  r.result.length = state[1].cast<int>();
+  r.result.special_probability = state[2].cast<double>();
+  r.result.linkage = state[3].cast<int>();
+  for (py::handle item : state[4]) {
+    const auto [start, end, length, special, p_value, residues] =
+        item.cast<std::tuple<int, int, int, int, double, std::string>>();
+    r.result.segments.push_back({start, end, length, special, p_value, residues});
+  }
+  if (!state[5].is_none()) {
+    const auto [special, expected, direction, tail] =
+        state[5].cast<std::tuple<int, double, std::string, double>>();
+    r.result.overall = {special, expected, direction.at(0), tail};
+  }
+  r.residues = state[6].cast<std::string>();
+  r.mask_p = state[7].cast<double>();
+  r.seed = state[8].cast<uint64_t>();
+  r.entry_number = state[9].cast<long>();
+  return r;
 }
 
 py::object SkipOf(const PyResult& r) {
@@ -403,42 +514,16 @@ py::object SkipOf(const PyResult& r) {
   return py::str(talvo::SkipText(r.result.skip));
 }
 
-std::string SegmentRepr(const talvo::Segment& s) {
-  return "Segment(start=" + std::to_string(s.start) + ", end=" + std::to_string(s.end) +
-         ", length=" + std::to_string(s.length) + ", special=" + std::to_string(s.special) +
-         ", p_value=" + ShortestDouble(s.p_value) + ", residues='" + s.residues + "')";
-}
-
 void BindResults(py::module_& m) {
-  py::class_<talvo::Segment>(m, "Segment", "A compositionally biased segment.")
-      .def_readonly("start", &talvo::Segment::start, "First position, 1-based.")
-      .def_readonly("end", &talvo::Segment::end, "Last position, 1-based, inclusive.")
-      .def_readonly("length", &talvo::Segment::length)
-      .def_readonly("special", &talvo::Segment::special, "Special residues in the segment.")
-      .def_readonly("p_value", &talvo::Segment::p_value)
-      .def_readonly("residues", &talvo::Segment::residues)
-      .def("__repr__", &SegmentRepr);
-  py::class_<talvo::Overall>(m, "Overall", "The exact binomial test of the whole sequence.")
-      .def_readonly("special", &talvo::Overall::special)
-      .def_readonly("expected", &talvo::Overall::expected, "ceil(N * P).")
-      .def_property_readonly(
-          "direction", [](const talvo::Overall& o) { return std::string(1, o.direction); },
-          "'+' (upper tail) or '-' (fewer special residues than expected).")
-      .def_readonly("exact_tail", &talvo::Overall::exact_tail)
-      .def("__repr__", [](const talvo::Overall& o) {
-        return "Overall(special=" + std::to_string(o.special) +
-               ", expected=" + ShortestDouble(o.expected) + ", direction='" + o.direction +
-               "', exact_tail=" + ShortestDouble(o.exact_tail) + ")";
-      });
+  const py::module_ records = py::module_::import("talvo._records");
+  m.attr("Segment") = records.attr("Segment");
+  m.attr("Overall") = records.attr("Overall");
+  segment_class = m.attr("Segment");
+  overall_class = m.attr("Overall");
   py::class_<PyResult>(m, "Result", "One protein's analysis.")
       .def_property_readonly("length", [](const PyResult& r) { return r.result.length; })
-      .def_property_readonly(
-          "segments",
-          [](PyResult& r) {
-            if (!r.segments) r.segments = py::tuple(py::cast(r.result.segments));
-            return r.segments;
-          },
-          "The segments, in sequence order (every one, whatever its p-value).")
+      .def_property_readonly("segments", &SegmentsOf,
+                             "The segments, in sequence order (every one, whatever its p-value).")
       .def_property_readonly("overall", &OverallOf, "None when the entry was skipped.")
       .def_property_readonly("skip", &SkipOf, "Why the entry was skipped, or None.")
       .def_property_readonly(
@@ -448,6 +533,7 @@ void BindResults(py::module_& m) {
                              [](const PyResult& r) { return r.result.special_probability; })
       .def_property_readonly("linkage", [](const PyResult& r) { return r.result.linkage; })
       .def_readonly("seed", &PyResult::seed, "The run seed of the random sequences.")
+      .def_readonly("mask_p", &PyResult::mask_p, "The threshold of masked().")
       .def_readonly("entry_number", &PyResult::entry_number)
       .def(
           "masked",
@@ -456,13 +542,15 @@ void BindResults(py::module_& m) {
           },
           py::arg("lower") = false,
           "The sequence with every segment below mask_p as X, or in lower case.")
-      .def("__repr__", [](const PyResult& r) {
-        std::string text = "Result(length=" + std::to_string(r.result.length);
-        if (r.result.skip != talvo::Skip::kNone) {
-          return text + ", skip='" + talvo::SkipText(r.result.skip) + "')";
-        }
-        return text + ", segments=" + std::to_string(r.result.segments.size()) + ")";
-      });
+      .def("__repr__",
+           [](const PyResult& r) {
+             std::string text = "Result(length=" + std::to_string(r.result.length);
+             if (r.result.skip != talvo::Skip::kNone) {
+               return text + ", skip='" + talvo::SkipText(r.result.skip) + "')";
+             }
+             return text + ", segments=" + std::to_string(r.result.segments.size()) + ")";
+           })
+      .def(py::pickle(&ResultState, &ResultFromState));
 }
 
 }  // namespace
@@ -493,16 +581,17 @@ PYBIND11_MODULE(_talvo, m) {
       .def("close", &EntryIterator::Close)
       .def("__enter__", [](EntryIterator& it) -> EntryIterator& { return it; })
       .def("__exit__", [](EntryIterator& it, const py::args&) { it.Close(); });
-  m.def(
-      "proteome_table",
-      [](const std::vector<std::string>& paths, const talvo::Settings& settings, int threads,
-         bool all_segments) {
-        const TableRun run = RunInterruptibly<TableRun>([&](const std::atomic<bool>& cancel) {
-          return WriteProteomeTable(paths, settings, threads, all_segments, cancel);
-        });
-        return py::make_tuple(py::bytes(run.table), run.analysed, run.skipped, run.warnings);
-      },
-      py::arg("paths"), py::arg("settings"), py::arg("threads"), py::arg("all_segments"));
+  py::class_<TableRequest>(m, "TableRequest")
+      .def(py::init<>())
+      .def_readwrite("paths", &TableRequest::paths)
+      .def_readwrite("names", &TableRequest::names)
+      .def_readwrite("threads", &TableRequest::threads)
+      .def_readwrite("all_segments", &TableRequest::all_segments)
+      .def_readwrite("segments", &TableRequest::segments)
+      .def_readwrite("summary", &TableRequest::summary)
+      .def_readwrite("description", &TableRequest::description);
+  m.def("proteome_tables", &ProteomeTables, py::arg("request"), py::arg("settings"),
+        py::arg("progress"));
   m.def("scan_pvalue", &talvo::ScanPValue, py::arg("k"), py::arg("w"), py::arg("n"), py::arg("p"),
         py::arg("fractional") = false);
   m.def("binomial_tail", &talvo::BinomialUpperTail, py::arg("k"), py::arg("n"), py::arg("p"));

@@ -10,29 +10,14 @@ bit, for the same input and options.
     >>> result = talvo.analyse("MRRRRRRRRRRSTGA", alphabet="R")
     >>> [(s.start, s.end, s.p_value) for s in result.segments]
 
-Options (keywords of ``analyse``, ``analyse_file``, ``proteome_table`` and
-``Analyser``), with TALVO's option for each:
+Every function that analyses takes the options below as keywords (with
+TALVO's option for each); a bad value raises ValueError naming the keyword
+and its value. Where talvo-proteome warns about an input (one that looks
+like nucleotides, say), ``analyse_file``, ``proteome_table`` and
+``summary_table`` warn through ``warnings``: a ``NucleotideWarning`` or
+another ``InputWarning``. Long runs show a progress bar (``progress``).
 
-alphabet            the special residues, default "GPSTDNH" (-A)
-background          "sprot" (default, -T), "pdb" (-X) or "input" (-I: each
-                    protein's own composition)
-window              0: runs mode (default); 2 or more: scanning windows (-W)
-linkage             segments closer than this are joined, default 4 (-E)
-estimate_linkage    derive the linkage distance from P instead (-K)
-shuffles            p-values from this many shuffles of the sequence (-S)
-generated           ... or from sequences generated from the background (-G)
-seed                seed of those random sequences; None: taken from the clock
-                    and given as ``result.seed`` (talvo-proteome's --seed)
-min_p               windows below it are recorded, default 0.05 (-P)
-mask_p              segments below it are masked and reported by
-                    ``proteome_table``, default 0.05 (-M)
-fractional_windows  scan p-values over N/w windows, not N/w rounded up
-exact_null          the random null's exact probabilities instead of sampling
-
-Bad options raise ValueError with TALVO's message. Where talvo-proteome warns
-about an input (one that looks like nucleotides, say), ``analyse_file`` and
-``proteome_table`` warn through ``warnings``: a ``NucleotideWarning`` or
-another ``InputWarning``.
+Options:
 """
 
 from __future__ import annotations
@@ -40,14 +25,46 @@ from __future__ import annotations
 import csv
 import io
 import os
+import platform
 import re
-import time
+import sys
 import warnings
+from importlib.machinery import EXTENSION_SUFFIXES
 from typing import TYPE_CHECKING, Any, Iterable, Iterator, Optional, Tuple, Union
 
-from . import _talvo
-from ._talvo import Overall, Result, Segment
+
+def _build_problem(directory: str) -> Optional[str]:
+    """Why this Python finds no compiled module in the package; None when
+    one for it is there (and failed to load for reasons of its own)."""
+    built = sorted(name for name in os.listdir(directory)
+                   if name.startswith("_talvo.") and name.endswith((".so", ".pyd")))
+    if any(name[len("_talvo"):] in EXTENSION_SUFFIXES for name in built):
+        return None
+    this = f"Python {platform.python_version()} ({sys.executable})"
+    if not built:
+        return (f"talvo's compiled module _talvo is missing from {directory}: build it for "
+                f"{this} (docs/python.md: pip install . or cmake)")
+    tags = [re.search(r"\.cpython-(\d)(\d+)", name) for name in built]
+    versions = ", ".join(f"Python {tag[1]}.{tag[2]}" if tag else name
+                         for tag, name in zip(tags, built))
+    return (f"talvo's compiled module was built for {versions} ({', '.join(built)}), and "
+            f"this is {this}: run it with the Python it was built for, or build it for this "
+            f"one (pip install . with it, or cmake -DPython3_EXECUTABLE={sys.executable})")
+
+
+try:
+    from . import _talvo
+except ImportError:
+    # Python reports a module built for another version as a circular import.
+    _problem = _build_problem(os.path.dirname(os.path.abspath(__file__)))
+    if _problem is None:
+        raise
+    raise ImportError(_problem) from None
+
+from . import _inputs, _options, _progress, _records
 from ._plot import analyse_entry, plot
+from ._records import Overall, Segment
+from ._talvo import Result
 
 if TYPE_CHECKING:
     import pandas
@@ -67,17 +84,25 @@ __all__ = [
     "proteome_table",
     "read_table",
     "scan_pvalue",
+    "summary_table",
 ]
 __version__: str = _talvo.__version__
+if __doc__:
+    __doc__ += _options.describe() + "\n"
+
+Result.to_frame = _records.result_frame
+Result._repr_html_ = _records.result_html
 
 PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+# A path, an open file (text or binary, plain or gzip), or an iterable of
+# Biopython SeqRecords or (header, sequence) pairs.
+Input = Any
 # str, bytes, bytearray, memoryview, or a Biopython Seq, MutableSeq or SeqRecord.
 Sequence = Any
 
 _MAX_THREADS = 1024
-_SEED_LIMIT = 1 << 64
 # talvo-proteome's columns: text, and numbers (empty in a summary's skip rows).
-_TEXT_COLUMNS = ("input", "id", "direction", "residues", "skipped")
+_TEXT_COLUMNS = ("input", "id", "direction", "residues", "skipped", "description")
 _NUMBER_COLUMNS = ("entry", "length", "segment", "start", "end", "seg_length", "special",
                    "expected", "p_value", "q_value", "exact_tail")
 # The types of the segment table's columns when it has no rows to infer them.
@@ -108,44 +133,14 @@ def _warn(text: str, stacklevel: int = 1) -> None:
     warnings.warn(text, category, stacklevel=stacklevel + 1)
 
 
-def _clock_seed() -> int:
-    return (time.time_ns() * 1000003 ^ os.getpid()) % _SEED_LIMIT
-
-
-def _threads(threads: int | None) -> int:
+def _threads(threads: Optional[int]) -> int:
     if threads is None:
         return max(1, min(os.cpu_count() or 1, _MAX_THREADS))
-    if not 1 <= threads <= _MAX_THREADS:
-        raise ValueError(f"threads must be a whole number from 1 to {_MAX_THREADS}")
+    if isinstance(threads, bool) or not isinstance(threads, int) or \
+            not 1 <= threads <= _MAX_THREADS:
+        raise ValueError(f"threads={threads!r}: must be a whole number from 1 to "
+                         f"{_MAX_THREADS}, or None (every core)")
     return threads
-
-
-def _residue_text(sequence: Any) -> str | bytes:
-    """str or bytes from a str, bytes-like object or Biopython Seq/SeqRecord."""
-    if isinstance(sequence, (str, bytes)):
-        return sequence
-    if isinstance(sequence, (bytearray, memoryview)):
-        return bytes(sequence)
-    try:
-        from Bio.Seq import MutableSeq, Seq
-        from Bio.SeqRecord import SeqRecord
-    except ImportError:
-        pass
-    else:
-        if isinstance(sequence, SeqRecord):
-            sequence = sequence.seq
-        if isinstance(sequence, (Seq, MutableSeq)):
-            return str(sequence)
-    raise TypeError(
-        "sequence must be a str, bytes or a Biopython Seq or SeqRecord, not "
-        + type(sequence).__name__)
-
-
-def _readable_path(path: PathLike) -> str:
-    name = os.fsdecode(path)
-    if name != "-":
-        open(name, "rb").close()  # the usual OSError for a missing file
-    return name
 
 
 class Analyser:
@@ -153,62 +148,30 @@ class Analyser:
 
     ``Analyser(**options).analyse(seq)`` equals ``analyse(seq, **options)``;
     with ``seed=None`` one seed is taken from the clock for all analyses
-    (``.seed``), as talvo-proteome takes one per run. Bad options raise
-    ValueError with TALVO's message; ``help(talvo)`` describes them.
+    (``.seed``), as talvo-proteome takes one per run. A bad option raises
+    ValueError naming it; ``help(talvo)`` describes them.
     """
 
-    def __init__(
-        self,
-        *,
-        alphabet: str = "GPSTDNH",
-        background: str = "sprot",
-        window: int = 0,
-        linkage: int = 4,
-        estimate_linkage: bool = False,
-        shuffles: int = 0,
-        generated: int = 0,
-        seed: Optional[int] = None,
-        min_p: float = 0.05,
-        mask_p: float = 0.05,
-        fractional_windows: bool = False,
-        exact_null: bool = False,
-    ) -> None:
-        if seed is None:
-            seed = _clock_seed()
-        elif not 0 <= seed < _SEED_LIMIT:
-            raise ValueError("the seed must be a whole number from 0 to 2^64-1")
-        self.seed: int = seed
-        self._settings = _talvo.make_settings(
-            alphabet, background, window, linkage, estimate_linkage, shuffles,
-            generated, seed, min_p, mask_p, fractional_windows, exact_null)
+    def __init__(self, **options: Any) -> None:
+        values = _options.checked(options)
+        self.seed: int = values["seed"]
+        self._settings = _talvo.make_settings(**values)
 
     def analyse(self, sequence: Sequence, *, entry_number: int = 1) -> Result:
         """Analyses one protein; see ``talvo.analyse``."""
-        text = _residue_text(sequence)
+        text = _inputs.residue_text(sequence)
         # A header's letters would be read as residues and shift every position.
         if _FASTA_TEXT[isinstance(text, bytes)].match(text):
-            raise ValueError("the sequence starts with '>', as FASTA text does: "
-                             "read FASTA with talvo.analyse_file, or pass the residues only")
+            raise ValueError("sequence: starts with '>', as FASTA text does: read FASTA "
+                             "with talvo.analyse_file, or pass the residues only")
+        if isinstance(entry_number, bool) or not isinstance(entry_number, int) or \
+                entry_number < 0:
+            raise ValueError(f"entry_number={entry_number!r}: must be a whole number of at "
+                             "least 0")
         return _talvo.analyse(self._settings, text, entry_number)
 
 
-def analyse(
-    sequence: Sequence,
-    *,
-    alphabet: str = "GPSTDNH",
-    background: str = "sprot",
-    window: int = 0,
-    linkage: int = 4,
-    estimate_linkage: bool = False,
-    shuffles: int = 0,
-    generated: int = 0,
-    seed: Optional[int] = None,
-    min_p: float = 0.05,
-    mask_p: float = 0.05,
-    fractional_windows: bool = False,
-    exact_null: bool = False,
-    entry_number: int = 1,
-) -> Result:
+def analyse(sequence: Sequence, *, entry_number: int = 1, **options: Any) -> Result:
     """The compositionally biased segments of one protein.
 
     sequence: a str, bytes, Biopython Seq or SeqRecord. Letters count in any
@@ -220,42 +183,104 @@ def analyse(
     entry_number: with shuffles or generated, the random sequences are seeded
     from the seed and this number, as talvo-proteome seeds entry n of a file.
 
-    Returns a Result: ``.length``, ``.segments`` (each with ``.start``,
-    ``.end``, ``.length``, ``.special``, ``.p_value``, ``.residues``; every
-    segment, whatever its p-value), ``.overall`` (``.special``,
-    ``.expected``, ``.direction``, ``.exact_tail``), ``.masked(lower=False)``
-    and ``.seed``.
+    Returns a Result: ``.length``, ``.segments`` (Segment named tuples with
+    ``.start``, ``.end``, ``.length``, ``.special``, ``.p_value``,
+    ``.residues``; every segment, whatever its p-value), ``.overall`` (an
+    Overall: ``.special``, ``.expected``, ``.direction``, ``.exact_tail``),
+    ``.masked(lower=False)``, ``.to_frame()`` and ``.seed``. Results pickle,
+    and show as a table in a notebook.
 
-    Raises ValueError with TALVO's message for bad options, a window longer
+    Raises ValueError naming the argument for bad options, a window longer
     than the sequence, a sequence without residues or FASTA text.
     """
-    analyser = Analyser(
-        alphabet=alphabet, background=background, window=window, linkage=linkage,
-        estimate_linkage=estimate_linkage, shuffles=shuffles, generated=generated,
-        seed=seed, min_p=min_p, mask_p=mask_p, fractional_windows=fractional_windows,
-        exact_null=exact_null)
-    return analyser.analyse(sequence, entry_number=entry_number)
+    return Analyser(**options).analyse(sequence, entry_number=entry_number)
 
 
-def analyse_file(
-    path: PathLike, *, threads: int | None = None, **options: Any
-) -> Iterator[Tuple[int, str, Result]]:
-    """Every protein of a FASTA file (plain or gzip; "-" is standard input).
+class _Entries(Iterator[Tuple[int, str, Result]]):
+    """analyse_file's entries, from the C++ pipeline; closes what the run
+    opened when iteration ends, fails or is closed."""
 
+    def __init__(self, source: Input, settings: Any, threads: int,
+                 progress: Optional[bool]) -> None:
+        self._done = True  # until everything is set up
+        self._inputs = _inputs.Inputs([source])
+        try:
+            self._progress = _progress.Progress(progress, self._inputs.counted)
+            self._entries = _talvo.EntryIterator(self._inputs.paths[0], settings, threads,
+                                                 self._warn)
+        except BaseException:
+            self._inputs.close()
+            raise
+        self._count = 0
+        self._done = False
+
+    def _warn(self, text: str) -> None:
+        # Above this: the C++ iterator, __next__ and the caller's loop.
+        _warn(self._inputs.rename(text), stacklevel=3)
+
+    def __iter__(self) -> "_Entries":
+        return self
+
+    def __next__(self) -> Tuple[int, str, Result]:
+        if self._done:
+            raise StopIteration
+        try:
+            item, failed = next(self._entries), None
+        except StopIteration:
+            failed = StopIteration()
+        except OSError as error:
+            failed = OSError(self._inputs.rename(str(error)))
+        if failed is not None:
+            self.close()
+            self._inputs.check()  # what a feeder ran into comes first
+            raise failed
+        self._count += 1
+        self._progress(self._count)
+        return item
+
+    def close(self) -> None:
+        """Stops the work; the entries not yet taken are dropped."""
+        if self._done:
+            return
+        self._done = True
+        self._entries.close()
+        self._inputs.close()
+        self._progress.close()
+
+    def __enter__(self) -> "_Entries":
+        return self
+
+    def __exit__(self, *exc: Any) -> None:
+        self.close()
+
+    def __del__(self) -> None:
+        self.close()
+
+
+def analyse_file(source: Input, *, threads: Optional[int] = None,
+                 progress: Optional[bool] = None, **options: Any) -> _Entries:
+    """Every protein of a FASTA input, in input order.
+
+    source: a path (plain or gzip; "-" is standard input), an open file (text
+    or binary, plain or gzip), or an iterable of Biopython SeqRecords or
+    (header, sequence) pairs (the header as in FASTA, without '>': the ID,
+    then optionally a description). Each kind gives what the same entries
+    in a FASTA file give.
     options: those of ``analyse`` (``help(talvo)``).
-    Yields ``(entry_number, id, result)`` in input order; ``id`` is the
-    header up to its first white space. The proteins are analysed by
-    ``threads`` C++ threads (default: every core) without the interpreter
-    lock while Python consumes the results. Entries that cannot be analysed
-    (no residues, shorter than the window, ...) are yielded too, with
-    ``result.skip`` saying why (``None`` otherwise) and ``result.overall``
-    None. A file that cannot be read raises OSError, when iteration reaches
-    the problem; talvo-proteome's warnings about it come as a
-    ``NucleotideWarning`` or another ``InputWarning`` before the entries that
-    follow them. ``close()`` (or a ``with`` block) stops the work early.
+    Yields ``(entry_number, id, result)``; ``id`` is the header up to its
+    first white space. The proteins are analysed by ``threads`` C++ threads
+    (default: every core) without the interpreter lock while Python
+    consumes the results. Entries that cannot be analysed (no residues,
+    shorter than the window, ...) are yielded too, with ``result.skip``
+    saying why (``None`` otherwise) and ``result.overall`` None. An input
+    that cannot be read raises OSError, when iteration reaches the problem;
+    talvo-proteome's warnings about it come as a ``NucleotideWarning`` or
+    another ``InputWarning`` before the entries that follow them.
+    ``close()`` (or a ``with`` block) stops the work early. ``progress``:
+    see ``summary_table``.
     """
     settings = Analyser(**options)._settings
-    return _talvo.EntryIterator(_readable_path(path), settings, _threads(threads), _warn)
+    return _Entries(source, settings, _threads(threads), progress)
 
 
 def read_table(source: Union[PathLike, bytes]) -> "pandas.DataFrame":
@@ -279,39 +304,92 @@ def read_table(source: Union[PathLike, bytes]) -> "pandas.DataFrame":
     return table
 
 
+def _tables(sources: Any, *, segments: bool, summary: bool, threads: Optional[int],
+            all: bool, description: bool, progress: Optional[bool],
+            options: Any) -> Tuple[Any, Any]:
+    """talvo-proteome's segment table and summary of the inputs, as asked."""
+    _pandas()
+    analyser = Analyser(**options)
+    request = _talvo.TableRequest()
+    request.threads = _threads(threads)
+    request.all_segments, request.segments, request.summary = bool(all), segments, summary
+    request.description = bool(description)
+    with _inputs.Inputs(_inputs.split_inputs(sources)) as inputs:
+        request.paths, request.names = inputs.paths, inputs.names
+        bar = _progress.Progress(progress, inputs.counted)
+        try:
+            run, failed = _talvo.proteome_tables(request, analyser._settings, bar), None
+        except OSError as error:
+            failed = error
+        finally:
+            bar.close()
+        inputs.close()
+        inputs.check()  # what a feeder ran into comes first
+        if failed is not None:
+            raise OSError(inputs.rename(str(failed)))
+    segment_text, summary_text, analysed, skipped, messages = run
+    for message in messages:
+        _warn(inputs.rename(message), stacklevel=3)
+    tables = [read_table(text) if text is not None else None
+              for text in (segment_text, summary_text)]
+    for table in tables:
+        if table is not None:
+            table.attrs.update(seed=analyser.seed, analysed=analysed, skipped=skipped)
+    return tables[0], tables[1]
+
+
 def proteome_table(
-    paths: Union[PathLike, Iterable[PathLike]],
+    sources: Union[Input, Iterable[Input]],
     *,
-    threads: int | None = None,
+    threads: Optional[int] = None,
     all: bool = False,
+    description: bool = False,
+    progress: Optional[bool] = None,
     **options: Any,
 ) -> "pandas.DataFrame":
-    """talvo-proteome's segment table for FASTA files, as a pandas DataFrame.
+    """talvo-proteome's segment table for FASTA inputs, as a pandas DataFrame.
 
+    sources: one input or a list of them; each a path, an open file or an
+    iterable of records, as ``analyse_file`` takes them. The ``input``
+    column holds a path as given, an open file's name, or ``<input N>``
+    (the input's place, from 1) for records and unnamed files.
     The table is written by talvo-proteome's own writer into memory (its
     working files are unlinked as they are made), so that no file is left
-    behind however the run ends; its columns and values
-    are exactly those of ``talvo-proteome [options] [--all] paths``
+    behind however the run ends; its columns and values are exactly those
+    of ``talvo-proteome [options] [--all] [--description] paths``
     (q-values over every segment of the run included); only segments with p
-    below mask_p unless ``all``. options: those of ``analyse``
+    below mask_p unless ``all``; ``description``: a last column with each
+    header's text after the ID. options: those of ``analyse``
     (``help(talvo)``). ``table.attrs`` holds the ``seed``, the number of
     ``analysed`` entries and the ``skipped`` ones as (input, entry, id,
     reason). talvo-proteome's warnings about the inputs come as a
-    ``NucleotideWarning`` or another ``InputWarning``. Needs pandas (Debian
-    python3-pandas).
+    ``NucleotideWarning`` or another ``InputWarning``. ``progress``: see
+    ``summary_table``. Needs pandas (Debian python3-pandas).
     """
-    _pandas()
-    if isinstance(paths, (str, bytes, os.PathLike)):
-        paths = [paths]
-    names = [_readable_path(path) for path in paths]
-    analyser = Analyser(**options)
-    text, analysed, skipped, messages = _talvo.proteome_table(
-        names, analyser._settings, _threads(threads), all)
-    for message in messages:
-        _warn(message, stacklevel=2)
-    table = read_table(text)
-    table.attrs.update(seed=analyser.seed, analysed=analysed, skipped=skipped)
-    return table
+    return _tables(sources, segments=True, summary=False, threads=threads, all=all,
+                   description=description, progress=progress, options=options)[0]
+
+
+def summary_table(
+    sources: Union[Input, Iterable[Input]],
+    *,
+    threads: Optional[int] = None,
+    description: bool = False,
+    progress: Optional[bool] = None,
+    **options: Any,
+) -> "pandas.DataFrame":
+    """talvo-proteome's summary (``--summary``) for FASTA inputs: one row per
+    protein with its overall exact test and its q-value over the run's
+    proteins, or why it was skipped (its numbers NaN then).
+
+    sources, description, options and ``table.attrs``: as for
+    ``proteome_table``. progress: a bar (through tqdm, when installed)
+    counting the entries, with their total once the paths' entries are
+    counted; None (the default) shows it in a terminal or a notebook for runs
+    that take over 2 seconds, True from the start, False never.
+    """
+    return _tables(sources, segments=False, summary=True, threads=threads, all=False,
+                   description=description, progress=progress, options=options)[1]
 
 
 def scan_pvalue(k: int, w: int, n: int, p: float, fractional: bool = False) -> float:
@@ -334,3 +412,7 @@ def _pandas() -> Any:
             "talvo's tables need pandas: apt-get install python3-pandas "
             "(or pip install pandas)") from error
     return pandas
+
+
+for _function in (Analyser.__init__, analyse, analyse_file, proteome_table, summary_table):
+    _options.with_options(_function)

@@ -1,9 +1,14 @@
 # The Python package against the talvo-proteome program: the same segments,
 # p-values, q-values and overall tests, bit for bit, for the same options.
 import gzip
+import io
 import math
 import os
+import pickle
+import inspect
+import platform
 import random
+import re
 import shutil
 import signal
 import subprocess
@@ -77,6 +82,7 @@ def test_same_numbers_as_talvo_proteome(workdir, proteome, args, options):
     assert table.equals(expected) and list(table.columns) == list(expected.columns)
     assert talvo.proteome_table(inputs, threads=1, **options).equals(
         talvo.read_table(run_proteome(workdir, args, inputs)[0]))
+    assert talvo.summary_table(inputs, threads=2, **options).equals(summary)
 
     rows = summary[summary.input == inputs[0]].itertuples()
     analyser = talvo.Analyser(**options)
@@ -121,20 +127,32 @@ def test_seed_from_the_clock_repeats():
 
 
 @pytest.mark.parametrize("options,message", [
-    (dict(window=30), "window is longer than the sequence"),
-    (dict(min_p=math.nan), "ERROR: wrong P-value specified"),
-    (dict(background="uniform"), "unknown background 'uniform'"),
-    (dict(window=5, shuffles=10), "Incompatible switches"),
-    (dict(alphabet="B"), "invalid sub-alphabet 'B'"),
-    (dict(shuffles=5, generated=5), "exclude each other"),
-    (dict(seed=-1), "seed"),
-    (dict(exact_null=True), "exact"),
-    (dict(window=1), "whole number of at least 2"),
-    (dict(entry_number=-1), "entry number"),
+    (dict(window=30), "window=30 is longer than the sequence (20 residues)"),
+    (dict(min_p=math.nan), "min_p=nan: must be a number from 0 to 1"),
+    (dict(mask_p=2), "mask_p=2: must be a number from 0 to 1"),
+    (dict(background="uniform"), "background='uniform': must be 'sprot'"),
+    (dict(window=20, shuffles=100), "window=20 and shuffles=100 exclude each other"),
+    (dict(alphabet=["R", "B"]), "alphabet=['R', 'B']: must be one or more of the 20 residue"),
+    (dict(alphabet=["RK"]), "alphabet=['RK']: must be one-letter strings"),
+    (dict(shuffles=5, generated=5), "shuffles=5 and generated=5: give one of them"),
+    (dict(seed=-1), "seed=-1: must be a whole number from 0 to 2**64-1"),
+    (dict(exact_null=True), "exact_null=True needs shuffles or generated"),
+    (dict(window=1), "window=1: must be 0 (runs mode) or a whole number of at least 2"),
+    (dict(linkage=2.5), "linkage=2.5: must be a whole number"),
+    (dict(estimate_linkage="yes"), "estimate_linkage='yes': must be True or False"),
+    (dict(entry_number=-1), "entry_number=-1: must be a whole number"),
 ])
-def test_bad_options_raise_value_error(options, message):
-    with pytest.raises(ValueError, match=message):
+def test_bad_options_name_the_argument(options, message):
+    with pytest.raises(ValueError, match=re.escape(message)):
         talvo.analyse("ACDEFGHIKLMNPQRSTVWY", **options)
+
+
+def test_options_in_signatures_and_letter_lists():
+    with pytest.raises(TypeError, match="unknown option 'windw'; did you mean 'window'"):
+        talvo.Analyser(windw=3)
+    assert "mask_p" in str(inspect.signature(talvo.summary_table)) and "mask_p" in talvo.__doc__
+    results = [talvo.analyse("MKRRKRAKKGS" * 5, alphabet=letters) for letters in ("rk", ["R", "K"], {"K", "R"})]
+    assert {r.segments for r in results} == {results[0].segments}
 
 
 def test_bad_input(workdir):
@@ -142,7 +160,7 @@ def test_bad_input(workdir):
         talvo.analyse("123 *")
     with pytest.raises(FileNotFoundError):
         talvo.analyse_file(os.path.join(workdir, "missing.fa"))
-    with pytest.raises(ValueError, match="threads"):
+    with pytest.raises(ValueError, match="threads=0: must be"):
         talvo.proteome_table(os.path.join(EXAMPLES, "HBB_HUMAN.fa"), threads=0)
     for args in ((3, 5, 10, 1.5), (5, 20, 10, 0.3)):
         with pytest.raises(ValueError):
@@ -205,3 +223,99 @@ def test_proteome_table_leaves_no_file(workdir, how):
     expected = {signal.SIGINT: b"KeyboardInterrupt", signal.SIGKILL: b"", "error": b"OSError: -: binary"}
     assert expected[how] in errors
     assert os.listdir(tmp) == []
+
+
+def entries_of(source, **options):
+    return [(number, id_, result.__getstate__())
+            for number, id_, result in talvo.analyse_file(source, threads=2, **options)]
+
+
+# Each input kind made from the gzip FASTA path; named kinds keep the path as their input.
+INPUT_KINDS = {
+    "gzip text file": (True, lambda path, stack: stack.enter_context(gzip.open(path, "rt"))),
+    "binary gzip file": (True, lambda path, stack: stack.enter_context(open(path, "rb"))),
+    "unnamed plain bytes": (False, lambda path, stack: io.BytesIO(gzip.decompress(open(path, "rb").read()))),
+    "SeqRecords": (False, lambda path, stack: pytest.importorskip("Bio.SeqIO").parse(
+        stack.enter_context(gzip.open(path, "rt")), "fasta")),
+    "(header, sequence) pairs": (False, lambda path, stack: list(pytest.importorskip(
+        "Bio.SeqIO.FastaIO").SimpleFastaParser(stack.enter_context(gzip.open(path, "rt"))))),
+}
+
+
+@pytest.fixture(scope="module")
+def path_results(workdir, proteome):
+    """The path's table, summary and entries, descriptions included: talvo-proteome's."""
+    options = dict(shuffles=20, seed=3)
+    tsv, summary = run_proteome(workdir, ["--all", "--description", "-S:20", "--seed", "3"], [proteome])
+    table = talvo.proteome_table(proteome, all=True, description=True, **options)
+    assert table.equals(talvo.read_table(tsv)) and (table.description == "random protein").any()
+    assert talvo.summary_table(proteome, description=True, **options).equals(summary)
+    return table, summary, entries_of(proteome, **options), options
+
+
+@pytest.mark.parametrize("kind", INPUT_KINDS)
+def test_every_input_kind_equals_the_path(proteome, path_results, kind):
+    import contextlib
+    table, summary, entries, options = path_results
+    named, make = INPUT_KINDS[kind]
+    with contextlib.ExitStack() as stack:
+        got = talvo.proteome_table(make(proteome, stack), all=True, description=True, **options)
+        got_summary = talvo.summary_table(make(proteome, stack), description=True, **options)
+        assert entries_of(make(proteome, stack), **options) == entries
+    for expected, tested in ((table, got), (summary, got_summary)):
+        assert set(tested.input) == {proteome if named else "<input 1>"}
+        assert tested.drop(columns="input").equals(expected.drop(columns="input"))
+
+
+def test_bad_records_name_their_input():
+    def failing():
+        yield ">a", "MKRRRR"
+        raise RuntimeError("the source failed")
+    with pytest.raises(RuntimeError, match="the source failed"):
+        list(talvo.analyse_file(failing()))
+    with pytest.raises(TypeError, match="<input 1>, record 2: expected a SeqRecord or a .header, sequence. pair, not int"):
+        talvo.summary_table([("a", "MKRR"), 5])
+    with pytest.raises(ValueError, match="<input 2>, record 1: the header 'a\\\\nb' has a line break"):
+        talvo.proteome_table([os.path.join(EXAMPLES, "HBB_HUMAN.fa"), [("a\nb", "MKRR")]])
+    with pytest.warns(talvo.NucleotideWarning, match="<input 1>: looks like nucleotides"):
+        talvo.proteome_table([("d", "ACGT" * 50)])
+
+
+def test_results_pickle_and_show_as_tables(proteome):
+    pandas = pytest.importorskip("pandas")
+    results = [result for _, _, result in talvo.analyse_file(proteome, shuffles=10)]
+    fields = lambda r: (r.length, r.segments, r.overall, r.skip, r.sequence, r.seed, r.entry_number,
+                        r.special_probability, r.linkage, r.mask_p, r.masked(lower=True))
+    assert [fields(r) for r in pickle.loads(pickle.dumps(results))] == [fields(r) for r in results]
+    skipped = next(r for r in results if r.skip)
+    assert "skipped: no residues" in skipped._repr_html_() and skipped.to_frame().empty
+    assert dict(skipped.to_frame().dtypes.astype(str)) == dict(
+        start="int64", end="int64", length="int64", special="int64", p_value="float64", residues="object")
+    result = max(results, key=lambda r: len(r.segments))
+    frame = result.to_frame()
+    assert frame.index.tolist() == list(range(1, len(result.segments) + 1))
+    assert frame.equals(pandas.DataFrame(result.segments, index=frame.index))
+    assert frame.p_value.tolist() == [s.p_value for s in result.segments]
+    assert len(result.segments) > 50 and result._repr_html_().count("<tr>") == 1 + 50
+
+
+def test_module_for_another_python_names_both(workdir):
+    package = shutil.copytree(os.path.dirname(talvo.__file__), os.path.join(workdir, "other", "talvo"),
+                              ignore=shutil.ignore_patterns("__pycache__"))
+    (module,) = [name for name in os.listdir(package) if name.startswith("_talvo.") and name.endswith(".so")]
+    os.rename(os.path.join(package, module), os.path.join(package, "_talvo.cpython-39-x86_64-linux-gnu.so"))
+    done = subprocess.run([sys.executable, "-c", "import talvo"], capture_output=True, text=True,
+                          env={**os.environ, "PYTHONPATH": os.path.dirname(package)}, cwd=workdir)
+    assert f"built for Python 3.9 (_talvo.cpython-39" in done.stderr
+    assert f"this is Python {platform.python_version()}" in done.stderr and "circular" not in done.stderr
+
+
+def test_progress_bar(capsys):
+    pytest.importorskip("tqdm")
+    globins = os.path.join(EXAMPLES, "globins45.fa")
+    assert len(list(talvo.analyse_file(globins, progress=True))) == 45
+    assert len(talvo.summary_table(globins, progress=True)) == 45
+    bars = capsys.readouterr().err.split("\n")[:-1]  # each bar's last state: all 45, with or without the total
+    assert len(bars) == 2 and all(re.search(r"\b45(/45| entries) \[", bar.split("\r")[-1]) for bar in bars)
+    with pytest.raises(ValueError, match="progress='yes': must be True, False or None"):
+        talvo.summary_table(globins, progress="yes")

@@ -49,9 +49,27 @@ struct FastaInput {
   ~FastaInput() { FreeFastaFile(&file); }
 };
 
+// Compressed or other binary data would be read as a protein of whatever
+// letters it happens to hold, and the run would pass for a success.
+const char* NonTextRefusal(FILE* stream) {
+  switch (SniffInputBytes(stream)) {
+    case InputBytes::kGzip:
+      return "\nCan't read gzip-compressed input file (decompress it first)\n";
+    case InputBytes::kBinary:
+      return "\nCan't read binary input file (not FASTA text)\n";
+    case InputBytes::kText:
+      break;
+  }
+  return nullptr;
+}
+
 void ReadInput(const char* path, FastaInput& input) {
   FILE* stream = fopen(path, "r");
   if (stream == nullptr) FailWithPuts("\nCan't open input file\n");
+  if (const char* refusal = NonTextRefusal(stream)) {
+    fclose(stream);
+    FailWithPuts(refusal);
+  }
   input.file.fp = stream;
   const int read = ReadFastaFile(&input.file);
   fclose(stream);

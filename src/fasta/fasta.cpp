@@ -116,6 +116,10 @@ int64_t CountBody(FILE* stream, char* block) {
   }
 }
 
+bool IsControlByte(unsigned char c) {
+  return c < '\t' || (c > '\r' && c < ' ') || c == 0x7f;
+}
+
 // Line bookkeeping of NumberOfSequences across blocks.
 struct LineScan {
   int64_t length = 0;    // characters of the current line so far, newline excluded
@@ -202,6 +206,17 @@ int ReadFastaEntry(FASTA_FILE* file, int index, Buffers& buffers) {
 }
 
 }  // namespace
+
+InputBytes SniffInputBytes(FILE* stream) {
+  unsigned char start[kSniffBytes];
+  const size_t got = fread(start, 1, sizeof start, stream);
+  rewind(stream);
+  if (got >= 2 && start[0] == 0x1f && start[1] == 0x8b) return InputBytes::kGzip;
+  for (size_t i = 0; i < got; i++) {
+    if (IsControlByte(start[i])) return InputBytes::kBinary;
+  }
+  return InputBytes::kText;
+}
 
 int ReadFastaFile(FASTA_FILE* file) {
   Buffers buffers;

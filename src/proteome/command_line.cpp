@@ -36,6 +36,8 @@ const char kProteomeHelp[] =
     "                   why it was skipped\n"
     "  --masked FILE    masked FASTA of every entry (X, or lower case with -L)\n"
     "  --all            every segment, not only those with p below -M (0.05)\n"
+    "  --description    a last column with each header's text after the ID (OS=,\n"
+    "                   GN= ...) in the TSV table and the summary; not with --shard\n"
     "  --fractional-windows  scan p-values over N/w windows instead of N/w rounded\n"
     "                   up: closer to the true probability, not always above it\n"
     "  --exact-null     with -S or -G: each segment's exact probability that the\n"
@@ -138,6 +140,8 @@ bool ApplyFlag(const std::string& name, ParsedCommand& command) {
     command.progress = true;
   } else if (name == "no-progress") {
     command.progress = false;
+  } else if (name == "description") {
+    command.options.description = true;
   } else if (name == "verbose") {
     command.options.verbose = true;
   } else if (name == "merge") {
@@ -244,6 +248,18 @@ int Merge(const ProteomeOptions& options, const talvo::Settings& settings) {
   return MergeTables(options.inputs, settings, options.all_segments, options.output);
 }
 
+// The description column is for tables that are read as they are: the
+// merge reads shard tables without it, and GFF3 and BED have no such column.
+bool CheckDescription(const ProteomeOptions& options, bool merge) {
+  if (!options.description) return true;
+  if (merge || options.sharded) return Refuse("--description is not for --shard or --merge");
+  if (options.format != OutputFormat::kTsv && options.summary.empty()) {
+    return Refuse("--description adds a column to the TSV table and the summary, not to " +
+                  std::string(options.format == OutputFormat::kGff3 ? "gff3" : "bed"));
+  }
+  return true;
+}
+
 }  // namespace
 
 int ProteomeMain(int argc, char** argv, const PipelineTuning& tuning) {
@@ -269,6 +285,7 @@ int ProteomeMain(int argc, char** argv, const PipelineTuning& tuning) {
     Refuse(e.what());
     return 1;
   }
+  if (!CheckDescription(options, command.merge)) return 1;
   if (command.merge) return Merge(options, *settings);
   if (options.inputs.empty()) {
     Refuse("no input files (- reads standard input)");

@@ -1,5 +1,6 @@
 #include "proteome/fasta_stream.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 #ifndef TALVO_NO_ZLIB
 #include <zlib.h>
@@ -12,6 +13,7 @@
 #include <cstring>
 
 #include "fasta/residues.h"
+#include "proteome/formats.h"
 
 namespace {
 
@@ -31,6 +33,9 @@ bool IsNucleotide(char residue) {
   return residue == 'A' || residue == 'C' || residue == 'G' || residue == 'T' || residue == 'U' ||
          residue == 'N';
 }
+
+constexpr unsigned char kGzipMagic[2] = {0x1f, 0x8b};
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 
 }  // namespace
 
@@ -53,8 +58,8 @@ void FastaStream::Fail(const std::string& what) {
 
 // Every byte read is checked once, a buffer at a time, so that a binary byte
 // ends the input wherever it stands (preamble, header or sequence).
-bool FastaStream::FailIfBinary(bool decompressed) {
-  const std::string problem = BinaryByteProblem(buffer_.data(), end_, buffer_offset_, decompressed);
+bool FastaStream::FailIfBinary() {
+  const std::string problem = BinaryByteProblem(buffer_.data(), end_, buffer_offset_, gzip_);
   if (problem.empty()) return false;
   Fail(problem);
   return true;
@@ -79,148 +84,188 @@ void FastaStream::SampleComposition(const std::string& residues) {
            "looks like nucleotides: %zu of the first %zu residue letters are A, C, G, T, U or N; "
            "the analysis expects protein sequences",
            sampled_nucleotides_, sampled_letters_);
-  warning_ = path_ + ": " + what;
+  warnings_.push_back(path_ + ": " + what);
+}
+
+// TALVO ends an entry at a '>' wherever it stands; here it is ignored inside
+// a sequence line, so the two would differ on that entry: say so.
+void FastaStream::WarnAngleBracket(const ProteinEntry& entry, long line) {
+  if (++angle_lines_ > kAngleWarnings) return;
+  warnings_.push_back(path_ + ": line " + std::to_string(line) + ", entry " +
+                      std::to_string(entry.number) + " (" + ProteinId(entry.header, entry.number) +
+                      "): '>' inside a sequence line is ignored (TALVO would end the entry there)");
+}
+
+std::vector<std::string> FastaStream::TakeWarnings() {
+  std::vector<std::string> taken;
+  taken.swap(warnings_);
+  return taken;
+}
+
+FastaStream::~FastaStream() {
+  Close();
+}
+
+bool FastaStream::Open(const std::string& path, size_t buffer_size) {
+  path_ = path;
+  buffer_.assign(std::max<size_t>(buffer_size, 1), '\0');
+  raw_.assign(std::max<size_t>(buffer_size, 2), 0);  // the gzip magic fits whole
+  errno = 0;
+  // Standard input is duplicated, so that closing the stream leaves it open.
+  fd_ = path == "-" ? dup(0) : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) {
+    Fail(std::string("cannot open: ") + strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+bool FastaStream::Close() {
+#ifndef TALVO_NO_ZLIB
+  if (inflater_ != nullptr) inflateEnd(inflater_);
+  delete inflater_;
+  inflater_ = nullptr;
+#endif
+  if (fd_ < 0) return error_.empty();
+  const int closed = close(fd_);
+  fd_ = -1;
+  if (closed != 0) Fail("error closing input");
+  return error_.empty();
+}
+
+// Makes at least `wanted` unread bytes available in raw_, fewer only at the
+// end of the file; false on a read error.
+bool FastaStream::ReadRaw(size_t wanted) {
+  if (raw_end_ - raw_pos_ >= wanted || raw_eof_) return true;
+  memmove(raw_.data(), raw_.data() + raw_pos_, raw_end_ - raw_pos_);
+  raw_offset_ += raw_pos_;
+  raw_end_ -= raw_pos_;
+  raw_pos_ = 0;
+  while (raw_end_ < wanted && !raw_eof_) {
+    const ssize_t got = read(fd_, raw_.data() + raw_end_, raw_.size() - raw_end_);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      Fail(std::string("read error: ") + strerror(errno));
+      return false;
+    }
+    raw_eof_ = got == 0;
+    raw_end_ += static_cast<size_t>(got);
+  }
+  return true;
+}
+
+// Plain text: the bytes read to tell it from gzip first, then straight from
+// the file into the parse buffer.
+size_t FastaStream::ReadPlain() {
+  if (raw_pos_ < raw_end_) {
+    const size_t count = std::min(buffer_.size(), raw_end_ - raw_pos_);
+    memcpy(buffer_.data(), raw_.data() + raw_pos_, count);
+    raw_pos_ += count;
+    return count;
+  }
+  while (!raw_eof_) {
+    const ssize_t got = read(fd_, buffer_.data(), buffer_.size());
+    if (got > 0) return static_cast<size_t>(got);
+    if (got == 0) {
+      raw_eof_ = true;
+    } else if (errno != EINTR) {
+      Fail(std::string("read error: ") + strerror(errno));
+      return 0;
+    }
+  }
+  return 0;
 }
 
 #ifdef TALVO_NO_ZLIB
 // Without zlib (the WebAssembly build, whose page decompresses gzip itself)
-// the input is plain text read through stdio.
-namespace {
-
-FILE* AsFile(void* file) {
-  return static_cast<FILE*>(file);
+// every input is plain text, and gzip data is refused as binary.
+size_t FastaStream::Inflate() {
+  return 0;
 }
-
-}  // namespace
-
-FastaStream::~FastaStream() {
-  if (file_ != nullptr) fclose(AsFile(file_));
-}
-
-bool FastaStream::Open(const std::string& path, size_t buffer_size) {
-  path_ = path;
-  buffer_.assign(buffer_size > 0 ? buffer_size : 1, '\0');
-  errno = 0;
-  if (path == "-") {
-    const int fd = dup(0);
-    file_ = fd >= 0 ? fdopen(fd, "rb") : nullptr;
-    if (file_ == nullptr && fd >= 0) close(fd);
-  } else {
-    file_ = fopen(path.c_str(), "rb");
+#else
+// Members are inflated one after the other, zlib checking each one's CRC and
+// length. After a member only the end of the file or the magic of another
+// one may follow: zlib's own gzread would stop there silently, and the rest
+// of the input would be lost without a word.
+size_t FastaStream::Inflate() {
+  if (inflater_ == nullptr) {
+    inflater_ = new z_stream{};
+    if (inflateInit2(inflater_, 15 + 16) != Z_OK) {  // the gzip wrapper only
+      delete inflater_;
+      inflater_ = nullptr;
+      Fail("out of memory");
+      return 0;
+    }
   }
-  if (file_ == nullptr) {
-    Fail(std::string("cannot open: ") + (errno != 0 ? strerror(errno) : "out of memory"));
-    return false;
+  z_stream& z = *inflater_;
+  for (;;) {
+    if (!ReadRaw(member_ended_ ? 2 : 1)) return 0;
+    const size_t unread = raw_end_ - raw_pos_;
+    if (member_ended_) {
+      if (unread == 0) return 0;
+      if (unread < 2 || memcmp(raw_.data() + raw_pos_, kGzipMagic, 2) != 0) {
+        Fail("data after the end of the gzip stream at offset " +
+             std::to_string(raw_offset_ + raw_pos_));
+        return 0;
+      }
+      inflateReset(&z);
+      member_ended_ = false;
+      member_offset_ = raw_offset_ + raw_pos_;
+    }
+    z.next_in = raw_.data() + raw_pos_;
+    z.avail_in = static_cast<uInt>(unread);
+    z.next_out = reinterpret_cast<Bytef*>(buffer_.data());
+    z.avail_out = static_cast<uInt>(buffer_.size());
+    const int status = inflate(&z, Z_NO_FLUSH);
+    raw_pos_ = static_cast<size_t>(z.next_in - raw_.data());
+    const size_t produced = buffer_.size() - z.avail_out;
+    const auto member = [this] { return "the member at offset " + std::to_string(member_offset_); };
+    if (status == Z_STREAM_END) {
+      member_ended_ = true;
+    } else if (status == Z_MEM_ERROR) {
+      Fail("out of memory");
+      return 0;
+    } else if (status != Z_OK && status != Z_BUF_ERROR) {
+      Fail("corrupt gzip data in " + member() + " (" + (z.msg ? z.msg : "bad data") + ")");
+      return 0;
+    } else if (produced == 0 && raw_pos_ == raw_end_ && raw_eof_) {
+      Fail("truncated gzip data: the input ends inside " + member());
+      return 0;
+    }
+    if (produced > 0) return produced;
   }
-  return true;
 }
+#endif  // TALVO_NO_ZLIB
 
 bool FastaStream::Fill() {
   if (at_end_) return false;
-  const size_t got = fread(buffer_.data(), 1, buffer_.size(), AsFile(file_));
+  if (!format_known_) {
+    format_known_ = true;
+    if (!ReadRaw(2)) return false;
+#ifndef TALVO_NO_ZLIB
+    gzip_ = raw_end_ >= 2 && memcmp(raw_.data(), kGzipMagic, 2) == 0;
+#endif
+  }
+  const size_t got = gzip_ ? Inflate() : ReadPlain();
   if (got == 0) {
-    if (ferror(AsFile(file_)) != 0) Fail(std::string("read error: ") + strerror(errno));
     at_end_ = true;
     return false;
   }
+  return Deliver(got);
+}
+
+// Every byte the parser sees passes here once, plain or decompressed.
+bool FastaStream::Deliver(size_t got) {
   any_byte_ = true;
   buffer_offset_ += end_;
   pos_ = 0;
   end_ = got;
-  return !FailIfBinary(false);
-}
-
-bool FastaStream::Close() {
-  if (file_ == nullptr) return error_.empty();
-  const int closed = fclose(AsFile(file_));
-  file_ = nullptr;
-  if (closed != 0 && error_.empty()) Fail("error closing input");
-  return error_.empty();
-}
-
-#else
-namespace {
-
-gzFile AsGz(void* file) {
-  return static_cast<gzFile>(file);
-}
-
-// zlib's text for the stream's error state, without the path it prefixes.
-std::string ZlibProblem(void* file, const std::string& path, int& code) {
-  std::string message = gzerror(AsGz(file), &code);
-  if (message.compare(0, path.size() + 2, path + ": ") == 0) message.erase(0, path.size() + 2);
-  if (code == Z_BUF_ERROR) return "truncated gzip data (" + message + ")";
-  return "corrupt gzip data (" + message + ")";
-}
-
-}  // namespace
-
-FastaStream::~FastaStream() {
-  if (file_ != nullptr) gzclose(AsGz(file_));
-}
-
-bool FastaStream::Open(const std::string& path, size_t buffer_size) {
-  path_ = path;
-  buffer_.assign(buffer_size > 0 ? buffer_size : 1, '\0');
-  errno = 0;
-  if (path == "-") {
-    // A duplicate, so that closing the stream leaves standard input open.
-    const int fd = dup(0);
-    file_ = fd >= 0 ? gzdopen(fd, "rb") : nullptr;
-    if (file_ == nullptr && fd >= 0) close(fd);
-  } else {
-    file_ = gzopen(path.c_str(), "rb");
-  }
-  if (file_ == nullptr) {
-    Fail(std::string("cannot open: ") + (errno != 0 ? strerror(errno) : "out of memory"));
-    return false;
-  }
-  return true;
-}
-
-bool FastaStream::Fill() {
-  if (at_end_) return false;
-  const int got = gzread(AsGz(file_), buffer_.data(), static_cast<unsigned>(buffer_.size()));
-  int code = Z_OK;
-  if (got < 0) {
-    const std::string problem = ZlibProblem(file_, path_, code);
-    Fail(code == Z_ERRNO ? std::string("read error: ") + strerror(errno) : problem);
-    return false;
-  }
-  if (got == 0) {
-    // At the very end a stream cut short is known; earlier, read-ahead would
-    // make this check fire too soon.
-    const std::string problem = ZlibProblem(file_, path_, code);
-    if (code != Z_OK && code != Z_ERRNO) Fail(problem);
-    at_end_ = true;
-    return false;
-  }
-  any_byte_ = true;
-  buffer_offset_ += end_;
-  pos_ = 0;
-  end_ = static_cast<size_t>(got);
+#ifndef TALVO_NO_ZLIB
   crc32_ = crc32(crc32_, reinterpret_cast<const Bytef*>(buffer_.data()), static_cast<uInt>(got));
-  return !FailIfBinary(gzdirect(AsGz(file_)) != 1);
+#endif
+  FindAngleBracket(buffer_.data());
+  return !FailIfBinary();
 }
-
-bool FastaStream::Close() {
-  if (file_ == nullptr) return error_.empty();
-  // zlib learns that a stream was cut short only when it reaches the end, and
-  // read-ahead makes earlier checks fire too soon: check once, here.
-  int code = Z_OK;
-  const char* message = gzerror(AsGz(file_), &code);
-  if (code != Z_OK && code != Z_ERRNO)
-    Fail(std::string("truncated or corrupt gzip data: ") + message);
-  const int closed = gzclose(AsGz(file_));
-  file_ = nullptr;
-  if (closed != Z_OK && error_.empty()) {
-    Fail(closed == Z_BUF_ERROR ? "truncated gzip data: unexpected end of file"
-                               : "error closing input");
-  }
-  return error_.empty();
-}
-
-#endif  // TALVO_NO_ZLIB
 
 int FastaStream::Peek() {
   if (pos_ == end_ && !Fill()) return -1;
@@ -233,6 +278,7 @@ void FastaStream::SkipLine() {
     const void* newline = memchr(start, '\n', end_ - pos_);
     if (newline != nullptr) {
       pos_ += static_cast<const char*>(newline) - start + 1;
+      line_++;
       return;
     }
     pos_ = end_;
@@ -249,13 +295,34 @@ void FastaStream::AppendLine(std::string& text) {
     pos_ += count;
     if (newline != nullptr) {
       pos_++;
+      line_++;
       break;
     }
   }
   if (!text.empty() && text.back() == '\r') text.pop_back();
 }
 
-void FastaStream::AppendResidues(std::string& residues) {
+// The buffer is searched for '>' once per '>' in it, not once per line.
+void FastaStream::FindAngleBracket(const char* from) {
+  const char* end = buffer_.data() + end_;
+  const void* found = memchr(from, '>', static_cast<size_t>(end - from));
+  next_angle_ = found != nullptr ? static_cast<const char*>(found) : end;
+}
+
+// Called when [start, stop), part of a sequence line, may hold a '>'.
+void FastaStream::CheckAngleBracket(const char* start, const char* stop,
+                                    const ProteinEntry& entry) {
+  if (next_angle_ < start) FindAngleBracket(start);
+  if (next_angle_ < stop && line_ != angle_line_) {
+    angle_line_ = line_;
+    WarnAngleBracket(entry, line_);
+  }
+}
+
+// One sequence line. A '>' in it (never at its start: that begins the next
+// entry) is ignored like any other non-letter, with a warning.
+void FastaStream::AppendResidues(ProteinEntry& entry) {
+  std::string& residues = entry.residues;
   while (Peek() >= 0) {
     const char* start = buffer_.data() + pos_;
     const void* newline = memchr(start, '\n', end_ - pos_);
@@ -266,17 +333,31 @@ void FastaStream::AppendResidues(std::string& residues) {
     residues.resize(before + static_cast<size_t>(stop - start));
     const char* out = talvo::CopyResidues(start, stop, residues.data() + before);
     residues.resize(static_cast<size_t>(out - residues.data()));
+    if (next_angle_ < stop) CheckAngleBracket(start, stop, entry);
     pos_ = stop - buffer_.data();
     if (newline != nullptr) {
       pos_++;
+      line_++;
       return;
     }
   }
 }
 
+// A UTF-8 byte-order mark is no text: skipped, so that a header just after
+// it is the first entry. Part of one begins a first line that is no header.
+void FastaStream::SkipByteOrderMark() {
+  size_t matched = 0;
+  while (matched < 3 && Peek() == static_cast<unsigned char>(kByteOrderMark[matched])) {
+    pos_++;
+    matched++;
+  }
+  if (matched > 0 && matched < 3) SkipLine();
+}
+
 // Text before the first header is skipped; a '>' counts only at the start of
 // a line.
 bool FastaStream::FindFirstHeader() {
+  SkipByteOrderMark();
   for (int c = Peek(); c >= 0; c = Peek()) {
     if (c == '>') return true;
     SkipLine();
@@ -287,7 +368,7 @@ bool FastaStream::FindFirstHeader() {
 }
 
 bool FastaStream::Next(ProteinEntry& entry) {
-  if (finished_ || file_ == nullptr) return false;
+  if (finished_ || fd_ < 0) return false;
   if (!started_) {
     started_ = true;
     if (!FindFirstHeader()) {
@@ -300,8 +381,12 @@ bool FastaStream::Next(ProteinEntry& entry) {
   entry.header.clear();
   entry.residues.clear();
   AppendLine(entry.header);
-  for (int c = Peek(); c >= 0 && c != '>'; c = Peek()) AppendResidues(entry.residues);
+  for (int c = Peek(); c >= 0 && c != '>'; c = Peek()) AppendResidues(entry);
   if (Peek() < 0) finished_ = true;
   if (!composition_known_ && error_.empty()) SampleComposition(entry.residues);
+  if (finished_ && error_.empty() && angle_lines_ > kAngleWarnings) {
+    warnings_.push_back(path_ + ": " + std::to_string(angle_lines_ - kAngleWarnings) +
+                        " more sequence lines with a '>' inside, not named one by one");
+  }
   return error_.empty();
 }

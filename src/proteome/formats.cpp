@@ -61,6 +61,10 @@ int BedScore(double p) {
 std::string SegmentFormatter::Header() const {
   switch (format_) {
     case OutputFormat::kTsv:
+      if (description_) {
+        std::string header = kSegmentRowHeader;
+        return header.insert(header.size() - 1, "\tdescription");
+      }
       return kSegmentRowHeader;
     case OutputFormat::kGff3:
       return "##gff-version 3\n";
@@ -91,7 +95,7 @@ void AppendShortest(std::string& out, double value) {
 }  // namespace
 
 void SegmentFormatter::BeginProtein(const std::string& input, long entry, const std::string& id,
-                                    long length) {
+                                    long length, const std::string& description) {
   switch (format_) {
     case OutputFormat::kTsv:
       row_start_ = EscapeField(input) + '\t';
@@ -99,6 +103,7 @@ void SegmentFormatter::BeginProtein(const std::string& input, long entry, const 
       row_start_ += '\t' + EscapeField(id) + '\t';
       AppendNumber(row_start_, length);
       row_start_ += '\t';
+      row_end_ = description_ ? '\t' + EscapeField(description) : "";
       break;
     case OutputFormat::kGff3:
       row_start_ = GffEscapeSeqid(id);
@@ -134,6 +139,7 @@ void SegmentFormatter::AppendSegment(std::string& out, long index, const talvo::
     RowSpool::AppendMarker(out, kQMarker, segment.p_value);
     out += '\t';
     out += segment.residues;
+    out += row_end_;
     out += '\n';
     return;
   }
@@ -177,8 +183,14 @@ void SegmentFormatter::AppendSegment(std::string& out, long index, const talvo::
 const char kSummaryHeader[] =
     "input\tentry\tid\tlength\tspecial\texpected\tdirection\texact_tail\tq_value\tskipped\n";
 
+std::string SummaryHeader(bool description) {
+  std::string header = kSummaryHeader;
+  return description ? header.insert(header.size() - 1, "\tdescription") : header;
+}
+
 void AppendSummaryRow(std::string& out, const std::string& input, long entry, const std::string& id,
-                      const talvo::Result& result) {
+                      const talvo::Result& result, const std::string* description) {
+  const std::string row_end = description ? '\t' + EscapeField(*description) + '\n' : "\n";
   out += EscapeField(input);
   out += '\t';
   AppendNumber(out, entry);
@@ -187,7 +199,7 @@ void AppendSummaryRow(std::string& out, const std::string& input, long entry, co
   if (result.skip != talvo::Skip::kNone) {
     out += "\t\t\t\t\t\t";
     out += talvo::SkipText(result.skip);
-    out += '\n';
+    out += row_end;
     return;
   }
   out += '\t';
@@ -200,7 +212,8 @@ void AppendSummaryRow(std::string& out, const std::string& input, long entry, co
   AppendShortest(out, result.overall.exact_tail);
   out += '\t';
   RowSpool::AppendMarker(out, SegmentFormatter::kQMarker, result.overall.exact_tail);
-  out += "\t\n";
+  out += '\t';
+  out += row_end;
 }
 
 std::string FormatMaskedRecord(const std::string& header, const std::string& residues) {
@@ -220,4 +233,12 @@ std::string ProteinId(const std::string& header, long entry) {
   }
   if (end == 0) return "entry_" + std::to_string(entry);
   return header.substr(0, end);
+}
+
+std::string ProteinDescription(const std::string& header) {
+  constexpr const char* kBlank = " \t\v\f\r";
+  const size_t id_end = header.find_first_of(kBlank);
+  const size_t start = header.find_first_not_of(kBlank, id_end);
+  if (id_end == std::string::npos || start == std::string::npos) return "";
+  return header.substr(start, header.find_last_not_of(kBlank) + 1 - start);
 }

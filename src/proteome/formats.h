@@ -33,16 +33,22 @@ class SegmentFormatter {
   static constexpr char kRegionLengthMarker = 'l';
   static constexpr char kRegionEndMarker = 'e';
 
-  explicit SegmentFormatter(OutputFormat format) : format_(format) {}
+  // description: TSV rows end in a description column (--description).
+  explicit SegmentFormatter(OutputFormat format, bool description = false)
+      : format_(format), description_(description) {}
   std::string Header() const;
-  // Starts the reported segments of one protein.
-  void BeginProtein(const std::string& input, long entry, const std::string& id, long length);
+  // Starts the reported segments of one protein; description is the
+  // header's text after the ID (ProteinDescription).
+  void BeginProtein(const std::string& input, long entry, const std::string& id, long length,
+                    const std::string& description = "");
   void AppendSegment(std::string& out, long index, const talvo::Segment& segment);
 
  private:
   void AppendRegion(std::string& out);
 
   OutputFormat format_;
+  bool description_;
+  std::string row_end_;    // TSV with description: its column
   std::string row_start_;  // TSV: the protein's columns; GFF3: the seqid; BED: the chrom
   std::string name_;       // GFF3: the Name attribute's ID
   bool region_pending_ = false;
@@ -52,12 +58,17 @@ class SegmentFormatter {
 // The summary: one row per protein; an analysed one's q-value is left open as
 // a RowSpool marker of kind SegmentFormatter::kQMarker carrying its exact
 // tail, a skipped one has only its length and the reason.
+// With a description (--description), a last column holds it.
 extern const char kSummaryHeader[];
+std::string SummaryHeader(bool description);
 void AppendSummaryRow(std::string& out, const std::string& input, long entry, const std::string& id,
-                      const talvo::Result& result);
+                      const talvo::Result& result, const std::string* description = nullptr);
 // ">header", then the residues 80 to a line.
 std::string FormatMaskedRecord(const std::string& header, const std::string& residues);
 // The protein ID: the header up to its first white space; for a header that
 // is empty or starts with white space, "entry_N" from the entry's number in
 // its input, so that GFF3 and BED always get a name.
 std::string ProteinId(const std::string& header, long entry);
+// The header's text after its ID and the white space that follows it (OS=,
+// GN= ...), without trailing white space; empty when there is none.
+std::string ProteinDescription(const std::string& header);

@@ -82,11 +82,9 @@ bool OrderedRun::ReadInput(size_t input) {
   auto batch = std::make_unique<Batch>();
   size_t batch_residues = 0;
   ProteinEntry entry;
-  bool warned = false;
   while (stream.Next(entry)) {
-    if (!warned && !stream.warning().empty()) {
-      warned = true;
-      if (inputs_.warn) inputs_.warn(stream.warning());
+    for (const std::string& warning : stream.TakeWarnings()) {
+      if (inputs_.warn) inputs_.warn(warning);
     }
     if ((entry.number - 1) % inputs_.shard_count != inputs_.shard_index) continue;
     batch_residues += entry.residues.size();

@@ -30,7 +30,8 @@ struct OrderedInputs {
   long shard_index = 0;            // only entries whose (number - 1) mod count is index
   long shard_count = 1;
   // Called on the reader thread with a warning about an input that does not
-  // stop the run (it looks like nucleotides), at most once per input.
+  // stop the run: it looks like nucleotides (at most once per input), or a
+  // sequence line holds a '>' (a few per input, then their count).
   std::function<void(const std::string&)> warn;
   // Called on the reader thread for each input read to its end without an
   // error, with zlib's CRC-32 of its (decompressed) bytes and their count;

@@ -23,7 +23,8 @@ struct ProteomeOptions {
   long shard_count = 1;
   bool sharded = false;  // --shard given: a TSV table says which shard it is
   bool progress = false;
-  bool verbose = false;  // a line for every skipped entry
+  bool verbose = false;      // a line for every skipped entry
+  bool description = false;  // TSV and summary end in the headers' descriptions
 };
 
 // Exit status when the reader of the output went away: 128 + SIGPIPE, as

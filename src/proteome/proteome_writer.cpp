@@ -91,7 +91,8 @@ void ProteomeWriter::AddSegments(const std::string& input, const ProteinEntry& e
     if (!bed) segment_q_.Count(segment.p_value);
     if (!options_.all_segments && !(segment.p_value < settings_.mask_p)) continue;
     if (!begun) {
-      segments_.BeginProtein(input, entry.number, id, result.length);
+      segments_.BeginProtein(input, entry.number, id, result.length,
+                             options_.description ? ProteinDescription(entry.header) : "");
       if (options_.format == OutputFormat::kGff3) regions_ok_ = regions_.Add(id, result.length);
     }
     begun = true;
@@ -111,7 +112,10 @@ bool ProteomeWriter::Add(size_t input_index, const ProteinEntry& entry,
         talvo::Masked(entry.residues, result, settings_.mask_p, settings_.lower_case_mask));
   }
   if (summary_.file != nullptr) {
-    AppendSummaryRow(summary_text_, input, entry.number, id, result);
+    const std::string description =
+        options_.description ? ProteinDescription(entry.header) : std::string();
+    AppendSummaryRow(summary_text_, input, entry.number, id, result,
+                     options_.description ? &description : nullptr);
     if (result.skip == talvo::Skip::kNone) summary_q_.Count(result.overall.exact_tail);
   }
   if (result.skip != talvo::Skip::kNone) {
@@ -206,7 +210,7 @@ bool ProteomeWriter::Finish() {
   }
   if (summary_.file != nullptr) {
     summary_q_.Finish();
-    if (!summary_.Write(kSummaryHeader)) return FailWrite(summary_);
+    if (!summary_.Write(SummaryHeader(options_.description))) return FailWrite(summary_);
     if (!CopySpool(summary_spool_, summary_q_, summary_)) return false;
   }
   for (Output* output : {&output_, &summary_, &masked_}) {

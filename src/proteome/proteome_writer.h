@@ -23,7 +23,7 @@
 class ProteomeWriter {
  public:
   ProteomeWriter(const ProteomeOptions& options, const talvo::Settings& settings)
-      : options_(options), settings_(settings), segments_(options.format) {}
+      : options_(options), settings_(settings), segments_(options.format, options.description) {}
   ProteomeWriter(const ProteomeWriter&) = delete;
   ProteomeWriter& operator=(const ProteomeWriter&) = delete;
   ~ProteomeWriter();
