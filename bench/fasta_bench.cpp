@@ -15,6 +15,7 @@
 #include "support/support.h"
 
 using namespace talvo::internal;
+using namespace talvo::proteome;
 
 namespace {
 

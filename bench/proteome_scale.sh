@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Scale test of talvo-proteome: the 20,000-protein synthetic proteome and ten
 # copies of it (200,000 proteins, 74 M residues) through the run in every
-# output mode, and the 200,000 proteins as a 10-shard run plus --merge.
+# output mode, and the 200,000 proteins as a 10-shard run plus a --merge that
+# writes every output.
 # Prints wall time, CPU time, peak memory (/usr/bin/time) and temporary disk
 # (the run's spool files, as --verbose reports them; for the sharded run the
 # shard tables that wait for the merge) of each (the median of three runs for
@@ -56,11 +57,12 @@ spool_mb() {
 printf '%-28s %8s %8s %8s %9s %9s\n' run proteins "wall s" "CPU s" "peak MB" "temp MB"
 declare -A peak time_of
 modes=("" "--all" "--format gff3" "--format gff3 --all" "--format bed --all" "--summary S --masked M"
-  "--all --fractional-windows" "-W:20 --all")
+  "--gff3 G --bed B --summary S --masked M" "--all --fractional-windows" "-W:20 --all")
 for mode in "${modes[@]}"; do
   for proteins in 20000 200000; do
     # shellcheck disable=SC2086
-    args=$(echo "$mode" | sed "s|\bS\b|$work/summary.tsv|; s|\bM\b|$work/masked.fa|")
+    args=$(echo "$mode" | sed "s|\bS\b|$work/summary.tsv|; s|\bM\b|$work/masked.fa|;
+      s|\bG\b|$work/segments.gff3|; s|\bB\b|$work/segments.bed|")
     # shellcheck disable=SC2086
     median3 "$mode" "$tool" --threads "$threads" --no-progress --verbose --output /dev/null $args \
       "$work/p$proteins.fa"
@@ -85,15 +87,21 @@ for proteins in 20000 200000; do
   tables_mb=$(calc "$(cat "$work"/shard?.tsv | wc -c) / 1048576")
   printf '%-28s %8d %8.2f %8.2f %9.1f %9.1f\n' "10 shards --all (in turn)" "$proteins" \
     "$shard_wall" "$shard_cpu" "$shard_peak" "$tables_mb"
-  run merge "$tool" --merge --output "$work/merged.tsv" "$work"/shard?.tsv
-  printf '%-28s %8d %8.2f %8.2f %9.1f %9.1f\n' "--merge of the 10 shards" "$proteins" "$wall" \
-    "$cpu" "$peak_mb" 0
+  # every OUT: the options that write every output to OUT.*
+  every() { echo "--output $1.tsv --summary $1.summary --masked $1.fa --gff3 $1.gff3 --bed $1.bed"; }
+  # shellcheck disable=SC2046
+  run merge "$tool" --merge --verbose $(every "$work/merged") "$work"/shard?.tsv
+  printf '%-28s %8d %8.2f %8.2f %9.1f %9.1f\n' "--merge, every output" "$proteins" "$wall" \
+    "$cpu" "$peak_mb" "$(spool_mb)"
   peak[merge,$proteins]=$peak_mb
-  "$tool" --threads "$threads" --no-progress --output "$work/single.tsv" "$work/p$proteins.fa" 2>/dev/null
-  cmp -s "$work/single.tsv" "$work/merged.tsv" || { echo "merged table differs from one run"; exit 1; }
-  rm -f "$work"/shard?.tsv "$work/merged.tsv" "$work/single.tsv"
+  # shellcheck disable=SC2046
+  "$tool" --threads "$threads" --no-progress $(every "$work/single") "$work/p$proteins.fa" 2>/dev/null
+  for kind in tsv summary fa gff3 bed; do
+    cmp -s "$work/single.$kind" "$work/merged.$kind" || { echo "merged $kind differs from one run"; exit 1; }
+  done
+  rm -f "$work"/shard?.tsv "$work"/merged.* "$work"/single.*
 done
-echo "merged tables equal one run's, byte for byte"
+echo "every merged output equals one run's, byte for byte"
 
 echo
 echo "peak memory, 200,000 over 20,000 proteins:"

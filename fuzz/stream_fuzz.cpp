@@ -19,6 +19,8 @@
 
 namespace {
 
+using namespace talvo::proteome;
+
 // Lines split at '\n' after a leading byte-order mark; a header is a line
 // starting with '>' (CR dropped); other lines before the first header are
 // skipped. Counts the sequence lines that hold a '>'.

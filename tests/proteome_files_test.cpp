@@ -61,6 +61,9 @@ TEST(ProteomeFilesTest, NoOutputIsAnInputOrAnotherOutput) {
       {"g.fa --output x/../same.tsv --masked same.tsv", "and --masked same.tsv are the same"},
       {"g.fa --summary /dev/stdout", "standard output and --summary /dev/stdout"},
       {"--merge --all p0 p1 p2 --output p2", "--output p2 and the table p2 are the same file"},
+      {"--merge --all p0 p1 p2 --masked p0", "--masked p0 and the table p0 are the same file"},
+      {"g.fa --gff3 link.fa", "--gff3 link.fa and the input g.fa"},
+      {"g.fa --bed b --output ./b", "--output ./b and --bed b are the same file"},
       {"g.fa - - < g.fa", "standard input (-) is given more than once"},
   };
   const auto before = Listing(dir);

@@ -8,13 +8,15 @@
 
 #include "alphabet/alphabet.h"
 #include "proteome/command_line.h"
-#include "proteome/segment_row.h"
+#include "proteome/shortest_double.h"
 #include "stats/stats.h"
 #include "support/support.h"
 
 using namespace talvo::internal;
 
 namespace {
+
+using namespace talvo::proteome;
 
 // The p-value column of every segment row of a TSV run.
 std::vector<std::string> PValues(std::vector<std::string> args, const std::string& tsv) {

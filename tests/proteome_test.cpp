@@ -19,6 +19,7 @@
 #include "proteome/ordered_pipeline.h"
 #include "proteome/region_lengths.h"
 #include "proteome/segment_row.h"
+#include "proteome/shortest_double.h"
 #include "random/exact_null.h"
 #include "random/random.h"
 #include "report/report.h"
@@ -30,6 +31,7 @@ using namespace talvo::internal;
 namespace {
 
 namespace fs = std::filesystem;
+using namespace talvo::proteome;
 
 struct Protein {
   std::string header;
@@ -75,6 +77,8 @@ std::string Layout(const std::vector<Protein>& proteins, int style) {
     text.resize(text.size() - strlen(eol));
   return text;
 }
+
+using Args = std::vector<std::string>;
 
 int RunInProcess(std::vector<std::string> args, const PipelineTuning& tuning = {}) {
   args.insert(args.begin(), "talvo-proteome");
@@ -236,8 +240,6 @@ TEST(ProteomeTest, EveryEntryMatchesTalvoOnThatEntryAlone) {
     }
   }
 }
-
-using Args = std::vector<std::string>;
 
 // -S/-G: each entry's null distribution is the core's own, from the entry's
 // seed, generated without a pool; a p-value is the count reaching the length
@@ -437,26 +439,36 @@ TEST(ProteomeTest, InputBytesAreReadWhollyOrRefused) {
   }
 }
 
+// Every output of one run, whatever the threads and batches, equals the
+// run of that output alone.
 TEST(ProteomeTest, OutputIsTheSameForEveryThreadCountAndBatchSize) {
   TempDir dir;
   WriteFile(dir / "in.fa", Layout(RandomProteome(21, 40), 1));
-  std::map<std::string, std::string> outputs;
+  const auto outputs = [&dir] {
+    return ReadFile(dir / "o") + ReadFile(dir / "g") + ReadFile(dir / "b") + ReadFile(dir / "s") +
+           ReadFile(dir / "m");
+  };
+  const Args options = {"-W:10", "--all", dir / "in.fa", dir / "in.fa"};
+  for (const auto& [format, file] : {std::pair{"gff3", "g"}, {"bed", "b"}, {"tsv", "o"}}) {
+    Args alone = options;
+    alone.insert(alone.end(), {"--format", format, "--output", dir / file});
+    ASSERT_EQ(RunInProcess(alone), 0);
+  }
+  ASSERT_EQ(RunInProcess({"--summary", dir / "s", "--masked", dir / "m", "-W:10", dir / "in.fa",
+                          dir / "in.fa", "--all", "--output", "/dev/null"}),
+            0);
+  const std::string expected = outputs();
   for (int threads : {1, 2, 5, 8}) {
     PipelineTuning tuning;
     tuning.read_buffer = 3;
     tuning.batch_residues = threads * 40;
     tuning.batch_entries = 1 + threads % 3;
-    for (const char* format : {"tsv", "gff3"}) {
-      ASSERT_EQ(RunInProcess({"--threads", std::to_string(threads), "--format", format, "-W:10",
-                              "--all", "--output", dir / "o", "--summary", dir / "s", "--masked",
-                              dir / "m", dir / "in.fa", dir / "in.fa"},
-                             tuning),
-                0);
-      const std::string all = ReadFile(dir / "o") + ReadFile(dir / "s") + ReadFile(dir / "m");
-      std::string& expected = outputs[format];
-      if (expected.empty()) expected = all;
-      EXPECT_EQ(all, expected) << threads << " threads, " << format;
-    }
+    Args all = options;
+    all.insert(all.end(),
+               {"--threads", std::to_string(threads), "--output", dir / "o", "--gff3", dir / "g",
+                "--bed", dir / "b", "--summary", dir / "s", "--masked", dir / "m"});
+    ASSERT_EQ(RunInProcess(all, tuning), 0);
+    EXPECT_EQ(outputs(), expected) << threads << " threads";
   }
 }
 
@@ -474,7 +486,7 @@ TEST(ProteomeTest, OrderedPipelineInlineAndThreadedAgree) {
   std::vector<std::string> runs;
   for (int threads : {0, 1, 3}) {
     std::string seen;
-    const std::string error = RunOrdered(inputs, analyser, threads, tuning, [&](auto& batch) {
+    RunOrdered(inputs, analyser, threads, tuning, [&](auto& batch) {
       for (const AnalysedEntry& item : batch) {
         seen += std::to_string(item.input) + ":" + std::to_string(item.entry.number) + "=";
         for (const talvo::Segment& s : item.result.segments)
@@ -482,7 +494,6 @@ TEST(ProteomeTest, OrderedPipelineInlineAndThreadedAgree) {
       }
       return true;
     });
-    EXPECT_EQ(error, "");
     runs.push_back(seen);
   }
   EXPECT_EQ(runs[0].substr(0, 4), "0:2=");
@@ -490,8 +501,15 @@ TEST(ProteomeTest, OrderedPipelineInlineAndThreadedAgree) {
   EXPECT_EQ(runs[0], runs[2]);
   for (int threads : {0, 2}) {
     int batches = 0;
-    EXPECT_EQ(RunOrdered(inputs, analyser, threads, tuning, [&](auto&) { return ++batches < 2; }),
-              "");
+    RunOrdered(inputs, analyser, threads, tuning, [&](auto&) { return ++batches < 2; });
+    EXPECT_EQ(batches, 2);
+    // A sink that throws stops the run, and its exception comes out.
+    batches = 0;
+    const auto fail_second = [&](auto&) {
+      if (++batches == 2) throw std::range_error("stop");
+      return true;
+    };
+    EXPECT_THROW(RunOrdered(inputs, analyser, threads, tuning, fail_second), std::range_error);
     EXPECT_EQ(batches, 2);
     // Cancelled from outside (here from the sink): no further batch arrives.
     std::atomic<bool> cancel{false};
@@ -501,28 +519,36 @@ TEST(ProteomeTest, OrderedPipelineInlineAndThreadedAgree) {
       cancel = true;
       return true;
     };
-    EXPECT_EQ(RunOrdered(inputs, analyser, threads, tuning, cancel_after_one, &cancel), "");
+    RunOrdered(inputs, analyser, threads, tuning, cancel_after_one, &cancel);
     EXPECT_EQ(batches, 1);
     const OrderedInputs missing{{dir / "none.fa"}, 0, 1, {}};
-    EXPECT_NE(RunOrdered(missing, analyser, threads, tuning, [](auto&) { return true; }), "");
+    EXPECT_THROW(RunOrdered(missing, analyser, threads, tuning, [](auto&) { return true; }),
+                 talvo::Error);
   }
 }
 
 // A shard holds the entries whose (number - 1) mod N is I; --merge puts the
-// shards back into the table of the whole run, byte for byte, also when they
-// are listed out of order, and refuses a table that is not a whole shard, an
-// input that changed between shards, and rows no run can write.
+// shards back into every output of the whole run, byte for byte, also when
+// they are listed out of order, and refuses a table that is not a whole
+// shard, an input that changed between shards, and rows and proteins no run
+// can write.
 TEST(ProteomeTest, MergedShardsAreTheWholeRun) {
   TempDir dir;
   WriteFile(dir / "a.fa", Layout(RandomProteome(4, 25), 0));
   WriteFile(dir / "b.fa", Layout(RandomProteome(5, 9), 2));
-  using Args = std::vector<std::string>;
+  const auto outputs = [&dir](Args args, const std::string& name) {
+    args.push_back("--description");  // from the headers of the protein lines
+    for (const char* kind : {"output", "summary", "masked", "gff3", "bed"}) {
+      args.insert(args.end(), {std::string("--") + kind, dir / (name + kind)});
+    }
+    return args;
+  };
   // The last set leaves the shards that the refusals below use.
-  for (const Args& options : {Args{"-W:8", "-M:0.3"}, Args{"-S:30", "-K", "--all"}, Args{}}) {
-    Args whole = options, merge = options;
-    whole.insert(whole.end(),
-                 {"--seed", "5", "--output", dir / "whole", dir / "a.fa", dir / "b.fa"});
-    merge.insert(merge.end(), {"--merge", "--output", dir / "merged"});
+  for (const Args& options :
+       {Args{"-W:8", "-M:0.3", "-L"}, Args{"-S:30", "-K", "--all", "-I"}, Args{}}) {
+    Args whole = outputs(options, "whole"), merge = outputs(options, "merged");
+    whole.insert(whole.end(), {"--seed", "5", dir / "a.fa", dir / "b.fa"});
+    merge.push_back("--merge");
     for (const std::string input : {"a.fa", "b.fa"}) {
       for (int i : {2, 0, 1}) {
         merge.push_back(dir / (input + std::to_string(i)));
@@ -539,8 +565,12 @@ TEST(ProteomeTest, MergedShardsAreTheWholeRun) {
     }
     ASSERT_EQ(RunInProcess(whole), 0);
     ASSERT_EQ(RunInProcess(merge), 0);
-    EXPECT_EQ(ReadFile(dir / "merged"), ReadFile(dir / "whole")) << testing::PrintToString(options);
-    EXPECT_GT(Split(ReadFile(dir / "whole"), '\n').size(), 5u) << testing::PrintToString(options);
+    for (const char* kind : {"output", "summary", "masked", "gff3", "bed"}) {
+      EXPECT_EQ(ReadFile(dir / ("merged" + std::string(kind))),
+                ReadFile(dir / ("whole" + std::string(kind))))
+          << kind << " " << testing::PrintToString(options);
+    }
+    EXPECT_GT(Split(ReadFile(dir / "wholeoutput"), '\n').size(), 5u);
   }
   // A run over two inputs merges in the order it lists them, whatever the
   // order of its shards: only shard 0 holds rows of one.fa.
@@ -577,9 +607,16 @@ TEST(ProteomeTest, MergedShardsAreTheWholeRun) {
             0);
   ASSERT_EQ(RunInProcess({"--all", "--output", dir / "table", "--shard", "0/1", dir / "a.fa"}), 0);
   const std::string table = ReadFile(dir / "table");
+  // Its header, first protein line (with rows), first row, and the protein
+  // line just above that row.
   const size_t first = table.find("\ninput\t") + 1, rows = table.find('\n', first) + 1;
-  const size_t second = table.find('\n', rows) + 1;
-  const std::string header = table.substr(0, rows), row = table.substr(rows, second - rows);
+  const size_t second = table.find("\n#protein\t", rows) + 1;
+  size_t at = rows;
+  while (table[at] == '#') at = table.find('\n', at) + 1;
+  const size_t above = table.rfind("#protein\t", at);
+  const std::string header = table.substr(0, rows),
+                    row = table.substr(at, table.find('\n', at) + 1 - at);
+  const std::string protein = table.substr(above, at - above);
   const auto replaced = [](const std::string& text, const std::string& from, const char* to) {
     return text.substr(0, text.find(from)) + to + text.substr(text.find(from) + from.size());
   };
@@ -587,10 +624,13 @@ TEST(ProteomeTest, MergedShardsAreTheWholeRun) {
   const size_t id = row.find('\t', row.find('\t') + 1) + 1;
   const std::string bad_escape = row.substr(0, id) + "a\\xG0" + row.substr(row.find('\t', id));
   const std::string other_half = replaced(header, "0/1", "1/2");
-  // A header that records `count` rows, or without the lines of a field.
+  // A header that records `count` rows and proteins, or without the lines
+  // of a field.
   const auto counted = [](std::string head, long count) {
-    const size_t at = head.find("#rows\t") + 6;
-    if (at > 5) head.replace(at, head.find('\n', at) - at, std::to_string(count));
+    for (const std::string field : {"\n#rows\t", "\n#proteins\t"}) {
+      const size_t at = head.find(field) + field.size();
+      head.replace(at, head.find('\n', at) - at, std::to_string(count));
+    }
     return head;
   };
   const auto drop = [](std::string text, const std::string& field) {
@@ -600,13 +640,16 @@ TEST(ProteomeTest, MergedShardsAreTheWholeRun) {
     return text;
   };
   // A row of segment 1 of a.fa's entry of length 9, its columns from start
-  // on, and a table of just that row.
+  // on, and a table of just that row and its protein (of `residues`).
   const auto row_of = [&](long entry, const std::string& columns) {
     return EscapeField(dir / "a.fa") + '\t' + std::to_string(entry) + "\tid\t9\t1\t" + columns +
            '\n';
   };
-  const auto one_row = [&](const std::string& head, long entry, const std::string& columns) {
-    return counted(head, 1) + row_of(entry, columns);
+  const auto one_row = [&](const std::string& head, long entry, const std::string& columns,
+                           const std::string& residues = "GGGGGGGGG") {
+    return counted(head, 1) + "#protein\t" + EscapeField(dir / "a.fa") + '\t' +
+           std::to_string(entry) + "\t9\t3\t4\t-\t0.5\t\tid x\t" + residues + '\n' +
+           row_of(entry, columns);
   };
   struct Refusal {
     std::string name;
@@ -616,14 +659,20 @@ TEST(ProteomeTest, MergedShardsAreTheWholeRun) {
   };
   std::vector<Refusal> refused = {
       {"cut short", {table.substr(0, table.size() - 1)}, "cut short", {}},
-      {"no column header", {table.substr(0, first) + table.substr(rows)}, "not a talvo", {}},
+      {"no column header",
+       {table.substr(0, first) + table.substr(rows)},
+       "not a line of a shard table's header",
+       {}},
       {"empty", {""}, "not a talvo", {}},
-      {"out of order", {header + table.substr(second) + row}, "out of input order", {}},
+      {"out of order",
+       {header + table.substr(rows, second - rows) + table.substr(rows)},
+       "proteins out of input order",
+       {}},
       {"rows in the wrong shards",
        {one_row(half, 2, "1\t1\t1\t1\t0.5\t1\tG"), one_row(other_half, 1, "1\t1\t1\t1\t0.5\t1\tG")},
        "entry 2 does not belong to shard 0/2",
        {}},
-      {"cut at a row boundary", {table.substr(0, second)}, "rows where its header records", {}},
+      {"cut at a line boundary", {table.substr(0, second)}, "where its header records", {}},
       {"a row more", {table + row_of(26, "1\t1\t1\t1\t0.5\t1\tG")}, "more rows", {}},
       {"an earlier version's", {drop(drop(table, "rows"), "fingerprint")}, "earlier", {}},
       {"no fingerprint", {drop(table, "fingerprint")}, "no fingerprint of the input", {}},
@@ -633,9 +682,22 @@ TEST(ProteomeTest, MergedShardsAreTheWholeRun) {
        "cannot be compared",
        {}},
       {"other input lists", {"@both0", "@swapped", "@both2"}, "different input lists", {}},
-      {"a short row", {header + "x\t1\n"}, "not a row", {}},
-      {"a long row", {header + row.substr(0, row.size() - 1) + "\tx\n"}, "not a row", {}},
-      {"a bad escape in a row", {header + bad_escape}, "not a row", {}},
+      {"a short row", {header + protein + "x\t1\n"}, "not a row", {}},
+      {"a long row", {header + protein + row.substr(0, row.size() - 1) + "\tx\n"}, "not a row", {}},
+      {"a bad escape in a row", {header + protein + bad_escape}, "not a row", {}},
+      {"a row without its protein", {header + row}, "a row before its protein line", {}},
+      {"a protein of 8 residues for 9",
+       {one_row(header, 1, "1\t1\t1\t1\t0.5\t1\tG", "GGGGGGGG")},
+       "residues that are not 9",
+       {}},
+      {"residues not the protein's",
+       {one_row(header, 1, "1\t1\t1\t1\t0.5\t1\tG", "PGGGGGGGG")},
+       "not its protein's",
+       {}},
+      {"a protein lost",
+       {one_row(half, 1, "1\t1\t1\t1\t0.5\t1\tG"), one_row(other_half, 4, "1\t1\t1\t1\t0.5\t1\tG")},
+       "entry 2 of " + (dir / "a.fa") + " is in no table",
+       {}},
       {"shard past the count",
        {replaced(header, "0/1", "1/1")},
        "not a line of a shard table's header",
@@ -681,7 +743,7 @@ TEST(ProteomeTest, MergedShardsAreTheWholeRun) {
     EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
   }
   EXPECT_EQ(RunInProcess({"--merge", dir / "missing"}), 1);
-  EXPECT_EQ(RunInProcess({"--merge", "--format", "bed", dir / "table"}), 1);
+  EXPECT_EQ(RunInProcess({"--merge", "--shard", "0/2", dir / "table"}), 1);
 }
 
 // Skips are counted by reason, named one by one only with --verbose, and
@@ -752,6 +814,8 @@ TEST(ProteomeTest, OptionAndOutputFailuresEndWithStatusOne) {
       {{"--exact-null"}, "exact null probabilities need shuffled or generated sequences"},
       {{"--output", "/dev/full"}, "error writing /dev/full"},
       {{"--summary", "/dev/full"}, "error writing /dev/full"},
+      {{"--bed", "/dev/full"}, "error writing /dev/full"},
+      {{"--gff3", ""}, "empty file name for --gff3"},
       {{"--output", dir / "no/such/dir"}, "cannot open " + (dir / "no/such/dir")}};
   for (auto [args, message] : refused) {
     args.push_back(dir / "in.fa");
@@ -798,21 +862,19 @@ TEST(ProteomeTest, Gff3AndBedPassTheirValidators) {
 TEST(ProteomeTest, GffRegionsAreDeclaredOnceAtTheirLongest) {
   for (size_t count : {size_t{0}, size_t{5}, size_t{600000}}) {
     RegionLengths regions;
-    ASSERT_TRUE(regions.Open());
+    regions.Open();
     std::vector<std::pair<std::string, long>> proteins;
     std::map<std::string, long> longest;
     for (size_t i = 0; i < count; i++) {
       proteins.emplace_back("id" + std::to_string((i * 7919) % (count / 3 + 1)), (i * 31) % 997);
       long& region = longest[proteins.back().first];
       region = std::max(region, proteins.back().second);
-      ASSERT_TRUE(regions.Add(proteins.back().first, proteins.back().second));
+      regions.Add(proteins.back().first, proteins.back().second);
     }
-    ASSERT_TRUE(regions.Finish()) << regions.error();
+    regions.Finish();
     std::map<std::string, bool> declared;
     for (const auto& [id, length] : proteins) {
-      long region = 0;
-      ASSERT_TRUE(regions.Next(region));
-      ASSERT_EQ(region, declared[id] ? -1 : longest[id]) << id;
+      ASSERT_EQ(regions.Next(), declared[id] ? -1 : longest[id]) << id;
       declared[id] = true;
     }
   }
@@ -850,19 +912,18 @@ TEST(ProteomeTest, BenjaminiHochbergAndRowEscaping) {
   EXPECT_EQ(with_nan.Of(0.0), 0.0);
   EXPECT_EQ(with_nan.Of(NAN), 1.0);
   EXPECT_EQ(with_nan.distinct(), 2u);
-  SegmentRow row{"a\tb\\c\n", 3,    std::string("id\x01\r\x7f", 5), 10, 1, 2, 4, 3, 2, 1e-300,
-                 0.25,        "GPS"};
-  const std::string line = FormatSegmentRow(row);
-  EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 11);
-  EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1);
-  std::optional<SegmentRow> back = ParseSegmentRow(line.substr(0, line.size() - 1));
-  ASSERT_TRUE(back);
-  EXPECT_EQ(FormatSegmentRow(*back), line);
-  EXPECT_EQ(back->id, row.id);
-  EXPECT_EQ(back->p_value, row.p_value);
+  // A row read back: escaped fields, shortest doubles, an empty q-value.
+  SegmentRow row;
+  ReadSegmentRow("a\\tb\\\\c\\n\t3\tid\\x01\\r\\x7F\t10\t1\t2\t4\t3\t2\t1e-300\t\tGPS", row);
+  EXPECT_EQ(row.input, "a\tb\\c\n");
+  EXPECT_EQ(row.id, std::string("id\x01\r\x7f", 5));
+  EXPECT_EQ(EscapeField(row.id), "id\\x01\\r\\x7F");
+  EXPECT_EQ(row.p_value, 1e-300);
+  EXPECT_FALSE(row.q_value);
+  EXPECT_EQ(row.residues, "GPS");
   for (const char* broken : {"a\t1", "a\\q\t1\tid\t1\t1\t1\t1\t1\t1\t0.1\t\tG",
                              "a\t1\tid\tx\t1\t1\t1\t1\t1\t0.1\t\tG"}) {
-    EXPECT_FALSE(ParseSegmentRow(broken)) << broken;
+    EXPECT_THROW(ReadSegmentRow(broken, row), talvo::Error) << broken;
   }
 }
 

@@ -20,8 +20,12 @@ trap 'rm -rf "$objects"' EXIT
 # file:// gets no shared memory). Same floating point as the native build, and
 # web/math's correctly rounded sin, cos and hypot in place of the WebAssembly
 # C library's, which round differently from the native one (docs/accuracy.md).
+# The version is the one CMakeLists.txt's project() gives.
+version=$(sed -n 's/^project(TALVO VERSION \([0-9.]*\) .*/\1/p' "$root/CMakeLists.txt")
+[ -n "$version" ] || { echo "web/build.sh: no version in CMakeLists.txt's project()" >&2; exit 1; }
 flags=(-std=c++20 -O2 -fwasm-exceptions -Wall -Wextra -ffp-contract=off -fno-fast-math
-       -DTALVO_NO_ZLIB -DTALVO_NO_THREADS -I"$root/include" -I"$root/src")
+       -DTALVO_NO_ZLIB -DTALVO_NO_THREADS "-DTALVO_VERSION=\"$version\"" -I"$root/include"
+       -I"$root/src")
 sources=$(ls "$root"/src/*/*.cpp | grep -v -e '/src/driver/main\.cpp$' -e '/src/proteome/main\.cpp$')
 printf '%s\n' $sources "$root/web/talvo_wasm.cpp" "$root"/web/math/*.cpp |
   xargs -P 2 -I{} sh -c 'emcc "$@" -c {} -o "'"$objects"'/$(echo {} | tr / _).o"' emcc "${flags[@]}"

@@ -8,7 +8,7 @@
 #include "proteome/command_line.h"
 
 extern "C" EMSCRIPTEN_KEEPALIVE int talvo_run(int argc, char** argv) {
-  const int status = ProteomeMain(argc, argv);
+  const int status = talvo::proteome::ProteomeMain(argc, argv);
   fflush(stdout);
   fflush(stderr);
   return status;

@@ -263,7 +263,7 @@ double BinomialUpperTail(int k, int n, double p);
 // P(X < k) for X binomial (n, p).
 double BinomialLowerTail(int k, int n, double p);
 
-// "1.1.0"
+// The release, as CMakeLists.txt's project() names it.
 const char* Version();
 
 }  // namespace talvo

@@ -26,12 +26,14 @@
 #include "proteome/formats.h"
 #include "proteome/ordered_pipeline.h"
 #include "proteome/proteome_writer.h"
-#include "proteome/segment_row.h"
+#include "proteome/shortest_double.h"
 #include "talvo/talvo.h"
 
 namespace py = pybind11;
 
 namespace {
+
+using namespace talvo::proteome;
 
 // Segment and Overall are named tuples of talvo._records, made here from
 // the C++ records; the module keeps the classes as attributes.
@@ -230,7 +232,7 @@ class EntryIterator {
     };
     std::string error;
     try {
-      error = RunOrdered(inputs_, analyser_, threads, PipelineTuning{}, sink, &cancel_);
+      RunOrdered(inputs_, analyser_, threads, PipelineTuning{}, sink, &cancel_);
     } catch (const std::exception& e) {
       error = e.what();
     }
@@ -378,11 +380,9 @@ TableRun WriteProteomeTables(const TableRequest& request, const talvo::Settings&
   OrderedInputs inputs;
   inputs.paths = request.paths;
   inputs.warn = warnings.Collector();
-  std::string error;
-  {
+  try {
     // Closes its ends of the pipes when it goes, so that the captures end.
     ProteomeWriter writer(options, analyser.settings());
-    if (!writer.Open()) throw InputError{writer.error()};
     const BatchSink sink = [&](std::vector<AnalysedEntry>& batch) {
       for (const AnalysedEntry& item : batch) {
         if (item.result.skip == talvo::Skip::kNone) {
@@ -391,16 +391,17 @@ TableRun WriteProteomeTables(const TableRequest& request, const talvo::Settings&
           run.skipped.emplace_back(request.names[item.input], item.entry.number,
                                    EntryId(item.entry), talvo::SkipText(item.result.skip));
         }
-        if (!writer.Add(item.input, item.entry, item.result)) return false;
+        writer.Add(item.input, item.entry, item.result);
       }
       entries += static_cast<long>(batch.size());
-      return writer.EndBatch();
+      writer.EndBatch();
+      return true;
     };
-    error = RunOrdered(inputs, analyser, request.threads, PipelineTuning{}, sink, &cancel);
-    if (writer.error().empty() && error.empty() && !cancel.load()) writer.Finish();
-    if (!writer.error().empty()) throw InputError{writer.error()};
+    RunOrdered(inputs, analyser, request.threads, PipelineTuning{}, sink, &cancel);
+    if (!cancel.load()) writer.Finish();
+  } catch (const talvo::Error& e) {
+    throw InputError{e.what()};
   }
-  if (!error.empty()) throw InputError{error};
   run.segments = std::move(segments.Finish());
   run.summary = std::move(summary.Finish());
   run.warnings = warnings.Take();

@@ -320,7 +320,7 @@ double BinomialLowerTail(int k, int n, double p) {
 }
 
 const char* Version() {
-  return "1.1.0";
+  return TALVO_VERSION;
 }
 
 }  // namespace talvo

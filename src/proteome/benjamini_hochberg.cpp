@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+namespace talvo::proteome {
+
 namespace {
 
 // A NaN's bits: never a key, since NaNs are counted apart.
@@ -86,3 +88,5 @@ double QValues::Of(double p) const {
   if (std::isnan(p)) return 1.0;
   return slots_[Find(BitsOf(p))].q;
 }
+
+}  // namespace talvo::proteome

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace talvo::proteome {
+
 class QValues {
  public:
   QValues();
@@ -36,3 +38,5 @@ class QValues {
   uint64_t total_ = 0;
   uint64_t not_a_number_ = 0;  // rank last, q-value 1
 };
+
+}  // namespace talvo::proteome

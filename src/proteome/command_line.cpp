@@ -11,12 +11,16 @@
 #include <thread>
 #include <vector>
 
+#include "proteome/errors.h"
 #include "proteome/input_check.h"
 #include "proteome/merge.h"
+#include "proteome/options.h"
 #include "proteome/output_files.h"
+#include "proteome/pipeline.h"
+#include "proteome/shard_table.h"
 #include "talvo/talvo.h"
 
-const char kProteomeVersion[] = "talvo-proteome 1.1.0\n";
+namespace talvo::proteome {
 
 const char kProteomeHelp[] =
     "Usage: talvo-proteome [OPTION]... [TALVO OPTION]... FILE...\n"
@@ -30,8 +34,10 @@ const char kProteomeHelp[] =
     "  0 to 1 (-P, -M), or residue letters (-A)\n"
     "\n"
     "  --threads N      analysis threads (default: every core)\n"
-    "  --format F       tsv (default), gff3 or bed\n"
     "  --output FILE    segments to FILE instead of standard output\n"
+    "  --format F       of --output: tsv (default), gff3 or bed\n"
+    "  --gff3 FILE      the segments also as GFF3 to FILE\n"
+    "  --bed FILE       the segments also as BED to FILE\n"
     "  --summary FILE   one row per protein: its overall exact test and q-value, or\n"
     "                   why it was skipped\n"
     "  --masked FILE    masked FASTA of every entry (X, or lower case with -L)\n"
@@ -47,9 +53,15 @@ const char kProteomeHelp[] =
     "                   residues equally likely); the count after -S:/-G: plays no part\n"
     "  --seed N         seed of the random sequences of -S/-G (default: from the clock)\n"
     "  --shard I/N      only entries whose (number - 1) mod N is I\n"
-    "  --merge          merge the TSV tables of every shard of a run made with --all\n"
-    "                   into the table of one run (q-values over every row; rows\n"
-    "                   below -M unless --all); give it the shards' TALVO options\n"
+    "  --merge          read the TSV tables of every shard of a run made with --all\n"
+    "                   (FILE... are the tables) and write any of the outputs above\n"
+    "                   as one run writes them (q-values over every protein and\n"
+    "                   segment; rows below -M unless --all; masks by -M, -F/-L);\n"
+    "                   give it the shards' TALVO options. It refuses shards that\n"
+    "                   do not make one run: missing, repeated, cut short (row and\n"
+    "                   protein counts), of another version, analysis or seed, an\n"
+    "                   input changed between shards (fingerprints), impossible\n"
+    "                   values, rows or proteins out of input order\n"
     "  --verbose        a line for every skipped entry (by default only their counts)\n"
     "  --progress       progress line on standard error (default when it is a terminal)\n"
     "  --no-progress    no progress line\n"
@@ -77,12 +89,6 @@ bool ParseWhole(const std::string& text, Number& value) {
   return ec == std::errc() && ptr == last && !text.empty();
 }
 
-bool ParseShard(const std::string& text, long& index, long& count) {
-  const size_t slash = text.find('/');
-  return slash != std::string::npos && ParseWhole(text.substr(0, slash), index) &&
-         ParseWhole(text.substr(slash + 1), count) && count >= 1 && index >= 0 && index < count;
-}
-
 bool ParseFormat(const std::string& text, OutputFormat& format) {
   if (text == "tsv") {
     format = OutputFormat::kTsv;
@@ -96,40 +102,45 @@ bool ParseFormat(const std::string& text, OutputFormat& format) {
   return true;
 }
 
-bool Refuse(const std::string& message) {
-  fprintf(stderr, "talvo-proteome: %s\nTry 'talvo-proteome --help' for more information.\n",
-          message.c_str());
-  return false;
+[[noreturn]] void Refuse(const std::string& message) {
+  throw UsageError(message);
 }
 
-bool ApplyValue(const std::string& name, const std::string& value, ParsedCommand& command) {
+// The file of an output option.
+std::string* OutputOf(const std::string& name, ProteomeOptions& options) {
+  if (name == "output") return &options.output;
+  if (name == "gff3") return &options.gff3;
+  if (name == "bed") return &options.bed;
+  if (name == "summary") return &options.summary;
+  if (name == "masked") return &options.masked;
+  return nullptr;
+}
+
+void ApplyValue(const std::string& name, const std::string& value, ParsedCommand& command) {
   ProteomeOptions& options = command.options;
   const std::string bad = "invalid value '" + value + "' for --" + name;
-  if (name == "threads") {
+  if (std::string* file = OutputOf(name, options)) {
+    if (value.empty()) Refuse("empty file name for --" + name);
+    *file = value;
+  } else if (name == "threads") {
     if (!ParseWhole(value, options.threads) || options.threads < 1 || options.threads > 1024) {
-      return Refuse(bad + " (a whole number from 1 to 1024)");
+      Refuse(bad + " (a whole number from 1 to 1024)");
     }
   } else if (name == "format") {
-    if (!ParseFormat(value, options.format)) return Refuse(bad + " (tsv, gff3 or bed)");
-  } else if (name == "output" || name == "summary" || name == "masked") {
-    if (value.empty()) return Refuse("empty file name for --" + name);
-    (name == "output"    ? options.output
-     : name == "summary" ? options.summary
-                         : options.masked) = value;
+    if (!ParseFormat(value, options.format)) Refuse(bad + " (tsv, gff3 or bed)");
   } else if (name == "seed") {
     uint64_t seed = 0;
-    if (!ParseWhole(value, seed)) return Refuse(bad + " (a whole number from 0 to 2^64-1)");
+    if (!ParseWhole(value, seed)) Refuse(bad + " (a whole number from 0 to 2^64-1)");
     command.seed = seed;
   } else if (name == "shard") {
-    if (!ParseShard(value, options.shard_index, options.shard_count)) {
-      return Refuse(bad + " (I/N with N at least 1 and I from 0 to N-1)");
+    if (!ReadShard(value, options.shard_index, options.shard_count)) {
+      Refuse(bad + " (I/N with N at least 1 and I from 0 to N-1)");
     }
     options.sharded = true;
   }
-  return true;
 }
 
-bool ApplyFlag(const std::string& name, ParsedCommand& command) {
+void ApplyFlag(const std::string& name, ParsedCommand& command) {
   if (name == "all") {
     command.options.all_segments = true;
   } else if (name == "fractional-windows") {
@@ -151,33 +162,33 @@ bool ApplyFlag(const std::string& name, ParsedCommand& command) {
   } else if (name == "version") {
     command.version = true;
   } else {
-    return Refuse("unrecognized option '--" + name + "'");
+    Refuse("unrecognized option '--" + name + "'");
   }
-  return true;
 }
 
 bool TakesValue(const std::string& name) {
-  for (const char* option : {"threads", "format", "output", "summary", "masked", "seed", "shard"}) {
+  for (const char* option :
+       {"threads", "format", "output", "gff3", "bed", "summary", "masked", "seed", "shard"}) {
     if (name == option) return true;
   }
   return false;
 }
 
-bool ParseLongOption(const std::string& arg, int& i, int argc, char** argv,
+void ParseLongOption(const std::string& arg, int& i, int argc, char** argv,
                      ParsedCommand& command) {
   const size_t equals = arg.find('=');
   const std::string name =
       arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
   if (!TakesValue(name)) {
-    if (equals != std::string::npos) return Refuse("option '--" + name + "' takes no value");
+    if (equals != std::string::npos) Refuse("option '--" + name + "' takes no value");
     return ApplyFlag(name, command);
   }
   if (equals != std::string::npos) return ApplyValue(name, arg.substr(equals + 1), command);
-  if (i + 1 >= argc) return Refuse("option '--" + name + "' needs a value");
-  return ApplyValue(name, argv[++i], command);
+  if (i + 1 >= argc) Refuse("option '--" + name + "' needs a value");
+  ApplyValue(name, argv[++i], command);
 }
 
-bool ParseArguments(int argc, char** argv, ParsedCommand& command) {
+void ParseArguments(int argc, char** argv, ParsedCommand& command) {
   bool only_files = false;
   for (int i = 1; i < argc; i++) {
     const std::string arg = argv[i];
@@ -186,21 +197,23 @@ bool ParseArguments(int argc, char** argv, ParsedCommand& command) {
     } else if (arg == "--") {
       only_files = true;
     } else if (arg.compare(0, 2, "--") == 0) {
-      if (!ParseLongOption(arg, i, argc, argv, command)) return false;
+      ParseLongOption(arg, i, argc, argv, command);
     } else {
       command.talvo_options.push_back(arg);
     }
   }
-  return true;
 }
 
-// The analysis options, in TALVO's syntax.
-std::optional<talvo::Settings> ParseTalvoOptions(const std::vector<std::string>& talvo_options) {
+// The analysis options, in TALVO's syntax, with the proteome tool's own.
+talvo::Settings ReadSettings(const ParsedCommand& command) {
   try {
-    return talvo::SettingsFromOptions(talvo_options);
+    talvo::Settings settings = talvo::SettingsFromOptions(command.talvo_options);
+    settings.fractional_windows = command.fractional_windows;
+    settings.exact_null = command.exact_null;
+    talvo::Validate(settings);
+    return settings;
   } catch (const talvo::Error& e) {
     Refuse(e.what());
-    return std::nullopt;
   }
 }
 
@@ -210,101 +223,99 @@ uint64_t ClockSeed() {
 
 // Before anything is read or created: no output may be an input or another
 // output, standard output must take the rows when they go there, and (unless
-// the inputs are tables, which the merge reads whole before it writes) every
-// input must look like text that can be read.
-bool CheckFiles(const ProteomeOptions& options, const char* input_role, bool look_into_inputs) {
+// the inputs are tables, which the merge reads as it writes) every input must
+// look like text that can be read.
+void CheckFiles(const ProteomeOptions& options, const char* input_role, bool look_into_inputs) {
   std::vector<RunFile> outputs = {{"--output", options.output}};  // "": standard output
-  if (!options.summary.empty()) outputs.push_back({"--summary", options.summary});
-  if (!options.masked.empty()) outputs.push_back({"--masked", options.masked});
+  for (const auto& [role, file] : {std::pair{"--gff3", &options.gff3},
+                                   {"--bed", &options.bed},
+                                   {"--summary", &options.summary},
+                                   {"--masked", &options.masked}}) {
+    if (!file->empty()) outputs.push_back({role, *file});
+  }
   std::vector<RunFile> inputs;
   for (const std::string& input : options.inputs) inputs.push_back({input_role, input});
-  std::string problem = options.output.empty() ? StandardOutputProblem() : "";
-  if (problem.empty()) problem = SameFileProblem(outputs, inputs);
-  if (problem.empty() && std::count(options.inputs.begin(), options.inputs.end(), "-") > 1) {
-    problem = "standard input (-) is given more than once: it can be read only once";
+  if (options.output.empty()) CheckStandardOutput();
+  CheckSameFiles(outputs, inputs);
+  if (std::count(options.inputs.begin(), options.inputs.end(), "-") > 1) {
+    throw talvo::Error("standard input (-) is given more than once: it can be read only once");
   }
-  for (size_t i = 0; problem.empty() && look_into_inputs && i < options.inputs.size(); i++) {
-    problem = InputProblem(options.inputs[i]);
+  for (size_t i = 0; look_into_inputs && i < options.inputs.size(); i++) {
+    CheckInput(options.inputs[i]);
   }
-  if (problem.empty()) return true;
-  fprintf(stderr, "talvo-proteome: %s\n", problem.c_str());
-  return false;
 }
 
-// The tables of a sharded run back into one; they are TSV and so is the result.
-int Merge(const ProteomeOptions& options, const talvo::Settings& settings) {
-  if (options.format != OutputFormat::kTsv || !options.summary.empty() || !options.masked.empty() ||
-      options.shard_count != 1) {
-    Refuse(
-        "--merge reads and writes TSV tables: --format, --summary, --masked and --shard "
-        "belong to the shard runs");
-    return 1;
-  }
-  if (options.inputs.empty()) {
-    Refuse("--merge needs the tables to merge");
-    return 1;
-  }
-  if (!CheckFiles(options, "the table", false)) return 1;
-  return MergeTables(options.inputs, settings, options.all_segments, options.output);
-}
-
-// The description column is for tables that are read as they are: the
-// merge reads shard tables without it, and GFF3 and BED have no such column.
-bool CheckDescription(const ProteomeOptions& options, bool merge) {
-  if (!options.description) return true;
-  if (merge || options.sharded) return Refuse("--description is not for --shard or --merge");
+// The description column is for tables that are read as they are: shard
+// tables are read by the merge, which has the headers from their protein
+// lines; GFF3 and BED have no such column.
+void CheckDescription(const ProteomeOptions& options) {
+  if (!options.description) return;
+  if (options.sharded) Refuse("--description is not for --shard (give it to --merge)");
   if (options.format != OutputFormat::kTsv && options.summary.empty()) {
-    return Refuse("--description adds a column to the TSV table and the summary, not to " +
-                  std::string(options.format == OutputFormat::kGff3 ? "gff3" : "bed"));
+    Refuse("--description adds a column to the TSV table and the summary, not to " +
+           std::string(options.format == OutputFormat::kGff3 ? "gff3" : "bed"));
   }
-  return true;
 }
 
-}  // namespace
+// The tables of a sharded run back into the outputs of one run.
+void Merge(const ProteomeOptions& options, const talvo::Settings& settings) {
+  if (options.sharded)
+    Refuse("--merge writes the outputs of the whole run: --shard belongs to the shard runs");
+  if (options.inputs.empty()) Refuse("--merge needs the tables to merge");
+  CheckFiles(options, "the table", false);
+  MergeTables(options, settings);
+}
 
-int ProteomeMain(int argc, char** argv, const PipelineTuning& tuning) {
+void Run(int argc, char** argv, const PipelineTuning& tuning) {
   ParsedCommand command;
   command.options.threads = 0;  // every core unless --threads says otherwise
-  if (!ParseArguments(argc, argv, command)) return 1;
+  ParseArguments(argc, argv, command);
   if (command.help) {
     fputs(kProteomeHelp, stdout);
-    return 0;
+    return;
   }
   if (command.version) {
-    fputs(kProteomeVersion, stdout);
-    return 0;
+    printf("talvo-proteome %s\n", talvo::Version());
+    return;
   }
-  std::optional<talvo::Settings> settings = ParseTalvoOptions(command.talvo_options);
-  if (!settings) return 1;
+  talvo::Settings settings = ReadSettings(command);
   ProteomeOptions& options = command.options;
-  settings->fractional_windows = command.fractional_windows;
-  settings->exact_null = command.exact_null;
-  try {
-    talvo::Validate(*settings);
-  } catch (const talvo::Error& e) {
-    Refuse(e.what());
-    return 1;
-  }
-  if (!CheckDescription(options, command.merge)) return 1;
-  if (command.merge) return Merge(options, *settings);
-  if (options.inputs.empty()) {
-    Refuse("no input files (- reads standard input)");
-    return 1;
-  }
-  if (!CheckFiles(options, "the input", true)) return 1;
+  CheckDescription(options);
+  if (command.merge) return Merge(options, settings);
+  if (options.inputs.empty()) Refuse("no input files (- reads standard input)");
+  CheckFiles(options, "the input", true);
 
-  if (settings->random_null != talvo::RandomNull::kNone && !settings->exact_null) {
-    settings->seed = command.seed.value_or(ClockSeed());
+  if (settings.random_null != talvo::RandomNull::kNone && !settings.exact_null) {
+    settings.seed = command.seed.value_or(ClockSeed());
     // Printed so that a run seeded from the clock can be repeated.
     if (!command.seed) {
       fprintf(stderr, "talvo-proteome: --seed %llu\n",
-              static_cast<unsigned long long>(settings->seed));
+              static_cast<unsigned long long>(settings.seed));
     }
   }
   if (options.threads == 0) {
     options.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   }
   options.progress = command.progress.value_or(isatty(2) == 1);
-  const talvo::Analyser analyser(*settings);
-  return RunPipeline(options, analyser, tuning);
+  const talvo::Analyser analyser(settings);
+  RunPipeline(options, analyser, tuning);
 }
+
+}  // namespace
+
+int ProteomeMain(int argc, char** argv, const PipelineTuning& tuning) {
+  try {
+    Run(argc, argv, tuning);
+    return 0;
+  } catch (const UsageError& e) {
+    fprintf(stderr, "talvo-proteome: %s\nTry 'talvo-proteome --help' for more information.\n",
+            e.what());
+  } catch (const BrokenPipe&) {
+    return kPipeStatus;
+  } catch (const std::exception& e) {  // talvo::Error, and what the system throws
+    fprintf(stderr, "talvo-proteome: %s\n", e.what());
+  }
+  return 1;
+}
+
+}  // namespace talvo::proteome

@@ -15,6 +15,8 @@
 #include "fasta/residues.h"
 #include "proteome/formats.h"
 
+namespace talvo::proteome {
+
 namespace {
 
 // Control bytes that no text file holds: below 0x20 but tab, LF, VT, FF and
@@ -390,3 +392,5 @@ bool FastaStream::Next(ProteinEntry& entry) {
   }
   return error_.empty();
 }
+
+}  // namespace talvo::proteome

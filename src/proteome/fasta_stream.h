@@ -19,6 +19,8 @@
 
 struct z_stream_s;
 
+namespace talvo::proteome {
+
 struct ProteinEntry {
   long number = 0;       // 1 for the first entry of its input
   std::string header;    // the header line after '>', without CR/LF
@@ -124,3 +126,5 @@ class FastaStream {
   std::string error_;
   std::vector<std::string> warnings_;
 };
+
+}  // namespace talvo::proteome

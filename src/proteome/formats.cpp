@@ -1,13 +1,17 @@
 #include "proteome/formats.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
+#include "proteome/gff3_rows.h"
 #include "proteome/row_spool.h"
+#include "proteome/segment_row.h"
+#include "proteome/shard_table.h"
+#include "proteome/shortest_double.h"
 
+namespace talvo::proteome {
 namespace {
 
 constexpr size_t kFastaWidth = 80;
@@ -41,7 +45,114 @@ bool KeepInAttribute(unsigned char byte) {
          byte != ',';
 }
 
+// A header line with a description column before its newline.
+std::string WithDescription(std::string header) {
+  return header.insert(header.size() - 1, "\tdescription");
+}
+
+// input, entry, id, length, segment, start, end, seg_length, special,
+// p_value, q_value, residues (and the description); a shard table's protein
+// line before each protein's rows.
+class TsvRows : public SegmentRows {
+ public:
+  TsvRows(const Reporting& reporting, bool shard_table, bool description)
+      : reporting_(reporting), shard_table_(shard_table), description_(description) {}
+  std::string Header() const override {
+    return description_ ? WithDescription(kSegmentRowHeader) : kSegmentRowHeader;
+  }
+
+  void AppendProtein(std::string& out, const AnalysedProtein& protein) override {
+    if (shard_table_) AppendProteinLine(out, protein.input, protein.entry, protein.result);
+    bool begun = false;
+    long index = 0;
+    for (const talvo::Segment& segment : protein.result.segments) {
+      index++;
+      if (!reporting_(segment)) continue;
+      if (!begun) Begin(protein);
+      begun = true;
+      out += row_start_;
+      for (long number : {index, static_cast<long>(segment.start), static_cast<long>(segment.end),
+                          static_cast<long>(segment.length), static_cast<long>(segment.special)}) {
+        AppendNumber(out, number);
+        out += '\t';
+      }
+      AppendShortest(out, segment.p_value);
+      out += '\t';
+      RowSpool::AppendMarker(out, kQMarker, segment.p_value);
+      out += '\t';
+      out += segment.residues;
+      out += row_end_;
+    }
+  }
+
+ private:
+  void Begin(const AnalysedProtein& protein) {
+    row_start_ = EscapeField(protein.input) + '\t';
+    AppendNumber(row_start_, protein.entry.number);
+    row_start_ += '\t' + EscapeField(protein.id) + '\t';
+    AppendNumber(row_start_, protein.result.length);
+    row_start_ += '\t';
+    row_end_ =
+        description_ ? '\t' + EscapeField(ProteinDescription(protein.entry.header)) + '\n' : "\n";
+  }
+
+  Reporting reporting_;
+  bool shard_table_;
+  bool description_;
+  std::string row_start_;  // the protein's columns
+  std::string row_end_;    // its description, if any, and the newline
+};
+
+// BED6: chrom (the ID), 0-based start, end, name, score, strand. BED has no
+// escaping of its own: the TSV escapes keep a row on one line.
+class BedRows : public SegmentRows {
+ public:
+  explicit BedRows(const Reporting& reporting) : reporting_(reporting) {}
+  std::string Header() const override { return ""; }
+  bool Spooled() const override { return false; }
+
+  void AppendProtein(std::string& out, const AnalysedProtein& protein) override {
+    bool begun = false;
+    long index = 0;
+    for (const talvo::Segment& segment : protein.result.segments) {
+      index++;
+      if (!reporting_(segment)) continue;
+      if (!begun) chrom_ = EscapeField(protein.id);
+      begun = true;
+      out += chrom_;
+      out += '\t';
+      AppendNumber(out, segment.start - 1);
+      out += '\t';
+      AppendNumber(out, segment.end);
+      out += '\t';
+      out += chrom_;
+      out += "_segment";
+      AppendNumber(out, index);
+      out += '\t';
+      AppendNumber(out, BedScore(segment.p_value));
+      out += "\t.\n";
+    }
+  }
+
+ private:
+  Reporting reporting_;
+  std::string chrom_;
+};
+
 }  // namespace
+
+std::unique_ptr<SegmentRows> MakeSegmentRows(OutputFormat format, const Reporting& reporting,
+                                             bool shard_table, bool description) {
+  switch (format) {
+    case OutputFormat::kGff3:
+      return std::make_unique<Gff3Rows>(reporting);
+    case OutputFormat::kBed:
+      return std::make_unique<BedRows>(reporting);
+    case OutputFormat::kTsv:
+      break;
+  }
+  return std::make_unique<TsvRows>(reporting, shard_table, description);
+}
 
 std::string GffEscapeSeqid(const std::string& text) {
   return PercentEncode(text, KeepInSeqid);
@@ -58,143 +169,36 @@ int BedScore(double p) {
   return score > 1000 ? 1000 : static_cast<int>(score);
 }
 
-std::string SegmentFormatter::Header() const {
-  switch (format_) {
-    case OutputFormat::kTsv:
-      if (description_) {
-        std::string header = kSegmentRowHeader;
-        return header.insert(header.size() - 1, "\tdescription");
-      }
-      return kSegmentRowHeader;
-    case OutputFormat::kGff3:
-      return "##gff-version 3\n";
-    case OutputFormat::kBed:
-      break;
-  }
-  return "";
-}
-
-namespace {
-
 void AppendNumber(std::string& out, long value) {
   char text[24];
   const auto result = std::to_chars(text, text + sizeof text, value);
   out.append(text, result.ptr);
 }
 
-void AppendShortest(std::string& out, double value) {
-#ifdef __cpp_lib_to_chars
-  char text[64];
-  const auto result = std::to_chars(text, text + sizeof text, value);
-  out.append(text, result.ptr);
-#else
-  out += ShortestDouble(value);  // standard libraries without floating-point to_chars
-#endif
-}
-
-}  // namespace
-
-void SegmentFormatter::BeginProtein(const std::string& input, long entry, const std::string& id,
-                                    long length, const std::string& description) {
-  switch (format_) {
-    case OutputFormat::kTsv:
-      row_start_ = EscapeField(input) + '\t';
-      AppendNumber(row_start_, entry);
-      row_start_ += '\t' + EscapeField(id) + '\t';
-      AppendNumber(row_start_, length);
-      row_start_ += '\t';
-      row_end_ = description_ ? '\t' + EscapeField(description) : "";
-      break;
-    case OutputFormat::kGff3:
-      row_start_ = GffEscapeSeqid(id);
-      name_ = GffEscapeAttribute(id);
-      region_pending_ = true;
-      break;
-    case OutputFormat::kBed:
-      // BED has no escaping of its own: the TSV escapes keep a row on one line.
-      row_start_ = EscapeField(id);
-      break;
-  }
-}
-
-void SegmentFormatter::AppendRegion(std::string& out) {
-  region_pending_ = false;
-  RowSpool::AppendMarker(out, kRegionMarker, uint64_t{0});
-  out += "##sequence-region " + row_start_ + " 1 ";
-  RowSpool::AppendMarker(out, kRegionLengthMarker, uint64_t{0});
-  out += '\n';
-  RowSpool::AppendMarker(out, kRegionEndMarker, uint64_t{0});
-}
-
-void SegmentFormatter::AppendSegment(std::string& out, long index, const talvo::Segment& segment) {
-  if (format_ == OutputFormat::kTsv) {
-    out += row_start_;
-    for (long number : {index, static_cast<long>(segment.start), static_cast<long>(segment.end),
-                        static_cast<long>(segment.length), static_cast<long>(segment.special)}) {
-      AppendNumber(out, number);
-      out += '\t';
-    }
-    AppendShortest(out, segment.p_value);
-    out += '\t';
-    RowSpool::AppendMarker(out, kQMarker, segment.p_value);
-    out += '\t';
-    out += segment.residues;
-    out += row_end_;
-    out += '\n';
-    return;
-  }
-  if (format_ == OutputFormat::kBed) {
-    out += row_start_;
-    out += '\t';
-    AppendNumber(out, segment.start - 1);
-    out += '\t';
-    AppendNumber(out, segment.end);
-    out += '\t';
-    out += row_start_;
-    out += "_segment";
-    AppendNumber(out, index);
-    out += '\t';
-    AppendNumber(out, BedScore(segment.p_value));
-    out += "\t.\n";
-    return;
-  }
-  if (region_pending_) AppendRegion(out);
-  ++features_;
-  out += row_start_;
-  out += "\ttalvo-proteome\tcompositionally_biased_region_of_peptide\t";
-  AppendNumber(out, segment.start);
-  out += '\t';
-  AppendNumber(out, segment.end);
-  out += '\t';
-  AppendShortest(out, segment.p_value);
-  out += "\t.\t.\tID=segment";
-  AppendNumber(out, features_);
-  out += ";Name=" + name_ + "_segment";
-  AppendNumber(out, index);
-  out += ";Ontology_term=SO:0001066;special=";
-  AppendNumber(out, segment.special);
-  out += ";p_value=";
-  AppendShortest(out, segment.p_value);
-  out += ";q_value=";
-  RowSpool::AppendMarker(out, kQMarker, segment.p_value);
-  out += '\n';
-}
-
-const char kSummaryHeader[] =
-    "input\tentry\tid\tlength\tspecial\texpected\tdirection\texact_tail\tq_value\tskipped\n";
-
 std::string SummaryHeader(bool description) {
-  std::string header = kSummaryHeader;
-  return description ? header.insert(header.size() - 1, "\tdescription") : header;
+  const std::string header =
+      "input\tentry\tid\tlength\tspecial\texpected\tdirection\texact_tail\tq_value\tskipped\n";
+  return description ? WithDescription(header) : header;
 }
 
-void AppendSummaryRow(std::string& out, const std::string& input, long entry, const std::string& id,
-                      const talvo::Result& result, const std::string* description) {
-  const std::string row_end = description ? '\t' + EscapeField(*description) + '\n' : "\n";
-  out += EscapeField(input);
+void AppendOverall(std::string& out, const talvo::Overall& overall) {
+  AppendNumber(out, overall.special);
+  char expected[32];
+  snprintf(expected, sizeof expected, "\t%.0f\t", overall.expected);
+  out += expected;
+  out += overall.direction;
   out += '\t';
-  AppendNumber(out, entry);
-  out += '\t' + EscapeField(id) + '\t';
+  AppendShortest(out, overall.exact_tail);
+}
+
+void AppendSummaryRow(std::string& out, const AnalysedProtein& protein, bool description) {
+  const talvo::Result& result = protein.result;
+  const std::string row_end =
+      description ? '\t' + EscapeField(ProteinDescription(protein.entry.header)) + '\n' : "\n";
+  out += EscapeField(protein.input);
+  out += '\t';
+  AppendNumber(out, protein.entry.number);
+  out += '\t' + EscapeField(protein.id) + '\t';
   AppendNumber(out, result.length);
   if (result.skip != talvo::Skip::kNone) {
     out += "\t\t\t\t\t\t";
@@ -203,15 +207,9 @@ void AppendSummaryRow(std::string& out, const std::string& input, long entry, co
     return;
   }
   out += '\t';
-  AppendNumber(out, result.overall.special);
-  char expected[32];
-  snprintf(expected, sizeof expected, "\t%.0f\t", result.overall.expected);
-  out += expected;
-  out += result.overall.direction;
+  AppendOverall(out, result.overall);
   out += '\t';
-  AppendShortest(out, result.overall.exact_tail);
-  out += '\t';
-  RowSpool::AppendMarker(out, SegmentFormatter::kQMarker, result.overall.exact_tail);
+  RowSpool::AppendMarker(out, kQMarker, result.overall.exact_tail);
   out += '\t';
   out += row_end;
 }
@@ -242,3 +240,5 @@ std::string ProteinDescription(const std::string& header) {
   if (id_end == std::string::npos || start == std::string::npos) return "";
   return header.substr(start, header.find_last_not_of(kBlank) + 1 - start);
 }
+
+}  // namespace talvo::proteome

@@ -1,15 +1,61 @@
 // The output formats: segment rows as TSV, GFF3 or BED6, the per-protein
-// summary and the masked FASTA records.
+// summary and the masked FASTA records. Each row is formatted once, as the
+// proteins come in input order; what is known only when the run has ended
+// is left open as a RowSpool marker and filled in when the rows are copied
+// out.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <unordered_map>
-#include <vector>
 
-#include "proteome/segment_row.h"
+#include "proteome/fasta_stream.h"
+#include "proteome/options.h"
 #include "talvo/talvo.h"
 
-enum class OutputFormat { kTsv, kGff3, kBed };
+namespace talvo::proteome {
+
+// One entry of the run with its analysis.
+struct AnalysedProtein {
+  const std::string& input;  // as given ("-": standard input)
+  const ProteinEntry& entry;
+  const std::string& id;  // ProteinId
+  const talvo::Result& result;
+};
+
+// Which segments a run reports: all of them, or those with p below -M.
+struct Reporting {
+  bool all_segments = false;
+  double mask_p = 0.05;
+  bool operator()(const talvo::Segment& segment) const {
+    return all_segments || segment.p_value < mask_p;
+  }
+};
+
+// The q-value of a row, left open: its payload is the p-value.
+constexpr char kQMarker = 'q';
+
+// The segments of a run in one format.
+class SegmentRows {
+ public:
+  virtual ~SegmentRows() = default;
+  // The lines above the rows.
+  virtual std::string Header() const = 0;
+  // Appends the rows of the protein's reported segments.
+  virtual void AppendProtein(std::string& out, const AnalysedProtein& protein) = 0;
+  // False when the rows go straight to the output: they leave nothing open.
+  virtual bool Spooled() const { return true; }
+  // After the last protein, before the rows are copied out.
+  virtual void Finish() {}
+  // Fills in a marker of the format's own (not kQMarker); says whether the
+  // text up to the next marker is kept.
+  virtual bool Resolve(char /*kind*/, uint64_t /*payload*/, std::string& /*out*/) { return true; }
+};
+
+// The rows of `format`; a TSV shard table (shard_table) also has a line for
+// every protein (shard_table.h); TSV rows with `description` end in the
+// protein's description (--description).
+std::unique_ptr<SegmentRows> MakeSegmentRows(OutputFormat format, const Reporting& reporting,
+                                             bool shard_table, bool description);
 
 // GFF3 percent-encoding: tab, newline, CR, '%' and control bytes always; in a
 // seqid every byte outside GFF3's unescaped set; in an attribute value also
@@ -19,50 +65,15 @@ std::string GffEscapeAttribute(const std::string& text);
 // BED score from a p-value: -10 log10(p) rounded, within 0..1000 (p = 0 and
 // p below 1e-100 give 1000).
 int BedScore(double p);
+void AppendNumber(std::string& out, long value);
 
-// Writes the rows of the run's segments in one format, each formatted once:
-// the q-value is left open as a RowSpool marker of kind kQMarker (carrying
-// the p-value). So is GFF3's region line before each protein's first
-// feature: kRegionMarker opens it (kept only for the first protein of an ID,
-// see RegionLengths), kRegionLengthMarker stands for its length and
-// kRegionEndMarker closes it.
-class SegmentFormatter {
- public:
-  static constexpr char kQMarker = 'q';
-  static constexpr char kRegionMarker = 'r';
-  static constexpr char kRegionLengthMarker = 'l';
-  static constexpr char kRegionEndMarker = 'e';
-
-  // description: TSV rows end in a description column (--description).
-  explicit SegmentFormatter(OutputFormat format, bool description = false)
-      : format_(format), description_(description) {}
-  std::string Header() const;
-  // Starts the reported segments of one protein; description is the
-  // header's text after the ID (ProteinDescription).
-  void BeginProtein(const std::string& input, long entry, const std::string& id, long length,
-                    const std::string& description = "");
-  void AppendSegment(std::string& out, long index, const talvo::Segment& segment);
-
- private:
-  void AppendRegion(std::string& out);
-
-  OutputFormat format_;
-  bool description_;
-  std::string row_end_;    // TSV with description: its column
-  std::string row_start_;  // TSV: the protein's columns; GFF3: the seqid; BED: the chrom
-  std::string name_;       // GFF3: the Name attribute's ID
-  bool region_pending_ = false;
-  long features_ = 0;
-};
-
-// The summary: one row per protein; an analysed one's q-value is left open as
-// a RowSpool marker of kind SegmentFormatter::kQMarker carrying its exact
-// tail, a skipped one has only its length and the reason.
-// With a description (--description), a last column holds it.
-extern const char kSummaryHeader[];
+// The summary: one row per protein; an analysed one's q-value is left open
+// as a kQMarker carrying its exact tail, a skipped one has only its length
+// and the reason. With `description`, a last column holds it.
 std::string SummaryHeader(bool description);
-void AppendSummaryRow(std::string& out, const std::string& input, long entry, const std::string& id,
-                      const talvo::Result& result, const std::string* description = nullptr);
+void AppendSummaryRow(std::string& out, const AnalysedProtein& protein, bool description);
+// The overall test's fields, "special\texpected\tdirection\texact_tail".
+void AppendOverall(std::string& out, const talvo::Overall& overall);
 // ">header", then the residues 80 to a line.
 std::string FormatMaskedRecord(const std::string& header, const std::string& residues);
 // The protein ID: the header up to its first white space; for a header that
@@ -72,3 +83,5 @@ std::string ProteinId(const std::string& header, long entry);
 // The header's text after its ID and the white space that follows it (OS=,
 // GN= ...), without trailing white space; empty when there is none.
 std::string ProteinDescription(const std::string& header);
+
+}  // namespace talvo::proteome

@@ -3,10 +3,14 @@
 #pragma once
 #include <string>
 
-// "" or why `path` cannot be read as FASTA, in the reader's words: it is
+namespace talvo::proteome {
+
+// Throws, saying why, when `path` cannot be read as FASTA, in the reader's words: it is
 // missing, unreadable or a directory, or its first 64 KiB (decompressed when
 // gzip) hold a binary byte, fail to decompress or are none at all. Pipes and
 // devices are only checked for read permission: reading them would consume
 // what the run is to read. So is standard input ("-"), unless it is a regular
 // file, whose first bytes are read without moving its offset.
-std::string InputProblem(const std::string& path);
+void CheckInput(const std::string& path);
+
+}  // namespace talvo::proteome

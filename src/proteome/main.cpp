@@ -4,9 +4,9 @@
 #include "proteome/output_files.h"
 
 int main(int argc, char** argv) {
-  ReserveStandardDescriptors();
+  talvo::proteome::ReserveStandardDescriptors();
   // A closed output pipe shows as EPIPE, which the run turns into a quiet end.
   signal(SIGPIPE, SIG_IGN);
-  RemoveTemporariesOnSignals();
-  return ProteomeMain(argc, argv);
+  talvo::proteome::RemoveTemporariesOnSignals();
+  return talvo::proteome::ProteomeMain(argc, argv);
 }

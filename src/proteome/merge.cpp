@@ -5,29 +5,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <map>
 #include <optional>
 #include <queue>
-#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
 
-#include "proteome/benjamini_hochberg.h"
-#include "proteome/output_files.h"
-#include "proteome/pipeline.h"
+#include "proteome/errors.h"
+#include "proteome/formats.h"
+#include "proteome/proteome_writer.h"
 #include "proteome/segment_row.h"
 #include "proteome/shard_table.h"
 
+namespace talvo::proteome {
 namespace {
 
-struct MergeError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-// One table being read: its current row and where its rows start.
+// One table being read: its header and the protein it is at.
 struct Table {
   std::string path;
   ShardHeader header;
@@ -35,130 +30,180 @@ struct Table {
   char* buffer = nullptr;  // getline's
   size_t capacity = 0;
   std::string line;
-  long rows_start = 0;  // offset and line number of the first row
-  long rows_start_line = 0;
+  bool line_pending = false;  // line holds the next protein's line, read ahead
   long line_number = 0;
   long rows_read = 0;
-  std::optional<SegmentRow> row;
+  long proteins_read = 0;
   size_t first_rank = 0;  // of the table's first input; the others follow
-  std::string ranked_input;
-  size_t input_rank = 0;  // of ranked_input, the input of the current row
+  // The current protein, with its segments; none at the end of the table.
+  bool at_protein = false;
+  std::string input;
+  size_t input_rank = 0;  // of input
+  ProteinEntry entry;
+  talvo::Result result;
+  SegmentRow row;
+
+  Table() = default;
+  Table(const Table&) = delete;
+  Table& operator=(const Table&) = delete;
+  ~Table() {
+    if (file != nullptr) fclose(file);
+    free(buffer);
+  }
 };
 
-// Every input's place in the merged table.
+// Every input's place in the merged outputs.
 using InputRanks = std::map<std::string, size_t>;
 
-using RowKey = std::tuple<size_t, long, long>;  // input rank, entry, segment
+using ProteinKey = std::pair<size_t, long>;  // input rank, entry
 
-RowKey KeyOf(const Table& table) {
-  return {table.input_rank, table.row->entry, table.row->segment};
+ProteinKey KeyOf(const Table& table) {
+  return {table.input_rank, table.entry.number};
 }
 
 std::string Where(const Table& table) {
   return table.path + ":" + std::to_string(table.line_number);
 }
 
+[[noreturn]] void Refuse(const Table& table, const std::string& what) {
+  throw talvo::Error(Where(table) + ": " + what);
+}
+
 // Reads one line with its newline; false at the end of the table.
 bool ReadLine(Table& table, std::string& line) {
   errno = 0;
   const ssize_t length = getline(&table.buffer, &table.capacity, table.file);
-  if (length >= 0) line.assign(table.buffer, static_cast<size_t>(length));
   if (length < 0) {
-    if (ferror(table.file))
-      throw MergeError("error reading " + table.path + ": " + strerror(errno));
+    if (ferror(table.file)) ThrowSystemError("error reading " + table.path);
     return false;
   }
+  line.assign(table.buffer, static_cast<size_t>(length));
   table.line_number++;
   // A shard cut short must not pass for a whole one.
-  if (line.back() != '\n') throw MergeError(Where(table) + ": last line is cut short");
+  if (line.back() != '\n') Refuse(table, "last line is cut short");
   line.pop_back();
   return true;
 }
 
-// The rank of the current row's input, which must be one of the table's.
-void RankRowInput(Table& table, const InputRanks& ranks) {
-  const std::string& input = table.row->input;
-  if (input == table.ranked_input) return;
-  const auto rank = ranks.find(input);
+// The protein line just read, which must be of one of the table's inputs,
+// of its shard, and after the table's previous protein.
+void TakeProtein(Table& table, const InputRanks& ranks) {
+  const bool had_protein = table.at_protein;
+  const ProteinKey previous = had_protein ? KeyOf(table) : ProteinKey{};
+  try {
+    ReadProteinLine(table.line, table.input, table.entry, table.result);
+  } catch (const talvo::Error& e) {
+    Refuse(table, e.what());
+  }
+  const auto rank = ranks.find(table.input);
   if (rank == ranks.end() || rank->second < table.first_rank ||
       rank->second >= table.first_rank + table.header.inputs.size()) {
-    throw MergeError(Where(table) + ": a row of " + input + ", which the header does not list");
+    Refuse(table, "a protein of " + table.input + ", which the header does not list");
   }
-  table.ranked_input = input;
-  table.input_rank = rank->second;
-}
-
-// A row that the table's shard cannot hold.
-void CheckRow(const Table& table) {
-  const SegmentRow& row = *table.row;
-  const std::string impossible = ImpossibleValue(row);
-  if (!impossible.empty()) throw MergeError(Where(table) + ": impossible values: " + impossible);
   const ShardHeader& header = table.header;
-  if ((row.entry - 1) % header.count != header.index) {
-    throw MergeError(Where(table) + ": entry " + std::to_string(row.entry) +
-                     " does not belong to shard " + std::to_string(header.index) + "/" +
-                     std::to_string(header.count));
+  if ((table.entry.number - 1) % header.count != header.index) {
+    Refuse(table, "entry " + std::to_string(table.entry.number) + " does not belong to shard " +
+                      std::to_string(header.index) + "/" + std::to_string(header.count));
+  }
+  table.input_rank = rank->second;
+  table.at_protein = true;
+  if (had_protein && !(previous < KeyOf(table))) Refuse(table, "proteins out of input order");
+  if (++table.proteins_read > header.proteins) {
+    Refuse(table,
+           "more proteins than the " + std::to_string(header.proteins) + " its header records");
   }
 }
 
-// The table's next row; at its end, the count of its rows must be the count
-// its header records, so that a shard cut at a row boundary is refused.
-void Advance(Table& table, const InputRanks& ranks) {
-  const bool had_row = table.row.has_value();
-  const RowKey previous = had_row ? KeyOf(table) : RowKey{};
-  const std::string rows = std::to_string(table.header.rows);
-  std::string& line = table.line;
-  if (!ReadLine(table, line)) {
-    if (table.rows_read != table.header.rows) {
-      throw MergeError(table.path + ": " + std::to_string(table.rows_read) +
-                       " rows where its header records " + rows +
-                       ": the shard is incomplete (cut short, or its run failed)");
-    }
-    table.row.reset();
-    return;
+// A segment row of the current protein: the next of its segments, with the
+// protein's ID, length and residues.
+void TakeRow(Table& table) {
+  SegmentRow& row = table.row;
+  try {
+    ReadSegmentRow(table.line, row);
+    CheckSegmentRow(row);
+  } catch (const talvo::Error& e) {
+    Refuse(table, e.what());
   }
   if (++table.rows_read > table.header.rows) {
-    throw MergeError(Where(table) + ": more rows than the " + rows + " its header records");
+    Refuse(table,
+           "more rows than the " + std::to_string(table.header.rows) + " its header records");
   }
-  if (!table.row) table.row.emplace();
-  if (!ParseSegmentRow(std::string_view(line), *table.row)) {
-    throw MergeError(Where(table) + ": not a row of a talvo-proteome table");
+  const ProteinEntry& entry = table.entry;
+  std::vector<talvo::Segment>& segments = table.result.segments;
+  if (row.input != table.input || row.entry != entry.number) {
+    Refuse(table, "a row of entry " + std::to_string(row.entry) + " of " + row.input +
+                      " that does not follow its protein line");
   }
-  CheckRow(table);
-  RankRowInput(table, ranks);
-  if (had_row && !(previous < KeyOf(table))) {
-    throw MergeError(Where(table) + ": rows out of input order");
+  if (row.segment != static_cast<long>(segments.size()) + 1) {
+    Refuse(table, "segment " + std::to_string(row.segment) + " where segment " +
+                      std::to_string(segments.size() + 1) + " comes next");
+  }
+  if (row.id != ProteinId(entry.header, entry.number) || row.length != table.result.length ||
+      entry.residues.compare(row.start - 1, row.seg_length, row.residues) != 0) {
+    Refuse(table, "a row whose ID, length or residues are not its protein's");
+  }
+  talvo::Segment& segment = segments.emplace_back();
+  segment.start = static_cast<int>(row.start);
+  segment.end = static_cast<int>(row.end);
+  segment.length = static_cast<int>(row.seg_length);
+  segment.special = static_cast<int>(row.special);
+  segment.p_value = row.p_value;
+  segment.residues = std::move(row.residues);
+}
+
+// The table's next protein with its segments; at its end, the counts of its
+// rows and proteins must be those its header records, so that a shard cut
+// at a line boundary is refused.
+void Advance(Table& table, const InputRanks& ranks) {
+  if (!table.line_pending && !ReadLine(table, table.line)) {
+    if (table.rows_read != table.header.rows || table.proteins_read != table.header.proteins) {
+      throw talvo::Error(table.path + ": " + std::to_string(table.rows_read) + " rows and " +
+                         std::to_string(table.proteins_read) +
+                         " proteins where its header records " + std::to_string(table.header.rows) +
+                         " and " + std::to_string(table.header.proteins) +
+                         ": the shard is incomplete (cut short, or its run failed)");
+    }
+    table.at_protein = false;
+    return;
+  }
+  if (!table.line.starts_with("#")) Refuse(table, "a row before its protein line");
+  TakeProtein(table, ranks);
+  table.line_pending = false;
+  while (ReadLine(table, table.line)) {
+    if (table.line.starts_with("#")) {
+      table.line_pending = true;
+      return;
+    }
+    TakeRow(table);
   }
 }
 
 // A shard table: its '#' header lines, then the column header.
 void OpenTable(Table& table) {
   table.file = fopen(table.path.c_str(), "r");
-  if (table.file == nullptr) {
-    throw MergeError("cannot open " + table.path + ": " + strerror(errno));
-  }
+  if (table.file == nullptr) ThrowSystemError("cannot open " + table.path);
   std::string line;
   bool read = ReadLine(table, line);
   for (; read && line.starts_with("#"); read = ReadLine(table, line)) {
-    if (!ReadShardHeaderLine(line, table.header)) {
-      throw MergeError(Where(table) + ": not a line of a shard table's header");
+    try {
+      ReadShardHeaderLine(line, table.header);
+    } catch (const talvo::Error& e) {
+      Refuse(table, e.what());
     }
   }
   if (!read || line + "\n" != kSegmentRowHeader) {
-    throw MergeError(table.path + ": not a talvo-proteome TSV table");
+    throw talvo::Error(table.path + ": not a talvo-proteome TSV table");
   }
   if (table.line_number == 1 || !IsCompleteShardHeader(table.header)) {
-    throw MergeError(table.path +
-                     ": not a shard table (the shards of a run are made with --shard I/N --all)");
+    throw talvo::Error(table.path +
+                       ": not a shard table (the shards of a run are made with --shard I/N --all)");
   }
-  if (table.header.rows < 0) {
-    throw MergeError(table.path +
-                     ": a shard table of an earlier talvo-proteome, which recorded neither its "
-                     "row count nor its inputs' fingerprints; run the shards again with this one");
+  if (table.header.rows < 0 || table.header.proteins < 0) {
+    throw talvo::Error(table.path +
+                       ": a shard table of an earlier talvo-proteome, without the counts, "
+                       "fingerprints and protein lines that the merge needs; run the shards again "
+                       "with this one");
   }
-  table.rows_start = ftell(table.file);
-  table.rows_start_line = table.line_number;
-  if (table.rows_start < 0) throw MergeError(table.path + ": not a regular file");
 }
 
 std::string Listed(const std::vector<std::string>& inputs) {
@@ -185,10 +230,10 @@ void CheckInputLists(const Runs& runs) {
     for (const std::string& input : inputs) {
       const auto [other, added] = listed_by.try_emplace(input, table);
       if (added) continue;
-      if (other->second == table) throw MergeError(table->path + " lists " + input + " twice");
-      throw MergeError("shards of different input lists: " + other->second->path + " has " +
-                       Listed(other->second->header.inputs) + ", " + table->path + " has " +
-                       Listed(inputs));
+      if (other->second == table) throw talvo::Error(table->path + " lists " + input + " twice");
+      throw talvo::Error("shards of different input lists: " + other->second->path + " has " +
+                         Listed(other->second->header.inputs) + ", " + table->path + " has " +
+                         Listed(inputs));
     }
   }
 }
@@ -212,7 +257,7 @@ void CheckFingerprints(const std::vector<Table>& tables) {
     for (size_t input = 0; input < table.header.inputs.size(); input++) {
       const std::string& name = table.header.inputs[input];
       const Fingerprints& mine = FingerprintsOf(table.header, input);
-      if (mine.empty()) throw MergeError(table.path + ": no fingerprint of the input " + name);
+      if (mine.empty()) throw talvo::Error(table.path + ": no fingerprint of the input " + name);
       const Table& other = *first.try_emplace(name, &table).first->second;
       const Fingerprints& theirs = FingerprintsOf(other.header, input);
       bool compared = false;
@@ -221,14 +266,15 @@ void CheckFingerprints(const std::vector<Table>& tables) {
         if (same_kind == theirs.end()) continue;
         compared = true;
         if (same_kind->second != value) {
-          throw MergeError("the input " + name + " changed between the shard jobs: " + other.path +
-                           " read " + FingerprintText(kind, same_kind->second) + ", " + table.path +
-                           " read " + FingerprintText(kind, value) + "; run its shards again");
+          throw talvo::Error("the input " + name +
+                             " changed between the shard jobs: " + other.path + " read " +
+                             FingerprintText(kind, same_kind->second) + ", " + table.path +
+                             " read " + FingerprintText(kind, value) + "; run its shards again");
         }
       }
       if (!compared) {
-        throw MergeError(other.path + " and " + table.path + " fingerprint " + name +
-                         " in different ways and cannot be compared");
+        throw talvo::Error(other.path + " and " + table.path + " fingerprint " + name +
+                           " in different ways and cannot be compared");
       }
     }
   }
@@ -250,22 +296,22 @@ InputRanks RankInputs(std::vector<Table>& tables) {
 // The tables must be every shard of one run (or of several runs over other
 // inputs with the same options), made by this version with --all.
 void CheckShards(const std::vector<Table>& tables, const talvo::Settings& settings) {
-  const std::string version = ProteomeVersionNumber();
+  const std::string version = talvo::Version();
   const std::string options = AnalysisOptionsText(settings);
   const Table& first = tables.front();
   Runs runs;
   for (const Table& table : tables) {
     const ShardHeader& header = table.header;
     if (header.version != version) {
-      throw MergeError(table.path + ": written by talvo-proteome " + header.version + "; this is " +
-                       version);
+      throw talvo::Error(table.path + ": written by talvo-proteome " + header.version +
+                         "; this is " + version);
     }
     if (!header.all_segments) {
-      throw MergeError(table.path + ": " + ShardName(header) +
-                       " was run without --all; the merge needs every segment");
+      throw talvo::Error(table.path + ": " + ShardName(header) +
+                         " was run without --all; the merge needs every segment");
     }
     if (header.options != first.header.options || header.seed != first.header.seed) {
-      throw MergeError(
+      throw talvo::Error(
           "shards of different analyses: " + first.path + " has '" + first.header.options + "'" +
           (first.header.seed.empty() ? "" : " seed " + first.header.seed) + ", " + table.path +
           " has '" + header.options + "'" + (header.seed.empty() ? "" : " seed " + header.seed));
@@ -273,20 +319,21 @@ void CheckShards(const std::vector<Table>& tables, const talvo::Settings& settin
     std::vector<const Table*>& run = runs[header.inputs];
     for (const Table* other : run) {
       if (other->header.count != header.count) {
-        throw MergeError("shards of different splits: " + other->path + " is " +
-                         ShardName(other->header) + ", " + table.path + " is " + ShardName(header));
+        throw talvo::Error("shards of different splits: " + other->path + " is " +
+                           ShardName(other->header) + ", " + table.path + " is " +
+                           ShardName(header));
       }
       if (other->header.index == header.index) {
-        throw MergeError(other->path + " and " + table.path + " are both " + ShardName(header));
+        throw talvo::Error(other->path + " and " + table.path + " are both " + ShardName(header));
       }
     }
     run.push_back(&table);
   }
   CheckInputLists(runs);
   if (first.header.options != options) {
-    throw MergeError("the shards were run with '" + first.header.options +
-                     "' but --merge was given '" + options +
-                     "': give --merge the TALVO options of the shards");
+    throw talvo::Error("the shards were run with '" + first.header.options +
+                       "' but --merge was given '" + options +
+                       "': give --merge the TALVO options of the shards");
   }
   for (const auto& [inputs, run] : runs) {
     if (static_cast<long>(run.size()) == run.front()->header.count) continue;
@@ -294,109 +341,65 @@ void CheckShards(const std::vector<Table>& tables, const talvo::Settings& settin
     for (const Table* table : run) present[table->header.index] = true;
     ShardHeader missing = run.front()->header;
     missing.index = std::find(present.begin(), present.end(), false) - present.begin();
-    throw MergeError(ShardName(missing) + " is missing (" + std::to_string(run.size()) + " of " +
-                     std::to_string(missing.count) + " shards given)");
+    throw talvo::Error(ShardName(missing) + " is missing (" + std::to_string(run.size()) + " of " +
+                       std::to_string(missing.count) + " shards given)");
   }
   CheckFingerprints(tables);
 }
 
-// Visits every row of every table in input order: a k-way merge on
-// (input, entry, segment). Rows are read once more on each call.
-void VisitInOrder(std::vector<Table>& tables, const InputRanks& ranks,
-                  const std::function<void(SegmentRow&)>& visit) {
-  for (Table& table : tables) {
-    if (fseek(table.file, table.rows_start, SEEK_SET) != 0) {
-      throw MergeError("cannot reread " + table.path + ": " + strerror(errno));
-    }
-    table.line_number = table.rows_start_line;
-    table.rows_read = 0;
-    table.ranked_input.clear();
-    table.row.reset();
-    Advance(table, ranks);
-  }
+// Hands every protein of every table to the writer in input order: a k-way
+// merge on (input, entry), every entry of every input once.
+void WriteInOrder(std::vector<Table>& tables, const std::vector<std::string>& inputs,
+                  const InputRanks& ranks, ProteomeWriter& writer) {
+  for (Table& table : tables) Advance(table, ranks);
   const auto later = [&tables](size_t a, size_t b) {
     return std::pair(KeyOf(tables[a]), a) > std::pair(KeyOf(tables[b]), b);
   };
   std::priority_queue<size_t, std::vector<size_t>, decltype(later)> heads(later);
   for (size_t i = 0; i < tables.size(); i++) {
-    if (tables[i].row) heads.push(i);
+    if (tables[i].at_protein) heads.push(i);
   }
-  std::optional<RowKey> last;
+  std::vector<long> next_entry(inputs.size(), 1);  // by rank
   while (!heads.empty()) {
     const size_t index = heads.top();
     heads.pop();
     Table& table = tables[index];
-    if (last && *last == KeyOf(table)) {
-      throw MergeError(Where(table) + ": the same segment is in two tables");
+    long& next = next_entry[table.input_rank];
+    if (table.entry.number < next) Refuse(table, "the same protein is in two tables");
+    if (table.entry.number > next) {
+      Refuse(table, "entry " + std::to_string(next) + " of " + table.input +
+                        " is in no table where it belongs (a shard lost it, or holds it out of "
+                        "order)");
     }
-    last = KeyOf(table);
-    visit(*table.row);
+    next++;
+    writer.Add(table.input_rank, table.entry, table.result);
     Advance(table, ranks);
-    if (table.row) heads.push(index);
+    if (table.at_protein) heads.push(index);
   }
-}
-
-void CloseTables(std::vector<Table>& tables) {
-  for (Table& table : tables) {
-    if (table.file != nullptr) fclose(table.file);
-    table.file = nullptr;
-    free(table.buffer);
-    table.buffer = nullptr;
+  for (size_t rank = 0; rank < inputs.size(); rank++) {
+    if (next_entry[rank] == 1) throw talvo::Error("no table holds a protein of " + inputs[rank]);
   }
-}
-
-// Writes the reported rows with their new q-values; false on a write error.
-bool WriteMerged(std::vector<Table>& tables, const InputRanks& ranks, const QValues& q,
-                 bool all_segments, double masking_p, FILE* out) {
-  bool ok = fputs(kSegmentRowHeader, out) >= 0;
-  VisitInOrder(tables, ranks, [&](SegmentRow& row) {
-    if (!ok || (!all_segments && !(row.p_value < masking_p))) return;
-    row.q_value = q.Of(row.p_value);
-    const std::string text = FormatSegmentRow(row);
-    ok = fwrite(text.data(), 1, text.size(), out) == text.size();
-  });
-  return ok && fflush(out) == 0 && ferror(out) == 0;
 }
 
 }  // namespace
 
-int MergeTables(const std::vector<std::string>& tables_in, const talvo::Settings& settings,
-                bool all_segments, const std::string& output) {
-  std::vector<Table> tables(tables_in.size());
-  OutputFile named;  // the merged table takes its name only once it is whole
-  try {
-    for (size_t i = 0; i < tables.size(); i++) {
-      tables[i].path = tables_in[i];
-      OpenTable(tables[i]);
-    }
-    CheckShards(tables, settings);
-    const InputRanks ranks = RankInputs(tables);
-    QValues q;
-    VisitInOrder(tables, ranks, [&q](SegmentRow& row) { q.Count(row.p_value); });
-    q.Finish();
-
-    const std::string out_name = output.empty() ? "standard output" : output;
-    if (!output.empty() && !named.Open(output)) throw MergeError(named.error());
-    FILE* out = output.empty() ? stdout : named.file();
-    const bool written = WriteMerged(tables, ranks, q, all_segments, settings.mask_p, out);
-    const int saved = errno;
-    const bool closed = out == stdout || named.Close();
-    if (!written || !closed) {
-      if (saved == EPIPE) {
-        CloseTables(tables);
-        return kPipeStatus;
-      }
-      throw MergeError("error writing " + out_name + ": " + strerror(written ? errno : saved));
-    }
-    std::string error;
-    if (!CommitOutputs({&named}, error)) throw MergeError(error);
-    CloseTables(tables);
-    fprintf(stderr, "%llu rows merged from %zu tables\n",
-            static_cast<unsigned long long>(q.total()), tables.size());
-    return 0;
-  } catch (const MergeError& error) {
-    CloseTables(tables);
-    fprintf(stderr, "talvo-proteome: %s\n", error.what());
-    return 1;
+void MergeTables(const ProteomeOptions& options, const talvo::Settings& settings) {
+  std::vector<Table> tables(options.inputs.size());
+  for (size_t i = 0; i < tables.size(); i++) {
+    tables[i].path = options.inputs[i];
+    OpenTable(tables[i]);
   }
+  CheckShards(tables, settings);
+  const InputRanks ranks = RankInputs(tables);
+  ProteomeOptions run = options;
+  run.inputs.resize(ranks.size());
+  for (const auto& [input, rank] : ranks) run.inputs[rank] = input;
+  ProteomeWriter writer(run, settings);
+  WriteInOrder(tables, run.inputs, ranks, writer);
+  writer.Finish();
+  long rows = 0;
+  for (const Table& table : tables) rows += table.rows_read;
+  fprintf(stderr, "%ld rows merged from %zu tables\n", rows, tables.size());
 }
+
+}  // namespace talvo::proteome

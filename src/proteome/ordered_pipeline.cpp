@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+namespace talvo::proteome {
 namespace {
 
 struct Batch {
@@ -29,7 +30,7 @@ class OrderedRun {
         tuning_(tuning),
         sink_(sink),
         cancel_(cancel) {}
-  std::string Run();
+  void Run();
 
  private:
   void ReadInputs();
@@ -38,6 +39,7 @@ class OrderedRun {
   void Work();
   void AnalyseBatch(const std::shared_ptr<Batch>& batch);
   bool Deliver();
+  bool Hand(std::vector<AnalysedEntry>& items);
   bool Stop(const std::string& error);
   bool Cancelled() const { return cancel_ != nullptr && cancel_->load(); }
 
@@ -60,6 +62,7 @@ class OrderedRun {
   bool stop_ = false;
   std::atomic<bool> stopping_{false};  // stop_, read by the workers without the lock
   std::string error_;
+  std::exception_ptr sink_error_;  // of the sink or the delivery, thrown once the threads end
 };
 
 // The first error wins; an empty one stops the run without being an error.
@@ -72,6 +75,17 @@ bool OrderedRun::Stop(const std::string& error) {
   batch_done_.notify_all();
   space_free_.notify_all();
   return false;
+}
+
+// Hands a batch to the sink; false once the run is to stop, the sink's
+// exception kept for Run to throw.
+bool OrderedRun::Hand(std::vector<AnalysedEntry>& items) {
+  try {
+    if (!Cancelled() && sink_(items)) return true;
+  } catch (...) {
+    sink_error_ = std::current_exception();
+  }
+  return Stop("");
 }
 
 // Batches never span two inputs; each closes on a residue budget or an entry
@@ -123,7 +137,7 @@ bool OrderedRun::Submit(std::unique_ptr<Batch>& batch) {
       if (Cancelled()) return Stop("");
       item.result = analyser_.Analyse(item.entry.residues, item.entry.number);
     }
-    const bool go_on = sink_(batch->items) || Stop("");
+    const bool go_on = Hand(batch->items);
     batch = std::make_unique<Batch>();
     return go_on;
   }
@@ -197,33 +211,37 @@ bool OrderedRun::Deliver() {
       delivered_++;
       space_free_.notify_all();
     }
-    if (Cancelled() || !sink_(batch->items)) return Stop("");
+    if (!Hand(batch->items)) return false;
   }
 }
 
-std::string OrderedRun::Run() {
+void OrderedRun::Run() {
   if (threads_ == 0) {
     ReadInputs();
-    return error_;
+  } else {
+    std::thread reader(&OrderedRun::ReadInputs, this);
+    std::vector<std::thread> workers;
+    for (int i = 0; i < threads_; i++) workers.emplace_back(&OrderedRun::Work, this);
+    try {
+      Deliver();
+    } catch (...) {  // the threads end before anything leaves
+      sink_error_ = std::current_exception();
+      Stop("");
+    }
+    reader.join();
+    for (std::thread& worker : workers) worker.join();
   }
-  std::thread reader(&OrderedRun::ReadInputs, this);
-  std::vector<std::thread> workers;
-  for (int i = 0; i < threads_; i++) workers.emplace_back(&OrderedRun::Work, this);
-  try {
-    Deliver();
-  } catch (const std::exception& e) {
-    Stop(std::string("writing: ") + e.what());
-  }
-  reader.join();
-  for (std::thread& worker : workers) worker.join();
-  return error_;
+  if (sink_error_) std::rethrow_exception(sink_error_);
+  if (!error_.empty()) throw talvo::Error(error_);
 }
 
 }  // namespace
 
-std::string RunOrdered(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
-                       const PipelineTuning& tuning, const BatchSink& sink,
-                       const std::atomic<bool>* cancel) {
+void RunOrdered(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
+                const PipelineTuning& tuning, const BatchSink& sink,
+                const std::atomic<bool>* cancel) {
   OrderedRun run(inputs, analyser, threads, tuning, sink, cancel);
-  return run.Run();
+  run.Run();
 }
+
+}  // namespace talvo::proteome

@@ -12,6 +12,8 @@
 #include "proteome/fasta_stream.h"
 #include "talvo/talvo.h"
 
+namespace talvo::proteome {
+
 // Sizes that shape the run but never its output; tests shrink them.
 struct PipelineTuning {
   size_t read_buffer = FastaStream::kDefaultBuffer;
@@ -41,17 +43,20 @@ struct OrderedInputs {
 };
 
 // Receives the analysed entries batch by batch, in input order, always on the
-// calling thread of RunOrdered. Returns false to stop the run (after an error
-// of its own, say); the pipeline then drains and returns.
+// calling thread of RunOrdered. Returns false to stop the run; an exception
+// stops it too, and RunOrdered throws it once the pipeline has drained.
 using BatchSink = std::function<bool(std::vector<AnalysedEntry>& batch)>;
 
 // Runs the inputs through the analyser on `threads` analysis threads (0: all
-// on the calling thread, for builds without threads). Returns the first
-// error's message (an input that cannot be opened or read, a broken gzip
-// stream), or the empty string when every input was read to its end or the
-// sink stopped the run. Setting *cancel (from any thread) stops the run too:
-// no entry is begun after it and the sink is not called again, so a consumer
-// that gives up waits for one entry per thread, not for a whole batch.
-std::string RunOrdered(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
-                       const PipelineTuning& tuning, const BatchSink& sink,
-                       const std::atomic<bool>* cancel = nullptr);
+// on the calling thread, for builds without threads). Returns when every
+// input was read to its end or the sink stopped the run; throws the sink's
+// exception, or talvo::Error with the first error's message (an input that
+// cannot be opened or read, a broken gzip stream). Setting *cancel (from any
+// thread) stops the run too: no entry is begun after it and the sink is not
+// called again, so a consumer that gives up waits for one entry per thread,
+// not for a whole batch.
+void RunOrdered(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
+                const PipelineTuning& tuning, const BatchSink& sink,
+                const std::atomic<bool>* cancel = nullptr);
+
+}  // namespace talvo::proteome

@@ -14,6 +14,9 @@
 #include <mutex>
 #include <random>
 
+#include "proteome/errors.h"
+
+namespace talvo::proteome {
 namespace {
 
 // The temporary files of the outputs in progress, which a signal handler
@@ -48,7 +51,11 @@ void ReleaseTemporary(int& slot) {
   slot = -1;
 }
 
-extern "C" void RemoveTemporariesAndEnd(int signal_number) {
+extern "C" {
+static void RemoveTemporariesAndEnd(int signal_number);
+}
+
+void RemoveTemporariesAndEnd(int signal_number) {
   for (TemporarySlot& slot : g_temporaries) {
     if (slot.used.load()) unlink(slot.path);
   }
@@ -167,6 +174,10 @@ bool SameFile(const FileIdentity& a, const FileIdentity& b) {
   return !a.path.empty() && a.path == b.path;
 }
 
+[[noreturn]] void FailToOpen(const std::string& path, const std::string& why) {
+  throw talvo::Error("cannot open " + path + ": " + why);
+}
+
 std::string Describe(const RunFile& file) {
   if (file.path.empty()) return "standard output";
   if (file.path == "-") return "standard input";
@@ -175,26 +186,24 @@ std::string Describe(const RunFile& file) {
 
 }  // namespace
 
-std::string SameFileProblem(const std::vector<RunFile>& outputs,
-                            const std::vector<RunFile>& inputs) {
+void CheckSameFiles(const std::vector<RunFile>& outputs, const std::vector<RunFile>& inputs) {
   std::vector<FileIdentity> output_ids, input_ids;
   for (const RunFile& file : outputs) output_ids.push_back(IdentityOf(file.path));
   for (const RunFile& file : inputs) input_ids.push_back(IdentityOf(file.path));
   for (size_t i = 0; i < outputs.size(); i++) {
     for (size_t j = 0; j < inputs.size(); j++) {
       if (SameFile(output_ids[i], input_ids[j])) {
-        return Describe(outputs[i]) + " and " + Describe(inputs[j]) +
-               " are the same file: the output would destroy the input";
+        throw talvo::Error(Describe(outputs[i]) + " and " + Describe(inputs[j]) +
+                           " are the same file: the output would destroy the input");
       }
     }
     for (size_t j = i + 1; j < outputs.size(); j++) {
       if (SameFile(output_ids[i], output_ids[j])) {
-        return Describe(outputs[i]) + " and " + Describe(outputs[j]) +
-               " are the same file: give each output a file of its own";
+        throw talvo::Error(Describe(outputs[i]) + " and " + Describe(outputs[j]) +
+                           " are the same file: give each output a file of its own");
       }
     }
   }
-  return "";
 }
 
 void ReserveStandardDescriptors() {
@@ -210,11 +219,12 @@ void ReserveStandardDescriptors() {
   }
 }
 
-std::string StandardOutputProblem() {
+void CheckStandardOutput() {
   const int flags = fcntl(1, F_GETFL);
-  if (g_standard_output_closed || flags == -1) return "standard output is closed";
-  if ((flags & O_ACCMODE) == O_RDONLY) return "standard output is not open for writing";
-  return "";
+  if (g_standard_output_closed || flags == -1) throw talvo::Error("standard output is closed");
+  if ((flags & O_ACCMODE) == O_RDONLY) {
+    throw talvo::Error("standard output is not open for writing");
+  }
 }
 
 void RemoveTemporariesOnSignals() {
@@ -243,25 +253,22 @@ void OutputFile::Discard() {
   ReleaseTemporary(slot_);
 }
 
-bool OutputFile::Open(const std::string& path) {
+void OutputFile::Open(const std::string& path) {
   path_ = path;
-  const auto fail = [&](const std::string& why) {
-    error_ = "cannot open " + path + ": " + why;
-    return false;
-  };
   struct stat status;
   const bool exists = stat(path.c_str(), &status) == 0;
-  if (!exists && errno != ENOENT) return fail(strerror(errno));
+  if (!exists && errno != ENOENT) FailToOpen(path, strerror(errno));
   bool special = false;
   if (!exists || S_ISREG(status.st_mode)) {
     final_ = FollowSymlinks(path, special);
-    if (final_.empty()) return fail(strerror(errno));
+    if (final_.empty()) FailToOpen(path, strerror(errno));
     // A file its owner made read-only stays as it is, as fopen would leave it.
-    if (exists && access(final_.c_str(), W_OK) != 0) return fail(strerror(errno));
+    if (exists && access(final_.c_str(), W_OK) != 0) FailToOpen(path, strerror(errno));
   }
   if ((exists && !S_ISREG(status.st_mode)) || special || BaseNameOf(final_).empty()) {
     file_ = fopen(path.c_str(), "w");
-    return file_ != nullptr || fail(strerror(errno));
+    if (file_ == nullptr) FailToOpen(path, strerror(errno));
+    return;
   }
   // Long names are cut, so that the temporary name stays within NAME_MAX.
   temporary_ = DirectoryOf(final_) + "/." + BaseNameOf(final_).substr(0, 200) + ".talvo-XXXXXX";
@@ -274,53 +281,79 @@ bool OutputFile::Open(const std::string& path) {
   if (fd < 0) {
     const int saved = errno;
     temporary_.clear();
-    if (saved == ENOENT || saved == ENOTDIR) return fail(strerror(saved));
-    return fail("no file can be created in " + DirectoryOf(final_) + " (" + strerror(saved) +
-                "), where the output is written before it takes its name");
+    if (saved == ENOENT || saved == ENOTDIR) FailToOpen(path, strerror(saved));
+    FailToOpen(path, "no file can be created in " + DirectoryOf(final_) + " (" + strerror(saved) +
+                         "), where the output is written before it takes its name");
   }
   file_ = fdopen(fd, "w");
   if (file_ == nullptr) close(fd);
   if (file_ == nullptr || slot_ < 0) {
     const std::string why = file_ == nullptr ? strerror(errno) : "too many outputs at once";
     Discard();
-    return fail(why);
+    FailToOpen(path, why);
   }
   if (exists) fchmod(fd, status.st_mode & 0777);  // a file replaced keeps its permissions
-  return true;
 }
 
-bool OutputFile::Close() {
-  if (file_ == nullptr) return true;
+void OutputFile::Close() {
+  if (file_ == nullptr) return;
   bool ok = fflush(file_) == 0 && ferror(file_) == 0;
   // On disk before the rename, so that a crash cannot leave the name empty.
   if (ok && !temporary_.empty()) ok = fsync(fileno(file_)) == 0;
   const int saved = errno;
   ok = fclose(file_) == 0 && ok;
   file_ = nullptr;
-  if (!ok && saved != 0) errno = saved;
-  return ok;
+  if (ok) return;
+  if (saved != 0) errno = saved;
+  ThrowWriteError(path_);
 }
 
-bool OutputFile::Commit() {
-  if (temporary_.empty()) return true;
+void OutputFile::Commit() {
+  if (temporary_.empty()) return;
   if (file_ != nullptr || rename(temporary_.c_str(), final_.c_str()) != 0) {
-    error_ = "cannot put the finished output in place as " + path_ + ": " +
-             (file_ != nullptr ? "still open" : strerror(errno));
+    const std::string why = file_ != nullptr ? "still open" : strerror(errno);
     Discard();
-    return false;
+    throw talvo::Error("cannot put the finished output in place as " + path_ + ": " + why);
   }
   temporary_.clear();
   ReleaseTemporary(slot_);
-  return true;
 }
 
-bool CommitOutputs(std::initializer_list<OutputFile*> outputs, std::string& error) {
-  const SignalsHeld held;
-  for (OutputFile* output : outputs) {
-    if (output != nullptr && !output->Commit()) {
-      error = output->error();
-      return false;
-    }
-  }
-  return true;
+OutputStream::~OutputStream() {
+  if (file_ == stdout) fflush(stdout);
 }
+
+void OutputStream::Open(const std::string& path) {
+  if (path.empty()) {
+    name_ = "standard output";
+    file_ = stdout;
+    return;
+  }
+  name_ = path;
+  named_.Open(path);
+  file_ = named_.file();
+}
+
+void OutputStream::Write(const std::string& text) {
+  if (file_ != nullptr && !text.empty() &&
+      fwrite(text.data(), 1, text.size(), file_) != text.size()) {
+    ThrowWriteError(name_);
+  }
+}
+
+void OutputStream::Close() {
+  if (file_ == nullptr) return;
+  FILE* const file = file_;
+  file_ = nullptr;
+  if (file != stdout) return named_.Close();
+  if (fflush(stdout) != 0 || ferror(stdout) != 0) ThrowWriteError(name_);
+}
+
+void CommitOutputs(const std::vector<OutputStream*>& outputs) {
+  const SignalsHeld held;
+  for (OutputStream* output : outputs) {
+    if (output != nullptr) output->named().Commit();
+  }
+}
+
+}  // namespace talvo::proteome

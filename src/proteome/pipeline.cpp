@@ -5,46 +5,44 @@
 #include <utility>
 #include <vector>
 
+#include "proteome/errors.h"
 #include "proteome/proteome_writer.h"
 #include "proteome/shard_table.h"
 
-int RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser,
-                const PipelineTuning& tuning) {
+namespace talvo::proteome {
+
+void RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser,
+                 const PipelineTuning& tuning) {
   ProteomeWriter writer(options, analyser.settings());
-  std::string error;
-  if (writer.Open()) {
-    std::vector<std::string> fingerprints(options.inputs.size());
-    const OrderedInputs inputs{
-        options.inputs, options.shard_index, options.shard_count,
-        [](const std::string& warning) {
-          fprintf(stderr, "talvo-proteome: warning: %s\n", warning.c_str());
-        },
-        [&fingerprints](size_t input, unsigned long crc32, unsigned long long bytes) {
-          fingerprints[input] = Crc32FingerprintValue(crc32, bytes);
-        }};
+  std::vector<std::string> fingerprints(options.inputs.size());
+  const OrderedInputs inputs{
+      options.inputs, options.shard_index, options.shard_count,
+      [](const std::string& warning) {
+        fprintf(stderr, "talvo-proteome: warning: %s\n", warning.c_str());
+      },
+      [&fingerprints](size_t input, unsigned long crc32, unsigned long long bytes) {
+        fingerprints[input] = Crc32FingerprintValue(crc32, bytes);
+      }};
 #ifdef TALVO_NO_THREADS
-    const int threads = 0;  // builds without threads (WebAssembly) analyse on this thread
+  const int threads = 0;  // builds without threads (WebAssembly) analyse on this thread
 #else
-    const int threads = options.threads;
+  const int threads = options.threads;
 #endif
-    error =
-        RunOrdered(inputs, analyser, threads, tuning, [&writer](std::vector<AnalysedEntry>& batch) {
-          for (const AnalysedEntry& item : batch) {
-            if (!writer.Add(item.input, item.entry, item.result)) return false;
-          }
-          return writer.EndBatch();
-        });
-    // The writer's own failure comes first: it is why the run stopped.
+  try {
+    RunOrdered(inputs, analyser, threads, tuning, [&writer](std::vector<AnalysedEntry>& batch) {
+      for (const AnalysedEntry& item : batch) writer.Add(item.input, item.entry, item.result);
+      writer.EndBatch();
+      return true;
+    });
     writer.SetInputFingerprints(std::move(fingerprints));  // the reader has ended
-    if (writer.error().empty() && error.empty()) writer.Finish();
-  }
-  if (writer.broken_pipe()) return kPipeStatus;
-  if (error.empty()) error = writer.error();
-  writer.EndProgressLine();
-  if (!error.empty()) {
-    fprintf(stderr, "talvo-proteome: %s\n", error.c_str());
-    return 1;
+    writer.Finish();
+  } catch (const BrokenPipe&) {
+    throw;
+  } catch (...) {
+    writer.EndProgressLine();
+    throw;
   }
   writer.PrintCounts();
-  return 0;
 }
+
+}  // namespace talvo::proteome

@@ -1,10 +1,13 @@
 #include "proteome/proteome_writer.h"
 
-#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
+#include "proteome/segment_row.h"
 #include "proteome/shard_table.h"
+#include "proteome/shortest_double.h"
 
+namespace talvo::proteome {
 namespace {
 
 // Batch text goes to the files once it reaches this size.
@@ -12,62 +15,30 @@ constexpr size_t kFlushSize = 1 << 16;
 
 }  // namespace
 
-bool ProteomeWriter::Output::Write(const std::string& text) {
-  return file == nullptr || text.empty() ||
-         fwrite(text.data(), 1, text.size(), file) == text.size();
-}
-
-bool ProteomeWriter::Output::Close() {
-  if (file == nullptr) return true;
-  const bool own = file == named.file();
-  file = nullptr;
-  if (own) return named.Close();
-  return fflush(stdout) == 0 && ferror(stdout) == 0;
-}
-
-ProteomeWriter::~ProteomeWriter() {
-  if (output_.file == stdout) fflush(stdout);
-}
-
-bool ProteomeWriter::Fail(const std::string& message) {
-  if (error_.empty() && !broken_pipe_) error_ = message;
-  return false;
-}
-
-bool ProteomeWriter::FailWrite(const Output& output) {
-  const int saved = errno;
-  if (saved == EPIPE) broken_pipe_ = true;
-  return Fail("error writing " + output.name + ": " + strerror(saved));
-}
-
-bool ProteomeWriter::OpenOutput(const std::string& name, Output& output) {
-  output.name = name;
-  if (!output.named.Open(name)) return Fail(output.named.error());
-  output.file = output.named.file();
-  return true;
-}
-
-bool ProteomeWriter::OpenSpool(RowSpool& spool) {
-  if (spool.Open()) return true;
-  return Fail(std::string("cannot create a temporary file: ") + strerror(errno));
-}
-
 // BED has no q-values: its rows go straight to the output. The other formats
 // and the summary wait in spools for theirs.
-bool ProteomeWriter::Open() {
-  if (options_.output.empty()) {
-    output_.name = "standard output";
-    output_.file = stdout;
-  } else if (!OpenOutput(options_.output, output_)) {
-    return false;
+ProteomeWriter::ProteomeWriter(const ProteomeOptions& options, const talvo::Settings& settings)
+    : options_(options), settings_(settings), reporting_{options.all_segments, settings.mask_p} {
+  OpenSegments(options.output, options.format, options.sharded);
+  if (!options.gff3.empty()) OpenSegments(options.gff3, OutputFormat::kGff3, false);
+  if (!options.bed.empty()) OpenSegments(options.bed, OutputFormat::kBed, false);
+  if (!options.summary.empty()) {
+    summary_.Open(options.summary);
+    summary_spool_.Open();
   }
-  if (!options_.summary.empty() &&
-      (!OpenOutput(options_.summary, summary_) || !OpenSpool(summary_spool_))) {
-    return false;
-  }
-  if (!options_.masked.empty() && !OpenOutput(options_.masked, masked_)) return false;
-  if (options_.format == OutputFormat::kGff3 && !regions_.Open()) return Fail(regions_.error());
-  return options_.format == OutputFormat::kBed || OpenSpool(segment_spool_);
+  if (!options.masked.empty()) masked_.Open(options.masked);
+}
+
+ProteomeWriter::~ProteomeWriter() = default;
+
+void ProteomeWriter::OpenSegments(const std::string& path, OutputFormat format, bool shard_table) {
+  auto output = std::make_unique<SegmentOutput>();
+  output->stream.Open(path);
+  output->rows = MakeSegmentRows(format, reporting_, shard_table && format == OutputFormat::kTsv,
+                                 options_.description);
+  if (output->rows->Spooled()) output->spool.Open();
+  q_values_needed_ = q_values_needed_ || format != OutputFormat::kBed;
+  segments_.push_back(std::move(output));
 }
 
 void ProteomeWriter::NoteSkip(const std::string& input, const ProteinEntry& entry,
@@ -79,154 +50,125 @@ void ProteomeWriter::NoteSkip(const std::string& input, const ProteinEntry& entr
           EscapeField(id).c_str(), EscapeField(input).c_str(), talvo::SkipText(skip));
 }
 
-// Every segment counts towards the q-values; only the reported ones are
-// written.
-void ProteomeWriter::AddSegments(const std::string& input, const ProteinEntry& entry,
-                                 const std::string& id, const talvo::Result& result) {
-  const bool bed = options_.format == OutputFormat::kBed;
-  bool begun = false;
-  long index = 0;
-  for (const talvo::Segment& segment : result.segments) {
-    index++;
-    if (!bed) segment_q_.Count(segment.p_value);
-    if (!options_.all_segments && !(segment.p_value < settings_.mask_p)) continue;
-    if (!begun) {
-      segments_.BeginProtein(input, entry.number, id, result.length,
-                             options_.description ? ProteinDescription(entry.header) : "");
-      if (options_.format == OutputFormat::kGff3) regions_ok_ = regions_.Add(id, result.length);
-    }
-    begun = true;
-    rows_++;
-    segments_.AppendSegment(segment_text_, index, segment);
-  }
+size_t ProteomeWriter::BatchSize() const {
+  size_t size = summary_text_.size() + masked_text_.size();
+  for (const auto& output : segments_) size += output->text.size();
+  return size;
 }
 
-bool ProteomeWriter::Add(size_t input_index, const ProteinEntry& entry,
+// Every segment counts towards the q-values; only the reported ones are
+// written.
+void ProteomeWriter::Add(size_t input_index, const ProteinEntry& entry,
                          const talvo::Result& result) {
   const std::string& input = options_.inputs[input_index];
   const std::string id = ProteinId(entry.header, entry.number);
+  const AnalysedProtein protein{input, entry, id, result};
   residues_ += result.length;
-  if (masked_.file != nullptr) {
+  if (masked_.is_open()) {
     masked_text_ += FormatMaskedRecord(
         entry.header,
         talvo::Masked(entry.residues, result, settings_.mask_p, settings_.lower_case_mask));
   }
-  if (summary_.file != nullptr) {
-    const std::string description =
-        options_.description ? ProteinDescription(entry.header) : std::string();
-    AppendSummaryRow(summary_text_, input, entry.number, id, result,
-                     options_.description ? &description : nullptr);
+  if (summary_.is_open()) {
+    AppendSummaryRow(summary_text_, protein, options_.description);
     if (result.skip == talvo::Skip::kNone) summary_q_.Count(result.overall.exact_tail);
   }
   if (result.skip != talvo::Skip::kNone) {
     NoteSkip(input, entry, id, result.skip);
   } else {
     analysed_++;
-    AddSegments(input, entry, id, result);
   }
-  if (!regions_ok_) return Fail(regions_.error());
-  if (segment_text_.size() + summary_text_.size() + masked_text_.size() >= kFlushSize) {
-    return EndBatch();
+  for (const talvo::Segment& segment : result.segments) {
+    if (q_values_needed_) segment_q_.Count(segment.p_value);
+    if (reporting_(segment)) rows_++;
   }
-  return true;
+  for (const auto& output : segments_) output->rows->AppendProtein(output->text, protein);
+  if (BatchSize() >= kFlushSize) EndBatch();
 }
 
-bool ProteomeWriter::EndBatch() {
-  const bool bed = options_.format == OutputFormat::kBed;
-  if (!masked_.Write(masked_text_)) return FailWrite(masked_);
-  if (bed ? !output_.Write(segment_text_) : !segment_spool_.Write(segment_text_)) {
-    return bed ? FailWrite(output_)
-               : Fail(std::string("error writing the temporary file: ") + strerror(errno));
-  }
-  if (!summary_spool_.Write(summary_text_)) {
-    return Fail(std::string("error writing the temporary file: ") + strerror(errno));
-  }
+void ProteomeWriter::EndBatch() {
+  masked_.Write(masked_text_);
   masked_text_.clear();
-  segment_text_.clear();
+  for (const auto& output : segments_) {
+    if (output->rows->Spooled()) {
+      output->spool.Write(output->text);
+    } else {
+      output->stream.Write(output->text);
+    }
+    output->text.clear();
+  }
+  if (summary_.is_open()) summary_spool_.Write(summary_text_);
   summary_text_.clear();
   if (options_.progress) ShowProgress(false);
-  return true;
 }
 
-std::string ProteomeWriter::SegmentHeader() const {
-  std::string header;
-  if (options_.sharded && options_.format == OutputFormat::kTsv) {
-    ShardHeader shard;
-    shard.version = ProteomeVersionNumber();
-    shard.options = AnalysisOptionsText(settings_);
-    if (settings_.random_null != talvo::RandomNull::kNone) {
-      shard.seed = std::to_string(settings_.seed);
-    }
-    shard.index = options_.shard_index;
-    shard.count = options_.shard_count;
-    shard.all_segments = options_.all_segments;
-    shard.inputs = options_.inputs;
-    for (size_t input = 0; input < input_fingerprints_.size(); input++) {
-      if (input_fingerprints_[input].empty()) continue;
-      shard.fingerprints.resize(shard.inputs.size());
-      shard.fingerprints[input][kCrc32Fingerprint] = input_fingerprints_[input];
-    }
-    shard.rows = rows_;
-    header = FormatShardHeader(shard);
+std::string ProteomeWriter::ShardTableHeader() const {
+  ShardHeader shard;
+  shard.version = talvo::Version();
+  shard.options = AnalysisOptionsText(settings_);
+  if (settings_.random_null != talvo::RandomNull::kNone)
+    shard.seed = std::to_string(settings_.seed);
+  shard.index = options_.shard_index;
+  shard.count = options_.shard_count;
+  shard.all_segments = options_.all_segments;
+  shard.inputs = options_.inputs;
+  for (size_t input = 0; input < input_fingerprints_.size(); input++) {
+    if (input_fingerprints_[input].empty()) continue;
+    shard.fingerprints.resize(shard.inputs.size());
+    shard.fingerprints[input][kCrc32Fingerprint] = input_fingerprints_[input];
   }
-  return header + segments_.Header();
+  shard.rows = rows_;
+  shard.proteins = analysed_;
+  for (long count : skipped_) shard.proteins += count;
+  return FormatShardHeader(shard);
 }
 
-bool ProteomeWriter::CopySpool(RowSpool& spool, const QValues& q_values, Output& output) {
-  bool regions_ok = true;
-  const RowSpool::Resolve resolve = [&](char kind, uint64_t payload, std::string& out) {
-    switch (kind) {
-      case SegmentFormatter::kRegionMarker:
-        regions_ok = regions_ok && regions_.Next(region_length_);
-        return region_length_ >= 0;
-      case SegmentFormatter::kRegionLengthMarker:
-        if (region_length_ >= 0) out += std::to_string(region_length_);
-        return region_length_ >= 0;
-      case SegmentFormatter::kRegionEndMarker:
+// The spool's text with every marker filled in: q-values here, the format's
+// own markers by the format.
+void ProteomeWriter::CopyOut(RowSpool& spool, const QValues& q_values, SegmentRows* rows,
+                             OutputStream& stream) {
+  spool.CopyTo(
+      [&](char kind, uint64_t payload, std::string& out) {
+        if (kind != kQMarker) return rows->Resolve(kind, payload, out);
+        double p = 0;
+        memcpy(&p, &payload, sizeof p);
+        AppendShortest(out, q_values.Of(p));
         return true;
-    }
-    double p = 0;
-    memcpy(&p, &payload, sizeof p);
-    out += ShortestDouble(q_values.Of(p));
-    return true;
-  };
-  bool written = true;
-  const std::string failed = spool.CopyTo(resolve, [&](const std::string& text) {
-    written = output.Write(text);
-    return written;
-  });
-  if (!written) return FailWrite(output);
-  if (!regions_ok) return Fail(regions_.error());
-  return failed.empty() || Fail(failed);
+      },
+      [&stream](const std::string& text) { stream.Write(text); });
 }
 
-bool ProteomeWriter::Finish() {
-  if (!EndBatch()) return false;
-  if (options_.format == OutputFormat::kGff3 && !regions_.Finish()) return Fail(regions_.error());
-  if (options_.format != OutputFormat::kBed) {
-    segment_q_.Finish();
-    if (!output_.Write(SegmentHeader())) return FailWrite(output_);
-    if (!CopySpool(segment_spool_, segment_q_, output_)) return false;
+void ProteomeWriter::Finish() {
+  EndBatch();
+  segment_q_.Finish();
+  for (const auto& output : segments_) {
+    output->rows->Finish();
+    const bool shard_table = options_.sharded && output.get() == segments_.front().get() &&
+                             options_.format == OutputFormat::kTsv;
+    output->stream.Write((shard_table ? ShardTableHeader() : "") + output->rows->Header());
+    if (output->rows->Spooled())
+      CopyOut(output->spool, segment_q_, output->rows.get(), output->stream);
   }
-  if (summary_.file != nullptr) {
+  if (summary_.is_open()) {
     summary_q_.Finish();
-    if (!summary_.Write(SummaryHeader(options_.description))) return FailWrite(summary_);
-    if (!CopySpool(summary_spool_, summary_q_, summary_)) return false;
+    summary_.Write(SummaryHeader(options_.description));
+    CopyOut(summary_spool_, summary_q_, nullptr, summary_);
   }
-  for (Output* output : {&output_, &summary_, &masked_}) {
-    if (!output->Close()) return FailWrite(*output);
-  }
-  std::string error;
-  if (!CommitOutputs({&output_.named, &summary_.named, &masked_.named}, error)) return Fail(error);
+  std::vector<OutputStream*> streams;
+  for (const auto& output : segments_) streams.push_back(&output->stream);
+  streams.insert(streams.end(), {&summary_, &masked_});
+  for (OutputStream* stream : streams) stream->Close();
+  CommitOutputs(streams);
   if (options_.progress) ShowProgress(true);
   if (options_.verbose) {
+    uint64_t bytes = summary_spool_.bytes();
+    for (const auto& output : segments_) bytes += output->spool.bytes();
     fprintf(stderr,
             "talvo-proteome: temporary files: %llu bytes; q-values from %zu distinct p-values "
             "of %llu segments\n",
-            static_cast<unsigned long long>(segment_spool_.bytes() + summary_spool_.bytes()),
-            segment_q_.distinct(), static_cast<unsigned long long>(segment_q_.total()));
+            static_cast<unsigned long long>(bytes), segment_q_.distinct(),
+            static_cast<unsigned long long>(segment_q_.total()));
   }
-  return true;
 }
 
 void ProteomeWriter::PrintCounts() {
@@ -259,3 +201,5 @@ void ProteomeWriter::EndProgressLine() {
   if (progress_shown_) fputc('\n', stderr);
   progress_shown_ = false;
 }
+
+}  // namespace talvo::proteome

@@ -1,39 +1,40 @@
 // What talvo-proteome writes from the analysed entries, handed to it in input
-// order: the segments (TSV, GFF3 or BED), the summary, the masked FASTA, the
-// skip counts and the progress line. Each row is formatted once; rows that
-// wait for their q-values wait in temporary files, and the q-values come from
+// order: the segments (TSV, GFF3 or BED, to --output and to --gff3 and
+// --bed), the summary, the masked FASTA, the skip counts and the progress
+// line. The merge hands it the proteins of the shard tables the same way, so
+// that both write the same bytes. Each row is formatted once; rows that wait
+// for their q-values wait in temporary files, and the q-values come from
 // counts of the distinct p-values, so memory does not grow with the run.
+// Every failure throws (errors.h).
 #pragma once
 #include <array>
 #include <chrono>
-#include <cstdio>
+#include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "proteome/benjamini_hochberg.h"
 #include "proteome/fasta_stream.h"
 #include "proteome/formats.h"
+#include "proteome/options.h"
 #include "proteome/output_files.h"
-#include "proteome/pipeline.h"
-#include "proteome/region_lengths.h"
 #include "proteome/row_spool.h"
 #include "talvo/talvo.h"
 
+namespace talvo::proteome {
+
 class ProteomeWriter {
  public:
-  ProteomeWriter(const ProteomeOptions& options, const talvo::Settings& settings)
-      : options_(options), settings_(settings), segments_(options.format, options.description) {}
+  // Opens every output.
+  ProteomeWriter(const ProteomeOptions& options, const talvo::Settings& settings);
   ProteomeWriter(const ProteomeWriter&) = delete;
   ProteomeWriter& operator=(const ProteomeWriter&) = delete;
   ~ProteomeWriter();
 
-  // Each returns false after the first failure, with error().
-  bool Open();
   // One entry of the input with index `input`, in input order.
-  bool Add(size_t input, const ProteinEntry& entry, const talvo::Result& result);
+  void Add(size_t input, const ProteinEntry& entry, const talvo::Result& result);
   // After each batch: hands its text on to the files.
-  bool EndBatch();
+  void EndBatch();
   // Before Finish: the CRC-32 fingerprint of each input read to its end
   // (Crc32FingerprintValue; empty for none), which a shard table records.
   void SetInputFingerprints(std::vector<std::string> fingerprints) {
@@ -42,59 +43,49 @@ class ProteomeWriter {
   // After the last entry: the q-values, the segments and the summary; closes
   // every output and gives the files their names. Without it (a failed or
   // stopped run) the files keep what they held.
-  bool Finish();
+  void Finish();
 
-  const std::string& error() const { return error_; }
-  // The reader of an output went away (EPIPE): the run ends quietly.
-  bool broken_pipe() const { return broken_pipe_; }
   // The closing lines on standard error: skips by reason, then the counts.
   void PrintCounts();
   // Other messages start on a line of their own, not on the progress line.
   void EndProgressLine();
 
  private:
-  // An output stream whose every write is checked: standard output, or a
-  // file that takes its name only when the run has succeeded.
-  struct Output {
-    std::string name;
-    FILE* file = nullptr;
-    OutputFile named;  // unused for standard output
-    bool Write(const std::string& text);
-    bool Close();  // false when anything written was lost
+  // One output of the segments, in its format.
+  struct SegmentOutput {
+    std::unique_ptr<SegmentRows> rows;
+    OutputStream stream;
+    RowSpool spool;
+    std::string text;  // of the current batch
   };
 
-  bool OpenOutput(const std::string& name, Output& output);
-  bool OpenSpool(RowSpool& spool);
-  bool CopySpool(RowSpool& spool, const QValues& q_values, Output& output);
-  std::string SegmentHeader() const;
-  void AddSegments(const std::string& input, const ProteinEntry& entry, const std::string& id,
-                   const talvo::Result& result);
+  void OpenSegments(const std::string& path, OutputFormat format, bool shard_table);
+  void CopyOut(RowSpool& spool, const QValues& q_values, SegmentRows* rows, OutputStream& stream);
+  std::string ShardTableHeader() const;
   void NoteSkip(const std::string& input, const ProteinEntry& entry, const std::string& id,
                 talvo::Skip skip);
-  bool Fail(const std::string& message);
-  bool FailWrite(const Output& output);
+  size_t BatchSize() const;
   void ShowProgress(bool last);
 
   const ProteomeOptions& options_;
   const talvo::Settings& settings_;
-  SegmentFormatter segments_;
-  Output output_, summary_, masked_;
-  RowSpool segment_spool_, summary_spool_;
+  Reporting reporting_;
+  std::vector<std::unique_ptr<SegmentOutput>> segments_;  // --output first
+  bool q_values_needed_ = false;                          // by a segments output other than BED
+  OutputStream summary_, masked_;
+  RowSpool summary_spool_;
   QValues segment_q_, summary_q_;
-  RegionLengths regions_;  // GFF3 only
-  bool regions_ok_ = true;
-  long region_length_ = 0;                                 // of the region line being copied
-  std::string segment_text_, summary_text_, masked_text_;  // of the current batch
+  std::string summary_text_, masked_text_;  // of the current batch
 
   long rows_ = 0;  // segment rows reported
   std::vector<std::string> input_fingerprints_;
   long analysed_ = 0;
   std::array<long, 5> skipped_{};  // by talvo::Skip
   long long residues_ = 0;
-  std::string error_;
-  bool broken_pipe_ = false;
 
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point last_progress_;
   bool progress_shown_ = false;
 };
+
+}  // namespace talvo::proteome

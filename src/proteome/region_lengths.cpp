@@ -6,12 +6,21 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <queue>
 #include <tuple>
 
+#include "proteome/errors.h"
 #include "proteome/row_spool.h"
 
+namespace talvo::proteome {
 namespace {
+
+constexpr char kRegionsFile[] = "the temporary file of GFF3 regions";
+
+[[noreturn]] void Fail(const std::string& what) {
+  ThrowSystemError(what + " " + kRegionsFile);
+}
 
 // Records sorted in memory at a time: at most this many, and of IDs of at
 // most this many bytes in all.
@@ -118,25 +127,18 @@ RegionLengths::~RegionLengths() {
   }
 }
 
-bool RegionLengths::Fail(const std::string& what) {
-  if (error_.empty()) error_ = what + " the temporary file of GFF3 regions: " + strerror(errno);
-  return false;
+void RegionLengths::Open() {
+  records_ = OpenTemporaryFile(kRegionsFile);
 }
 
-bool RegionLengths::Open() {
-  records_ = OpenTemporaryFile();
-  if (records_ == nullptr) return Fail("cannot create");
-  return true;
-}
-
-bool RegionLengths::Add(const std::string& id, long length) {
-  return WriteRecord(records_, id, length, count_++) || Fail("error writing");
+void RegionLengths::Add(const std::string& id, long length) {
+  if (!WriteRecord(records_, id, length, count_++)) Fail("error writing");
 }
 
 // Sorted runs of the records, each at most kRunBytes in memory; with a single
 // run the table is made straight from memory.
-bool RegionLengths::WriteRuns(std::vector<Run>& runs) {
-  if (fflush(records_) != 0 || fseek(records_, 0, SEEK_SET) != 0) return Fail("error reading");
+void RegionLengths::WriteRuns(std::vector<Run>& runs) {
+  if (fflush(records_) != 0 || fseek(records_, 0, SEEK_SET) != 0) Fail("error reading");
   RecordReader reader(records_);
   std::vector<Record> batch;
   batch.reserve(kRunRecords);
@@ -148,30 +150,31 @@ bool RegionLengths::WriteRuns(std::vector<Run>& runs) {
       bytes += record.id.size();
       batch.push_back(std::move(record));
     }
-    if (reader.failed() || ferror(records_)) return Fail("error reading");
+    if (reader.failed() || ferror(records_)) Fail("error reading");
     std::sort(batch.begin(), batch.end(), [](const Record& a, const Record& b) {
       return std::tie(a.id, a.ordinal) < std::tie(b.id, b.ordinal);
     });
     if (!more && runs.empty()) {  // everything fit in memory
       GroupWriter groups(fileno(table_));
       for (const Record& r : batch) {
-        if (!groups.Take(r)) return Fail("error writing");
+        if (!groups.Take(r)) Fail("error writing");
       }
-      return groups.Close() || Fail("error writing");
+      if (!groups.Close()) Fail("error writing");
+      return;
     }
     Run run;
     run.begin = runs.empty() ? 0 : runs.back().end;
     for (const Record& r : batch) {
-      if (!WriteRecord(runs_, r.id, r.length, r.ordinal)) return Fail("error writing");
+      if (!WriteRecord(runs_, r.id, r.length, r.ordinal)) Fail("error writing");
       run.end += sizeof(uint32_t) + r.id.size() + 2 * sizeof(int64_t);
     }
     run.end += run.begin;
     runs.push_back(run);
   }
-  return fflush(runs_) == 0 || Fail("error writing");
+  if (fflush(runs_) != 0) Fail("error writing");
 }
 
-bool RegionLengths::MergeRange(const Run* first, const Run* last,
+void RegionLengths::MergeRange(const Run* first, const Run* last,
                                const std::function<bool(const Record&)>& take) {
   const size_t count = static_cast<size_t>(last - first);
   std::vector<RecordReader> readers;
@@ -190,59 +193,54 @@ bool RegionLengths::MergeRange(const Run* first, const Run* last,
   while (!queue.empty()) {
     const size_t i = queue.top();
     queue.pop();
-    if (!take(heads[i])) return Fail("error writing");
+    if (!take(heads[i])) Fail("error writing");
     if (readers[i].Next(heads[i])) queue.push(i);
-    if (readers[i].failed()) return Fail("error reading");
+    if (readers[i].failed()) Fail("error reading");
   }
-  return true;
 }
 
 // Merges kFanIn runs at a time into longer runs until at most kFanIn are
 // left, then those into the table.
-bool RegionLengths::MergeRuns(std::vector<Run>& runs) {
+void RegionLengths::MergeRuns(std::vector<Run>& runs) {
   while (runs.size() > kFanIn) {
-    FILE* next = OpenTemporaryFile();
-    if (next == nullptr) return Fail("cannot create");
+    std::unique_ptr<FILE, int (*)(FILE*)> next(OpenTemporaryFile(kRegionsFile), fclose);
     std::vector<Run> merged;
     for (size_t i = 0; i < runs.size(); i += kFanIn) {
       Run run;
       run.begin = run.end = merged.empty() ? 0 : merged.back().end;
       const auto write = [&](const Record& r) {
         run.end += sizeof(uint32_t) + r.id.size() + 2 * sizeof(int64_t);
-        return WriteRecord(next, r.id, r.length, r.ordinal);
+        return WriteRecord(next.get(), r.id, r.length, r.ordinal);
       };
-      if (!MergeRange(&runs[i], &runs[std::min(i + kFanIn, runs.size())], write)) {
-        fclose(next);
-        return false;
-      }
+      MergeRange(&runs[i], &runs[std::min(i + kFanIn, runs.size())], write);
       merged.push_back(run);
     }
     fclose(runs_);
-    runs_ = next;
+    runs_ = next.release();
     runs = std::move(merged);
-    if (fflush(runs_) != 0) return Fail("error writing");
+    if (fflush(runs_) != 0) Fail("error writing");
   }
   GroupWriter groups(fileno(table_));
-  return MergeRange(runs.data(), runs.data() + runs.size(),
-                    [&groups](const Record& r) { return groups.Take(r); }) &&
-         (groups.Close() || Fail("error writing"));
+  MergeRange(runs.data(), runs.data() + runs.size(),
+             [&groups](const Record& r) { return groups.Take(r); });
+  if (!groups.Close()) Fail("error writing");
 }
 
-bool RegionLengths::Finish() {
-  table_ = OpenTemporaryFile();
-  if (table_ == nullptr) return Fail("cannot create");
+void RegionLengths::Finish() {
+  table_ = OpenTemporaryFile(kRegionsFile);
   std::vector<Run> runs;
   if (count_ > 0) {
-    runs_ = OpenTemporaryFile();
-    if (runs_ == nullptr) return Fail("cannot create");
-    if (!WriteRuns(runs) || (!runs.empty() && !MergeRuns(runs))) return false;
+    runs_ = OpenTemporaryFile(kRegionsFile);
+    WriteRuns(runs);
+    if (!runs.empty()) MergeRuns(runs);
   }
-  return fseek(table_, 0, SEEK_SET) == 0 || Fail("error reading");
+  if (fseek(table_, 0, SEEK_SET) != 0) Fail("error reading");
 }
 
-bool RegionLengths::Next(long& length) {
+long RegionLengths::Next() {
   int64_t value = 0;
-  if (fread(&value, sizeof value, 1, table_) != 1) return Fail("error reading");
-  length = static_cast<long>(value);
-  return true;
+  if (fread(&value, sizeof value, 1, table_) != 1) Fail("error reading");
+  return static_cast<long>(value);
 }
+
+}  // namespace talvo::proteome

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+namespace talvo::proteome {
+
 class RegionLengths {
  public:
   RegionLengths() = default;
@@ -21,15 +23,14 @@ class RegionLengths {
   RegionLengths& operator=(const RegionLengths&) = delete;
   ~RegionLengths();
 
-  // Each returns false after a failure, with error().
-  bool Open();
+  // Each throws on a failure of its temporary files.
+  void Open();
   // The next protein with features, in run order.
-  bool Add(const std::string& id, long length);
+  void Add(const std::string& id, long length);
   // After the last Add: sorts and makes the table that Next reads.
-  bool Finish();
+  void Finish();
   // The next protein's region length, or -1 when its ID was declared before.
-  bool Next(long& length);
-  const std::string& error() const { return error_; }
+  long Next();
 
  private:
   struct Record {
@@ -40,15 +41,15 @@ class RegionLengths {
   struct Run {
     uint64_t begin = 0, end = 0;  // bytes of the runs file
   };
-  bool Fail(const std::string& what);
-  bool WriteRuns(std::vector<Run>& runs);
-  bool MergeRange(const Run* first, const Run* last,
+  void WriteRuns(std::vector<Run>& runs);
+  void MergeRange(const Run* first, const Run* last,
                   const std::function<bool(const Record&)>& take);
-  bool MergeRuns(std::vector<Run>& runs);
+  void MergeRuns(std::vector<Run>& runs);
 
   FILE* records_ = nullptr;  // (ID, length) in run order
   FILE* runs_ = nullptr;     // the same, sorted by ID within each run
   FILE* table_ = nullptr;    // one int64 per protein, by ordinal
   uint64_t count_ = 0;
-  std::string error_;
 };
+
+}  // namespace talvo::proteome

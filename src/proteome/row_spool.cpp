@@ -7,11 +7,15 @@
 #include <cstring>
 #include <vector>
 
+#include "proteome/errors.h"
+
+namespace talvo::proteome {
 namespace {
 
 constexpr char kMarker = '\x01';
 constexpr size_t kMarkerSize = 10;  // marker, kind, payload
 constexpr size_t kChunk = 1 << 16;
+constexpr char kTemporaryFile[] = "the temporary file";
 
 }  // namespace
 
@@ -19,21 +23,23 @@ RowSpool::~RowSpool() {
   if (file_ != nullptr) fclose(file_);
 }
 
-FILE* OpenTemporaryFile() {
+FILE* OpenTemporaryFile(const std::string& what) {
   const char* dir = getenv("TMPDIR");
   std::string name =
       std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/talvo-proteome-XXXXXX";
   const int fd = mkstemp(name.data());
-  if (fd < 0) return nullptr;
+  if (fd < 0) ThrowSystemError("cannot create " + what);
   unlink(name.c_str());
   FILE* file = fdopen(fd, "w+");
-  if (file == nullptr) close(fd);
-  return file;
+  if (file != nullptr) return file;
+  const int saved = errno;
+  close(fd);
+  errno = saved;
+  ThrowSystemError("cannot create " + what);
 }
 
-bool RowSpool::Open() {
-  file_ = OpenTemporaryFile();
-  return file_ != nullptr;
+void RowSpool::Open() {
+  file_ = OpenTemporaryFile("a temporary file");
 }
 
 void RowSpool::AppendMarker(std::string& text, char kind, uint64_t payload) {
@@ -48,17 +54,15 @@ void RowSpool::AppendMarker(std::string& text, char kind, double payload) {
   AppendMarker(text, kind, bits);
 }
 
-bool RowSpool::Write(const std::string& text) {
-  if (text.empty()) return true;
-  if (fwrite(text.data(), 1, text.size(), file_) != text.size()) return false;
+void RowSpool::Write(const std::string& text) {
+  if (text.empty()) return;
+  if (fwrite(text.data(), 1, text.size(), file_) != text.size()) ThrowWriteError(kTemporaryFile);
   bytes_ += text.size();
-  return true;
 }
 
-std::string RowSpool::CopyTo(const Resolve& resolve,
-                             const std::function<bool(const std::string&)>& sink) {
+void RowSpool::CopyTo(const Resolve& resolve, const std::function<void(const std::string&)>& sink) {
   if (fflush(file_) != 0 || fseek(file_, 0, SEEK_SET) != 0) {
-    return std::string("error reading the temporary file: ") + strerror(errno);
+    ThrowSystemError(std::string("error reading ") + kTemporaryFile);
   }
   std::vector<char> buffer(kChunk + kMarkerSize);
   size_t held = 0;  // bytes at the start of buffer not yet handled
@@ -67,9 +71,7 @@ std::string RowSpool::CopyTo(const Resolve& resolve,
   bool keep = true;
   for (;;) {
     const size_t got = fread(buffer.data() + held, 1, buffer.size() - held, file_);
-    if (got == 0 && ferror(file_)) {
-      return std::string("error reading the temporary file: ") + strerror(errno);
-    }
+    if (got == 0 && ferror(file_)) ThrowSystemError(std::string("error reading ") + kTemporaryFile);
     read += got;
     const size_t end = held + got;
     const bool last = got == 0 || read == bytes_;
@@ -87,10 +89,11 @@ std::string RowSpool::CopyTo(const Resolve& resolve,
     }
     held = end - pos;
     memmove(buffer.data(), buffer.data() + pos, held);
-    if (!sink(out)) return "";
+    sink(out);
     out.clear();
     if (last) break;
   }
-  if (held != 0 || read != bytes_) return "the temporary file was cut short";
-  return "";
+  if (held != 0 || read != bytes_) throw talvo::Error("the temporary file was cut short");
 }
+
+}  // namespace talvo::proteome

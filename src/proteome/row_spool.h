@@ -9,9 +9,11 @@
 #include <functional>
 #include <string>
 
+namespace talvo::proteome {
+
 // An unnamed file under $TMPDIR (or /tmp), gone when the process ends
-// however it ends; nullptr, with errno, when it cannot be created.
-FILE* OpenTemporaryFile();
+// however it ends; throws "cannot create WHAT: why".
+FILE* OpenTemporaryFile(const std::string& what);
 
 class RowSpool {
  public:
@@ -20,23 +22,23 @@ class RowSpool {
   RowSpool& operator=(const RowSpool&) = delete;
   ~RowSpool();
 
-  // False, with errno, when the file cannot be created.
-  bool Open();
+  // Each throws on failure.
+  void Open();
   static void AppendMarker(std::string& text, char kind, uint64_t payload);
   static void AppendMarker(std::string& text, char kind, double payload);
-  // Appends text; false, with errno, on a write error.
-  bool Write(const std::string& text);
+  void Write(const std::string& text);
   uint64_t bytes() const { return bytes_; }
 
   // Resolves a marker: appends the text that replaces it, and says whether
   // the text up to the next marker is kept.
   using Resolve = std::function<bool(char kind, uint64_t payload, std::string& out)>;
-  // Reads the spool from its start and hands the text on in chunks, every
-  // marker resolved. Returns "" or the reason it failed (a failed sink's
-  // own reason is its business: the sink returns false and "" comes back).
-  std::string CopyTo(const Resolve& resolve, const std::function<bool(const std::string&)>& sink);
+  // Reads the spool from its start and hands the text on to sink in chunks,
+  // every marker resolved.
+  void CopyTo(const Resolve& resolve, const std::function<void(const std::string&)>& sink);
 
  private:
   FILE* file_ = nullptr;
   uint64_t bytes_ = 0;
 };
+
+}  // namespace talvo::proteome

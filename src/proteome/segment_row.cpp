@@ -1,9 +1,5 @@
 #include "proteome/segment_row.h"
 
-#ifdef __EMSCRIPTEN__
-#include <emscripten/emscripten.h>
-#endif
-
 #include <array>
 #include <cctype>
 #include <charconv>
@@ -14,6 +10,11 @@
 #include <string_view>
 #include <type_traits>
 #include <vector>
+
+#include "proteome/shortest_double.h"
+#include "talvo/talvo.h"
+
+namespace talvo::proteome {
 
 const char kSegmentRowHeader[] =
     "input\tentry\tid\tlength\tsegment\tstart\tend\tseg_length\tspecial\tp_value\tq_value\t"
@@ -53,29 +54,6 @@ bool ParseNumber(std::string_view text, Number& value) {
   }
 }
 
-// Exactly kColumns fields, or false.
-bool SplitTabs(std::string_view line, std::array<std::string_view, kColumns>& fields) {
-  size_t count = 0;
-  for (size_t from = 0;; count++) {
-    const size_t tab = line.find('\t', from);
-    if (count == kColumns) return false;
-    fields[count] = line.substr(from, tab == std::string_view::npos ? tab : tab - from);
-    if (tab == std::string_view::npos) break;
-    from = tab + 1;
-  }
-  return count + 1 == kColumns;
-}
-
-bool UnescapeInto(std::string_view text, std::string& plain) {
-  if (text.find('\\') == std::string_view::npos) {
-    plain.assign(text);
-    return true;
-  }
-  std::optional<std::string> unescaped = UnescapeField(std::string(text));
-  if (unescaped) plain = std::move(*unescaped);
-  return unescaped.has_value();
-}
-
 }  // namespace
 
 std::string EscapeField(const std::string& text) {
@@ -102,14 +80,18 @@ std::string EscapeField(const std::string& text) {
   return escaped;
 }
 
-std::optional<std::string> UnescapeField(const std::string& text) {
-  std::string plain;
+bool UnescapeField(std::string_view text, std::string& plain) {
+  if (text.find('\\') == std::string_view::npos) {
+    plain.assign(text);
+    return true;
+  }
+  plain.clear();
   for (size_t i = 0; i < text.size(); i++) {
     if (text[i] != '\\') {
       plain += text[i];
       continue;
     }
-    if (++i == text.size()) return std::nullopt;
+    if (++i == text.size()) return false;
     switch (text[i]) {
       case 't':
         plain += '\t';
@@ -124,125 +106,58 @@ std::optional<std::string> UnescapeField(const std::string& text) {
         plain += '\\';
         break;
       case 'x': {
-        if (i + 2 >= text.size()) return std::nullopt;
+        if (i + 2 >= text.size()) return false;
         const int high = HexDigit(text[i + 1]);
         const int low = HexDigit(text[i + 2]);
-        if (high < 0 || low < 0) return std::nullopt;
+        if (high < 0 || low < 0) return false;
         plain += static_cast<char>(high * 16 + low);
         i += 2;
         break;
       }
       default:
-        return std::nullopt;
+        return false;
     }
   }
-  return plain;
-}
-
-#ifdef __cpp_lib_to_chars
-std::string ShortestDouble(double value) {
-  char text[64];
-  const auto result = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, result.ptr);
-}
-#else
-#ifdef __EMSCRIPTEN__
-// JavaScript's shortest digits that read back as the same double, as
-// "6.821572062776227e-8": searching with printf instead costs ten times the
-// whole analysis, as printf's long double is done in software in WebAssembly.
-EM_JS(void, ShortestExponentForm, (double value, char* text, int size),
-      { stringToUTF8(value.toExponential(), text, size); });
-#endif
-
-// Standard libraries without floating-point to_chars (the WebAssembly
-// build's): the fewest significant digits that read back as the same double,
-// laid out as to_chars lays them out, in fixed or exponent form, whichever is
-// shorter (fixed on a tie).
-std::string ShortestDouble(double value) {
-  char text[64];
-#ifdef __EMSCRIPTEN__
-  if (std::isfinite(value) && value != 0) {
-    ShortestExponentForm(value, text, sizeof text);
-  } else
-#endif
-  {
-    int low = 1;
-    int high = 17;  // 17 significant digits always read back
-    while (low < high) {
-      const int middle = (low + high) / 2;
-      snprintf(text, sizeof text, "%.*e", middle - 1, value);
-      if (strtod(text, nullptr) == value) {
-        high = middle;
-      } else {
-        low = middle + 1;
-      }
-    }
-    snprintf(text, sizeof text, "%.*e", low - 1, value);
-  }
-  const char* e = strchr(text, 'e');
-  if (e == nullptr) return text;  // inf, nan
-  const std::string sign = text[0] == '-' ? "-" : "";
-  std::string digits;
-  for (const char* c = text + sign.size(); c < e; c++) {
-    if (*c != '.') digits += *c;
-  }
-  const int exponent = atoi(e + 1);
-  const int magnitude = exponent < 0 ? -exponent : exponent;
-  std::string scientific = sign + digits[0];
-  if (digits.size() > 1) scientific += "." + digits.substr(1);
-  scientific += std::string(exponent < 0 ? "e-" : "e+") + (magnitude < 10 ? "0" : "") +
-                std::to_string(magnitude);
-  std::string fixed = sign;
-  if (exponent < 0) {
-    fixed += "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
-  } else if (digits.size() <= static_cast<size_t>(exponent) + 1) {
-    snprintf(text, sizeof text, "%.0f", value);  // whole numbers in full, as to_chars
-    fixed = text;
-  } else {
-    fixed += digits.substr(0, exponent + 1) + "." + digits.substr(exponent + 1);
-  }
-  return fixed.size() <= scientific.size() ? fixed : scientific;
-}
-#endif
-
-std::string FormatSegmentRow(const SegmentRow& row) {
-  std::string line = EscapeField(row.input);
-  line += '\t' + std::to_string(row.entry);
-  line += '\t' + EscapeField(row.id);
-  for (long number : {row.length, row.segment, row.start, row.end, row.seg_length, row.special}) {
-    line += '\t' + std::to_string(number);
-  }
-  line += '\t' + ShortestDouble(row.p_value);
-  line += '\t' + (row.q_value ? ShortestDouble(*row.q_value) : std::string());
-  line += '\t' + row.residues;
-  line += '\n';
-  return line;
-}
-
-bool ParseSegmentRow(std::string_view line, SegmentRow& row) {
-  std::array<std::string_view, kColumns> f;
-  if (!SplitTabs(line, f) || !UnescapeInto(f[0], row.input) || !UnescapeInto(f[2], row.id)) {
-    return false;
-  }
-  const bool numbers_ok = ParseNumber(f[1], row.entry) && ParseNumber(f[3], row.length) &&
-                          ParseNumber(f[4], row.segment) && ParseNumber(f[5], row.start) &&
-                          ParseNumber(f[6], row.end) && ParseNumber(f[7], row.seg_length) &&
-                          ParseNumber(f[8], row.special) && ParseNumber(f[9], row.p_value);
-  if (!numbers_ok) return false;
-  row.q_value.reset();
-  if (!f[10].empty()) {
-    double q = 0.0;
-    if (!ParseNumber(f[10], q)) return false;
-    row.q_value = q;
-  }
-  row.residues.assign(f[11]);
   return true;
 }
 
-std::optional<SegmentRow> ParseSegmentRow(const std::string& line) {
-  SegmentRow row;
-  if (!ParseSegmentRow(std::string_view(line), row)) return std::nullopt;
-  return row;
+bool ReadField(std::string_view text, int& value) {
+  return ParseNumber(text, value);
+}
+
+bool ReadField(std::string_view text, long& value) {
+  return ParseNumber(text, value);
+}
+
+bool ReadField(std::string_view text, double& value) {
+  return ParseNumber(text, value);
+}
+
+bool SplitFields(std::string_view line, std::string_view* fields, size_t count) {
+  size_t found = 0;
+  for (size_t from = 0;; found++) {
+    const size_t tab = line.find('\t', from);
+    if (found == count) return false;
+    fields[found] = line.substr(from, tab == std::string_view::npos ? tab : tab - from);
+    if (tab == std::string_view::npos) break;
+    from = tab + 1;
+  }
+  return found + 1 == count;
+}
+
+void ReadSegmentRow(std::string_view line, SegmentRow& row) {
+  std::array<std::string_view, kColumns> f;
+  double q = 0.0;
+  const bool read = SplitFields(line, f.data(), kColumns) && UnescapeField(f[0], row.input) &&
+                    UnescapeField(f[2], row.id) && ReadField(f[1], row.entry) &&
+                    ReadField(f[3], row.length) && ReadField(f[4], row.segment) &&
+                    ReadField(f[5], row.start) && ReadField(f[6], row.end) &&
+                    ReadField(f[7], row.seg_length) && ReadField(f[8], row.special) &&
+                    ReadField(f[9], row.p_value) && (f[10].empty() || ReadField(f[10], q));
+  if (!read) throw talvo::Error("not a row of a talvo-proteome table");
+  row.q_value.reset();
+  if (!f[10].empty()) row.q_value = q;
+  row.residues.assign(f[11]);
 }
 
 namespace {
@@ -251,33 +166,36 @@ bool IsProbability(double value) {
   return value >= 0.0 && value <= 1.0;  // false for NaN
 }
 
+[[noreturn]] void Impossible(const std::string& what) {
+  throw talvo::Error("impossible values: " + what);
+}
+
+void CheckPair(const char* a, long x, bool holds, const char* relation, const char* b, long y) {
+  if (!holds)
+    Impossible(std::string(a) + ' ' + std::to_string(x) + relation + b + ' ' + std::to_string(y));
+}
+
 }  // namespace
 
-std::string ImpossibleValue(const SegmentRow& row) {
-  const auto both = [](const char* a, long x, const char* relation, const char* b, long y) {
-    return std::string(a) + ' ' + std::to_string(x) + relation + b + ' ' + std::to_string(y);
-  };
-  if (row.entry < 1) return "entry " + std::to_string(row.entry) + " below 1";
-  if (row.segment < 1) return "segment " + std::to_string(row.segment) + " below 1";
-  if (row.start < 1) return "start " + std::to_string(row.start) + " below 1";
-  if (row.start > row.end) return both("start", row.start, " after ", "end", row.end);
-  if (row.end > row.length) return both("end", row.end, " past ", "length", row.length);
-  if (row.seg_length != row.end - row.start + 1) {
-    return both("seg_length", row.seg_length, " where ", "start to end holds",
-                row.end - row.start + 1);
-  }
-  if (row.special < 0 || row.special > row.seg_length) {
-    return both("special", row.special, " outside 0 to ", "seg_length", row.seg_length);
-  }
+void CheckSegmentRow(const SegmentRow& row) {
+  if (row.entry < 1) Impossible("entry " + std::to_string(row.entry) + " below 1");
+  if (row.segment < 1) Impossible("segment " + std::to_string(row.segment) + " below 1");
+  if (row.start < 1) Impossible("start " + std::to_string(row.start) + " below 1");
+  CheckPair("start", row.start, row.start <= row.end, " after ", "end", row.end);
+  CheckPair("end", row.end, row.end <= row.length, " past ", "length", row.length);
+  CheckPair("seg_length", row.seg_length, row.seg_length == row.end - row.start + 1, " where ",
+            "start to end holds", row.end - row.start + 1);
+  CheckPair("special", row.special, row.special >= 0 && row.special <= row.seg_length,
+            " outside 0 to ", "seg_length", row.seg_length);
   if (row.residues.size() != static_cast<size_t>(row.seg_length)) {
-    return std::to_string(row.residues.size()) + " residues for seg_length " +
-           std::to_string(row.seg_length);
+    Impossible(std::to_string(row.residues.size()) + " residues for seg_length " +
+               std::to_string(row.seg_length));
   }
-  if (!IsProbability(row.p_value)) {
-    return "p_value " + ShortestDouble(row.p_value) + " outside [0, 1]";
-  }
+  if (!IsProbability(row.p_value))
+    Impossible("p_value " + ShortestDouble(row.p_value) + " outside [0, 1]");
   if (row.q_value && !IsProbability(*row.q_value)) {
-    return "q_value " + ShortestDouble(*row.q_value) + " outside [0, 1]";
+    Impossible("q_value " + ShortestDouble(*row.q_value) + " outside [0, 1]");
   }
-  return "";
 }
+
+}  // namespace talvo::proteome

@@ -1,10 +1,12 @@
-// The TSV row of one segment: its columns, the escaping of text fields and
-// the parsing back, in one place so that written rows can be read again
-// (merging shards).
+// The TSV row of one segment read back (merging shards), the escaping of its
+// text fields, and the field reading that the shard tables' other lines
+// share. Rows are written by the TSV formatter (formats.h).
 #pragma once
 #include <optional>
 #include <string>
 #include <string_view>
+
+namespace talvo::proteome {
 
 struct SegmentRow {
   std::string input;  // the input as given on the command line ("-": stdin)
@@ -17,7 +19,7 @@ struct SegmentRow {
   long seg_length = 0;
   long special = 0;
   double p_value = 0.0;
-  std::optional<double> q_value;  // empty until every p-value is known
+  std::optional<double> q_value;  // empty in a row that has none
   std::string residues;
 };
 
@@ -26,18 +28,24 @@ extern const char kSegmentRowHeader[];  // the header line, with its newline
 // Backslash-escapes tab, newline, CR, backslash and other control bytes
 // (\t \n \r \\ \xHH), so that a field never splits a row.
 std::string EscapeField(const std::string& text);
-std::optional<std::string> UnescapeField(const std::string& text);
-// The shortest text that reads back as the same double.
-std::string ShortestDouble(double value);
+// The text of an escaped field; false when it is not one.
+bool UnescapeField(std::string_view text, std::string& plain);
 
-// One line, with its newline; an empty q_value gives an empty field.
-std::string FormatSegmentRow(const SegmentRow& row);
-// A line without its newline; nothing when it is not a well-formed row.
-std::optional<SegmentRow> ParseSegmentRow(const std::string& line);
-// The same into a row whose strings keep their storage; false when the line
-// is not a well-formed row.
-bool ParseSegmentRow(std::string_view line, SegmentRow& row);
-// What no segment can be, in a well-formed row: p or q outside [0, 1] or
-// NaN, positions outside 1..length or out of order, counts that do not add
-// up. The first such fault, or empty.
-std::string ImpossibleValue(const SegmentRow& row);
+// Reading fields: false when the text is not, as a whole, what is asked for
+// (numbers in std::from_chars' form).
+bool ReadField(std::string_view text, int& value);
+bool ReadField(std::string_view text, long& value);
+bool ReadField(std::string_view text, double& value);
+// The tab-separated fields of line into fields[0..count); false unless there
+// are exactly count of them.
+bool SplitFields(std::string_view line, std::string_view* fields, size_t count);
+
+// A line without its newline into row, whose strings keep their storage;
+// throws talvo::Error when it is not a well-formed row.
+void ReadSegmentRow(std::string_view line, SegmentRow& row);
+// Throws talvo::Error ("impossible values: ...") for the first value that no
+// segment can have in a well-formed row: p or q outside [0, 1] or NaN,
+// positions outside 1..length or out of order, counts that do not add up.
+void CheckSegmentRow(const SegmentRow& row);
+
+}  // namespace talvo::proteome

@@ -1,16 +1,25 @@
-// What a table written with --shard says about itself, in '#' lines above
-// its column header, so that --merge can refuse shards that do not make up
-// one run: the version, the analysis options, the seed of random sequences,
-// the shard, --all, the inputs, a fingerprint of each input's content and
-// the number of rows below the column header. The header is written when the
-// run ends (the rows wait for their q-values), so the count and the
-// fingerprints are known then.
+// What a table written with --shard carries so that --merge can refuse shards
+// that do not make up one run, and write every output of that run from them.
+//
+// Above its column header, in '#' lines: the version, the analysis options,
+// the seed of random sequences, the shard, --all, the inputs, a fingerprint
+// of each input's content and the numbers of rows and proteins below the
+// column header. The header is written when the run ends (the rows wait for
+// their q-values), so the counts and the fingerprints are known then.
+//
+// Among the rows, before each protein's own: a "#protein" line with what the
+// other outputs need of the protein (its overall test or why it was skipped,
+// its header and its residues).
 #pragma once
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "proteome/fasta_stream.h"
 #include "talvo/talvo.h"
+
+namespace talvo::proteome {
 
 // "#fingerprint\t<input number>\t<kind>\t<value>", below the input's
 // "#input" line: the kind says what was taken, so that a reader that sees
@@ -23,7 +32,7 @@ extern const char kCrc32Fingerprint[];  // "crc32"
 std::string Crc32FingerprintValue(unsigned long crc32, unsigned long long bytes);
 
 struct ShardHeader {
-  std::string version;  // "1.1.0"
+  std::string version;  // talvo::Version()
   std::string options;  // AnalysisOptionsText
   std::string seed;     // only with random sequences
   long index = 0;
@@ -32,10 +41,12 @@ struct ShardHeader {
   std::vector<std::string> inputs;
   std::vector<Fingerprints> fingerprints;  // by input; none past its end
   long rows = -1;                          // -1: not recorded (tables of earlier releases)
+  long proteins = -1;
 };
 
-// The program's version, as the shard header records it.
-std::string ProteomeVersionNumber();
+// "I/N", a shard: I from 0 to N - 1, N at least 1.
+bool ReadShard(std::string_view text, long& index, long& count);
+
 // Every setting that changes a table written with --all, in one canonical
 // text: equal texts, equal tables. The seed is left out (see ShardHeader),
 // and so are -M and the mask's case, which change only what is reported or
@@ -43,9 +54,23 @@ std::string ProteomeVersionNumber();
 std::string AnalysisOptionsText(const talvo::Settings& settings);
 // The header lines, each with its newline.
 std::string FormatShardHeader(const ShardHeader& header);
-// Takes one '#' line (without its newline) into header; false when the line
-// is not one of the header's.
-bool ReadShardHeaderLine(const std::string& line, ShardHeader& header);
+// Takes one '#' line (without its newline) into header; throws talvo::Error
+// when the line is not one of the header's.
+void ReadShardHeaderLine(const std::string& line, ShardHeader& header);
 // True when every field a header must have was read (tables of earlier
-// releases, without rows and fingerprints, pass: see rows).
+// releases, without counts and fingerprints, pass: see rows).
 bool IsCompleteShardHeader(const ShardHeader& header);
+
+// One protein of a shard table: "#protein", input, entry, length, special,
+// expected, direction, exact_tail, skipped (the last five as in the
+// summary), header and residues.
+constexpr std::string_view kProteinLineStart = "#protein\t";
+void AppendProteinLine(std::string& out, const std::string& input, const ProteinEntry& entry,
+                       const talvo::Result& result);
+// A protein line without its newline into input, entry and result (skip,
+// length and overall); throws talvo::Error when it is not a well-formed one
+// or holds values no protein has.
+void ReadProteinLine(std::string_view line, std::string& input, ProteinEntry& entry,
+                     talvo::Result& result);
+
+}  // namespace talvo::proteome

@@ -1,0 +1,75 @@
+#include "proteome/gff3_rows.h"
+
+#include "proteome/row_spool.h"
+#include "proteome/shortest_double.h"
+
+namespace talvo::proteome {
+namespace {
+
+// The region line: kRegionStart opens it (kept only for the first protein of
+// an ID), kRegionLength stands for its length, kRegionEnd closes it.
+constexpr char kRegionStart = 'r';
+constexpr char kRegionLength = 'l';
+constexpr char kRegionEnd = 'e';
+
+}  // namespace
+
+Gff3Rows::Gff3Rows(const Reporting& reporting) : reporting_(reporting) {
+  regions_.Open();
+}
+
+void Gff3Rows::AppendRegion(std::string& out, const AnalysedProtein& protein) {
+  seqid_ = GffEscapeSeqid(protein.id);
+  name_ = GffEscapeAttribute(protein.id);
+  regions_.Add(protein.id, protein.result.length);
+  RowSpool::AppendMarker(out, kRegionStart, uint64_t{0});
+  out += "##sequence-region " + seqid_ + " 1 ";
+  RowSpool::AppendMarker(out, kRegionLength, uint64_t{0});
+  out += '\n';
+  RowSpool::AppendMarker(out, kRegionEnd, uint64_t{0});
+}
+
+void Gff3Rows::AppendProtein(std::string& out, const AnalysedProtein& protein) {
+  bool begun = false;
+  long index = 0;
+  for (const talvo::Segment& segment : protein.result.segments) {
+    index++;
+    if (!reporting_(segment)) continue;
+    if (!begun) AppendRegion(out, protein);
+    begun = true;
+    ++features_;
+    out += seqid_;
+    out += "\ttalvo-proteome\tcompositionally_biased_region_of_peptide\t";
+    AppendNumber(out, segment.start);
+    out += '\t';
+    AppendNumber(out, segment.end);
+    out += '\t';
+    AppendShortest(out, segment.p_value);
+    out += "\t.\t.\tID=segment";
+    AppendNumber(out, features_);
+    out += ";Name=" + name_ + "_segment";
+    AppendNumber(out, index);
+    out += ";Ontology_term=SO:0001066;special=";
+    AppendNumber(out, segment.special);
+    out += ";p_value=";
+    AppendShortest(out, segment.p_value);
+    out += ";q_value=";
+    RowSpool::AppendMarker(out, kQMarker, segment.p_value);
+    out += '\n';
+  }
+}
+
+bool Gff3Rows::Resolve(char kind, uint64_t, std::string& out) {
+  switch (kind) {
+    case kRegionStart:
+      region_length_ = regions_.Next();
+      return region_length_ >= 0;
+    case kRegionLength:
+      if (region_length_ >= 0) AppendNumber(out, region_length_);
+      return region_length_ >= 0;
+    default:  // kRegionEnd
+      return true;
+  }
+}
+
+}  // namespace talvo::proteome
