@@ -51,8 +51,8 @@ int main(int argc, char** argv) {
   const int rounds = argc > 2 ? std::stoi(argv[2]) : 3;
   const std::string only = argc > 3 ? argv[3] : "";
   std::vector<std::string> proteins;
-  FastaStream stream;
-  ProteinEntry entry;
+  talvo::proteome::FastaStream stream;
+  talvo::proteome::ProteinEntry entry;
   if (!stream.Open(path)) return fprintf(stderr, "%s\n", stream.error().c_str()), 1;
   while (stream.Next(entry)) proteins.push_back(entry.residues);
   if (!stream.Close()) return fprintf(stderr, "%s\n", stream.error().c_str()), 1;
