@@ -22,6 +22,10 @@
 #include <vector>
 
 namespace talvo {
+namespace internal {
+struct DiscoveryReport;
+struct DiscoveryAccess;
+}  // namespace internal
 
 // Bad settings or options; what() is the tool's message, without a final
 // newline.
@@ -242,6 +246,9 @@ class Discovery {
 
  private:
   struct Plan;  // the library's own
+  friend struct internal::DiscoveryAccess;
+  void AnalyseClasses(std::string_view sequence, long entry_number, Workspace& workspace,
+                      std::vector<Result>& results, internal::DiscoveryReport* report) const;
   Settings settings_;
   std::vector<ResidueClass> classes_;
   std::vector<Plan> plans_;

@@ -144,11 +144,13 @@ class ExactNullValues {
 
 // The p-values of short segments within one protein and class, where N, P and
 // the linkage are fixed: a p-value then depends on the special count k and
-// length w alone, and short segments repeat them many times.
+// length w alone, and short segments repeat them many times. Each value also
+// counts how often it was asked for.
 class ShortSegmentValues {
  public:
   static constexpr int kLongest = 31;
   void NewClass() {
+    used_.clear();
     if (++current_ == 0) {
       for (auto& row : stamp_) std::fill(std::begin(row), std::end(row), 0u);
       current_ = 1;
@@ -161,14 +163,23 @@ class ShortSegmentValues {
     if (stamp_[w][k] != current_) {
       value_[w][k] = compute();
       stamp_[w][k] = current_;
+      count_[w][k] = 0;
+      used_.push_back({k, w});
     }
+    count_[w][k]++;
     return value_[w][k];
+  }
+  // Appends each value of the class with how often it was asked for.
+  void Tally(std::vector<std::pair<double, uint32_t>>& out) const {
+    for (const auto& [k, w] : used_) out.emplace_back(value_[w][k], count_[w][k]);
   }
 
  private:
   uint32_t current_ = 0;
   uint32_t stamp_[kLongest + 1][kLongest + 1] = {};
   double value_[kLongest + 1][kLongest + 1] = {};
+  uint32_t count_[kLongest + 1][kLongest + 1] = {};
+  std::vector<std::pair<int, int>> used_;  // (k, w) of the class's values
 };
 
 // The working memory of discovery, beside the single analysis's.

@@ -13,6 +13,7 @@
 
 #include "alphabet/alphabet.h"
 #include "api/analysis.h"
+#include "api/discovery_report.h"
 #include "fasta/residues.h"
 
 namespace talvo {
@@ -78,32 +79,63 @@ bool SegmentsFromPositions(const Settings& settings) {
   return settings.window < 2 && (!RandomSequencesAsked(settings) || settings.exact_null);
 }
 
+// Each segment's p-value into the report's tally, and only the segments
+// below report.below kept, with their numbers.
+void KeepReported(Result& result, DiscoveryReport& report, bool tally) {
+  size_t kept = 0;
+  for (size_t i = 0; i < result.segments.size(); i++) {
+    Segment& segment = result.segments[i];
+    if (tally) report.tally.emplace_back(segment.p_value, 1);
+    if (!(segment.p_value < report.below)) continue;
+    report.numbers.push_back(static_cast<int>(i + 1));
+    if (kept != i) result.segments[kept] = std::move(segment);
+    kept++;
+  }
+  result.segments.resize(kept);
+}
+
 void ScorePositions(const Settings& settings, const Protein& protein, const int* positions,
-                    int count, Work& work, ScanValues& scan_values, Result& result) {
+                    int count, Work& work, ScanValues& scan_values, Result& result,
+                    DiscoveryReport* report) {
   const int64_t join = std::max(protein.linkage, 1);
   const ScanPValueFunction scan_p = ScanFunction(settings);
   const bool random = RandomSequencesAsked(settings);
   ShortSegmentValues& short_segments = work.discovery.short_segments;
   short_segments.NewClass();
+  int number = 0;
   for (int i = 0; i < count;) {
     const int first = positions[i];
     int last = first;
     int j = i + 1;
     for (; j < count && int64_t{positions[j]} - last <= join; j++) last = positions[j];
+    const int length = last - first + 1;
+    const int special = j - i;
+    i = j;
+    // The random null's value depends on the length alone.
+    const int k = random ? 0 : special;
+    const double p = short_segments.Get(k, length, [&] {
+      const double value = random ? work.exact_null.Value(settings, protein, count, length)
+                                  : scan_values.Get(scan_p, k, length, protein.N, protein.p);
+      // Values that are not kept count one by one.
+      if (report != nullptr && length > ShortSegmentValues::kLongest) {
+        report->tally.emplace_back(value, 1);
+      }
+      return value;
+    });
+    number++;
+    if (report != nullptr) {
+      if (!(p < report->below)) continue;
+      report->numbers.push_back(number);
+    }
     Segment& segment = result.segments.emplace_back();
     segment.start = first + 1;
     segment.end = last + 1;
-    segment.length = last - first + 1;
-    segment.special = j - i;
-    // The random null's value depends on the length alone.
-    const int k = random ? 0 : segment.special;
-    segment.p_value = short_segments.Get(k, segment.length, [&] {
-      return random ? work.exact_null.Value(settings, protein, count, segment.length)
-                    : scan_values.Get(scan_p, k, segment.length, protein.N, protein.p);
-    });
-    segment.residues.assign(protein.residues.substr(first, segment.length));
-    i = j;
+    segment.length = length;
+    segment.special = special;
+    segment.p_value = p;
+    segment.residues.assign(protein.residues.substr(first, length));
   }
+  if (report != nullptr) short_segments.Tally(report->tally);
   result.overall.special = count;
 }
 
@@ -183,6 +215,11 @@ double Discovery::class_probability(size_t i) const {
 
 void Discovery::Analyse(std::string_view sequence, long entry_number, Workspace& workspace,
                         std::vector<Result>& results) const {
+  AnalyseClasses(sequence, entry_number, workspace, results, nullptr);
+}
+
+void Discovery::AnalyseClasses(std::string_view sequence, long entry_number, Workspace& workspace,
+                               std::vector<Result>& results, DiscoveryReport* report) const {
   if (entry_number < 0) throw Error("the entry number must not be negative");
   Work& work = *workspace.data_;
   const std::string_view residues = KeptResidues(sequence, work.kept);
@@ -215,11 +252,12 @@ void Discovery::Analyse(std::string_view sequence, long entry_number, Workspace&
     if (SegmentsFromPositions(settings)) {
       const int count = ClassPositions(plan.special, d);
       ScorePositions(settings, protein, d.class_positions.data(), count, work, d.scan_values[c],
-                     result);
+                     result, report);
     } else {
       EncodeClass(plan.mask, d, work.binary);
       Detect(settings, protein, entry_number, work, nullptr);
       ScoreSegments(settings, protein, work, d.scan_values[c], result);
+      if (report != nullptr) KeepReported(result, *report, true);
     }
   }
   OverallTests(settings_, length, d, results);

@@ -11,6 +11,18 @@
 #include <thread>
 
 namespace talvo::proteome {
+void Analysis::Run(AnalysedEntry& item) const {
+  if (discovery != nullptr) {
+    // Each analysing thread keeps its working memory from entry to entry.
+    thread_local talvo::Workspace workspace;
+    item.report.below = below;
+    internal::DiscoveryAccess::Analyse(*discovery, item.entry.residues, item.entry.number,
+                                       workspace, item.classes, item.report);
+  } else {
+    item.result = analyser->Analyse(item.entry.residues, item.entry.number);
+  }
+}
+
 namespace {
 
 struct Batch {
@@ -22,10 +34,10 @@ struct Batch {
 
 class OrderedRun {
  public:
-  OrderedRun(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
+  OrderedRun(const OrderedInputs& inputs, const Analysis& analysis, int threads,
              const PipelineTuning& tuning, const BatchSink& sink, const std::atomic<bool>* cancel)
       : inputs_(inputs),
-        analyser_(analyser),
+        analysis_(analysis),
         threads_(threads),
         tuning_(tuning),
         sink_(sink),
@@ -44,7 +56,7 @@ class OrderedRun {
   bool Cancelled() const { return cancel_ != nullptr && cancel_->load(); }
 
   const OrderedInputs& inputs_;
-  const talvo::Analyser& analyser_;
+  const Analysis& analysis_;
   const int threads_;
   const PipelineTuning& tuning_;
   const BatchSink& sink_;
@@ -102,7 +114,7 @@ bool OrderedRun::ReadInput(size_t input) {
     }
     if ((entry.number - 1) % inputs_.shard_count != inputs_.shard_index) continue;
     batch_residues += entry.residues.size();
-    batch->items.push_back(AnalysedEntry{input, std::move(entry), talvo::Result{}});
+    batch->items.push_back(AnalysedEntry{input, std::move(entry), talvo::Result{}, {}, {}});
     if (batch_residues >= tuning_.batch_residues || batch->items.size() >= tuning_.batch_entries) {
       if (!Submit(batch)) return false;
       batch_residues = 0;
@@ -135,7 +147,7 @@ bool OrderedRun::Submit(std::unique_ptr<Batch>& batch) {
   if (threads_ == 0) {
     for (AnalysedEntry& item : batch->items) {
       if (Cancelled()) return Stop("");
-      item.result = analyser_.Analyse(item.entry.residues, item.entry.number);
+      analysis_.Run(item);
     }
     const bool go_on = Hand(batch->items);
     batch = std::make_unique<Batch>();
@@ -164,7 +176,7 @@ void OrderedRun::AnalyseBatch(const std::shared_ptr<Batch>& batch) {
       return;
     }
     AnalysedEntry& item = batch->items[i];
-    item.result = analyser_.Analyse(item.entry.residues, item.entry.number);
+    analysis_.Run(item);
     if (batch->done_items.fetch_add(1) + 1 == size) {
       std::lock_guard<std::mutex> lock(mutex_);
       done_[batch->index] = batch;
@@ -237,10 +249,10 @@ void OrderedRun::Run() {
 
 }  // namespace
 
-void RunOrdered(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
+void RunOrdered(const OrderedInputs& inputs, const Analysis& analysis, int threads,
                 const PipelineTuning& tuning, const BatchSink& sink,
                 const std::atomic<bool>* cancel) {
-  OrderedRun run(inputs, analyser, threads, tuning, sink, cancel);
+  OrderedRun run(inputs, analysis, threads, tuning, sink, cancel);
   run.Run();
 }
 
