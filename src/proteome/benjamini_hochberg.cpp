@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <utility>
 
 namespace talvo::proteome {
 
@@ -22,28 +21,6 @@ double ValueOf(uint64_t bits) {
   double value = 0;
   memcpy(&value, &bits, sizeof value);
   return value;
-}
-
-// The bits of a double turned into a key that sorts as the values do:
-// negative values reversed below the positive ones.
-uint64_t OrderedKey(uint64_t bits) {
-  return bits >> 63 ? ~bits : bits | (uint64_t{1} << 63);
-}
-
-// Least significant digit first, 16 bits a pass: linear in the number of
-// values, where a comparison sort of the run's many distinct values takes a
-// good part of the writer's time.
-void SortByKey(std::vector<std::pair<uint64_t, size_t>>& items) {
-  std::vector<std::pair<uint64_t, size_t>> other(items.size());
-  std::vector<size_t> start(1 << 16);
-  for (int shift = 0; shift < 64; shift += 16) {
-    std::fill(start.begin(), start.end(), 0);
-    for (const auto& item : items) start[(item.first >> shift) & 0xFFFF]++;
-    size_t sum = 0;
-    for (size_t& count : start) sum += std::exchange(count, sum);
-    for (const auto& item : items) other[start[(item.first >> shift) & 0xFFFF]++] = item;
-    items.swap(other);
-  }
 }
 
 }  // namespace
@@ -103,19 +80,19 @@ void QValues::Count(std::span<const std::pair<double, uint32_t>> counts) {
 // is the same for all of them, and the distinct values give exactly the
 // sorted list's result.
 void QValues::Finish() {
-  // The slots' places in order of their values.
-  std::vector<std::pair<uint64_t, size_t>> sorted;
+  // The values with their slots' places, in one array.
+  std::vector<std::pair<double, size_t>> sorted;
   sorted.reserve(distinct_);
   for (size_t i = 0; i < slots_.size(); i++) {
-    if (slots_[i].bits != kEmpty) sorted.emplace_back(OrderedKey(slots_[i].bits), i);
+    if (slots_[i].bits != kEmpty) sorted.emplace_back(ValueOf(slots_[i].bits), i);
   }
-  SortByKey(sorted);
+  std::sort(sorted.begin(), sorted.end());
   const double m = static_cast<double>(total_);
   uint64_t last_rank = total_ - not_a_number_;
   double running_min = 1.0;
   for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) {
     Slot& slot = slots_[it->second];
-    const double adjusted = ValueOf(slot.bits) * m / static_cast<double>(last_rank);
+    const double adjusted = it->first * m / static_cast<double>(last_rank);
     running_min = std::min(running_min, adjusted);
     last_rank -= slot.count;
     slot.q = running_min;
