@@ -133,13 +133,10 @@ TEST(ProteomeMask, DiscoveryMaskIsTheUnionOfTheMaskRunsSignificantRows) {
       EXPECT_NE(expected, plain);  // something is masked
     }
   }
-  // The mask's linkage is for --discover --masked; a merge can mask only
-  // what its shards hold.
+  // The mask's linkage is for --discover --masked.
   const std::pair<std::vector<std::string>, const char*> refused[] = {
       {{"--mask-linkage=8", dir / "in.fa"}, "--mask-linkage sets the mask of --discover"},
       {{"--discover", "--mask-linkage=-1", dir / "in.fa"}, "invalid value '-1'"},
-      {{"--merge", "--discover", "--masked", dir / "m.fa", dir / "in.fa"},
-       "which the tables hold only when the shards were run with -E:8"},
   };
   for (const auto& [args, message] : refused) {
     const ProcessResult run = Proteome("", args);

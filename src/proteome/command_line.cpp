@@ -376,28 +376,6 @@ void WarnUncalibrated(const talvo::Settings& settings) {
   }
 }
 
-// Whether every class of the discovery joins its runs at `linkage`.
-bool JoinsAt(const talvo::Discovery& discovery, int linkage) {
-  for (size_t c = 0; c < discovery.classes().size(); c++) {
-    const talvo::Settings& settings = discovery.class_settings(c);
-    if (settings.estimate_linkage || settings.linkage != linkage) return false;
-  }
-  return true;
-}
-
-// What --discover --masked masks: the classes' segments at the mask's
-// linkage distance. They take a second discovery unless the reported
-// classes are found at that distance already.
-std::optional<talvo::Discovery> MaskDiscovery(const ProteomeOptions& options,
-                                              const talvo::Settings& settings,
-                                              const talvo::Discovery& discovery) {
-  if (options.masked.empty() || JoinsAt(discovery, options.mask_linkage)) return std::nullopt;
-  talvo::Settings mask = settings;
-  mask.linkage = options.mask_linkage;
-  mask.estimate_linkage = false;
-  return talvo::Discovery(mask, discovery.classes(), talvo::ClassLinkage::kFromSettings);
-}
-
 // The tables of a sharded run back into the outputs of one run.
 void Merge(ProteomeOptions& options, const talvo::Settings& settings,
            const std::optional<ClassSet>& class_set) {
@@ -407,12 +385,6 @@ void Merge(ProteomeOptions& options, const talvo::Settings& settings,
   CheckFiles(options, "the table", false);
   if (!class_set) return MergeTables(options, settings);
   const talvo::Discovery discovery = class_set->For(settings);
-  if (!options.masked.empty() && !JoinsAt(discovery, options.mask_linkage)) {
-    const std::string linkage = std::to_string(options.mask_linkage);
-    Refuse("--merge --discover --masked masks the segments found with linkage distance " + linkage +
-           " (--mask-linkage), which the tables hold only when the shards were run with -E:" +
-           linkage);
-  }
   options.classes = discovery.classes();
   MergeTables(options, settings, ClassSettings(discovery));
 }
@@ -461,7 +433,8 @@ void Run(int argc, char** argv, const PipelineTuning& tuning) {
   WarnUncalibrated(settings);
   const talvo::Discovery discovery = class_set->For(settings);
   options.classes = discovery.classes();
-  const std::optional<talvo::Discovery> mask = MaskDiscovery(options, settings, discovery);
+  const std::optional<talvo::Discovery> mask =
+      MaskDiscovery(options, settings, ClassSettings(discovery));
   RunPipeline(options, discovery, mask ? &*mask : nullptr, tuning);
 }
 

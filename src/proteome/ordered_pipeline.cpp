@@ -36,6 +36,16 @@ void CountAsOneFrom(double below, std::vector<std::pair<double, uint32_t>>& tall
 
 }  // namespace
 
+void AnalyseMask(const talvo::Discovery& mask, double below, const ProteinEntry& entry,
+                 talvo::Workspace& workspace, std::vector<talvo::Result>& results,
+                 internal::DiscoveryReport& report) {
+  report.below = below;
+  report.segments_only = true;
+  internal::DiscoveryAccess::Analyse(mask, entry.residues, entry.number, workspace, results,
+                                     report);
+  CountAsOneFrom(below, report.tally);
+}
+
 void Analysis::Run(AnalysedEntry& item) const {
   if (discovery != nullptr) {
     // Each analysing thread keeps its working memory from entry to entry.
@@ -44,11 +54,7 @@ void Analysis::Run(AnalysedEntry& item) const {
     internal::DiscoveryAccess::Analyse(*discovery, item.entry.residues, item.entry.number,
                                        workspace, item.classes, item.report);
     if (mask != nullptr) {
-      item.mask_report.below = mask_below;
-      item.mask_report.segments_only = true;
-      internal::DiscoveryAccess::Analyse(*mask, item.entry.residues, item.entry.number, workspace,
-                                         item.mask_classes, item.mask_report);
-      CountAsOneFrom(mask_below, item.mask_report.tally);
+      AnalyseMask(*mask, mask_below, item.entry, workspace, item.mask_classes, item.mask_report);
     }
   } else {
     item.result = analyser->Analyse(item.entry.residues, item.entry.number);

@@ -56,6 +56,14 @@ struct Analysis {
   double mask_below = 2.0;
 };
 
+// The analysis of an entry for the mask (the classes at the mask's linkage
+// distance): the segments below `below` in results, and in report.tally every
+// p-value, those at or above `below` counted as one (they cannot change which
+// q-values are below it). No overall tests.
+void AnalyseMask(const talvo::Discovery& mask, double below, const ProteinEntry& entry,
+                 talvo::Workspace& workspace, std::vector<talvo::Result>& results,
+                 internal::DiscoveryReport& report);
+
 struct OrderedInputs {
   std::vector<std::string> paths;  // "-" reads standard input
   long shard_index = 0;            // only entries whose (number - 1) mod count is index
