@@ -2,7 +2,7 @@
 # The measurements of docs/discovery.md with talvo-proteome --discover and its
 # built-in class set, with the commands given there, niced: calibration on
 # proteomes drawn from the background, power on shuffled real proteins with
-# planted tracts, and the timing against the default run. About half an hour
+# planted tracts, and the timing against the default run. About 40 minutes
 # on a shared 2-core machine.
 #
 # Usage: bench/discovery/run_all.sh [talvo-proteome] [results directory]
@@ -35,4 +35,5 @@ py "$here/power.py" --densities 0.55,0.65 --setting "scan=" --setting "G-exact=-
   --out "$out/power_discover_tracts.tsv" --per-class "$out/power_discover_classes.tsv" \
   > "$out/power_discover_summary.tsv"
 
-bash "$here/discovery_timing.sh" "$talvo" > "$out/timing_discover.txt"
+bash "$here/discovery_timing.sh" "$talvo" /usr/share/doc/mmseqs2/example-data/DB.fasta.gz 10 \
+  > "$out/timing_discover.txt"
