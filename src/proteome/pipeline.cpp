@@ -42,7 +42,7 @@ void Run(const ProteomeOptions& options, const Analysis& analysis, const talvo::
     RunOrdered(inputs, analysis, threads, tuning, [&](std::vector<AnalysedEntry>& batch) {
       for (const AnalysedEntry& item : batch) {
         if (discover) {
-          writer.Add(item.input, item.entry, item.classes, &item.report);
+          writer.Add(item.input, item.entry, item.classes, item.discovery_report.get());
         } else {
           writer.Add(item.input, item.entry, item.result);
         }
