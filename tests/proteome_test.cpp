@@ -484,21 +484,42 @@ TEST(ProteomeTest, OrderedPipelineInlineAndThreadedAgree) {
   tuning.batch_entries = 2;
   const OrderedInputs inputs{{dir / "in.fa", dir / "in.fa"}, 1, 2, {}};
   std::vector<std::string> runs;
+  std::string seen;
+  const auto note = [&seen](const std::vector<AnalysedEntry>& batch) {
+    for (const AnalysedEntry& item : batch) {
+      seen += std::to_string(item.input) + ":" + std::to_string(item.entry.number) + "=";
+      for (const talvo::Segment& s : item.result.segments) seen += ShortestDouble(s.p_value) + ",";
+    }
+    return true;
+  };
   for (int threads : {0, 1, 3}) {
-    std::string seen;
-    RunOrdered(inputs, analyser, threads, tuning, [&](auto& batch) {
-      for (const AnalysedEntry& item : batch) {
-        seen += std::to_string(item.input) + ":" + std::to_string(item.entry.number) + "=";
-        for (const talvo::Segment& s : item.result.segments)
-          seen += ShortestDouble(s.p_value) + ",";
-      }
-      return true;
-    });
+    seen.clear();
+    RunOrdered(inputs, analyser, threads, tuning, note);
     runs.push_back(seen);
   }
+  // Pulled, the same batches; Cancel ends the run at once.
+  using Pulled = OrderedPipeline::Pulled;
+  constexpr auto kWait = std::chrono::seconds(60);
+  std::vector<AnalysedEntry> batch;
+  seen.clear();
+  OrderedPipeline pipeline(inputs, analyser, 2, tuning);
+  while (pipeline.Next(batch, kWait) == Pulled::kBatch) note(batch);
+  runs.push_back(seen);
+  OrderedPipeline cancelled(inputs, analyser, 2, tuning);
+  ASSERT_EQ(cancelled.Next(batch, kWait), Pulled::kBatch);
+  cancelled.Cancel();
+  EXPECT_EQ(cancelled.Next(batch, kWait), Pulled::kEnd);
+  OrderedPipeline unreadable(OrderedInputs{{dir / "none.fa"}, 0, 1, {}}, analyser, 1, tuning);
+  EXPECT_THROW(unreadable.Next(batch, kWait), talvo::Error);
+  EXPECT_EQ(unreadable.Next(batch, kWait), Pulled::kEnd);  // the error is thrown once
+  // The public reader reads the file the pipeline read; errors are thrown.
+  talvo::FastaReader reader(dir / "in.fa");
+  long entries = 0;
+  for (ProteinEntry entry; reader.Next(entry);) entries++;
+  EXPECT_EQ(entries, 30);
+  EXPECT_THROW(talvo::FastaReader(dir / "none.fa"), talvo::Error);
   EXPECT_EQ(runs[0].substr(0, 4), "0:2=");
-  EXPECT_EQ(runs[0], runs[1]);
-  EXPECT_EQ(runs[0], runs[2]);
+  for (size_t run = 1; run < runs.size(); run++) EXPECT_EQ(runs[0], runs[run]);
   for (int threads : {0, 2}) {
     int batches = 0;
     RunOrdered(inputs, analyser, threads, tuning, [&](auto&) { return ++batches < 2; });
@@ -829,6 +850,30 @@ TEST(ProteomeTest, OptionAndOutputFailuresEndWithStatusOne) {
                                                         (dir / "in.fa") + " | head -c 10"});
   EXPECT_EQ(pipe.out, "input\tentr");
   EXPECT_EQ(pipe.err.find("error"), std::string::npos) << pipe.err;
+}
+
+// The library's writer refuses, before creating anything, an input as output
+// and a second standard output (which would be lost), and finishes once.
+TEST(ProteomeTest, LibraryOutputsRefuseWhatWouldBeLost) {
+  TempDir dir;
+  const std::string input = dir / "in.fa", tsv = dir / "t.tsv";
+  WriteFile(input, Layout(RandomProteome(3, 5), 0));
+  using Names = std::tuple<std::string, std::string, std::string, std::string, std::string>;
+  for (const Names& names :
+       {Names{input, "", "", "", ""}, Names{tsv, "-", "", "", ""}, Names{"-", "", "", "-", ""},
+        Names{"", "-", "-", "", ""}, Names{"", "", tsv, "", "-"}}) {
+    talvo::OutputFiles files;
+    std::tie(files.tsv, files.gff3, files.bed, files.summary, files.masked) = names;
+    EXPECT_THROW(talvo::ProteomeOutputs(files, {input}, talvo::Settings{}), talvo::Error);
+  }
+  EXPECT_EQ(fs::directory_iterator(dir.path)->path(), input);  // nothing else
+  talvo::OutputFiles files;
+  files.tsv = tsv;
+  talvo::ProteomeOutputs once(files, {input}, talvo::Settings{});
+  once.Finish();
+  EXPECT_EQ(ReadFile(tsv).substr(0, 6), "input\t");
+  EXPECT_THROW(once.Finish(), talvo::Error);
+  EXPECT_THROW(once.Add(talvo::AnalysedEntry{}), talvo::Error);
 }
 
 TEST(ProteomeTest, Gff3AndBedPassTheirValidators) {

@@ -1,32 +1,27 @@
 // The compiled part of the Python package: talvo::Analyser and the ordered
 // proteome pipeline, with the interpreter lock released while C++ works.
 // The package's Python layer (talvo/__init__.py) gives the documented API.
-#include <fcntl.h>
+#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <condition_variable>
-#include <cstring>
-#include <deque>
+#include <cstdint>
 #include <functional>
-#include <future>
+#include <limits>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
-#include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "fasta/residues.h"
 #include "proteome/formats.h"
 #include "proteome/ordered_pipeline.h"
-#include "proteome/proteome_writer.h"
-#include "proteome/shortest_double.h"
+#include "proteome/segment_row.h"
+#include "proteome/table_columns.h"
+#include "talvo/proteome.h"
 #include "talvo/talvo.h"
 
 namespace py = pybind11;
@@ -84,46 +79,6 @@ class Warnings {
   std::vector<std::string> texts_;
 };
 
-talvo::Background ParseBackground(const std::string& name) {
-  if (name == "sprot") return talvo::Background::kSprot;
-  if (name == "pdb") return talvo::Background::kPdb;
-  if (name == "input") return talvo::Background::kInput;
-  throw talvo::Error("unknown background '" + name + "': sprot, pdb or input");
-}
-
-// The settings of the Python options; throws talvo::Error as the tools do.
-talvo::Settings MakeSettings(const std::string& alphabet, const std::string& background, int window,
-                             int linkage, bool estimate_linkage, int shuffles, int generated,
-                             uint64_t seed, double min_p, double mask_p, bool fractional_windows,
-                             bool exact_null) {
-  talvo::Settings settings;
-  settings.alphabet = alphabet;
-  settings.background = ParseBackground(background);
-  settings.window = window;
-  settings.linkage = linkage;
-  settings.estimate_linkage = estimate_linkage;
-  if (shuffles < 0 || generated < 0) {
-    throw talvo::Error("the number of random sequences must be at least 1");
-  }
-  if (shuffles > 0 && generated > 0) {
-    throw talvo::Error("shuffled and generated sequences exclude each other");
-  }
-  if (shuffles > 0) {
-    settings.random_null = talvo::RandomNull::kShuffled;
-    settings.random_count = shuffles;
-  } else if (generated > 0) {
-    settings.random_null = talvo::RandomNull::kGenerated;
-    settings.random_count = generated;
-  }
-  settings.exact_null = exact_null;
-  settings.seed = seed;
-  settings.min_p = min_p;
-  settings.mask_p = mask_p;
-  settings.fractional_windows = fractional_windows;
-  talvo::Validate(settings);
-  return settings;
-}
-
 PyResult Analyse(const talvo::Settings& settings, std::string_view text, long entry_number) {
   PyResult out;
   std::string kept;
@@ -163,127 +118,95 @@ PyResult FromEntry(AnalysedEntry& entry, const talvo::Settings& settings) {
   return out;
 }
 
-// Runs the ordered pipeline on a thread of its own and hands its batches to
-// Python one entry at a time. The queue is bounded, so a slow consumer
-// holds the pipeline back instead of filling memory.
+constexpr auto kPoll = std::chrono::milliseconds(100);
+
+// Ends a pipeline without the interpreter lock: its reader may be waiting
+// for a Python thread that feeds it an input.
+void EndPipeline(std::unique_ptr<OrderedPipeline>& pipeline) {
+  py::gil_scoped_release release;
+  pipeline.reset();
+}
+
+// The next batch of the pipeline into batch; false at the end. Waits
+// without the interpreter lock, checking for Ctrl-C (any pending signal)
+// now and then, and calling tick() with the lock; what either raises ends
+// the wait. An input's error is thrown as InputError.
+bool PullBatch(OrderedPipeline& pipeline, std::vector<AnalysedEntry>& batch,
+               const std::function<void(std::vector<AnalysedEntry>&)>& take,
+               const std::function<void()>& tick) {
+  for (;;) {
+    OrderedPipeline::Pulled pulled;
+    try {
+      py::gil_scoped_release release;
+      pulled = pipeline.Next(batch, kPoll);
+      if (pulled == OrderedPipeline::Pulled::kBatch && take) take(batch);
+    } catch (const talvo::Error& e) {
+      throw InputError{e.what()};
+    }
+    if (pulled != OrderedPipeline::Pulled::kWaiting)
+      return pulled == OrderedPipeline::Pulled::kBatch;
+    if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+    if (tick) tick();
+  }
+}
+
+// analyse_file's entries, pulled from the ordered pipeline one batch at a
+// time and handed to Python one entry at a time.
 class EntryIterator {
  public:
   // warn(text) is called, on the consuming thread, with each of the
   // reader's warnings before the entries that follow it.
   EntryIterator(const std::string& path, const talvo::Settings& settings, int threads,
                 py::object warn)
-      : analyser_(settings), warn_(std::move(warn)) {
-    inputs_.paths = {path};
-    inputs_.warn = warnings_.Collector();
-    thread_ = std::thread([this, threads] { Produce(threads); });
+      : settings_(settings), warn_(std::move(warn)) {
+    OrderedInputs inputs;
+    inputs.paths = {path};
+    inputs.warn = warnings_.Collector();
+    pipeline_ = std::make_unique<OrderedPipeline>(inputs, talvo::Analyser(settings), threads);
   }
   ~EntryIterator() { Close(); }
   EntryIterator(const EntryIterator&) = delete;
   EntryIterator& operator=(const EntryIterator&) = delete;
 
   py::tuple Next() {
-    const bool more = next_ < current_.size() || TakeBatch();
+    std::string error;
+    bool more = next_ < current_.size();
+    if (!more && pipeline_) {
+      try {
+        while ((more = PullBatch(*pipeline_, current_, nullptr, nullptr)) && current_.empty()) {
+        }
+      } catch (const InputError& e) {
+        error = e.text;
+      }
+      next_ = 0;
+    }
     for (const std::string& text : warnings_.Take()) warn_(text);
     if (!more) {
-      if (!error_.empty()) {
-        const std::string error = std::move(error_);
-        error_.clear();
-        throw InputError{error};
-      }
+      Close();
+      if (!error.empty()) throw InputError{error};
       throw py::stop_iteration();
     }
     AnalysedEntry& entry = current_[next_++];
     const long number = entry.entry.number;
     const std::string id = EntryId(entry.entry);
-    return py::make_tuple(number, py::str(id), FromEntry(entry, analyser_.settings()));
+    return py::make_tuple(number, py::str(id), FromEntry(entry, settings_));
   }
 
-  // Stops the pipeline and waits for its thread; the entries not yet taken
+  // Stops the pipeline and waits for its threads; the entries not yet taken
   // are dropped and iteration ends.
   void Close() {
-    if (!thread_.joinable()) return;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-      cancel_.store(true);
-    }
-    changed_.notify_all();
-    {
-      py::gil_scoped_release release;
-      thread_.join();
-    }
-    queue_.clear();
+    if (pipeline_) EndPipeline(pipeline_);
     current_.clear();
     next_ = 0;
-    pending_error_.clear();
   }
 
  private:
-  static constexpr size_t kQueuedBatches = 4;
-
-  void Produce(int threads) {
-    const BatchSink sink = [this](std::vector<AnalysedEntry>& batch) {
-      std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [&] { return stop_ || queue_.size() < kQueuedBatches; });
-      if (stop_) return false;
-      queue_.push_back(std::move(batch));
-      changed_.notify_all();
-      return true;
-    };
-    std::string error;
-    try {
-      RunOrdered(inputs_, analyser_, threads, PipelineTuning{}, sink, &cancel_);
-    } catch (const std::exception& e) {
-      error = e.what();
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!stop_) pending_error_ = error;
-    finished_ = true;
-    changed_.notify_all();
-  }
-
-  // The next batch into current_; false at the end. Waits without the
-  // interpreter lock, checking for Ctrl-C now and then.
-  bool TakeBatch() {
-    for (;;) {
-      {
-        py::gil_scoped_release release;
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait_for(lock, std::chrono::milliseconds(100),
-                          [&] { return !queue_.empty() || finished_; });
-        if (!queue_.empty()) {
-          current_ = std::move(queue_.front());
-          queue_.pop_front();
-          next_ = 0;
-          changed_.notify_all();
-          if (!current_.empty()) return true;
-          continue;
-        }
-        if (finished_) {
-          error_ = std::move(pending_error_);
-          pending_error_.clear();
-          return false;
-        }
-      }
-      if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-    }
-  }
-
-  talvo::Analyser analyser_;
+  talvo::Settings settings_;
   py::object warn_;
   Warnings warnings_;
-  OrderedInputs inputs_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<std::vector<AnalysedEntry>> queue_;
-  bool stop_ = false;
-  bool finished_ = false;
-  std::string pending_error_;
-  std::string error_;
+  std::unique_ptr<OrderedPipeline> pipeline_;
   std::vector<AnalysedEntry> current_;
   size_t next_ = 0;
-  std::atomic<bool> cancel_{false};
-  std::thread thread_;
 };
 
 // What the tables are made of, asked for by proteome_table and
@@ -298,164 +221,185 @@ struct TableRequest {
   bool description = false;
 };
 
-// What comes back: the tables and what came beside them.
-struct TableRun {
-  std::string segments;
-  std::string summary;
-  long analysed = 0;
-  std::vector<std::tuple<std::string, long, std::string, std::string>> skipped;
-  std::vector<std::string> warnings;
-};
+// Python text of bytes as the table holds them: UTF-8, other bytes kept
+// as surrogates (as pandas reads a table with errors="surrogateescape").
+PyObject* Text(std::string_view bytes) {
+  PyObject* text =
+      PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "surrogateescape");
+  if (text == nullptr) throw py::error_already_set();
+  return text;
+}
 
-// Entries handed on so far, for the progress bar.
-using EntryCount = std::atomic<long>;
-
-// Everything written to a pipe, gathered in memory by a thread of its own:
-// the table never touches the disk, so no interruption, not even SIGKILL,
-// can leave a file behind.
-class PipeCapture {
- public:
-  PipeCapture() {
-    int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0) {
-      throw InputError{std::string("cannot create a pipe: ") + strerror(errno)};
-    }
-    read_end_ = ends[0];
-    write_end_ = ends[1];
-    reader_ = std::thread([this] { Drain(); });
+// An object array whose element i is objects[index(i)], each a new reference.
+py::array ObjectColumn(size_t size, const std::vector<py::object>& objects,
+                       const std::function<size_t(size_t)>& index) {
+  const std::vector<py::ssize_t> shape{static_cast<py::ssize_t>(size)};
+  py::array column(py::dtype("object"), shape);
+  auto** cells = static_cast<PyObject**>(column.mutable_data());
+  for (size_t i = 0; i < size; i++) {
+    PyObject* object = objects[index(i)].ptr();
+    Py_INCREF(object);
+    Py_XSETREF(cells[i], object);
   }
-  ~PipeCapture() {
-    Finish();
-    close(read_end_);
+  return column;
+}
+
+std::vector<py::object> Texts(const TextColumn& column) {
+  std::vector<py::object> texts;
+  texts.reserve(column.size());
+  for (size_t i = 0; i < column.size(); i++)
+    texts.push_back(py::reinterpret_steal<py::object>(Text(column[i])));
+  return texts;
+}
+
+template <class Number>
+py::array NumberColumn(const std::vector<Number>& values) {
+  return py::array_t<Number>(static_cast<py::ssize_t>(values.size()), values.data());
+}
+
+// The columns every row takes from its protein; row_protein(i) is the
+// protein of row i.
+void AddProteinColumns(py::dict& table, const ProteinColumns& proteins, size_t rows,
+                       const std::vector<py::object>& input_names,
+                       const std::function<size_t(size_t)>& row_protein) {
+  std::vector<int64_t> entry(rows), length(rows);
+  for (size_t i = 0; i < rows; i++) {
+    entry[i] = proteins.entry[row_protein(i)];
+    length[i] = proteins.length[row_protein(i)];
   }
-  PipeCapture(const PipeCapture&) = delete;
-  PipeCapture& operator=(const PipeCapture&) = delete;
+  table["input"] =
+      ObjectColumn(rows, input_names, [&](size_t i) { return proteins.input[row_protein(i)]; });
+  table["entry"] = NumberColumn(entry);
+  table["id"] = ObjectColumn(rows, Texts(proteins.id), row_protein);
+  table["length"] = NumberColumn(length);
+}
 
-  // A name that opens the pipe for writing.
-  std::string path() const { return "/dev/fd/" + std::to_string(write_end_); }
-  // What was written, once every writer has closed its end.
-  std::string& Finish() {
-    if (write_end_ >= 0) close(write_end_);
-    write_end_ = -1;
-    if (reader_.joinable()) reader_.join();
-    return text_;
+// The last column, when asked for.
+void AddDescription(py::dict& table, const ProteinColumns& proteins, size_t rows,
+                    const std::function<size_t(size_t)>& row_protein, bool wanted) {
+  if (wanted) table["description"] = ObjectColumn(rows, Texts(proteins.description), row_protein);
+}
+
+// talvo-proteome's segment table as columns, in its order.
+py::dict SegmentTable(const SegmentColumns& rows, const std::vector<py::object>& input_names) {
+  py::dict table;
+  const size_t size = rows.segment.size();
+  const auto protein = [&](size_t i) -> size_t { return rows.protein[i]; };
+  AddProteinColumns(table, rows.proteins, size, input_names, protein);
+  table["segment"] = NumberColumn(rows.segment);
+  table["start"] = NumberColumn(rows.start);
+  table["end"] = NumberColumn(rows.end);
+  table["seg_length"] = NumberColumn(rows.seg_length);
+  table["special"] = NumberColumn(rows.special);
+  table["p_value"] = NumberColumn(rows.p_value);
+  table["q_value"] = NumberColumn(rows.q_value);
+  std::vector<py::object> residues = Texts(rows.residues);
+  table["residues"] = ObjectColumn(size, residues, [](size_t i) { return i; });
+  AddDescription(table, rows.proteins, size, protein, rows.description());
+  return table;
+}
+
+// The summary as columns: a skipped protein's numbers are NaN, and with
+// any of them, the columns of counts are floating point, as when the table
+// is read from its text.
+py::dict SummaryTable(const SummaryColumns& rows, const std::vector<py::object>& input_names) {
+  py::dict table;
+  const size_t size = rows.skip.size();
+  const auto same = [](size_t i) { return i; };
+  AddProteinColumns(table, rows.proteins, size, input_names, same);
+  bool any_skipped = false;
+  std::vector<double> special(size), expected(size), exact_tail(size), q_value(size);
+  std::vector<py::object> words;  // "", "+", "-", then the reasons
+  for (const char* word : {"", "+", "-"}) words.push_back(py::str(word));
+  for (int skip = 0; skip < 5; skip++) {
+    words.push_back(py::str(talvo::SkipText(static_cast<talvo::Skip>(skip))));
   }
-
- private:
-  void Drain() {
-    char buffer[1 << 16];
-    for (;;) {
-      const ssize_t n = read(read_end_, buffer, sizeof buffer);
-      if (n > 0) {
-        text_.append(buffer, static_cast<size_t>(n));
-      } else if (n == 0 || errno != EINTR) {
-        return;
-      }
-    }
+  std::vector<size_t> direction(size), skipped(size);
+  for (size_t i = 0; i < size; i++) {
+    const bool analysed = rows.skip[i] == talvo::Skip::kNone;
+    any_skipped = any_skipped || !analysed;
+    const double none = std::numeric_limits<double>::quiet_NaN();
+    special[i] = analysed ? static_cast<double>(rows.special[i]) : none;
+    expected[i] = analysed ? rows.expected[i] : none;
+    exact_tail[i] = analysed ? rows.exact_tail[i] : none;
+    q_value[i] = analysed ? rows.q_value[i] : none;
+    direction[i] = !analysed ? 0 : rows.direction[i] == '+' ? 1 : 2;
+    skipped[i] = analysed ? 0 : 3 + static_cast<size_t>(rows.skip[i]);
   }
+  if (any_skipped) {
+    table["special"] = NumberColumn(special);
+    table["expected"] = NumberColumn(expected);
+  } else {
+    table["special"] = NumberColumn(rows.special);
+    table["expected"] =
+        NumberColumn(std::vector<int64_t>(rows.expected.begin(), rows.expected.end()));
+  }
+  table["direction"] = ObjectColumn(size, words, [&](size_t i) { return direction[i]; });
+  table["exact_tail"] = NumberColumn(exact_tail);
+  table["q_value"] = NumberColumn(q_value);
+  table["skipped"] = ObjectColumn(size, words, [&](size_t i) { return skipped[i]; });
+  AddDescription(table, rows.proteins, size, same, rows.description());
+  return table;
+}
 
-  int read_end_ = -1;
-  int write_end_ = -1;
-  std::string text_;
-  std::thread reader_;
-};
-
-// talvo-proteome's tables for the inputs, written by talvo-proteome's own
-// writer into memory.
-TableRun WriteProteomeTables(const TableRequest& request, const talvo::Settings& settings,
-                             const std::atomic<bool>& cancel, EntryCount& entries) {
-  PipeCapture segments, summary;
-  ProteomeOptions options;
-  options.inputs = request.names;
-  options.threads = request.threads;
-  options.all_segments = request.all_segments;
-  options.description = request.description;
-  // Rows nobody asked for go where they cost least: BED keeps no spool.
-  options.output = request.segments ? segments.path() : "/dev/null";
-  if (!request.segments) options.format = OutputFormat::kBed;
-  if (request.summary) options.summary = summary.path();
+// talvo-proteome's tables of the inputs as columns, built from the
+// analysed entries as they come; progress(entries) is called now and then,
+// and at the end.
+py::tuple ProteomeTables(const TableRequest& request, const talvo::Settings& settings,
+                         const py::object& progress) {
   const talvo::Analyser analyser(settings);
-  TableRun run;
   Warnings warnings;
   OrderedInputs inputs;
   inputs.paths = request.paths;
   inputs.warn = warnings.Collector();
-  try {
-    // Closes its ends of the pipes when it goes, so that the captures end.
-    ProteomeWriter writer(options, analyser.settings());
-    const BatchSink sink = [&](std::vector<AnalysedEntry>& batch) {
-      for (const AnalysedEntry& item : batch) {
-        if (item.result.skip == talvo::Skip::kNone) {
-          run.analysed++;
-        } else {
-          run.skipped.emplace_back(request.names[item.input], item.entry.number,
-                                   EntryId(item.entry), talvo::SkipText(item.result.skip));
-        }
-        writer.Add(item.input, item.entry, item.result);
+  SegmentColumns segments(Reporting{request.all_segments, settings.mask_p}, request.description);
+  SummaryColumns summary(request.description);
+  long entries = 0, analysed = 0;
+  std::vector<std::tuple<std::string, long, std::string, std::string>> skipped;
+  const auto take = [&](std::vector<AnalysedEntry>& batch) {
+    for (const AnalysedEntry& item : batch) {
+      if (item.result.skip == talvo::Skip::kNone) {
+        analysed++;
+      } else {
+        skipped.emplace_back(request.names[item.input], item.entry.number, EntryId(item.entry),
+                             talvo::SkipText(item.result.skip));
       }
-      entries += static_cast<long>(batch.size());
-      writer.EndBatch();
-      return true;
-    };
-    RunOrdered(inputs, analyser, request.threads, PipelineTuning{}, sink, &cancel);
-    if (!cancel.load()) writer.Finish();
-  } catch (const talvo::Error& e) {
-    throw InputError{e.what()};
-  }
-  run.segments = std::move(segments.Finish());
-  run.summary = std::move(summary.Finish());
-  run.warnings = warnings.Take();
-  return run;
-}
-
-// Runs work on a thread of its own while the caller waits without the
-// interpreter lock, so that Ctrl-C (any pending signal) cancels it.
-// tick() is called every 100 ms, with the lock; what it raises cancels the
-// work too.
-template <class Result, class Work>
-Result RunInterruptibly(Work work, const std::function<void()>& tick) {
-  std::atomic<bool> cancel{false};
-  std::future<Result> done = std::async(std::launch::async, [&] { return work(cancel); });
-  for (;;) {
-    {
-      py::gil_scoped_release release;
-      if (done.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready) break;
+      if (request.segments) segments.Add(item);
+      if (request.summary) summary.Add(item);
     }
-    try {
-      if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-      tick();
-    } catch (...) {
-      cancel.store(true);
-      {
-        py::gil_scoped_release release;
-        done.wait();
-      }
-      throw;
-    }
-  }
-  return done.get();
-}
-
-// progress(entries) is called now and then while the tables are made, and
-// at their end.
-py::tuple ProteomeTables(const TableRequest& request, const talvo::Settings& settings,
-                         const py::object& progress) {
-  EntryCount entries{0};
+    entries += static_cast<long>(batch.size());
+  };
+  auto last_tick = std::chrono::steady_clock::now();
   const auto tick = [&] {
-    if (!progress.is_none()) progress(entries.load());
+    const auto now = std::chrono::steady_clock::now();
+    if (progress.is_none() || now - last_tick < kPoll) return;
+    last_tick = now;
+    progress(entries);
   };
-  const TableRun run = RunInterruptibly<TableRun>(
-      [&](const std::atomic<bool>& cancel) {
-        return WriteProteomeTables(request, settings, cancel, entries);
-      },
-      tick);
-  tick();
-  const auto table = [](bool wanted, const std::string& text) -> py::object {
-    if (!wanted) return py::none();
-    return py::bytes(text);
-  };
-  return py::make_tuple(table(request.segments, run.segments), table(request.summary, run.summary),
-                        run.analysed, run.skipped, run.warnings);
+  auto pipeline = std::make_unique<OrderedPipeline>(inputs, analyser, request.threads);
+  try {
+    std::vector<AnalysedEntry> batch;
+    while (PullBatch(*pipeline, batch, take, tick)) tick();
+  } catch (...) {
+    EndPipeline(pipeline);
+    throw;
+  }
+  EndPipeline(pipeline);
+  if (!progress.is_none()) progress(entries);
+  std::vector<py::object> names;
+  for (const std::string& name : request.names) {
+    names.push_back(py::reinterpret_steal<py::object>(Text(EscapeField(name))));
+  }
+  py::object segment_table = py::none(), summary_table = py::none();
+  if (request.segments) {
+    segments.Finish();
+    segment_table = SegmentTable(segments, names);
+  }
+  if (request.summary) {
+    summary.Finish();
+    summary_table = SummaryTable(summary, names);
+  }
+  return py::make_tuple(segment_table, summary_table, analysed, skipped, warnings.Take());
 }
 
 py::object OverallOf(const PyResult& r) {
@@ -568,11 +512,11 @@ PYBIND11_MODULE(_talvo, m) {
     }
   });
   BindResults(m);
-  py::class_<talvo::Settings>(m, "Settings");
-  m.def("make_settings", &MakeSettings, py::arg("alphabet"), py::arg("background"),
-        py::arg("window"), py::arg("linkage"), py::arg("estimate_linkage"), py::arg("shuffles"),
-        py::arg("generated"), py::arg("seed"), py::arg("min_p"), py::arg("mask_p"),
-        py::arg("fractional_windows"), py::arg("exact_null"));
+  py::class_<talvo::Settings>(m, "Settings")
+      .def_readonly("seed", &talvo::Settings::seed)
+      .def_readonly("mask_p", &talvo::Settings::mask_p);
+  // The options as talvo-proteome's command line words ("-A:R", "--seed", "7").
+  m.def("settings", &talvo::ProteomeSettings, py::arg("words"));
   // str or bytes alike.
   m.def("analyse", &Analyse, py::arg("settings"), py::arg("sequence"), py::arg("entry_number"));
   py::class_<EntryIterator>(m, "EntryIterator")

@@ -105,10 +105,12 @@ _MAX_THREADS = 1024
 _TEXT_COLUMNS = ("input", "id", "direction", "residues", "skipped", "description")
 _NUMBER_COLUMNS = ("entry", "length", "segment", "start", "end", "seg_length", "special",
                    "expected", "p_value", "q_value", "exact_tail")
-# The types of the segment table's columns when it has no rows to infer them.
+# Probabilities are floating point even when every one written is 0 or 1.
+_PROBABILITY_TYPES = {"p_value": "float64", "q_value": "float64", "exact_tail": "float64"}
+# The types of the number columns when the table has no rows to infer them.
 _EMPTY_TABLE_TYPES = {
     "entry": "int64", "length": "int64", "segment": "int64", "start": "int64", "end": "int64",
-    "seg_length": "int64", "special": "int64", "p_value": "float64", "q_value": "float64",
+    "seg_length": "int64", "special": "int64", "expected": "int64", **_PROBABILITY_TYPES,
 }
 
 
@@ -155,7 +157,7 @@ class Analyser:
     def __init__(self, **options: Any) -> None:
         values = _options.checked(options)
         self.seed: int = values["seed"]
-        self._settings = _talvo.make_settings(**values)
+        self._settings = _talvo.settings(_options.words(values))
 
     def analyse(self, sequence: Sequence, *, entry_number: int = 1) -> Result:
         """Analyses one protein; see ``talvo.analyse``."""
@@ -288,8 +290,8 @@ def read_table(source: Union[PathLike, bytes]) -> "pandas.DataFrame":
     as a DataFrame.
 
     Text fields stay as written (with talvo-proteome's backslash escapes);
-    p- and q-values read back as the exact doubles written; the empty fields
-    of a summary's skip rows are NaN.
+    p- and q-values read back as the exact doubles written, always as
+    floating point; the empty fields of a summary's skip rows are NaN.
     """
     pandas = _pandas()
     buffer = io.BytesIO(source) if isinstance(source, bytes) else os.fspath(source)
@@ -298,10 +300,15 @@ def read_table(source: Union[PathLike, bytes]) -> "pandas.DataFrame":
         na_values={column: [""] for column in _NUMBER_COLUMNS},
         dtype={column: str for column in _TEXT_COLUMNS}, float_precision="round_trip",
         encoding="utf-8", encoding_errors="surrogateescape")
-    if table.empty:
-        table = table.astype({column: kind for column, kind in _EMPTY_TABLE_TYPES.items()
-                              if column in table.columns})
-    return table
+    types = _EMPTY_TABLE_TYPES if table.empty else _PROBABILITY_TYPES
+    return table.astype({column: kind for column, kind in types.items()
+                         if column in table.columns})
+
+
+def _frame(columns: Any) -> "pandas.DataFrame":
+    """A table from the compiled module's columns: NumPy arrays straight
+    from the engine's rows, the types those of ``read_table``."""
+    return _pandas().DataFrame(columns, copy=False)
 
 
 def _tables(sources: Any, *, segments: bool, summary: bool, threads: Optional[int],
@@ -327,11 +334,11 @@ def _tables(sources: Any, *, segments: bool, summary: bool, threads: Optional[in
         inputs.check()  # what a feeder ran into comes first
         if failed is not None:
             raise OSError(inputs.rename(str(failed)))
-    segment_text, summary_text, analysed, skipped, messages = run
+    segment_columns, summary_columns, analysed, skipped, messages = run
     for message in messages:
         _warn(inputs.rename(message), stacklevel=3)
-    tables = [read_table(text) if text is not None else None
-              for text in (segment_text, summary_text)]
+    tables = [_frame(columns) if columns is not None else None
+              for columns in (segment_columns, summary_columns)]
     for table in tables:
         if table is not None:
             table.attrs.update(seed=analyser.seed, analysed=analysed, skipped=skipped)
@@ -353,9 +360,9 @@ def proteome_table(
     iterable of records, as ``analyse_file`` takes them. The ``input``
     column holds a path as given, an open file's name, or ``<input N>``
     (the input's place, from 1) for records and unnamed files.
-    The table is written by talvo-proteome's own writer into memory (its
-    working files are unlinked as they are made), so that no file is left
-    behind however the run ends; its columns and values are exactly those
+    The table's columns are made in memory from the analysed entries as they
+    come (NumPy arrays, no text in between), so that no file is left behind
+    however the run ends; its columns and values are exactly those
     of ``talvo-proteome [options] [--all] [--description] paths``
     (q-values over every segment of the run included); only segments with p
     below mask_p unless ``all``; ``description``: a last column with each

@@ -1,6 +1,8 @@
 """The analysis options, defined once: their keywords, defaults, help, checks
-and the messages that name them, and their conversion to the compiled
-module's settings. Every function that takes options takes them from here.
+and the messages that name them, and the talvo-proteome options that say
+the same, which the compiled module reads with talvo-proteome's own reader
+(talvo::ProteomeSettings). Every function that takes options takes them
+from here.
 """
 
 from __future__ import annotations
@@ -94,6 +96,22 @@ def _alphabet(value: Any) -> str:
     return value.upper()
 
 
+def _value(letter: str) -> Callable[[Any], List[str]]:
+    """TALVO's option with a value, as in -W:20 (floats in their shortest
+    exact form)."""
+    return lambda value: [f"-{letter}:{value!r}" if isinstance(value, float) else
+                          f"-{letter}:{value}"]
+
+
+def _given(*words: str) -> Callable[[Any], List[str]]:
+    """A flag, given when the value is true."""
+    return lambda value: list(words) if value else []
+
+
+def _background_flag(value: str) -> List[str]:
+    return [{"sprot": "-T", "pdb": "-X", "input": "-I"}[value]]
+
+
 @dataclass(frozen=True)
 class Option:
     name: str
@@ -101,31 +119,39 @@ class Option:
     talvo: str  # TALVO's or talvo-proteome's option
     help: str
     check: Callable[[Any], Any]
+    words: Callable[[Any], List[str]]  # the checked value as talvo-proteome's options
 
 
 OPTIONS = (
     Option("alphabet", "GPSTDNH", "-A", "the special residues: a string or a list of letters",
-           _alphabet),
+           _alphabet, _value("A")),
     Option("background", "sprot", "-T/-X/-I",
            '"sprot" (SPROT composition), "pdb" (PDB) or "input" (each protein\'s own)',
-           _background),
-    Option("window", 0, "-W", "0: runs mode; 2 or more: scanning windows of that size", _window),
-    Option("linkage", 4, "-E", "segments closer than this are joined", _linkage),
+           _background, _background_flag),
+    Option("window", 0, "-W", "0: runs mode; 2 or more: scanning windows of that size", _window,
+           _value("W")),
+    Option("linkage", 4, "-E", "segments closer than this are joined", _linkage, _value("E")),
     Option("estimate_linkage", False, "-K", "derive the linkage distance from P instead",
-           _flag),
+           _flag, _given("-K")),
     Option("shuffles", 0, "-S", "p-values from this many shuffles of each sequence (runs mode)",
-           _count),
+           _count, lambda n: _value("S")(n) if n else []),
     Option("generated", 0, "-G",
-           "... or from this many sequences generated from the background", _count),
+           "... or from this many sequences generated from the background", _count,
+           lambda n: _value("G")(n) if n else []),
     Option("seed", None, "--seed",
-           "seed of the random sequences; None: from the clock, kept as result.seed", _seed),
-    Option("min_p", 0.05, "-P", "scanning windows below it are recorded", _threshold),
+           "seed of the random sequences; None: from the clock, kept as result.seed", _seed,
+           lambda seed: ["--seed", str(seed)]),
+    Option("min_p", 0.05, "-P", "scanning windows below it are recorded", _threshold,
+           _value("P")),
     Option("mask_p", 0.05, "-M",
-           "segments below it are masked, and the only ones proteome_table reports", _threshold),
+           "segments below it are masked, and the only ones proteome_table reports", _threshold,
+           _value("M")),
     Option("fractional_windows", False, "--fractional-windows",
-           "scan p-values over N/w windows, not N/w rounded up", _flag),
+           "scan p-values over N/w windows, not N/w rounded up", _flag,
+           _given("--fractional-windows")),
     Option("exact_null", False, "--exact-null",
-           "with shuffles or generated: the random null's exact probabilities", _flag),
+           "with shuffles or generated: the random null's exact probabilities", _flag,
+           _given("--exact-null")),
 )
 BY_NAME = {option.name: option for option in OPTIONS}
 
@@ -188,3 +214,8 @@ def _check_together(values: Dict[str, Any]) -> None:
     if values["exact_null"] and not random:
         raise ValueError("exact_null=True needs shuffles or generated: it gives their "
                          "random null's exact probabilities")
+
+
+def words(values: Dict[str, Any]) -> List[str]:
+    """Checked values (``checked``) as talvo-proteome's options."""
+    return [word for option in OPTIONS for word in option.words(values[option.name])]

@@ -1,6 +1,7 @@
 # Types of the compiled module; the documented API is in talvo/__init__.py.
-from typing import Any, Callable, Iterator, List, Optional, Tuple
+from typing import Any, Callable, Dict, Iterator, List, Optional, Tuple
 
+import numpy
 import pandas
 
 from ._records import Overall as Overall, Segment as Segment
@@ -35,7 +36,11 @@ class Result:
     def __getstate__(self) -> tuple: ...
     def __setstate__(self, state: tuple) -> None: ...
 
-class Settings: ...
+class Settings:
+    @property
+    def seed(self) -> int: ...
+    @property
+    def mask_p(self) -> float: ...
 
 class EntryIterator(Iterator[Tuple[int, str, Result]]):
     def __init__(self, path: str, settings: Settings, threads: int,
@@ -55,14 +60,12 @@ class TableRequest:
     summary: bool
     description: bool
 
-def make_settings(alphabet: str, background: str, window: int, linkage: int,
-                  estimate_linkage: bool, shuffles: int, generated: int, seed: int,
-                  min_p: float, mask_p: float, fractional_windows: bool,
-                  exact_null: bool) -> Settings: ...
+def settings(words: List[str]) -> Settings: ...
 def analyse(settings: Settings, sequence: str | bytes, entry_number: int) -> Result: ...
 def proteome_tables(request: TableRequest, settings: Settings,
                     progress: Optional[Callable[[int], None]]
-                    ) -> Tuple[Optional[bytes], Optional[bytes], int,
+                    ) -> Tuple[Optional[Dict[str, numpy.ndarray]],
+                               Optional[Dict[str, numpy.ndarray]], int,
                                List[Tuple[str, int, str, str]], List[str]]: ...
 def scan_pvalue(k: int, w: int, n: int, p: float, fractional: bool = False) -> float: ...
 def binomial_tail(k: int, n: int, p: float) -> float: ...

@@ -267,6 +267,23 @@ def test_every_input_kind_equals_the_path(proteome, path_results, kind):
         assert tested.drop(columns="input").equals(expected.drop(columns="input"))
 
 
+@pytest.mark.parametrize("records", [
+    [("a", "")],  # skipped only: no rows
+    [("a", "L" * 50 + "G" + "L" * 50)],  # p- and q-values all 1, written "1"
+    [("a", "GPSTGPST"), ("b", "12"), ("c", "MKLA")],
+])
+def test_small_tables_equal_talvo_proteome(records):
+    """Tables built from the rows equal talvo-proteome's read back, types included."""
+    fasta = "".join(f">{header}\n{sequence}\n" for header, sequence in records).encode()
+    tool = [talvo.read_table(subprocess.run([PROTEOME, *args, "-"], input=fasta, check=True,
+                                            capture_output=True).stdout)
+            for args in (["--all"], ["--summary", "/dev/stdout", "--output", "/dev/null"])]
+    for table, expected in zip((talvo.proteome_table(records, all=True),
+                                talvo.summary_table(records)), tool):
+        assert dict(table.dtypes) == dict(expected.dtypes)
+        assert table.drop(columns="input").equals(expected.drop(columns="input"))
+
+
 def test_bad_records_name_their_input():
     def failing():
         yield ">a", "MKRRRR"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-namespace talvo::proteome {
+namespace talvo {
 
 namespace {
 
@@ -105,4 +105,14 @@ double QValues::Of(double p) const {
   return slot.bits == kEmpty ? 1.0 : slot.q;
 }
 
-}  // namespace talvo::proteome
+std::vector<double> QValuesOf(const std::vector<double>& p_values) {
+  QValues q;
+  for (double p : p_values) q.Count(p);
+  q.Finish();
+  std::vector<double> q_values;
+  q_values.reserve(p_values.size());
+  for (double p : p_values) q_values.push_back(q.Of(p));
+  return q_values;
+}
+
+}  // namespace talvo

@@ -438,6 +438,34 @@ void Run(int argc, char** argv, const PipelineTuning& tuning) {
   RunPipeline(options, discovery, mask ? &*mask : nullptr, tuning);
 }
 
+// The analysis options among arguments: TALVO's, and the long ones that
+// shape the analysis; anything else is refused.
+ParsedCommand AnalysisOptions(const std::vector<std::string>& arguments) {
+  ParsedCommand command;
+  for (size_t i = 0; i < arguments.size(); i++) {
+    const std::string& arg = arguments[i];
+    if (arg.compare(0, 2, "--") != 0) {
+      command.talvo_options.push_back(arg);  // SettingsFromOptions refuses what is no option
+      continue;
+    }
+    const size_t equals = arg.find('=');
+    const std::string name = arg.substr(2, equals == std::string::npos ? equals : equals - 2);
+    if (name != "seed" && name != "fractional-windows" && name != "exact-null") {
+      Refuse("not an analysis option: '" + arg + "'");
+    }
+    if (name != "seed") {
+      if (equals != std::string::npos) Refuse("option '--" + name + "' takes no value");
+      ApplyFlag(name, command);
+    } else if (equals != std::string::npos) {
+      ApplyValue(name, arg.substr(equals + 1), command);
+    } else {
+      if (i + 1 >= arguments.size()) Refuse("option '--seed' needs a value");
+      ApplyValue(name, arguments[++i], command);
+    }
+  }
+  return command;
+}
+
 }  // namespace
 
 int ProteomeMain(int argc, char** argv, const PipelineTuning& tuning) {
@@ -456,3 +484,14 @@ int ProteomeMain(int argc, char** argv, const PipelineTuning& tuning) {
 }
 
 }  // namespace talvo::proteome
+
+namespace talvo {
+
+talvo::Settings ProteomeSettings(const std::vector<std::string>& arguments) {
+  const proteome::ParsedCommand command = proteome::AnalysisOptions(arguments);
+  talvo::Settings settings = proteome::ReadSettings(command);
+  settings.seed = command.seed.value_or(0);
+  return settings;
+}
+
+}  // namespace talvo

@@ -17,15 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "talvo/proteome.h"
+
 struct z_stream_s;
 
 namespace talvo::proteome {
 
-struct ProteinEntry {
-  long number = 0;       // 1 for the first entry of its input
-  std::string header;    // the header line after '>', without CR/LF
-  std::string residues;  // letters (upper-cased) and '-', as the analysis counts them
-};
+using talvo::ProteinEntry;  // talvo/proteome.h
 
 // "" when data holds no binary byte, else the first one and its offset
 // (`offset` is that of data[0]) in the reader's words.

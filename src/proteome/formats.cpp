@@ -275,6 +275,10 @@ void AppendMaskCandidates(std::string& out, const ProteinEntry& entry,
   }
 }
 
+}  // namespace talvo::proteome
+
+namespace talvo {
+
 std::string ProteinId(const std::string& header, long entry) {
   size_t end = 0;
   for (; end < header.size(); end++) {
@@ -293,4 +297,4 @@ std::string ProteinDescription(const std::string& header) {
   return header.substr(start, header.find_last_not_of(kBlank) + 1 - start);
 }
 
-}  // namespace talvo::proteome
+}  // namespace talvo

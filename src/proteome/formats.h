@@ -118,12 +118,9 @@ constexpr char kMaskedMarker = 'm';
 constexpr char kPlainMarker = 'u';
 void AppendMaskCandidates(std::string& out, const ProteinEntry& entry,
                           std::span<const talvo::Result> results, double mask_p, bool lower_case);
-// The protein ID: the header up to its first white space; for a header that
-// is empty or starts with white space, "entry_N" from the entry's number in
-// its input, so that GFF3 and BED always get a name.
-std::string ProteinId(const std::string& header, long entry);
-// The header's text after its ID and the white space that follows it (OS=,
-// GN= ...), without trailing white space; empty when there is none.
-std::string ProteinDescription(const std::string& header);
+// The protein ID ("entry_N" for a header without one, so that GFF3 and BED
+// always get a name) and the header's description: talvo/proteome.h.
+using talvo::ProteinDescription;
+using talvo::ProteinId;
 
 }  // namespace talvo::proteome

@@ -416,7 +416,7 @@ void WriteInOrder(std::vector<Table>& tables, const ProteomeOptions& run, const 
     writer.Add(table.input_rank, table.entry, table.results);
     if (mask != nullptr) {
       AnalyseMask(*mask, mask_below, table.entry, workspace, mask_results, mask_report);
-      writer.AddMask(table.entry, mask_results, mask_report);
+      writer.AddMask(table.entry, mask_results, mask_report.tally);
     }
     Advance(table, ranks, run.classes);
     if (table.at_protein) heads.push(index);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace talvo::proteome {
 namespace {
@@ -46,15 +47,27 @@ void AnalyseMask(const talvo::Discovery& mask, double below, const ProteinEntry&
   CountAsOneFrom(below, report.tally);
 }
 
+Analysis Analysis::Owning(const talvo::Analyser& single) {
+  Analysis analysis(single);
+  analysis.owned = std::make_shared<const talvo::Analyser>(single);
+  analysis.analyser = analysis.owned.get();
+  return analysis;
+}
+
 void Analysis::Run(AnalysedEntry& item) const {
   if (discovery != nullptr) {
     // Each analysing thread keeps its working memory from entry to entry.
     thread_local talvo::Workspace workspace;
-    item.report.below = below;
+    if (!item.discovery_report)
+      item.discovery_report = std::make_shared<internal::DiscoveryReport>();
+    item.discovery_report->below = below;
     internal::DiscoveryAccess::Analyse(*discovery, item.entry.residues, item.entry.number,
-                                       workspace, item.classes, item.report);
+                                       workspace, item.classes, *item.discovery_report);
     if (mask != nullptr) {
-      AnalyseMask(*mask, mask_below, item.entry, workspace, item.mask_classes, item.mask_report);
+      internal::DiscoveryReport& report = *item.discovery_report;
+      internal::DiscoveryReport mask_report;
+      AnalyseMask(*mask, mask_below, item.entry, workspace, report.mask_results, mask_report);
+      report.mask_tally = std::move(mask_report.tally);
     }
   } else {
     item.result = analyser->Analyse(item.entry.residues, item.entry.number);
@@ -65,11 +78,16 @@ namespace {
 
 struct Batch {
   size_t index = 0;
-  std::vector<AnalysedEntry> items;
+  std::vector<AnalysedEntry> items;  // taken whole by Pull once done
+  size_t size = 0;                   // of items, for the workers
   std::atomic<size_t> next_item{0};
   std::atomic<size_t> done_items{0};
 };
 
+}  // namespace
+
+// The run's inputs, settings and sizes are its own copies, so that a pulled
+// run outlives what it was made from.
 class OrderedRun {
  public:
   OrderedRun(const OrderedInputs& inputs, const Analysis& analysis, int threads,
@@ -80,25 +98,32 @@ class OrderedRun {
         tuning_(tuning),
         sink_(sink),
         cancel_(cancel) {}
+  ~OrderedRun() { Join(); }
   void Run();
+  // The pulled run: Start, then Pull until kEnd, then ThrowError.
+  void Start();
+  OrderedPipeline::Pulled Pull(std::vector<AnalysedEntry>& items, std::chrono::milliseconds wait);
+  void ThrowError();
+  bool Stop(const std::string& error);
 
  private:
+  void Join();
   void ReadInputs();
   bool ReadInput(size_t input);
   bool Submit(std::unique_ptr<Batch>& batch);
   void Work();
   void AnalyseBatch(const std::shared_ptr<Batch>& batch);
-  bool Deliver();
   bool Hand(std::vector<AnalysedEntry>& items);
-  bool Stop(const std::string& error);
   bool Cancelled() const { return cancel_ != nullptr && cancel_->load(); }
 
-  const OrderedInputs& inputs_;
-  const Analysis& analysis_;
+  const OrderedInputs inputs_;
+  const Analysis analysis_;
   const int threads_;
-  const PipelineTuning& tuning_;
-  const BatchSink& sink_;
+  const PipelineTuning tuning_;
+  const BatchSink sink_;
   const std::atomic<bool>* cancel_;
+  std::thread reader_;
+  std::vector<std::thread> workers_;
 
   std::mutex mutex_;
   std::condition_variable work_ready_;
@@ -152,7 +177,7 @@ bool OrderedRun::ReadInput(size_t input) {
     }
     if ((entry.number - 1) % inputs_.shard_count != inputs_.shard_index) continue;
     batch_residues += entry.residues.size();
-    batch->items.push_back(AnalysedEntry{input, std::move(entry), talvo::Result{}, {}, {}, {}, {}});
+    batch->items.push_back(AnalysedEntry{input, std::move(entry), talvo::Result{}, {}, nullptr});
     if (batch_residues >= tuning_.batch_residues || batch->items.size() >= tuning_.batch_entries) {
       if (!Submit(batch)) return false;
       batch_residues = 0;
@@ -196,6 +221,7 @@ bool OrderedRun::Submit(std::unique_ptr<Batch>& batch) {
   space_free_.wait(lock, [&] { return stop_ || submitted_ - delivered_ < in_flight; });
   if (stop_) return false;
   batch->index = submitted_++;
+  batch->size = batch->items.size();
   open_.push_back(std::shared_ptr<Batch>(batch.release()));
   batch = std::make_unique<Batch>();
   work_ready_.notify_all();
@@ -206,7 +232,7 @@ bool OrderedRun::Submit(std::unique_ptr<Batch>& batch) {
 // differ by orders of magnitude, so fixed slices would leave threads idle.
 // A stopped run takes no further entry (a batch can hold minutes of work).
 void OrderedRun::AnalyseBatch(const std::shared_ptr<Batch>& batch) {
-  const size_t size = batch->items.size();
+  const size_t size = batch->size;
   for (size_t i = batch->next_item.fetch_add(1); i < size && !stopping_.load();
        i = batch->next_item.fetch_add(1)) {
     if (Cancelled()) {
@@ -232,7 +258,7 @@ void OrderedRun::Work() {
         work_ready_.wait(lock, [&] { return stop_ || !open_.empty() || input_done_; });
         if (stop_ || open_.empty()) return;
         batch = open_.front();
-        if (batch->next_item.load() >= batch->items.size()) {
+        if (batch->next_item.load() >= batch->size) {
           open_.pop_front();
           continue;
         }
@@ -244,54 +270,94 @@ void OrderedRun::Work() {
   }
 }
 
-// Hands the batches to the sink in index order; false once the run stopped.
-bool OrderedRun::Deliver() {
-  for (;;) {
-    std::shared_ptr<Batch> batch;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      batch_done_.wait(lock, [&] {
-        return stop_ || done_.count(delivered_) != 0 || (input_done_ && delivered_ == submitted_);
-      });
-      if (stop_) return false;
-      auto it = done_.find(delivered_);
-      if (it == done_.end()) return true;
-      batch = it->second;
-      done_.erase(it);
-      delivered_++;
-      space_free_.notify_all();
-    }
-    if (!Hand(batch->items)) return false;
+// The next batch from the reorder buffer, in index order: kEnd once every
+// batch was taken or the run stopped (the error, if any, kept for
+// ThrowError).
+OrderedPipeline::Pulled OrderedRun::Pull(std::vector<AnalysedEntry>& items,
+                                         std::chrono::milliseconds wait) {
+  std::shared_ptr<Batch> batch;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const bool ready = batch_done_.wait_for(lock, wait, [&] {
+      return stop_ || Cancelled() || done_.count(delivered_) != 0 ||
+             (input_done_ && delivered_ == submitted_);
+    });
+    if (!ready) return OrderedPipeline::Pulled::kWaiting;
+    auto it = done_.find(delivered_);
+    if (stop_ || Cancelled() || it == done_.end()) return OrderedPipeline::Pulled::kEnd;
+    batch = it->second;
+    done_.erase(it);
+    delivered_++;
+    space_free_.notify_all();
   }
+  items = std::move(batch->items);
+  return OrderedPipeline::Pulled::kBatch;
+}
+
+void OrderedRun::Start() {
+  reader_ = std::thread(&OrderedRun::ReadInputs, this);
+  for (int i = 0; i < threads_; i++) workers_.emplace_back(&OrderedRun::Work, this);
+}
+
+void OrderedRun::Join() {
+  if (!reader_.joinable()) return;
+  Stop("");
+  reader_.join();
+  for (std::thread& worker : workers_) worker.join();
+  workers_.clear();
+}
+
+// After the threads have ended: the first error, if there was one.
+void OrderedRun::ThrowError() {
+  Join();
+  if (!error_.empty()) throw talvo::Error(std::exchange(error_, ""));
 }
 
 void OrderedRun::Run() {
   if (threads_ == 0) {
     ReadInputs();
   } else {
-    std::thread reader(&OrderedRun::ReadInputs, this);
-    std::vector<std::thread> workers;
-    for (int i = 0; i < threads_; i++) workers.emplace_back(&OrderedRun::Work, this);
+    Start();
     try {
-      Deliver();
+      constexpr auto kForever = std::chrono::hours(24 * 365);
+      std::vector<AnalysedEntry> items;
+      while (Pull(items, kForever) == OrderedPipeline::Pulled::kBatch && Hand(items)) {
+      }
     } catch (...) {  // the threads end before anything leaves
       sink_error_ = std::current_exception();
-      Stop("");
     }
-    reader.join();
-    for (std::thread& worker : workers) worker.join();
+    Join();
   }
   if (sink_error_) std::rethrow_exception(sink_error_);
-  if (!error_.empty()) throw talvo::Error(error_);
+  ThrowError();
 }
-
-}  // namespace
 
 void RunOrdered(const OrderedInputs& inputs, const Analysis& analysis, int threads,
                 const PipelineTuning& tuning, const BatchSink& sink,
                 const std::atomic<bool>* cancel) {
   OrderedRun run(inputs, analysis, threads, tuning, sink, cancel);
   run.Run();
+}
+
+OrderedPipeline::OrderedPipeline(const OrderedInputs& inputs, const talvo::Analyser& analyser,
+                                 int threads, const PipelineTuning& tuning)
+    : run_(std::make_unique<OrderedRun>(inputs, Analysis::Owning(analyser), threads, tuning,
+                                        nullptr, nullptr)) {
+  if (threads < 1) throw talvo::Error("a pulled run needs at least one analysis thread");
+  run_->Start();
+}
+
+OrderedPipeline::~OrderedPipeline() = default;
+
+OrderedPipeline::Pulled OrderedPipeline::Next(std::vector<AnalysedEntry>& batch,
+                                              std::chrono::milliseconds wait) {
+  const Pulled pulled = run_->Pull(batch, wait);
+  if (pulled == Pulled::kEnd) run_->ThrowError();
+  return pulled;
+}
+
+void OrderedPipeline::Cancel() {
+  run_->Stop("");
 }
 
 }  // namespace talvo::proteome

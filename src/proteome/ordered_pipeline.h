@@ -4,18 +4,21 @@
 // stays bounded however long the inputs are.
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "api/discovery_report.h"
 #include "proteome/fasta_stream.h"
+#include "talvo/proteome.h"
 #include "talvo/talvo.h"
 
 namespace talvo::proteome {
 
-struct AnalysedEntry;
+using talvo::AnalysedEntry;  // talvo/proteome.h
 
 // What shapes the run but never its output: sizes, which tests shrink, and a
 // callback with every batch once it is written (how the page follows a run).
@@ -26,16 +29,9 @@ struct PipelineTuning {
   std::function<void(const talvo::Settings&, const std::vector<AnalysedEntry>&)> batch_written;
 };
 
-struct AnalysedEntry {
-  size_t input = 0;  // index into the inputs
-  ProteinEntry entry;
-  talvo::Result result;
-  std::vector<talvo::Result> classes;  // with a discovery: each class's result, not `result`
-  internal::DiscoveryReport report;    // with a discovery: its numbers and p-values
-  // With a mask's own discovery: its results and report, as above.
-  std::vector<talvo::Result> mask_classes;
-  internal::DiscoveryReport mask_report;
-};
+// The inputs, a callback for the reader's warnings and one for each input
+// read whole (not in builds without zlib).
+using OrderedInputs = talvo::ProteomeInputs;
 
 // What is done with each entry: the single analysis, or discovery over a
 // class set.
@@ -48,7 +44,11 @@ struct Analysis {
   Analysis(const talvo::Discovery& classes, double below, const talvo::Discovery* mask = nullptr,
            double mask_below = 2.0)
       : discovery(&classes), below(below), mask(mask), mask_below(mask_below) {}
+  // The same with its own copy of the analyser, for a run that outlives
+  // the caller's.
+  static Analysis Owning(const talvo::Analyser& single);
   void Run(AnalysedEntry& item) const;
+  std::shared_ptr<const talvo::Analyser> owned;
   const talvo::Analyser* analyser = nullptr;
   const talvo::Discovery* discovery = nullptr;
   double below = 2.0;
@@ -63,21 +63,6 @@ struct Analysis {
 void AnalyseMask(const talvo::Discovery& mask, double below, const ProteinEntry& entry,
                  talvo::Workspace& workspace, std::vector<talvo::Result>& results,
                  internal::DiscoveryReport& report);
-
-struct OrderedInputs {
-  std::vector<std::string> paths;  // "-" reads standard input
-  long shard_index = 0;            // only entries whose (number - 1) mod count is index
-  long shard_count = 1;
-  // Called on the reader thread with a warning about an input that does not
-  // stop the run: it looks like nucleotides (at most once per input), or a
-  // sequence line holds a '>' (a few per input, then their count).
-  std::function<void(const std::string&)> warn;
-  // Called on the reader thread for each input read to its end without an
-  // error, with zlib's CRC-32 of its (decompressed) bytes and their count;
-  // not in builds without zlib.
-  std::function<void(size_t input, unsigned long crc32, unsigned long long bytes)> read_whole =
-      nullptr;
-};
 
 // Receives the analysed entries batch by batch, in input order, always on the
 // calling thread of RunOrdered. Returns false to stop the run; an exception
@@ -95,5 +80,29 @@ using BatchSink = std::function<bool(std::vector<AnalysedEntry>& batch)>;
 void RunOrdered(const OrderedInputs& inputs, const Analysis& analysis, int threads,
                 const PipelineTuning& tuning, const BatchSink& sink,
                 const std::atomic<bool>* cancel = nullptr);
+
+class OrderedRun;
+
+// The same run, pulled: the reader and `threads` (at least 1) analysis
+// threads start with the object and work ahead by a bounded number of
+// batches, handed on by Next from the reorder buffer in input order.
+class OrderedPipeline {
+ public:
+  OrderedPipeline(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
+                  const PipelineTuning& tuning = PipelineTuning{});
+  ~OrderedPipeline();  // cancels and waits for the threads
+  OrderedPipeline(const OrderedPipeline&) = delete;
+  OrderedPipeline& operator=(const OrderedPipeline&) = delete;
+
+  using Pulled = talvo::ProteomeBatches::Pulled;
+  // The next batch, waiting at most `wait`; kEnd at the end of the inputs or
+  // once cancelled. Throws talvo::Error with the run's first error.
+  Pulled Next(std::vector<AnalysedEntry>& batch, std::chrono::milliseconds wait);
+  // From any thread: stops the run as RunOrdered's cancel flag does.
+  void Cancel();
+
+ private:
+  std::unique_ptr<OrderedRun> run_;
+};
 
 }  // namespace talvo::proteome

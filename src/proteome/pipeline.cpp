@@ -43,9 +43,11 @@ void Run(const ProteomeOptions& options, const Analysis& analysis, const talvo::
     RunOrdered(inputs, analysis, threads, tuning, [&](std::vector<AnalysedEntry>& batch) {
       for (const AnalysedEntry& item : batch) {
         if (discover) {
-          writer.Add(item.input, item.entry, item.classes, &item.report);
-          if (analysis.mask != nullptr)
-            writer.AddMask(item.entry, item.mask_classes, item.mask_report);
+          writer.Add(item.input, item.entry, item.classes, item.discovery_report.get());
+          if (analysis.mask != nullptr) {
+            const internal::DiscoveryReport& report = *item.discovery_report;
+            writer.AddMask(item.entry, report.mask_results, report.mask_tally);
+          }
         } else {
           writer.Add(item.input, item.entry, item.result);
         }

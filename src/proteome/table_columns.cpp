@@ -1,0 +1,61 @@
+#include "proteome/table_columns.h"
+
+#include "proteome/segment_row.h"
+
+namespace talvo::proteome {
+
+void ProteinColumns::Add(const AnalysedEntry& item, bool with_description) {
+  input.push_back(static_cast<uint32_t>(item.input));
+  entry.push_back(item.entry.number);
+  length.push_back(item.result.length);
+  id.Add(EscapeField(ProteinId(item.entry.header, item.entry.number)));
+  if (with_description) description.Add(EscapeField(ProteinDescription(item.entry.header)));
+}
+
+// Every segment counts towards the q-values; only the reported ones are rows.
+void SegmentColumns::Add(const AnalysedEntry& item) {
+  bool begun = false;
+  int64_t index = 0;
+  for (const talvo::Segment& s : item.result.segments) {
+    index++;
+    q_.Count(s.p_value);
+    if (!reporting_(s)) continue;
+    if (!begun) proteins.Add(item, description_);
+    begun = true;
+    protein.push_back(static_cast<uint32_t>(proteins.size() - 1));
+    segment.push_back(index);
+    start.push_back(s.start);
+    end.push_back(s.end);
+    seg_length.push_back(s.length);
+    special.push_back(s.special);
+    p_value.push_back(s.p_value);
+    residues.Add(s.residues);
+  }
+}
+
+void SegmentColumns::Finish() {
+  q_.Finish();
+  q_value.reserve(p_value.size());
+  for (double p : p_value) q_value.push_back(q_.Of(p));
+}
+
+void SummaryColumns::Add(const AnalysedEntry& item) {
+  proteins.Add(item, description_);
+  const talvo::Result& result = item.result;
+  skip.push_back(result.skip);
+  special.push_back(result.overall.special);
+  expected.push_back(result.overall.expected);
+  direction.push_back(result.overall.direction);
+  exact_tail.push_back(result.overall.exact_tail);
+  if (result.skip == talvo::Skip::kNone) q_.Count(result.overall.exact_tail);
+}
+
+void SummaryColumns::Finish() {
+  q_.Finish();
+  q_value.reserve(exact_tail.size());
+  for (size_t i = 0; i < exact_tail.size(); i++) {
+    q_value.push_back(skip[i] == talvo::Skip::kNone ? q_.Of(exact_tail[i]) : 0.0);
+  }
+}
+
+}  // namespace talvo::proteome
