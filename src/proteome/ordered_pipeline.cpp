@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <map>
@@ -12,6 +13,40 @@
 #include <utility>
 
 namespace talvo::proteome {
+namespace {
+
+// A mask compares its q-values with `below` alone. A p-value at or above it
+// can neither pass nor change the ranks of those below it, nor, as 1, the
+// q-values that pass: such values count as one, so that the writer's count
+// of the mask's p-values stays small.
+void CountAsOneFrom(double below, std::vector<std::pair<double, uint32_t>>& tally) {
+  uint64_t at_or_above = 0;
+  size_t kept = 0;
+  for (const auto& [p, times] : tally) {
+    if (p < below) {
+      tally[kept++] = {p, times};
+    } else {
+      at_or_above += times;
+    }
+  }
+  tally.resize(kept);
+  for (; at_or_above > 0; at_or_above -= std::min<uint64_t>(at_or_above, UINT32_MAX)) {
+    tally.emplace_back(1.0, static_cast<uint32_t>(std::min<uint64_t>(at_or_above, UINT32_MAX)));
+  }
+}
+
+}  // namespace
+
+void AnalyseMask(const talvo::Discovery& mask, double below, const ProteinEntry& entry,
+                 talvo::Workspace& workspace, std::vector<talvo::Result>& results,
+                 internal::DiscoveryReport& report) {
+  report.below = below;
+  report.segments_only = true;
+  internal::DiscoveryAccess::Analyse(mask, entry.residues, entry.number, workspace, results,
+                                     report);
+  CountAsOneFrom(below, report.tally);
+}
+
 Analysis Analysis::Owning(const talvo::Analyser& single) {
   Analysis analysis(single);
   analysis.owned = std::make_shared<const talvo::Analyser>(single);
@@ -28,6 +63,12 @@ void Analysis::Run(AnalysedEntry& item) const {
     item.discovery_report->below = below;
     internal::DiscoveryAccess::Analyse(*discovery, item.entry.residues, item.entry.number,
                                        workspace, item.classes, *item.discovery_report);
+    if (mask != nullptr) {
+      internal::DiscoveryReport& report = *item.discovery_report;
+      internal::DiscoveryReport mask_report;
+      AnalyseMask(*mask, mask_below, item.entry, workspace, report.mask_results, mask_report);
+      report.mask_tally = std::move(mask_report.tally);
+    }
   } else {
     item.result = analyser->Analyse(item.entry.residues, item.entry.number);
   }

@@ -39,7 +39,11 @@ struct Analysis {
   Analysis(const talvo::Analyser& single) : analyser(&single) {}  // NOLINT: converts on purpose
   // Keeps only the segments with p below `below` (2: every one); the others
   // are counted.
-  Analysis(const talvo::Discovery& classes, double below) : discovery(&classes), below(below) {}
+  // With a mask (the classes at the mask's linkage distance), each entry is
+  // analysed by it too, keeping the segments below mask_below.
+  Analysis(const talvo::Discovery& classes, double below, const talvo::Discovery* mask = nullptr,
+           double mask_below = 2.0)
+      : discovery(&classes), below(below), mask(mask), mask_below(mask_below) {}
   // The same with its own copy of the analyser, for a run that outlives
   // the caller's.
   static Analysis Owning(const talvo::Analyser& single);
@@ -48,7 +52,17 @@ struct Analysis {
   const talvo::Analyser* analyser = nullptr;
   const talvo::Discovery* discovery = nullptr;
   double below = 2.0;
+  const talvo::Discovery* mask = nullptr;
+  double mask_below = 2.0;
 };
+
+// The analysis of an entry for the mask (the classes at the mask's linkage
+// distance): the segments below `below` in results, and in report.tally every
+// p-value, those at or above `below` counted as one (they cannot change which
+// q-values are below it). No overall tests.
+void AnalyseMask(const talvo::Discovery& mask, double below, const ProteinEntry& entry,
+                 talvo::Workspace& workspace, std::vector<talvo::Result>& results,
+                 internal::DiscoveryReport& report);
 
 // Receives the analysed entries batch by batch, in input order, always on the
 // calling thread of RunOrdered. Returns false to stop the run; an exception

@@ -1,5 +1,6 @@
 #include "proteome/pipeline.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -15,7 +16,7 @@ namespace {
 
 void Run(const ProteomeOptions& options, const Analysis& analysis, const talvo::Settings& settings,
          const PipelineTuning& tuning) {
-  ProteomeWriter writer(options, settings);
+  ProteomeWriter writer(options, settings, analysis.mask != nullptr);
   if (analysis.discovery != nullptr) {
     std::vector<talvo::Settings> class_settings;
     for (size_t c = 0; c < options.classes.size(); c++) {
@@ -43,6 +44,10 @@ void Run(const ProteomeOptions& options, const Analysis& analysis, const talvo::
       for (const AnalysedEntry& item : batch) {
         if (discover) {
           writer.Add(item.input, item.entry, item.classes, item.discovery_report.get());
+          if (analysis.mask != nullptr) {
+            const internal::DiscoveryReport& report = *item.discovery_report;
+            writer.AddMask(item.entry, report.mask_results, report.mask_tally);
+          }
         } else {
           writer.Add(item.input, item.entry, item.result);
         }
@@ -64,16 +69,33 @@ void Run(const ProteomeOptions& options, const Analysis& analysis, const talvo::
 
 }  // namespace
 
+std::optional<talvo::Discovery> MaskDiscovery(const ProteomeOptions& options,
+                                              const talvo::Settings& settings,
+                                              const std::vector<talvo::Settings>& class_settings) {
+  const auto at_mask_linkage = [&options](const talvo::Settings& found) {
+    return !found.estimate_linkage && found.linkage == options.mask_linkage;
+  };
+  if (options.masked.empty() ||
+      std::all_of(class_settings.begin(), class_settings.end(), at_mask_linkage)) {
+    return std::nullopt;
+  }
+  talvo::Settings mask = settings;
+  mask.linkage = options.mask_linkage;
+  mask.estimate_linkage = false;
+  return talvo::Discovery(mask, options.classes, talvo::ClassLinkage::kFromSettings);
+}
+
 void RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser,
                  const PipelineTuning& tuning) {
   Run(options, analyser, analyser.settings(), tuning);
 }
 
 void RunPipeline(const ProteomeOptions& options, const talvo::Discovery& discovery,
-                 const PipelineTuning& tuning) {
+                 const talvo::Discovery* mask, const PipelineTuning& tuning) {
   // Only the segments reported (and masked) are kept; the others are counted.
-  const double below = options.all_segments ? 2.0 : discovery.settings().mask_p;
-  Run(options, Analysis(discovery, below), discovery.settings(), tuning);
+  const double mask_p = discovery.settings().mask_p;
+  const double below = options.all_segments ? 2.0 : mask_p;
+  Run(options, Analysis(discovery, below, mask, mask_p), discovery.settings(), tuning);
 }
 
 }  // namespace talvo::proteome
