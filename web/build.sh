@@ -23,16 +23,16 @@ trap 'rm -rf "$objects"' EXIT
 # The version is the one CMakeLists.txt's project() gives.
 version=$(sed -n 's/^project(TALVO VERSION \([0-9.]*\) .*/\1/p' "$root/CMakeLists.txt")
 [ -n "$version" ] || { echo "web/build.sh: no version in CMakeLists.txt's project()" >&2; exit 1; }
-flags=(-std=c++20 -O2 -fwasm-exceptions -Wall -Wextra -ffp-contract=off -fno-fast-math
+flags=(-std=c++20 -O3 -fwasm-exceptions -Wall -Wextra -ffp-contract=off -fno-fast-math
        -DTALVO_NO_ZLIB -DTALVO_NO_THREADS "-DTALVO_VERSION=\"$version\"" -I"$root/include"
        -I"$root/src")
 sources=$(ls "$root"/src/*/*.cpp | grep -v -e '/src/driver/main\.cpp$' -e '/src/proteome/main\.cpp$')
 printf '%s\n' $sources "$root/web/talvo_wasm.cpp" "$root"/web/math/*.cpp |
   xargs -P 2 -I{} sh -c 'emcc "$@" -c {} -o "'"$objects"'/$(echo {} | tr / _).o"' emcc "${flags[@]}"
-emcc -O2 -fwasm-exceptions "$objects"/*.o -o "$objects/module.js" \
+emcc -O3 -fwasm-exceptions "$objects"/*.o -o "$objects/module.js" \
   -sMODULARIZE=1 -sEXPORT_NAME=TalvoModule -sSINGLE_FILE=1 -sALLOW_MEMORY_GROWTH=1 \
   -sINVOKE_RUN=0 -sEXIT_RUNTIME=0 -sEXPORTED_FUNCTIONS=_talvo_run,_malloc,_free \
-  -sEXPORTED_RUNTIME_METHODS=FS,stringToUTF8,lengthBytesUTF8
+  -sEXPORTED_RUNTIME_METHODS=FS,WORKERFS,stringToUTF8,lengthBytesUTF8,UTF8ToString -lworkerfs.js
 
 # A worker cannot be opened from a file:// URL, but it can from a Blob: the
 # worker's whole source goes into the page as one string.
@@ -56,6 +56,6 @@ node -e '
                    "var TALVO_EXAMPLES = " + JSON.stringify(examples) + ";\n");
 ' "$out/examples.js" "$root"/examples/*.fa "$root"/examples/*.fa.gz
 
-cp "$root"/web/index.html "$root"/web/style.css "$root"/web/talvo.js "$root"/web/app.js \
-  "$root"/web/plot.js "$out"/
+cp "$root"/web/index.html "$root"/web/style.css "$root"/web/talvo.js "$root"/web/plot.js \
+  "$root"/web/form.js "$root"/web/protein-view.js "$root"/web/results.js "$root"/web/app.js "$out"/
 echo "web/build.sh: open $out/index.html"

@@ -47,12 +47,12 @@ const plots = (() => {
     };
   }
 
-  function legend(svg, x, y) {
+  function legend(svg, x, y, label) {
     const gradient = el('linearGradient', { id: 'strength' }, el('defs', {}, svg));
     for (const p of [1, 1e-5, 1e-10]) {
       el('stop', { offset: `${strength(p) * 10}%`, 'stop-color': colour(p) }, gradient);
     }
-    text(svg, x - 6, y + 10, '−log10 p', { 'text-anchor': 'end' });
+    text(svg, x - 6, y + 10, label, { 'text-anchor': 'end' });
     el('rect', { x, y, width: 120, height: 12, fill: 'url(#strength)', stroke: '#888' }, svg);
     text(svg, x, y + 26, '0', { 'text-anchor': 'middle', 'font-size': 10 });
     text(svg, x + 60, y + 26, '5', { 'text-anchor': 'middle', 'font-size': 10 });
@@ -61,8 +61,10 @@ const plots = (() => {
 
   // protein: { id, residues, segments: [{segment, start, end, seg_length,
   // special, p_value, q_value, residues}], special: Set, background: fraction
-  // or null }; view: { from, to } (1-based, inclusive). onSegment(segment,
-  // zoom) is called on hover/focus (zoom false) and on click/Enter (true).
+  // or null, measure: 'q_value' or 'p_value' (the colour), selected: a
+  // segment or null }; view: { from, to } (1-based, inclusive).
+  // onSegment(segment, zoom) is called on hover/focus (zoom false) and on
+  // click/Enter (true).
   function protein(data, view, onSegment) {
     const width = 900;
     const left = 50;
@@ -115,7 +117,8 @@ const plots = (() => {
       const x1 = Math.min(left + inner, xOf(segment.end + 1));
       const bar = el('rect', {
         x: x0.toFixed(2), y: barTop, width: Math.max(2, x1 - x0).toFixed(2), height: barHeight,
-        fill: colour(segment.p_value), stroke: '#600', 'stroke-width': 0.6, tabindex: 0,
+        fill: colour(segment[data.measure]), stroke: segment === data.selected ? '#f0a020' : '#600',
+        'stroke-width': segment === data.selected ? 3 : 0.6, tabindex: 0,
         class: 'segment', 'data-start': segment.start, 'data-end': segment.end,
         'aria-label': describe(segment),
       }, svg);
@@ -141,7 +144,10 @@ const plots = (() => {
       el('line', { x1: x, x2: x, y1: axisY, y2: axisY + 5, stroke: '#444' }, svg);
       text(svg, x, axisY + 17, String(tick), { 'text-anchor': 'middle', 'font-size': 10 });
     }
-    if (showResidues) {
+    if (!showResidues) {
+      text(svg, left + inner, axisY + 34, 'zoom to 120 residues or fewer for the letters',
+        { 'text-anchor': 'end', 'font-size': 10, fill: '#666' });
+    } else {
       const size = Math.min(12, (inner / span) * 1.4);
       for (let position = view.from; position <= view.to; position++) {
         const residue = data.residues[position - 1];
@@ -152,7 +158,7 @@ const plots = (() => {
         });
       }
     }
-    legend(svg, width - right - 130, 6);
+    legend(svg, width - right - 130, 6, data.measure === 'q_value' ? '−log10 q' : '−log10 p');
     return svg;
   }
 
@@ -162,31 +168,53 @@ const plots = (() => {
       segment.residues;
   }
 
-  // How many segments fall in each -log10 p bin.
-  function histogram(pValues) {
-    const width = 420;
-    const height = 170;
-    const left = 44;
-    const bottom = 36;
+  // Tick counts on the histogram's log scale: 0, the powers of ten from 10 (1
+  // too when no bar reaches 100), and the highest count when it stands clear.
+  function countTicks(highest) {
+    const ticks = [0];
+    for (let power = highest < 100 ? 1 : 10; power <= highest; power *= 10) ticks.push(power);
+    if (highest > 3 * ticks[ticks.length - 1]) ticks.push(highest);
+    return ticks;
+  }
+
+  // How many segments fall in each -log10 bin of `values` (p- or q-values),
+  // with a dashed line at the threshold.
+  function histogram(values, symbol, threshold) {
+    const width = 460;
+    const height = 200;
+    const left = 48;
+    const top = 30;
+    const bottom = 40;
     const bins = new Array(11).fill(0);
-    for (const p of pValues) bins[Math.min(10, Math.floor(strength(p)))]++;
+    for (const value of values) bins[Math.min(10, Math.floor(strength(value)))]++;
     const highest = Math.max(1, ...bins);
     const svg = el('svg', { xmlns: SVG, viewBox: `0 0 ${width} ${height}`, width: '100%', role: 'img' });
-    el('title', {}, svg).textContent = `Segments by p-value: ${pValues.length} segments`;
+    el('title', {}, svg).textContent = `Segments by ${symbol}-value: ${values.length} segments`;
     el('rect', { x: 0, y: 0, width, height, fill: '#fff' }, svg);
     const barWidth = (width - left - 10) / bins.length;
-    const plotHeight = height - bottom - 20;
+    const plotHeight = height - bottom - top;
+    const yOf = (count) => top + plotHeight - (Math.log1p(count) / Math.log1p(highest)) * plotHeight; // log scale: the tail stays visible
+    for (const tick of countTicks(highest)) {
+      el('line', { x1: left - 4, x2: width - 10, y1: yOf(tick), y2: yOf(tick), stroke: tick ? '#e3e7ec' : '#444' }, svg);
+      text(svg, left - 7, yOf(tick) + 4, tick.toLocaleString('en-US'), { 'text-anchor': 'end', 'font-size': 10 });
+    }
     bins.forEach((count, i) => {
-      const h = (Math.log1p(count) / Math.log1p(highest)) * plotHeight; // log scale: the tail stays visible
-      const bar = el('rect', { x: left + i * barWidth + 1, y: 20 + plotHeight - h, width: barWidth - 2, height: h,
+      const x = left + i * barWidth;
+      const bar = el('rect', { x: x + 1, y: yOf(count), width: barWidth - 2, height: top + plotHeight - yOf(count),
         fill: colour(10 ** -(i + 0.5)) }, svg);
-      el('title', {}, bar).textContent = `${count} segments with −log10 p ${i < 10 ? `in ${i}–${i + 1}` : '≥ 10'}`;
-      text(svg, left + (i + 0.5) * barWidth, height - bottom + 14, i < 10 ? String(i) : '≥10', { 'text-anchor': 'middle', 'font-size': 10 });
+      el('title', {}, bar).textContent = `${count} segments with −log10 ${symbol} ${i < 10 ? `in ${i}–${i + 1}` : '≥ 10'}`;
+      if (count > 0) text(svg, x + barWidth / 2, yOf(count) - 3, count.toLocaleString('en-US'), { 'text-anchor': 'middle', 'font-size': 9, fill: '#444' });
+      text(svg, x + barWidth / 2, height - bottom + 14, i < 10 ? String(i) : '≥10', { 'text-anchor': 'middle', 'font-size': 10 });
     });
-    el('line', { x1: left, x2: width - 10, y1: 20 + plotHeight, y2: 20 + plotHeight, stroke: '#444' }, svg);
-    text(svg, left - 6, 24, String(highest), { 'text-anchor': 'end', 'font-size': 10 });
-    text(svg, left - 6, 20 + plotHeight, '0', { 'text-anchor': 'end', 'font-size': 10 });
-    text(svg, (left + width) / 2, height - 4, '−log10 p of the reported segments (counts on a log scale)',
+    if (threshold > 0 && threshold < 1) {
+      const x = left + Math.min(11, -Math.log10(threshold)) * barWidth;
+      el('line', { x1: x, x2: x, y1: 4, y2: top + plotHeight, stroke: '#1f5f99', 'stroke-dasharray': '4 3' }, svg);
+      text(svg, x + 4, 13, `${symbol} = ${threshold}: more significant to the right`, { 'font-size': 10, fill: '#1f5f99' });
+    }
+    text(svg, 12, top + plotHeight / 2, 'segments (log scale)', {
+      'font-size': 10, 'text-anchor': 'middle', transform: `rotate(-90 12 ${top + plotHeight / 2})`,
+    });
+    text(svg, (left + width) / 2, height - 6, `−log10 ${symbol} of the reported segments`,
       { 'text-anchor': 'middle', 'font-size': 11 });
     return svg;
   }

@@ -5,19 +5,23 @@
 //
 // analyse(input, args, options)
 //   input    FASTA text (a string), or its bytes (Blob, File, ArrayBuffer or
-//            Uint8Array), plain or gzip-compressed
+//            Uint8Array), plain or gzip-compressed; a Blob or File is read in
+//            place, not copied
 //   args     talvo-proteome's own options, one per array element; the page adds
 //            the output options and the input itself
 //   options  { name: the input's file name for the tables' input column
 //                     (default: a File's name, else '-' as for standard input),
-//              onProgress(fraction, entries, total): called while it runs,
+//              onProgress(fraction, entries, total): called while it runs, last
+//                     with fraction 1,
 //              signal: an AbortSignal that cancels the run }
-// Resolves to { tsv, gff3, bed, summary, masked, log, raw } (log: the run's
-// messages, such as skipped entries), byte for byte what talvo-proteome
-// writes for the same input and options (raw holds as bytes any output that
-// is not valid UTF-8, from a Latin-1 header say); rejects with
-// talvo-proteome's message on bad options or input. Requests run one after another; nothing
-// leaves the browser. help() resolves to talvo-proteome's help text.
+// Resolves to { tsv, gff3, bed, summary, masked, log, raw, alphabet, seed },
+// byte for byte what one run of talvo-proteome writes for the same input and
+// options (raw holds as bytes any output that is not valid UTF-8, from a
+// Latin-1 header say; log: the run's messages, such as skipped entries;
+// alphabet: the special residues; seed: the seed of the random sequences, ''
+// without them); rejects with talvo-proteome's message on bad options or
+// input. Requests run one after another; nothing leaves the browser. help()
+// resolves to talvo-proteome's help text.
 'use strict';
 
 var talvo = (() => { // var: a property of window, for scripts of every kind
@@ -36,11 +40,12 @@ var talvo = (() => { // var: a property of window, for scripts of every kind
     worker = null;
   }
 
-  async function toBytes(input) {
-    if (typeof input === 'string') return new TextEncoder().encode(input).buffer;
-    if (input instanceof Blob) return input.arrayBuffer();
-    if (input instanceof ArrayBuffer) return input.slice(0);
-    if (ArrayBuffer.isView(input)) return input.buffer.slice(input.byteOffset, input.byteOffset + input.byteLength);
+  // A Blob goes to the worker by reference; text and bytes become one.
+  function toBlob(input) {
+    if (input instanceof Blob) return input;
+    if (typeof input === 'string' || input instanceof ArrayBuffer || ArrayBuffer.isView(input)) {
+      return new Blob([input]);
+    }
     throw new TypeError('talvo.analyse: the input must be text, a Blob or bytes');
   }
 
@@ -51,7 +56,8 @@ var talvo = (() => { // var: a property of window, for scripts of every kind
   function run(input, args, options) {
     const signal = options.signal;
     if (signal && signal.aborted) return Promise.reject(cancelled());
-    return toBytes(input).then((data) => new Promise((resolve, reject) => {
+    return new Promise((resolve, reject) => {
+      const blob = toBlob(input);
       if (!worker) startWorker();
       const id = nextId++;
       const own = worker;
@@ -86,8 +92,8 @@ var talvo = (() => { // var: a property of window, for scripts of every kind
       own.addEventListener('error', failed);
       if (signal) signal.addEventListener('abort', abort);
       const name = options.name || (typeof File !== 'undefined' && input instanceof File ? input.name : '-');
-      own.postMessage({ id, data, name, args: args.map(String), wantText: !!options.wantText }, [data]);
-    }));
+      own.postMessage({ id, input: blob, name, args: args.map(String) });
+    });
   }
 
   function analyse(input, args = [], options = {}) {

@@ -1,49 +1,46 @@
 // The analysis worker. web/build.sh puts the WebAssembly module (TalvoModule)
 // in front of this file. Every request runs talvo-proteome's own entry point
-// on files in the module's memory, once for TSV (with the summary and the
-// masked FASTA), once for GFF3 and once for BED, and sends the files back.
+// once, on the input mounted as it is (a Blob, not a copy in the module's
+// memory), writing every output into the module's memory, and sends the files
+// back. The run reports its settings and progress through two functions of
+// the module (web/talvo_wasm.cpp).
 'use strict';
 
-let stdinBytes = new Uint8Array(0);
-let stdinAt = 0;
-let onLine = () => {};
-
-// Output arrives byte by byte, so progress lines ("\r" without a newline)
-// are seen while the run goes on.
-function lineCollector(stream) {
-  let bytes = [];
-  const collect = (byte) => {
-    if (byte === 10 || byte === 13) {
-      onLine(new TextDecoder().decode(new Uint8Array(bytes)), stream, byte === 13);
-      bytes = [];
-    } else {
-      bytes.push(byte);
-    }
-  };
-  collect.flush = () => bytes.length > 0 && collect(10);
-  return collect;
-}
-const stdout = lineCollector('stdout');
-const stderr = lineCollector('stderr');
+const OUTPUTS = ['tsv', 'gff3', 'bed', 'summary', 'masked'];
+let messages = [];
 
 const ready = TalvoModule({
-  stdin: () => (stdinAt < stdinBytes.length ? stdinBytes[stdinAt++] : null),
-  stdout,
-  stderr,
+  stdin: () => null,
+  print: (line) => messages.push(line),
+  printErr: (line) => messages.push(line),
+}).then((module) => {
+  growByDoubling(module.FS.lookupPath('/').node.mount.type);
+  return module;
 });
 
+// The in-memory file system grows a file past 1 MB by an eighth at a time,
+// copying it whole each time; the outputs of a proteome are tens of MB.
+function growByDoubling(memfs) {
+  const grow = memfs.expandFileStorage;
+  memfs.expandFileStorage = function (node, capacity) {
+    const previous = node.contents ? node.contents.length : 0;
+    if (capacity > previous) grow.call(this, node, Math.max(capacity, 2 * previous));
+  };
+}
+
 // The stream is read directly: through a Response its error would only say
-// "Failed to fetch".
-async function gunzipIfNeeded(bytes, name) {
-  if (bytes.length < 2 || bytes[0] !== 0x1f || bytes[1] !== 0x8b) return bytes;
-  const reader = new Blob([bytes]).stream().pipeThrough(new DecompressionStream('gzip')).getReader();
+// "Failed to fetch". The result is a Blob of the decompressed chunks.
+async function gunzipIfNeeded(blob, name) {
+  const head = new Uint8Array(await blob.slice(0, 2).arrayBuffer());
+  if (head.length < 2 || head[0] !== 0x1f || head[1] !== 0x8b) return blob;
+  const reader = blob.stream().pipeThrough(new DecompressionStream('gzip')).getReader();
   const chunks = [];
   try {
     for (let read = await reader.read(); !read.done; read = await reader.read()) chunks.push(read.value);
   } catch (error) {
     throw new Error(`${name}: ${gzipFault(error.message)}`);
   }
-  return new Uint8Array(await new Blob(chunks).arrayBuffer());
+  return new Blob(chunks);
 }
 
 // The browser's reason, in talvo-proteome's words where they exist.
@@ -56,10 +53,18 @@ function gzipFault(message) {
   return `corrupt gzip data (${message})`;
 }
 
-function countEntries(bytes) {
-  let count = bytes[0] === 62 ? 1 : 0;
-  for (let i = bytes.indexOf(10); i >= 0; i = bytes.indexOf(10, i + 1)) {
-    if (bytes[i + 1] === 62) count++;
+// Entries ('>' at the start of a line), for the progress bar's whole.
+async function countEntries(blob) {
+  let count = 0;
+  let previous = 10;
+  const reader = blob.stream().getReader();
+  for (let read = await reader.read(); !read.done; read = await reader.read()) {
+    const bytes = read.value;
+    if (bytes.length === 0) continue;
+    for (let i = bytes.indexOf(62); i >= 0; i = bytes.indexOf(62, i + 1)) {
+      if ((i === 0 ? previous : bytes[i - 1]) === 10) count++;
+    }
+    previous = bytes[bytes.length - 1];
   }
   return count;
 }
@@ -74,9 +79,8 @@ function runTool(module, args) {
     return pointer;
   });
   const array = module._malloc(4 * (argv.length + 1));
-  pointers.forEach((pointer, i) => module.HEAP32.set([pointer], array / 4 + i));
+  pointers.forEach((pointer, i) => { module.HEAP32[array / 4 + i] = pointer; });
   module.HEAP32[array / 4 + argv.length] = 0;
-  stdinAt = 0;
   try {
     return module._talvo_run(argv.length, array);
   } finally {
@@ -85,82 +89,81 @@ function runTool(module, args) {
   }
 }
 
-function readAndRemove(module, path) {
-  try {
-    const bytes = module.FS.readFile(path);
-    module.FS.unlink(path);
-    return bytes;
-  } catch (error) {
-    return null;
+// Every output of one run; they come after the caller's options, so they win.
+const OUTPUT_OPTIONS = ['--no-progress', '--format', 'tsv', '--output', '/out/tsv', '--summary', '/out/summary',
+  '--masked', '/out/masked', '--gff3', '/out/gff3', '--bed', '/out/bed'];
+
+function readAndRemove(fs, path) {
+  if (!fs.analyzePath(path).exists) return null;
+  const bytes = fs.readFile(path);
+  fs.unlink(path);
+  return bytes;
+}
+
+// The input as the file /in/NAME, read in place from its Blob; for '-' it
+// also becomes standard input (the tool's dup(0) reopens fd 0 by its path).
+function mountInput(module, blob, name) {
+  const fs = module.FS;
+  for (const dir of ['/in', '/out']) if (!fs.analyzePath(dir).exists) fs.mkdir(dir);
+  const file = name === '-' ? 'standard-input' : name;
+  fs.mount(module.WORKERFS, { blobs: [{ name: file, data: blob }] }, '/in');
+  fs.chdir('/in');
+  const stdin = fs.streams[0];
+  if (name === '-') {
+    const stream = fs.open('/in/' + file, 'r');
+    fs.streams[stream.fd] = null;
+    fs.streams[0] = stream;
   }
+  return () => {
+    fs.streams[0] = stdin;
+    fs.chdir('/');
+    fs.unmount('/in');
+  };
+}
+
+// Outputs that are not UTF-8 (from Latin-1 headers, say) also come as bytes,
+// so that downloads keep every byte.
+function collectOutputs(fs, result) {
+  for (const file of OUTPUTS) {
+    const bytes = readAndRemove(fs, '/out/' + file);
+    try {
+      result[file] = new TextDecoder('utf-8', { fatal: true }).decode(bytes);
+    } catch (error) {
+      result[file] = new TextDecoder().decode(bytes);
+      result.raw[file] = bytes;
+    }
+  }
+  return result;
 }
 
 async function analyse(request) {
   const module = await ready;
   const name = request.name || '-';
-  const bytes = await gunzipIfNeeded(new Uint8Array(request.data), name);
-  const total = countEntries(bytes);
   if (name.includes('/') || name === '.' || name === '..') throw new Error(`not a file name: ${name}`);
-  const path = name === '-' ? null : '/in/' + name;
-  const fs = module.FS;
-  for (const dir of ['/in', '/out']) if (!fs.analyzePath(dir).exists) fs.mkdir(dir);
-  fs.chdir('/in');
-  if (path) fs.writeFile(path, bytes);
-  stdinBytes = name === '-' ? bytes : new Uint8Array(0);
-
-  const runs = [
-    ['--format', 'tsv', '--output', '/out/tsv', '--summary', '/out/summary', '--masked', '/out/masked'],
-    ['--format', 'gff3', '--output', '/out/gff3'],
-    ['--format', 'bed', '--output', '/out/bed'],
-  ];
-  let messages = [];
-  let seed = [];
+  const input = await gunzipIfNeeded(request.input, name);
+  const total = await countEntries(input);
+  const result = { raw: {}, alphabet: '', seed: '' };
+  module.onSettings = (alphabet, seed) => Object.assign(result, { alphabet, seed });
+  let entries = 0;
+  module.onProgress = (done) => {
+    entries = done;
+    postMessage({ id: request.id, progress: Math.min(1, total > 0 ? done / total : 1), entries, total: Math.max(total, done) });
+  };
+  const unmount = mountInput(module, input, name);
   try {
-    for (let run = 0; run < runs.length; run++) {
-      const lines = [];
-      onLine = (line, stream, carriage) => {
-        const progress = /^(\d+) entries, \d+ residues/.exec(line);
-        if (progress && stream === 'stderr') {
-          const done = Math.min(1, total > 0 ? Number(progress[1]) / total : 1);
-          postMessage({ id: request.id, progress: (run + done) / runs.length, entries: Number(progress[1]), total });
-        } else if (!carriage && line !== '') {
-          lines.push(line);
-        }
-      };
-      // With random sequences and no --seed, the seed the first run took from
-      // the clock makes the other two runs give the same p-values.
-      const args = [...request.args, '--progress', ...seed, ...runs[run], '--', name];
-      const status = runTool(module, args);
-      stdout.flush();
-      stderr.flush();
-      if (status !== 0) throw new Error(lines.join('\n') || 'talvo-proteome ended with status ' + status);
-      if (run === 0) {
-        // --help and --version write text, not tables.
-        if (!fs.analyzePath('/out/tsv').exists) throw new Error(lines.join('\n') || 'talvo-proteome wrote no table');
-        messages = lines;
-        const clockSeed = lines.map((line) => /^talvo-proteome: --seed (\d+)$/.exec(line)).find(Boolean);
-        if (clockSeed) seed = ['--seed', clockSeed[1]];
-      }
-    }
-    // Outputs that are not UTF-8 (from Latin-1 headers, say) also come as
-    // bytes, so that downloads keep every byte.
-    const result = { raw: {} };
-    for (const file of ['tsv', 'gff3', 'bed', 'summary', 'masked']) {
-      const bytes = readAndRemove(module, '/out/' + file);
-      try {
-        result[file] = new TextDecoder('utf-8', { fatal: true }).decode(bytes);
-      } catch (error) {
-        result[file] = new TextDecoder().decode(bytes);
-        result.raw[file] = bytes;
-      }
-    }
+    messages = [];
+    const status = runTool(module, [...request.args, ...OUTPUT_OPTIONS, '--', name]);
+    if (status !== 0) throw new Error(messages.join('\n') || 'talvo-proteome ended with status ' + status);
+    // --help and --version write text, not tables.
+    if (!module.FS.analyzePath('/out/tsv').exists) throw new Error(messages.join('\n') || 'talvo-proteome wrote no table');
     result.log = messages.join('\n');
-    result.text = request.wantText ? new TextDecoder().decode(bytes) : undefined;
-    return result;
+    postMessage({ id: request.id, progress: 1, entries, total: entries });
+    return collectOutputs(module.FS, result);
   } finally {
-    if (path) fs.unlink(path);
-    for (const file of ['tsv', 'gff3', 'bed', 'summary', 'masked']) readAndRemove(module, '/out/' + file);
-    stdinBytes = new Uint8Array(0);
+    module.onProgress = null;
+    module.onSettings = null;
+    unmount();
+    for (const file of OUTPUTS) readAndRemove(module.FS, '/out/' + file);
   }
 }
 

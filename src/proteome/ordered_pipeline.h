@@ -15,11 +15,15 @@
 
 namespace talvo::proteome {
 
-// Sizes that shape the run but never its output; tests shrink them.
+struct AnalysedEntry;
+
+// What shapes the run but never its output: sizes, which tests shrink, and a
+// callback with every batch once it is written (how the page follows a run).
 struct PipelineTuning {
   size_t read_buffer = FastaStream::kDefaultBuffer;
   size_t batch_residues = 64 * 1024;
   size_t batch_entries = 2048;
+  std::function<void(const talvo::Settings&, const std::vector<AnalysedEntry>&)> batch_written;
 };
 
 struct AnalysedEntry {

@@ -48,6 +48,7 @@ void Run(const ProteomeOptions& options, const Analysis& analysis, const talvo::
         }
       }
       writer.EndBatch();
+      if (tuning.batch_written) tuning.batch_written(settings, batch);
       return true;
     });
     writer.SetInputFingerprints(std::move(fingerprints));  // the reader has ended

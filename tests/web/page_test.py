@@ -1,7 +1,9 @@
 """The browser page in headless Chromium, opened from disk: a bundled example
-through the form as a person would use it, the table and the plot, the
-downloaded TSV and the API's outputs byte for byte against talvo-proteome, bad
-input, and a screenshot of the result page.
+through the form as a person would use it, the q-value summary, the help
+texts, the table and the plot, progress that ends at 100%, the downloaded TSV
+and the API's outputs byte for byte against talvo-proteome, bad input, and
+screenshots of the results (SCREENSHOT, and SCREENSHOT with -proteome for
+20,000 real proteins).
 
 Real proteins (the first 111 of Debian's mmseqs2-examples QUERY.fasta.gz) go
 through the API for several option sets: the masked FASTA and every text
@@ -56,15 +58,14 @@ def check(ok, what):
 
 
 def native(args, input_name, stdin_path=None, cwd=examples):
-    """talvo-proteome's five outputs for one input, run where the example lives."""
+    """talvo-proteome's five outputs of one run, run where the example lives."""
+    names = {"tsv": "output", "gff3": "gff3", "bed": "bed", "summary": "summary", "masked": "masked"}
+    with open(stdin_path, "rb") if stdin_path else open(os.devnull, "rb") as stdin:
+        subprocess.run([tool, *args, "--no-progress", *[a for key, option in names.items()
+                                                        for a in (f"--{option}", f"{scratch}/{key}")], input_name],
+                       cwd=cwd, stdin=stdin, check=True, stderr=subprocess.DEVNULL)
     outputs = {}
-    for fmt, extra in (("tsv", ["--summary", f"{scratch}/summary", "--masked", f"{scratch}/masked"]),
-                       ("gff3", []), ("bed", [])):
-        with open(stdin_path, "rb") if stdin_path else open(os.devnull, "rb") as stdin:
-            subprocess.run([tool, *args, "--no-progress", "--format", fmt, "--output", f"{scratch}/{fmt}",
-                            *extra, input_name], cwd=cwd, stdin=stdin, check=True,
-                           stderr=subprocess.DEVNULL)
-    for name in ("tsv", "gff3", "bed", "summary", "masked"):
+    for name in names:
         with open(f"{scratch}/{name}", "rb") as f:
             outputs[name] = f.read()
         os.remove(f"{scratch}/{name}")
@@ -100,7 +101,9 @@ def wait_for(condition, what, seconds=120):
 
 ANALYSE = """const [input, args, name, done] = [arguments[0], arguments[1], arguments[2], arguments[arguments.length - 1]];
 const data = input.base64 ? Uint8Array.from(atob(input.base64), (c) => c.charCodeAt(0)) : input.text;
-talvo.analyse(data, args, {name}).then((r) => done(r), (e) => done({error: e.message}));"""
+const progress = [];
+talvo.analyse(data, args, {name, onProgress: (f) => progress.push(f)})
+  .then((r) => done({...r, progress}), (e) => done({error: e.message}));"""
 
 options = webdriver.ChromeOptions()
 options.binary_location = "/usr/bin/chromium"
@@ -115,10 +118,25 @@ try:
     find = lambda id_: driver.find_element(By.ID, id_)
     done = lambda: "Done" in find("status").text or not find("error").get_attribute("hidden")
 
-    # A link opens with a bundled example analysed.
+    # A link opens with a bundled example analysed, on its significant segment,
+    # q-values first; every column and option explained.
     driver.get(url + "#example=domains")
     wait_for(done, "the linked example")
     check("158 proteins analysed" in find("summary-line").text, "domains.fa.gz through #example=")
+    driver.get(url + "#example=7LESS_DROME")
+    wait_for(done, "the 7LESS_DROME link")
+    check(find("q-count").text == "1 segment in 1 protein", f"the q summary: {find('q-count').text}")
+    check("false discovery rate" in find("p-and-q").text, "p and q in plain words")
+    check((find("view-from").get_attribute("value"), find("view-to").get_attribute("value")) == ("2019", "2061"),
+          "the link lands on the segment")
+    check(find("progress").get_attribute("value") == "1", "the progress bar ends at 100%")
+    check(driver.execute_script("const top = document.getElementById('results').getBoundingClientRect().top; "
+                                "return scrollY > 0 && top >= 0 && top < innerHeight / 2"), "the results scrolled into view")
+    Select(find("colour-by")).select_by_value("p_value")
+    check("−log10 p" in find("plot").text and "p = 6.82e-8" in find("strongest").text, "colour and rank by p")
+    helps = driver.execute_script("""return [...document.querySelectorAll('th')].map((th) => th.title)
+        .concat([...document.querySelectorAll('.field')].map((f) => f.querySelector('small').textContent));""")
+    check(len(helps) >= 25 and all(len(h) > 20 for h in helps), f"a help text for every column and option: {helps}")
 
     # The form: pick an example, type the alphabet, choose, tick, click.
     driver.get(url)
@@ -130,11 +148,16 @@ try:
     find("analyse").click()
     wait_for(done, "the form's run")
     rows = [r.text for r in driver.find_elements(By.CSS_SELECTOR, "#segments tbody tr")]
-    check(any(r.startswith("7LESS_DROME 2034 2046 13 10 6.82e-8") for r in rows), "the arginine segment's row")
+    check(rows[0].startswith("7LESS_DROME 2034 2046 13 10 6.82e-8"), "the most significant segment first")
+    driver.save_screenshot(screenshot)
+    find("q-threshold").clear()
+    find("q-threshold").send_keys("1")
+    check(find("q-count").text == "129 segments in 1 protein", "the q threshold counts segments")
+    find("zoom-all").click()
     bar = driver.find_elements(By.CSS_SELECTOR, '#plot rect.segment[data-start="2034"][data-end="2046"]')
     check(len(bar) == 1 and float(bar[0].get_attribute("width")) > 0, "the arginine segment drawn as a bar")
     bar[0].send_keys(Keys.ENTER)  # the keyboard zooms to a segment
-    check((find("view-from").get_attribute("value"), find("view-to").get_attribute("value")) == ("2027", "2053"),
+    check((find("view-from").get_attribute("value"), find("view-to").get_attribute("value")) == ("2019", "2061"),
           "Enter on a segment zooms to it")
     driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": scratch})
     driver.find_element(By.CSS_SELECTOR, "[data-download=tsv]").click()
@@ -148,8 +171,6 @@ try:
         wait_for(lambda: os.path.exists(f"{scratch}/{name}"), f"the saved {name}")
         with open(f"{scratch}/{name}", "rb") as f:
             check(f.read(4) == magic, f"the plot saved as {name}")
-    driver.execute_script("window.scrollTo(0, document.getElementById('results').offsetTop)")
-    driver.save_screenshot(screenshot)
 
     # Bad options: the tool's message, and the page keeps working.
     find("extra").send_keys("--bogus")
@@ -184,6 +205,21 @@ try:
     check(driver.execute_script("const r = arguments[0].getBoundingClientRect(); return r.top >= 0 && "
                                 "r.bottom <= innerHeight", find("error")), "the error scrolled into view")
 
+    # 20,000 real proteins: every limit says how to get past it; no protein is out of reach.
+    proteome = "/usr/share/doc/mmseqs2/example-data/DB.fasta.gz"
+    if os.path.exists(proteome):
+        driver.get(url)
+        driver.set_window_size(1100, 1900)
+        find("file").send_keys(proteome)
+        find("analyse").click()
+        wait_for(done, "20,000 proteins")
+        check(re.fullmatch(r"[\d,]+ segments in [\d,]+ proteins", find("q-count").text), "the proteome's q summary")
+        check(re.match(r"showing the 500 most significant of [\d,]+ segments: .* download the segments TSV for all",
+                       find("segment-count").text), f"the segment table's limit: {find('segment-count').text}")
+        check(driver.execute_script("return document.getElementById('protein').options.length") == 20000,
+              "every protein in the picker")
+        driver.save_screenshot(screenshot.replace(".png", "-proteome.png"))
+
     # A long run cancelled; the API below still works.
     driver.find_element(By.XPATH, "//button[text()='domains']").click()
     find("extra").send_keys("-S:1000000")
@@ -201,11 +237,13 @@ try:
              (globins, ["-W:20", "-X", "--fractional-windows", "--all"], "globins45.fa"),
              (globins, ["-A:KR", "-L", "-I", "-M:0.5"], "-"),
              (globins, ["-A:KR", "-G:300", "--seed", "3", "--exact-null", "--all"], "globins45.fa"),
+             (globins, ["-A:KR", "-S:50", "--all"], "globins45.fa"),  # the seed from the clock, reported
              (domains, ["--all", "-K"], "domains.fa.gz")]
     for data, args, name in cases:
         got = driver.execute_async_script(ANALYSE, data, args, name)
+        check(got["progress"][-1] == 1 and got["progress"] == sorted(got["progress"]), f"progress {args}")
         stdin = os.path.join(examples, "globins45.fa") if name == "-" else None
-        want = native(args, name, stdin)
+        want = native(args + (["--seed", got["seed"]] if got["seed"] else []), name, stdin)
         for key in want:
             check(got.get(key, "").encode() == want[key], f"analyse {args} {name}: {key}")
     # Real proteins, against talvo-proteome on the same file.

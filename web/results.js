@@ -1,0 +1,303 @@
+// The results: the segments at q <= the threshold first, the overview, the
+// tables (most significant first) and the downloads, all from the tool's own
+// outputs: the TSV, the summary, and the masked FASTA for the residues.
+'use strict';
+
+var pageResults = (() => { // var: a global that app.js uses
+  const $ = (id) => document.getElementById(id);
+  const MAX_ROWS = 500;
+  const STRONGEST = 10;
+  const { pFormat } = proteinView;
+  let results = null;
+
+  const number = (n) => n.toLocaleString('en-US');
+  const count = (n, one, many = `${one}s`) => `${number(n)} ${n === 1 ? one : many}`;
+  const qThreshold = () => { // 0.05 while the field is empty or out of range
+    const value = Number($('q-threshold').value);
+    return $('q-threshold').value !== '' && value >= 0 && value <= 1 ? value : 0.05;
+  };
+  const measure = () => $('colour-by').value;
+  const symbol = () => (measure() === 'q_value' ? 'q' : 'p');
+
+  function parseTable(text, numeric) {
+    const lines = text.split('\n').filter((line) => line !== '');
+    if (lines.length === 0) return [];
+    const header = lines[0].split('\t');
+    return lines.slice(1).map((line) => {
+      const cells = line.split('\t');
+      const row = {};
+      header.forEach((name, i) => {
+        const cell = cells[i] === undefined ? '' : cells[i];
+        row[name] = numeric.includes(name) && cell !== '' ? Number(cell) : cell; // empty: skipped
+      });
+      return row;
+    });
+  }
+
+  // Entry number -> its residues as the tool analysed them: the masked FASTA
+  // (one record per entry, in order) with the masked stretches, which are
+  // reported segments, filled back in from the segments' residues.
+  function residueIndex(masked, byEntry) {
+    let starts = null;
+    return (entry) => {
+      if (!starts) {
+        starts = masked.startsWith('>') ? [0] : [];
+        for (let i = masked.indexOf('\n>'); i >= 0; i = masked.indexOf('\n>', i + 1)) starts.push(i + 1);
+      }
+      const start = starts[entry - 1];
+      if (start === undefined) return '';
+      const end = entry < starts.length ? starts[entry] : masked.length;
+      const bodyStart = masked.indexOf('\n', start) + 1;
+      const residues = masked.slice(bodyStart, end).replace(/\n/g, '').split('');
+      for (const s of byEntry.get(entry)?.segments || []) residues.splice(s.start - 1, s.seg_length, ...s.residues);
+      return residues.join('');
+    };
+  }
+
+  // Entries whose letters are nine in ten or more A, C, G, T, U or N: the
+  // reader's test of a whole input, applied to each entry.
+  function nucleotideEntries(proteins, residuesOf) {
+    return proteins.filter((p) => {
+      const letters = residuesOf(p.entry).replace(/-/g, '');
+      return letters.length > 0 && letters.replace(/[^ACGTUN]/g, '').length * 10 >= letters.length * 9;
+    }).length;
+  }
+
+  // The run's warnings in plain sight, with how many entries look like
+  // nucleotides; returns whether the input does.
+  function showWarnings(log, proteins, residuesOf) {
+    const warnings = log.split('\n').filter((line) => line.startsWith('talvo-proteome: warning: '))
+      .map((line) => line.slice('talvo-proteome: warning: '.length));
+    const nucleotides = warnings.some((line) => line.includes(': looks like nucleotides: '));
+    if (nucleotides) {
+      const n = nucleotideEntries(proteins, residuesOf);
+      warnings.push(`${n} of ${count(proteins.length, 'entry', 'entries')} look like nucleotides: ` +
+        'their segments and p-values say nothing about protein composition.');
+    }
+    $('input-warning').hidden = warnings.length === 0;
+    $('input-warning').textContent = warnings.map((line) => `Warning: ${line}`).join('\n');
+    return nucleotides;
+  }
+
+  // Most significant first: by q, then p; a missing value ('') last.
+  const orderOf = (value) => (value === '' ? Infinity : value);
+  function bySignificance(a, b) {
+    return orderOf(a.q_value) - orderOf(b.q_value) || orderOf(a.p_value) - orderOf(b.p_value) ||
+      a.entry - b.entry || (a.start || 0) - (b.start || 0);
+  }
+  const byBest = (a, b) => a.bestQ - b.bestQ || a.bestP - b.bestP || a.entry - b.entry;
+
+  function show(result, name) {
+    const segments = parseTable(result.tsv,
+      ['entry', 'length', 'segment', 'start', 'end', 'seg_length', 'special', 'p_value', 'q_value']);
+    const proteins = parseTable(result.summary, ['entry', 'length', 'special', 'expected', 'exact_tail', 'q_value']);
+    const byEntry = new Map(proteins.map((p) => [p.entry, Object.assign(p, { segments: [], bestP: Infinity, bestQ: Infinity })]));
+    for (const s of segments) {
+      const protein = byEntry.get(s.entry);
+      if (!protein) continue;
+      protein.segments.push(s);
+      protein.bestP = Math.min(protein.bestP, s.p_value);
+      protein.bestQ = Math.min(protein.bestQ, s.q_value);
+    }
+    segments.sort(bySignificance);
+    for (const protein of proteins) protein.segments.sort(bySignificance);
+    results = {
+      result, name, segments, proteins, byEntry, ranked: proteins.slice().sort(byBest),
+      residuesOf: residueIndex(result.masked, byEntry), special: new Set(result.alphabet.toUpperCase()),
+      measure, download, sorts: {},
+    };
+    $('results').hidden = false;
+    const skipped = proteins.filter((p) => p.skipped).length;
+    // Nucleotide input is not called proteins.
+    results.unit = showWarnings(result.log, proteins, results.residuesOf) ? ['entry', 'entries'] : ['protein'];
+    const withSegments = proteins.filter((p) => p.segments.length > 0).length;
+    $('summary-line').textContent = `${count(proteins.length - skipped, ...results.unit)} analysed` +
+      (skipped > 0 ? `, ${count(skipped, 'entry', 'entries')} skipped (see the proteins table)` : '') +
+      `; ${count(segments.length, 'segment')} reported in ${count(withSegments, ...results.unit)}` +
+      (result.seed ? `; random sequences from seed ${result.seed} (--seed ${result.seed} repeats the run).` : '.');
+    $('log').textContent = result.log;
+    showSignificant();
+    proteinView.show(results);
+    renderSegments();
+    renderProteins();
+    const top = results.ranked[0];
+    if (top) proteinView.select(top.entry, top.segments[0] || null);
+  }
+
+  // The headline, the histogram and the strongest proteins, which follow the
+  // q threshold and the colour switch.
+  function showSignificant() {
+    const threshold = qThreshold();
+    const significant = results.segments.filter((s) => s.q_value <= threshold);
+    const proteins = new Set(significant.map((s) => s.entry)).size;
+    $('q-count').textContent = significant.length === 0 ? 'No segment'
+      : `${count(significant.length, 'segment')} in ${count(proteins, ...results.unit)}`;
+
+    const values = results.segments.map((s) => s[measure()]);
+    const none = document.createElement('p');
+    none.textContent = 'No segment reported. Tick "report every segment" to see the non-significant ones too.';
+    $('histogram').replaceChildren(values.length > 0
+      ? plots.histogram(values, symbol(), measure() === 'q_value' ? threshold : null) : none);
+    const ranking = measure() === 'q_value' ? byBest : (a, b) => a.bestP - b.bestP || a.entry - b.entry;
+    const strongest = results.proteins.filter((p) => p.segments.length > 0).sort(ranking).slice(0, STRONGEST);
+    $('strongest').replaceChildren(...strongest.map((p) => {
+      const item = document.createElement('li');
+      const best = measure() === 'q_value' ? p.bestQ : p.bestP;
+      item.append(proteinButton(p), `: ${symbol()} = ${pFormat(best)}, ${count(p.segments.length, 'segment')}`);
+      return item;
+    }));
+    const more = results.proteins.filter((p) => p.segments.length > 0).length - strongest.length;
+    $('strongest-more').textContent = more > 0 ? `and ${count(more, 'more protein')} with segments: ` +
+      'pick them above the plot, or see the tables.' : '';
+    for (const row of document.querySelectorAll('#segments tbody tr')) {
+      row.classList.toggle('significant', Number(row.dataset.q) <= threshold);
+    }
+  }
+
+  function proteinButton(protein, segment = null) {
+    const button = document.createElement('button');
+    button.type = 'button';
+    button.className = 'link';
+    button.textContent = protein.id;
+    button.title = `Plot ${protein.id}`;
+    button.addEventListener('click', () => {
+      proteinView.select(protein.entry, segment || protein.segments[0] || null);
+      $('plot-title').scrollIntoView({ behavior: 'smooth' });
+    });
+    return button;
+  }
+
+  // The column help, shown as each header's tooltip.
+  const columnHelp = Object.fromEntries([...document.querySelectorAll('#column-help dt')]
+    .map((dt) => [dt.textContent, dt.nextElementSibling.textContent]));
+
+  // A sortable table: columns [key, label, format]; rows already filtered and
+  // most significant first unless a header was clicked.
+  function renderTable(table, columns, rows, sortKey, countLabel, total, [one, file]) {
+    const sort = results.sorts[sortKey] || null;
+    if (sort) {
+      rows = rows.slice().sort((a, b) => {
+        const x = orderOf(a[sort.key]);
+        const y = orderOf(b[sort.key]);
+        return (x < y ? -1 : x > y ? 1 : 0) * sort.direction;
+      });
+    }
+    const head = document.createElement('tr');
+    for (const [key, label] of columns) {
+      const th = document.createElement('th');
+      th.scope = 'col';
+      th.title = columnHelp[label] || '';
+      th.setAttribute('aria-sort', sort && sort.key === key ? (sort.direction > 0 ? 'ascending' : 'descending') : 'none');
+      const button = document.createElement('button');
+      button.type = 'button';
+      button.textContent = label + (sort && sort.key === key ? (sort.direction > 0 ? ' ▲' : ' ▼') : '');
+      button.addEventListener('click', () => {
+        results.sorts[sortKey] = { key, direction: sort && sort.key === key ? -sort.direction : 1 };
+        sortKey === 'segments' ? renderSegments() : renderProteins();
+        table.querySelector(`th:nth-child(${columns.findIndex((c) => c[0] === key) + 1}) button`).focus();
+      });
+      th.append(button);
+      head.append(th);
+    }
+    const threshold = qThreshold();
+    const body = rows.slice(0, MAX_ROWS).map((row) => {
+      const tr = document.createElement('tr');
+      if (sortKey === 'segments') {
+        tr.dataset.q = row.q_value;
+        tr.classList.toggle('significant', row.q_value <= threshold);
+      }
+      for (const [key, , format] of columns) {
+        const td = document.createElement('td');
+        const value = format ? format(row[key], row) : row[key];
+        td.append(value instanceof Node ? value : String(value));
+        tr.append(td);
+      }
+      return tr;
+    });
+    table.replaceChildren(document.createElement('thead'), document.createElement('tbody'));
+    table.tHead.append(head);
+    table.tBodies[0].append(...body);
+    const of = rows.length < total ? ` matching (of ${number(total)})` : '';
+    const noun = `${one}s`;
+    const order = sort ? `first by ${columns.find((c) => c[0] === sort.key)[1]}` : 'most significant';
+    countLabel.textContent = rows.length > MAX_ROWS
+      ? `showing the ${number(MAX_ROWS)} ${order} of ${number(rows.length)} ${noun}${of}: filter to narrow, ` +
+        `or download the ${file} for all`
+      : `${rows.length < total ? `${number(rows.length)} of ${count(total, one)}` : count(rows.length, one)}, ` +
+        (sort ? `by ${order.slice(9)}` : 'most significant first');
+  }
+
+  // Long segments cut to 60 letters, whole in the tooltip and the plot's details.
+  function shortResidues(residues) {
+    if (residues.length <= 60) return residues;
+    const span = document.createElement('span');
+    span.textContent = `${residues.slice(0, 57)}…`;
+    span.title = `${residues.length} residues: ${residues}`;
+    return span;
+  }
+
+  function renderSegments() {
+    const filter = $('segment-filter').value.trim().toUpperCase();
+    const threshold = $('only-significant').checked ? qThreshold() : Infinity;
+    const rows = results.segments.filter((s) => s.q_value <= threshold &&
+      (!filter || s.id.toUpperCase().includes(filter) || s.residues.includes(filter)));
+    renderTable($('segments'), [
+      ['id', 'Protein', (id, row) => proteinButton(results.byEntry.get(row.entry) || { id, entry: row.entry, segments: [] }, row)],
+      ['start', 'Start'], ['end', 'End'], ['seg_length', 'Length'], ['special', 'Special'],
+      ['p_value', 'p-value', pFormat], ['q_value', 'q-value', pFormat],
+      ['residues', 'Residues', shortResidues],
+    ], rows, 'segments', $('segment-count'), results.segments.length, ['segment', 'segments TSV']);
+  }
+
+  function renderProteins() {
+    const filter = $('protein-filter').value.trim().toUpperCase();
+    const rows = results.proteins.filter((p) => !filter || p.id.toUpperCase().includes(filter))
+      .sort((a, b) => orderOf(a.q_value) - orderOf(b.q_value) || orderOf(a.exact_tail) - orderOf(b.exact_tail) ||
+        a.entry - b.entry);
+    const best = (p) => (p === Infinity ? '' : pFormat(p));
+    renderTable($('proteins'), [
+      ['entry', 'Entry'], ['id', 'Protein', (id, row) => proteinButton(row)], ['length', 'Length'],
+      ['special', 'Special'], ['expected', 'Expected'], ['direction', 'Tail +/−'],
+      ['exact_tail', 'Exact p', pFormat], ['q_value', 'q-value', pFormat],
+      ['bestQ', 'Best segment q', best], ['skipped', 'Skipped'],
+    ], rows, 'proteins', $('protein-count'), results.proteins.length, ['protein', 'summary TSV']);
+  }
+
+  $('segment-filter').addEventListener('input', renderSegments);
+  $('only-significant').addEventListener('change', renderSegments);
+  $('protein-filter').addEventListener('input', renderProteins);
+  $('q-threshold').addEventListener('input', () => {
+    showSignificant();
+    if ($('only-significant').checked) renderSegments();
+  });
+  $('colour-by').addEventListener('change', () => {
+    showSignificant();
+    proteinView.draw();
+  });
+
+  // ---- Downloads ----
+
+  function download(blob, filename) {
+    const link = document.createElement('a');
+    link.href = URL.createObjectURL(blob);
+    link.download = filename;
+    document.body.append(link);
+    link.click();
+    link.remove();
+    setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+  }
+
+  const suffixes = { tsv: '.segments.tsv', gff3: '.gff3', bed: '.bed', summary: '.summary.tsv', masked: '.masked.fa' };
+  function baseName() {
+    return results.name === '-' ? 'talvo' : results.name.replace(/(\.gz)?$/, '').replace(/\.[^.]*$/, '');
+  }
+  for (const button of document.querySelectorAll('[data-download]')) {
+    button.addEventListener('click', () => {
+      const kind = button.dataset.download;
+      const content = results.result.raw[kind] || results.result[kind];
+      download(new Blob([content], { type: 'text/plain' }), baseName() + suffixes[kind]);
+    });
+  }
+
+  return { show };
+})();
