@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <map>
@@ -11,6 +12,30 @@
 #include <thread>
 
 namespace talvo::proteome {
+namespace {
+
+// A mask compares its q-values with `below` alone. A p-value at or above it
+// can neither pass nor change the ranks of those below it, nor, as 1, the
+// q-values that pass: such values count as one, so that the writer's count
+// of the mask's p-values stays small.
+void CountAsOneFrom(double below, std::vector<std::pair<double, uint32_t>>& tally) {
+  uint64_t at_or_above = 0;
+  size_t kept = 0;
+  for (const auto& [p, times] : tally) {
+    if (p < below) {
+      tally[kept++] = {p, times};
+    } else {
+      at_or_above += times;
+    }
+  }
+  tally.resize(kept);
+  for (; at_or_above > 0; at_or_above -= std::min<uint64_t>(at_or_above, UINT32_MAX)) {
+    tally.emplace_back(1.0, static_cast<uint32_t>(std::min<uint64_t>(at_or_above, UINT32_MAX)));
+  }
+}
+
+}  // namespace
+
 void Analysis::Run(AnalysedEntry& item) const {
   if (discovery != nullptr) {
     // Each analysing thread keeps its working memory from entry to entry.
@@ -18,6 +43,13 @@ void Analysis::Run(AnalysedEntry& item) const {
     item.report.below = below;
     internal::DiscoveryAccess::Analyse(*discovery, item.entry.residues, item.entry.number,
                                        workspace, item.classes, item.report);
+    if (mask != nullptr) {
+      item.mask_report.below = mask_below;
+      item.mask_report.segments_only = true;
+      internal::DiscoveryAccess::Analyse(*mask, item.entry.residues, item.entry.number, workspace,
+                                         item.mask_classes, item.mask_report);
+      CountAsOneFrom(mask_below, item.mask_report.tally);
+    }
   } else {
     item.result = analyser->Analyse(item.entry.residues, item.entry.number);
   }
@@ -114,7 +146,7 @@ bool OrderedRun::ReadInput(size_t input) {
     }
     if ((entry.number - 1) % inputs_.shard_count != inputs_.shard_index) continue;
     batch_residues += entry.residues.size();
-    batch->items.push_back(AnalysedEntry{input, std::move(entry), talvo::Result{}, {}, {}});
+    batch->items.push_back(AnalysedEntry{input, std::move(entry), talvo::Result{}, {}, {}, {}, {}});
     if (batch_residues >= tuning_.batch_residues || batch->items.size() >= tuning_.batch_entries) {
       if (!Submit(batch)) return false;
       batch_residues = 0;

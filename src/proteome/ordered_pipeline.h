@@ -32,6 +32,9 @@ struct AnalysedEntry {
   talvo::Result result;
   std::vector<talvo::Result> classes;  // with a discovery: each class's result, not `result`
   internal::DiscoveryReport report;    // with a discovery: its numbers and p-values
+  // With a mask's own discovery: its results and report, as above.
+  std::vector<talvo::Result> mask_classes;
+  internal::DiscoveryReport mask_report;
 };
 
 // What is done with each entry: the single analysis, or discovery over a
@@ -40,11 +43,17 @@ struct Analysis {
   Analysis(const talvo::Analyser& single) : analyser(&single) {}  // NOLINT: converts on purpose
   // Keeps only the segments with p below `below` (2: every one); the others
   // are counted.
-  Analysis(const talvo::Discovery& classes, double below) : discovery(&classes), below(below) {}
+  // With a mask (the classes at the mask's linkage distance), each entry is
+  // analysed by it too, keeping the segments below mask_below.
+  Analysis(const talvo::Discovery& classes, double below, const talvo::Discovery* mask = nullptr,
+           double mask_below = 2.0)
+      : discovery(&classes), below(below), mask(mask), mask_below(mask_below) {}
   void Run(AnalysedEntry& item) const;
   const talvo::Analyser* analyser = nullptr;
   const talvo::Discovery* discovery = nullptr;
   double below = 2.0;
+  const talvo::Discovery* mask = nullptr;
+  double mask_below = 2.0;
 };
 
 struct OrderedInputs {

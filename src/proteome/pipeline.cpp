@@ -15,7 +15,7 @@ namespace {
 
 void Run(const ProteomeOptions& options, const Analysis& analysis, const talvo::Settings& settings,
          const PipelineTuning& tuning) {
-  ProteomeWriter writer(options, settings);
+  ProteomeWriter writer(options, settings, analysis.mask != nullptr);
   if (analysis.discovery != nullptr) {
     std::vector<talvo::Settings> class_settings;
     for (size_t c = 0; c < options.classes.size(); c++) {
@@ -43,6 +43,8 @@ void Run(const ProteomeOptions& options, const Analysis& analysis, const talvo::
       for (const AnalysedEntry& item : batch) {
         if (discover) {
           writer.Add(item.input, item.entry, item.classes, &item.report);
+          if (analysis.mask != nullptr)
+            writer.AddMask(item.entry, item.mask_classes, item.mask_report);
         } else {
           writer.Add(item.input, item.entry, item.result);
         }
@@ -70,10 +72,11 @@ void RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser
 }
 
 void RunPipeline(const ProteomeOptions& options, const talvo::Discovery& discovery,
-                 const PipelineTuning& tuning) {
+                 const talvo::Discovery* mask, const PipelineTuning& tuning) {
   // Only the segments reported (and masked) are kept; the others are counted.
-  const double below = options.all_segments ? 2.0 : discovery.settings().mask_p;
-  Run(options, Analysis(discovery, below), discovery.settings(), tuning);
+  const double mask_p = discovery.settings().mask_p;
+  const double below = options.all_segments ? 2.0 : mask_p;
+  Run(options, Analysis(discovery, below, mask, mask_p), discovery.settings(), tuning);
 }
 
 }  // namespace talvo::proteome
