@@ -93,7 +93,7 @@ var pageForm = (() => { // var: a global that the other scripts of the page use
   function classFile() {
     const text = $('classes').value;
     if (!fields.discover.checked || text.trim() === '') return null;
-    return text.split('\n').map((line) => (line.includes('\t') ? line : line.replace(/^(\s*[^\s#]\S*)\s+/, '$1\t')))
+    return text.split('\n').map((line) => (line.includes('\t') ? line : line.trim().replace(/^([^\s#]\S*)\s+/, '$1\t')))
       .join('\n');
   }
 

@@ -71,8 +71,9 @@ var pageResults = (() => { // var: a global that app.js uses
   }
 
   // Entry number -> its residues as the tool analysed them: the masked FASTA
-  // (one record per entry, in order) with the masked stretches, which are
-  // reported segments, filled back in from the segments' residues.
+  // (one record per entry, in order) in upper case, with the reported
+  // segments' residues put back. Discovery's mask joins runs further apart
+  // than its segments do: an X between two of them stays an X.
   function residueIndex(masked, byEntry) {
     let starts = null;
     return (entry) => {
@@ -84,7 +85,7 @@ var pageResults = (() => { // var: a global that app.js uses
       if (start === undefined) return '';
       const end = entry < starts.length ? starts[entry] : masked.length;
       const bodyStart = masked.indexOf('\n', start) + 1;
-      const residues = masked.slice(bodyStart, end).replace(/\n/g, '').split('');
+      const residues = masked.slice(bodyStart, end).replace(/\n/g, '').toUpperCase().split('');
       for (const s of byEntry.get(entry)?.segments || []) residues.splice(s.start - 1, s.seg_length, ...s.residues);
       return residues.join('');
     };
@@ -150,7 +151,8 @@ var pageResults = (() => { // var: a global that app.js uses
     showClassFilter();
     const mask = document.querySelector('[data-download=masked]');
     mask.textContent = discovery ? 'discovery mask (FASTA)' : 'masked FASTA';
-    mask.title = discovery ? "Every class's segments with q below the significance threshold, masked" : '';
+    mask.title = discovery ? "Every class's segments with q below the significance threshold, joined at " +
+      'the mask\'s linkage distance, masked for a homology search' : '';
     $('results').hidden = false;
     const skipped = proteins.filter((p) => p.skipped).length;
     // Nucleotide input is not called proteins.
