@@ -19,19 +19,23 @@ var pageResults = (() => { // var: a global that app.js uses
   const measure = () => $('colour-by').value;
   const symbol = () => (measure() === 'q_value' ? 'q' : 'p');
 
+  // Rows as objects, and the header as rows.columns. Plain loops: a
+  // proteome's discovery summary has 600,000 rows.
   function parseTable(text, numeric) {
-    const lines = text.split('\n').filter((line) => line !== '');
-    if (lines.length === 0) return [];
-    const header = lines[0].split('\t');
-    const rows = lines.slice(1).map((line) => {
-      const cells = line.split('\t');
+    const lines = text.split('\n');
+    const header = lines[0] === '' ? [] : lines[0].split('\t');
+    const isNumber = header.map((name) => numeric.includes(name));
+    const rows = [];
+    for (let l = 1; l < lines.length; l++) {
+      if (lines[l] === '') continue;
+      const cells = lines[l].split('\t');
       const row = {};
-      header.forEach((name, i) => {
+      for (let i = 0; i < header.length; i++) {
         const cell = cells[i] === undefined ? '' : cells[i];
-        row[name] = numeric.includes(name) && cell !== '' ? Number(cell) : cell; // empty: skipped
-      });
-      return row;
-    });
+        row[header[i]] = isNumber[i] && cell !== '' ? Number(cell) : cell; // empty: skipped
+      }
+      rows.push(row);
+    }
     rows.columns = header;
     return rows;
   }
@@ -145,7 +149,7 @@ var pageResults = (() => { // var: a global that app.js uses
       result, name, segments, proteins, byEntry, ranked: proteins.slice().sort(byBest),
       residuesOf: residueIndex(result.masked, byEntry), special: new Set(result.alphabet.toUpperCase()),
       measure, qThreshold, download, sorts: {},
-      summary: (discovery ? summary : proteins.slice()).sort(bySummary),
+      summary: bySignificanceOfSummary(summary),
       classes: discovery ? classSet(result.classes, segments) : null,
     };
     showClassFilter();
@@ -360,10 +364,13 @@ var pageResults = (() => { // var: a global that app.js uses
   }
 
   // The summary's rows (a protein's, or in discovery a protein's for a class),
-  // most significant first.
-  function bySummary(a, b) {
-    return orderOf(a.q_value) - orderOf(b.q_value) || orderOf(a.exact_tail) - orderOf(b.exact_tail) ||
-      a.entry - b.entry;
+  // which come in input order, most significant first. Sorted by their places
+  // with the keys in typed arrays, twice as fast as comparing the rows.
+  function bySignificanceOfSummary(rows) {
+    const q = Float64Array.from(rows, (row) => orderOf(row.q_value));
+    const tail = Float64Array.from(rows, (row) => orderOf(row.exact_tail));
+    const places = Uint32Array.from(rows.keys()).sort((a, b) => q[a] - q[b] || tail[a] - tail[b] || a - b);
+    return Array.from(places, (place) => rows[place]);
   }
 
   function renderProteins() {
