@@ -199,7 +199,9 @@ const plots = (() => {
     if (tracks.length === 0) {
       text(svg, left, top + 17, 'No class has a segment at this q threshold in this protein.', { fill: '#666' });
     }
-    const cover = new Array(span).fill(null); // each position's colour: its first significant track's
+    // Each letter's colour: that of the first track with a significant
+    // segment over it and the letter among its class's.
+    const cover = new Array(span).fill(null);
     tracks.forEach((c, i) => {
       const y = top + i * trackHeight;
       const track = el('g', { class: 'track', 'data-class': c.name }, svg);
@@ -223,7 +225,7 @@ const plots = (() => {
         listen(bar, segment, onSegment);
         if (!strong) continue;
         for (let p = Math.max(view.from, segment.start); p <= Math.min(view.to, segment.end); p++) {
-          cover[p - view.from] = cover[p - view.from] || c.colour;
+          if (!c.letters || c.letters.includes(data.residues[p - 1])) cover[p - view.from] ||= c.colour;
         }
       }
     });
