@@ -17,12 +17,12 @@ mkdir -p "$out"
 py() { nice -n 10 /usr/bin/python3 "$@" --talvo "$talvo"; }
 
 # Calibration: 40 proteomes of 20,000 proteins for the default scan p-values
-# and -G --exact-null; 40 of 500 for -S --exact-null (a null per protein, so
+# and -G --exact-null; 20 of 500 for -S --exact-null (a null per protein, so
 # slower); 10 of 500 for -S:100 without --exact-null.
 py "$here/calibration.py" --replicates 40 --proteins 20000 \
   --setting "scan=" --setting "G-exact=-G:1 --exact-null" \
   --out "$out/calibration_discover_20000.tsv" > "$out/calibration_discover_20000_summary.tsv"
-py "$here/calibration.py" --replicates 40 --proteins 500 --seed 2000 \
+py "$here/calibration.py" --replicates 20 --proteins 500 --seed 2000 \
   --setting "S-exact=-S:1 --exact-null" \
   --out "$out/calibration_discover_s_exact.tsv" > "$out/calibration_discover_s_exact_summary.tsv"
 py "$here/calibration.py" --replicates 10 --proteins 500 --seed 3000 \
