@@ -20,7 +20,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "talvo/talvo.h"
@@ -72,6 +74,10 @@ struct AnalysedEntry {
   size_t input = 0;
   ProteinEntry entry;
   Result result;
+  // talvo-proteome --discover's, in place of `result`: each class's result
+  // (only its reported segments) and what the others leave for the q-values.
+  std::vector<Result> classes;
+  std::shared_ptr<internal::DiscoveryReport> discovery_report;
   // talvo-proteome's own rows of the entry, formatted on the analysis
   // thread; empty here.
   std::vector<std::string> text;
@@ -132,8 +138,11 @@ class ProteomeBatches {
 class QValues {
  public:
   QValues();
-  // First pass: every p-value of the family, in any order.
-  void Count(double p);
+  // First pass: every p-value of the family, in any order (`times` times).
+  void Count(double p, uint64_t times = 1);
+  // The same for many (p-value, times) at once, sooner than one by one: the
+  // slots of the later ones are fetched while the earlier ones are counted.
+  void Count(std::span<const std::pair<double, uint32_t>> counts);
   // First pass: every count of `other` too (counts made on other threads).
   void Add(const QValues& other);
   // Between the passes: the step-up adjustment p * m / rank with the
@@ -147,12 +156,16 @@ class QValues {
 
  private:
   // An open-addressing table keyed by the value's bits (-0 as 0); every
-  // lookup of a run's many p-values stays in a few cache lines.
+  // lookup of a run's many p-values stays in a few cache lines. A slot holds
+  // the value's count until Finish, its q-value after.
   struct Slot {
     uint64_t bits;
-    uint64_t count;
-    double q;
+    union {
+      uint64_t count;
+      double q;
+    };
   };
+  size_t Home(uint64_t bits) const;  // where the search for bits starts
   size_t Find(uint64_t bits) const;  // the slot holding bits, or the empty one to take
   void Grow();
   void Tally(uint64_t bits, uint64_t count);

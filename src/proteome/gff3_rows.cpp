@@ -24,8 +24,11 @@ void AppendRegion(std::string& out, const std::string& seqid) {
   RowSpool::AppendMarker(out, kRegionEnd, uint64_t{0});
 }
 
-bool AnyReported(const Reporting& reporting, const talvo::Result& result) {
-  return std::any_of(result.segments.begin(), result.segments.end(), reporting);
+bool AnyReported(const Reporting& reporting, const AnalysedProtein& protein) {
+  return std::any_of(
+      protein.results.begin(), protein.results.end(), [&reporting](const talvo::Result& result) {
+        return std::any_of(result.segments.begin(), result.segments.end(), reporting);
+      });
 }
 
 }  // namespace
@@ -35,18 +38,16 @@ Gff3Rows::Gff3Rows(const Reporting& reporting) : reporting_(reporting) {
 }
 
 void Gff3Rows::Admit(const AnalysedProtein& protein) {
-  if (AnyReported(reporting_, protein.result)) regions_.Add(protein.id, protein.result.length);
+  if (AnyReported(reporting_, protein)) regions_.Add(protein.id, protein.first().length);
 }
 
 void Gff3Rows::AppendProtein(std::string& out, const AnalysedProtein& protein) const {
-  if (!AnyReported(reporting_, protein.result)) return;
+  if (!AnyReported(reporting_, protein)) return;
   const std::string seqid = GffEscapeSeqid(protein.id);
   const std::string name = GffEscapeAttribute(protein.id);  // the Name attribute's ID
   AppendRegion(out, seqid);
-  long index = 0;
-  for (const talvo::Segment& segment : protein.result.segments) {
-    index++;
-    if (!reporting_(segment)) continue;
+  protein.ForEachReported(reporting_, [&](size_t c, long number, const talvo::Segment& segment) {
+    const std::string* class_name = protein.classes ? &(*protein.classes)[c].name : nullptr;
     out += seqid;
     out += "\ttalvo-proteome\tcompositionally_biased_region_of_peptide\t";
     AppendNumber(out, segment.start);
@@ -56,16 +57,18 @@ void Gff3Rows::AppendProtein(std::string& out, const AnalysedProtein& protein) c
     AppendShortest(out, segment.p_value);
     out += "\t.\t.\tID=segment";
     RowSpool::AppendMarker(out, kFeature, uint64_t{0});
-    out += ";Name=" + name + "_segment";
-    AppendNumber(out, index);
-    out += ";Ontology_term=SO:0001066;special=";
+    out += ";Name=" + name + (class_name ? '_' + *class_name : "") + "_segment";
+    AppendNumber(out, number);
+    out += ";Ontology_term=SO:0001066;";
+    if (class_name) out += "class=" + *class_name + ';';
+    out += "special=";
     AppendNumber(out, segment.special);
     out += ";p_value=";
     AppendShortest(out, segment.p_value);
     out += ";q_value=";
     RowSpool::AppendMarker(out, kQMarker, segment.p_value);
     out += '\n';
-  }
+  });
 }
 
 bool Gff3Rows::Resolve(char kind, uint64_t, std::string& out) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <map>
@@ -12,6 +13,67 @@
 #include <utility>
 
 namespace talvo::proteome {
+
+namespace {
+
+// A mask compares its q-values with `below` alone. A p-value at or above it
+// can neither pass nor change the ranks of those below it, nor, as 1, the
+// q-values that pass: such values count as one, so that the writer's count
+// of the mask's p-values stays small.
+void CountAsOneFrom(double below, std::vector<std::pair<double, uint32_t>>& tally) {
+  uint64_t at_or_above = 0;
+  size_t kept = 0;
+  for (const auto& [p, times] : tally) {
+    if (p < below) {
+      tally[kept++] = {p, times};
+    } else {
+      at_or_above += times;
+    }
+  }
+  tally.resize(kept);
+  for (; at_or_above > 0; at_or_above -= std::min<uint64_t>(at_or_above, UINT32_MAX)) {
+    tally.emplace_back(1.0, static_cast<uint32_t>(std::min<uint64_t>(at_or_above, UINT32_MAX)));
+  }
+}
+
+}  // namespace
+
+void AnalyseMask(const talvo::Discovery& mask, double below, const ProteinEntry& entry,
+                 talvo::Workspace& workspace, std::vector<talvo::Result>& results,
+                 internal::DiscoveryReport& report) {
+  report.below = below;
+  report.segments_only = true;
+  internal::DiscoveryAccess::Analyse(mask, entry.residues, entry.number, workspace, results,
+                                     report);
+  CountAsOneFrom(below, report.tally);
+}
+
+Analysis Analysis::Owning(const talvo::Analyser& single) {
+  Analysis analysis(single);
+  analysis.owned = std::make_shared<const talvo::Analyser>(single);
+  analysis.analyser = analysis.owned.get();
+  return analysis;
+}
+
+void Analysis::Run(AnalysedEntry& item) const {
+  if (discovery != nullptr) {
+    // Each analysing thread keeps its working memory from entry to entry.
+    thread_local talvo::Workspace workspace;
+    if (!item.discovery_report)
+      item.discovery_report = std::make_shared<internal::DiscoveryReport>();
+    item.discovery_report->below = below;
+    internal::DiscoveryAccess::Analyse(*discovery, item.entry.residues, item.entry.number,
+                                       workspace, item.classes, *item.discovery_report);
+    if (mask != nullptr) {
+      internal::DiscoveryReport& report = *item.discovery_report;
+      internal::DiscoveryReport mask_report;
+      AnalyseMask(*mask, mask_below, item.entry, workspace, report.mask_results, mask_report);
+      report.mask_tally = std::move(mask_report.tally);
+    }
+  } else {
+    item.result = analyser->Analyse(item.entry.residues, item.entry.number);
+  }
+}
 
 namespace {
 
@@ -46,10 +108,10 @@ struct InflateJob {
 // run outlives what it was made from.
 class OrderedRun {
  public:
-  OrderedRun(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
+  OrderedRun(const OrderedInputs& inputs, const Analysis& analysis, int threads,
              const PipelineTuning& tuning, const BatchSink& sink, const std::atomic<bool>* cancel)
       : inputs_(inputs),
-        analyser_(analyser),
+        analysis_(analysis),
         threads_(threads),
         tuning_(tuning),
         sink_(sink),
@@ -86,7 +148,7 @@ class OrderedRun {
   bool Cancelled() const { return cancel_ != nullptr && cancel_->load(); }
 
   const OrderedInputs inputs_;
-  const talvo::Analyser analyser_;
+  const Analysis analysis_;
   const int threads_;
   const PipelineTuning tuning_;
   const BatchSink sink_;
@@ -272,7 +334,7 @@ bool OrderedRun::Submit(std::unique_ptr<Batch> batch) {
 // A stopped run takes no further entry (a batch can hold minutes of work).
 void OrderedRun::Analyse(AnalysedEntry& item, size_t worker) {
   if (!Selected(item.input, item.entry.number)) return;
-  item.result = analyser_.Analyse(item.entry.residues, item.entry.number);
+  analysis_.Run(item);
   if (inputs_.prepare) inputs_.prepare(item, worker);
 }
 
@@ -467,16 +529,17 @@ void OrderedRun::Run() {
   ThrowError();
 }
 
-void RunOrdered(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
+void RunOrdered(const OrderedInputs& inputs, const Analysis& analysis, int threads,
                 const PipelineTuning& tuning, const BatchSink& sink,
                 const std::atomic<bool>* cancel) {
-  OrderedRun run(inputs, analyser, threads, tuning, sink, cancel);
+  OrderedRun run(inputs, analysis, threads, tuning, sink, cancel);
   run.Run();
 }
 
 OrderedPipeline::OrderedPipeline(const OrderedInputs& inputs, const talvo::Analyser& analyser,
                                  int threads, const PipelineTuning& tuning)
-    : run_(std::make_unique<OrderedRun>(inputs, analyser, threads, tuning, nullptr, nullptr)) {
+    : run_(std::make_unique<OrderedRun>(inputs, Analysis::Owning(analyser), threads, tuning,
+                                        nullptr, nullptr)) {
   if (threads < 1) throw talvo::Error("a pulled run needs at least one analysis thread");
   run_->Start();
 }

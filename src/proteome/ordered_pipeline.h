@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "api/discovery_report.h"
 #include "proteome/fasta_chunks.h"
 #include "proteome/input_source.h"
 #include "talvo/proteome.h"
@@ -61,12 +62,43 @@ struct OrderedInputs : talvo::ProteomeInputs {
   std::function<void(AnalysedEntry& entry, size_t worker)> prepare = nullptr;
 };
 
+// What is done with each entry: the single analysis, or discovery over a
+// class set.
+struct Analysis {
+  Analysis(const talvo::Analyser& single) : analyser(&single) {}  // NOLINT: converts on purpose
+  // Keeps only the segments with p below `below` (2: every one); the others
+  // are counted.
+  // With a mask (the classes at the mask's linkage distance), each entry is
+  // analysed by it too, keeping the segments below mask_below.
+  Analysis(const talvo::Discovery& classes, double below, const talvo::Discovery* mask = nullptr,
+           double mask_below = 2.0)
+      : discovery(&classes), below(below), mask(mask), mask_below(mask_below) {}
+  // The same with its own copy of the analyser, for a run that outlives
+  // the caller's.
+  static Analysis Owning(const talvo::Analyser& single);
+  void Run(AnalysedEntry& item) const;
+  std::shared_ptr<const talvo::Analyser> owned;
+  const talvo::Analyser* analyser = nullptr;
+  const talvo::Discovery* discovery = nullptr;
+  double below = 2.0;
+  const talvo::Discovery* mask = nullptr;
+  double mask_below = 2.0;
+};
+
+// The analysis of an entry for the mask (the classes at the mask's linkage
+// distance): the segments below `below` in results, and in report.tally every
+// p-value, those at or above `below` counted as one (they cannot change which
+// q-values are below it). No overall tests.
+void AnalyseMask(const talvo::Discovery& mask, double below, const ProteinEntry& entry,
+                 talvo::Workspace& workspace, std::vector<talvo::Result>& results,
+                 internal::DiscoveryReport& report);
+
 // Receives the analysed entries batch by batch, in input order, always on the
 // calling thread of RunOrdered. Returns false to stop the run; an exception
 // stops it too, and RunOrdered throws it once the pipeline has drained.
 using BatchSink = std::function<bool(std::vector<AnalysedEntry>& batch)>;
 
-// Runs the inputs through the analyser on `threads` analysis threads (0: all
+// Runs the inputs through the analysis on `threads` analysis threads (0: all
 // on the calling thread, for builds without threads). Returns when every
 // input was read to its end or the sink stopped the run; throws the sink's
 // exception, or talvo::Error with the first error in input order (an input
@@ -75,7 +107,7 @@ using BatchSink = std::function<bool(std::vector<AnalysedEntry>& batch)>;
 // run too: no entry is begun after it and the sink is not called again, so a
 // consumer that gives up waits for one entry per thread, not for a whole
 // batch.
-void RunOrdered(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
+void RunOrdered(const OrderedInputs& inputs, const Analysis& analysis, int threads,
                 const PipelineTuning& tuning, const BatchSink& sink,
                 const std::atomic<bool>* cancel = nullptr);
 

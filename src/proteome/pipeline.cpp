@@ -41,13 +41,18 @@ void FindParts(const ProteomeOptions& options, ShardParts& shard) {
   }
 }
 
-}  // namespace
-
-void RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser,
-                 const PipelineTuning& tuning) {
+void Run(const ProteomeOptions& options, const Analysis& analysis, const talvo::Settings& settings,
+         const PipelineTuning& tuning) {
   ShardParts shard;
   FindParts(options, shard);
-  ProteomeWriter writer(options, analyser.settings());
+  ProteomeWriter writer(options, settings, analysis.mask != nullptr);
+  if (analysis.discovery != nullptr) {
+    std::vector<talvo::Settings> class_settings;
+    for (size_t c = 0; c < options.classes.size(); c++) {
+      class_settings.push_back(analysis.discovery->class_settings(c));
+    }
+    writer.SetClassSettings(std::move(class_settings));
+  }
   OrderedInputs inputs{
       {options.inputs, options.shard_index, options.shard_count,
        [](const std::string& warning) {
@@ -72,10 +77,10 @@ void RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser
   writer.SetWorkers(static_cast<size_t>(std::max(threads, 1)));
   inputs.prepare = [&writer](AnalysedEntry& item, size_t worker) { writer.Prepare(item, worker); };
   try {
-    RunOrdered(inputs, analyser, threads, tuning, [&](std::vector<AnalysedEntry>& batch) {
+    RunOrdered(inputs, analysis, threads, tuning, [&](std::vector<AnalysedEntry>& batch) {
       for (const AnalysedEntry& item : batch) writer.Add(item);
       writer.EndBatch();
-      if (tuning.batch_written) tuning.batch_written(analyser.settings(), batch);
+      if (tuning.batch_written) tuning.batch_written(settings, batch);
       return true;
     });
     writer.SetInputFingerprints(std::move(shard.fingerprints));  // the reader has ended
@@ -87,6 +92,37 @@ void RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser
     throw;
   }
   writer.PrintCounts();
+}
+
+}  // namespace
+
+std::optional<talvo::Discovery> MaskDiscovery(const ProteomeOptions& options,
+                                              const talvo::Settings& settings,
+                                              const std::vector<talvo::Settings>& class_settings) {
+  const auto at_mask_linkage = [&options](const talvo::Settings& found) {
+    return !found.estimate_linkage && found.linkage == options.mask_linkage;
+  };
+  if (options.masked.empty() ||
+      std::all_of(class_settings.begin(), class_settings.end(), at_mask_linkage)) {
+    return std::nullopt;
+  }
+  talvo::Settings mask = settings;
+  mask.linkage = options.mask_linkage;
+  mask.estimate_linkage = false;
+  return talvo::Discovery(mask, options.classes, talvo::ClassLinkage::kFromSettings);
+}
+
+void RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser,
+                 const PipelineTuning& tuning) {
+  Run(options, analyser, analyser.settings(), tuning);
+}
+
+void RunPipeline(const ProteomeOptions& options, const talvo::Discovery& discovery,
+                 const talvo::Discovery* mask, const PipelineTuning& tuning) {
+  // Only the segments reported (and masked) are kept; the others are counted.
+  const double mask_p = discovery.settings().mask_p;
+  const double below = options.all_segments ? 2.0 : mask_p;
+  Run(options, Analysis(discovery, below, mask, mask_p), discovery.settings(), tuning);
 }
 
 }  // namespace talvo::proteome

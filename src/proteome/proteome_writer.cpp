@@ -18,10 +18,12 @@ constexpr size_t kFlushSize = 1 << 16;
 
 // BED has no q-values: its rows go straight to the output. The other formats
 // and the summary wait in spools for theirs.
-ProteomeWriter::ProteomeWriter(const ProteomeOptions& options, const talvo::Settings& settings)
+ProteomeWriter::ProteomeWriter(const ProteomeOptions& options, const talvo::Settings& settings,
+                               bool own_mask)
     : options_(options),
       settings_(settings),
       reporting_{options.all_segments, settings.mask_p},
+      own_mask_(own_mask),
       counts_(1) {
   OpenSegments(options.output, options.format, options.sharded);
   if (!options.gff3.empty()) OpenSegments(options.gff3, OutputFormat::kGff3, false);
@@ -30,7 +32,13 @@ ProteomeWriter::ProteomeWriter(const ProteomeOptions& options, const talvo::Sett
     summary_.Open(options.summary);
     summary_spool_.Open();
   }
-  if (!options.masked.empty()) masked_.Open(options.masked);
+  if (!options.masked.empty()) {
+    masked_.Open(options.masked);
+    if (!options.classes.empty()) {
+      masked_spool_.Open();
+      q_values_needed_ = q_values_needed_ || !own_mask;
+    }
+  }
 }
 
 ProteomeWriter::~ProteomeWriter() = default;
@@ -39,7 +47,7 @@ void ProteomeWriter::OpenSegments(const std::string& path, OutputFormat format, 
   auto output = std::make_unique<SegmentOutput>();
   output->stream.Open(path);
   output->rows = MakeSegmentRows(format, reporting_, shard_table && format == OutputFormat::kTsv,
-                                 options_.description);
+                                 options_.description, !options_.classes.empty());
   if (output->rows->Spooled()) output->spool.Open();
   q_values_needed_ = q_values_needed_ || format != OutputFormat::kBed;
   segments_.push_back(std::move(output));
@@ -64,44 +72,93 @@ void ProteomeWriter::SetWorkers(size_t workers) {
   counts_.resize(std::max<size_t>(workers, 1));
 }
 
+namespace {
+
+// The results of an entry: its classes' with --discover, else its own.
+std::span<const talvo::Result> ResultsOf(const AnalysedEntry& item) {
+  if (item.discovery_report) return item.classes;
+  return std::span<const talvo::Result>(&item.result, 1);
+}
+
+}  // namespace
+
+void ProteomeWriter::Prepare(AnalysedEntry& item, size_t worker) {
+  const internal::DiscoveryReport* report = item.discovery_report.get();
+  Format(item.input, item.entry, ResultsOf(item), report, item.text, worker);
+  if (own_mask_ && report != nullptr && masked_.is_open()) {
+    FormatMask(item.entry, report->mask_results, report->mask_tally, item.text.back(), worker);
+  }
+}
+
+void ProteomeWriter::Add(const AnalysedEntry& item) {
+  Admit(item.input, item.entry, ResultsOf(item), item.discovery_report.get(), item.text);
+}
+
 // Every segment counts towards the q-values; only the reported ones are
 // written. The text of the outputs of segments comes first, then the
 // summary's and the masked record.
-void ProteomeWriter::Format(size_t input, const ProteinEntry& entry, const talvo::Result& result,
-                            std::vector<std::string>& text, size_t worker) {
+void ProteomeWriter::Format(size_t input, const ProteinEntry& entry,
+                            std::span<const talvo::Result> results,
+                            const internal::DiscoveryReport* report, std::vector<std::string>& text,
+                            size_t worker) {
   const std::string id = ProteinId(entry.header, entry.number);
-  const AnalysedProtein protein{options_.inputs[input], entry, id, result};
+  const bool discover = !options_.classes.empty();
+  AnalysedProtein protein{options_.inputs[input], entry, id, results,
+                          discover ? &options_.classes : nullptr};
+  if (report != nullptr) protein.numbers = report->numbers;
+  const talvo::Result& first = protein.first();
   text.assign(segments_.size() + 2, std::string());
   for (size_t i = 0; i < segments_.size(); i++) {
     segments_[i]->rows->AppendProtein(text[i], protein);
   }
   Counts& counts = counts_[worker];
   if (summary_.is_open()) {
-    AppendSummaryRow(text[segments_.size()], protein, options_.description);
-    if (result.skip == talvo::Skip::kNone) counts.summary.Count(result.overall.exact_tail);
+    AppendSummaryRows(text[segments_.size()], protein, options_.description);
+    for (const talvo::Result& result : results) {
+      if (result.skip == talvo::Skip::kNone) counts.summary.Count(result.overall.exact_tail);
+    }
   }
-  if (masked_.is_open()) {
+  if (masked_.is_open() && !discover) {
     text.back() = FormatMaskedRecord(
         entry.header,
-        talvo::Masked(entry.residues, result, settings_.mask_p, settings_.lower_case_mask));
+        talvo::Masked(entry.residues, first, settings_.mask_p, settings_.lower_case_mask));
+  } else if (masked_.is_open() && !own_mask_) {
+    AppendMaskCandidates(text.back(), entry, results, settings_.mask_p, settings_.lower_case_mask);
   }
-  if (q_values_needed_) {
-    for (const talvo::Segment& segment : result.segments) counts.segments.Count(segment.p_value);
+  if (q_values_needed_ && report == nullptr) {
+    for (const talvo::Result& result : results) {
+      for (const talvo::Segment& segment : result.segments) counts.segments.Count(segment.p_value);
+    }
   }
+  if (q_values_needed_ && report != nullptr) counts.segments.Count(report->tally);
+}
+
+void ProteomeWriter::FormatMask(const ProteinEntry& entry, std::span<const talvo::Result> results,
+                                std::span<const std::pair<double, uint32_t>> tally,
+                                std::string& text, size_t worker) {
+  AppendMaskCandidates(text, entry, results, settings_.mask_p, settings_.lower_case_mask);
+  counts_[worker].mask.Count(tally);
 }
 
 void ProteomeWriter::Admit(size_t input_index, const ProteinEntry& entry,
-                           const talvo::Result& result, const std::vector<std::string>& text) {
+                           std::span<const talvo::Result> results,
+                           const internal::DiscoveryReport* report,
+                           const std::vector<std::string>& text) {
   const std::string& input = options_.inputs[input_index];
   const std::string id = ProteinId(entry.header, entry.number);
-  residues_ += result.length;
-  if (result.skip != talvo::Skip::kNone) {
-    NoteSkip(input, entry, id, result.skip);
+  const bool discover = !options_.classes.empty();
+  AnalysedProtein protein{input, entry, id, results, discover ? &options_.classes : nullptr};
+  if (report != nullptr) protein.numbers = report->numbers;
+  const talvo::Result& first = protein.first();
+  residues_ += first.length;
+  if (first.skip != talvo::Skip::kNone) {
+    NoteSkip(input, entry, id, first.skip);
   } else {
     analysed_++;
   }
-  rows_ += std::count_if(result.segments.begin(), result.segments.end(), reporting_);
-  const AnalysedProtein protein{input, entry, id, result};
+  for (const talvo::Result& result : results) {
+    rows_ += std::count_if(result.segments.begin(), result.segments.end(), reporting_);
+  }
   for (size_t i = 0; i < segments_.size(); i++) {
     segments_[i]->rows->Admit(protein);
     segments_[i]->text += text[i];
@@ -111,14 +168,26 @@ void ProteomeWriter::Admit(size_t input_index, const ProteinEntry& entry,
   if (BatchSize() >= kFlushSize) EndBatch();
 }
 
-void ProteomeWriter::Add(size_t input, const ProteinEntry& entry, const talvo::Result& result) {
+void ProteomeWriter::Add(size_t input, const ProteinEntry& entry,
+                         std::span<const talvo::Result> results,
+                         const internal::DiscoveryReport* report) {
   std::vector<std::string> text;
-  Format(input, entry, result, text, 0);
-  Admit(input, entry, result, text);
+  Format(input, entry, results, report, text, 0);
+  Admit(input, entry, results, report, text);
+}
+
+void ProteomeWriter::AddMask(const ProteinEntry& entry, std::span<const talvo::Result> results,
+                             std::span<const std::pair<double, uint32_t>> tally) {
+  if (!masked_.is_open()) return;
+  FormatMask(entry, results, tally, masked_text_, 0);
 }
 
 void ProteomeWriter::EndBatch() {
-  masked_.Write(masked_text_);
+  if (masked_spool_.is_open()) {
+    masked_spool_.Write(masked_text_);
+  } else {
+    masked_.Write(masked_text_);
+  }
   masked_text_.clear();
   for (const auto& output : segments_) {
     if (output->rows->Spooled()) {
@@ -137,6 +206,9 @@ std::string ProteomeWriter::ShardTableHeader() const {
   ShardHeader shard;
   shard.version = talvo::Version();
   shard.options = AnalysisOptionsText(settings_);
+  for (size_t c = 0; c < options_.classes.size(); c++) {
+    shard.classes.push_back(ClassText(options_.classes[c], class_settings_.at(c)));
+  }
   if (settings_.random_null != talvo::RandomNull::kNone)
     shard.seed = std::to_string(settings_.seed);
   shard.index = options_.shard_index;
@@ -165,11 +237,26 @@ void ProteomeWriter::CopyOut(RowSpool& spool, const QValues& q_values, SegmentRo
       [&stream](const std::string& text) { stream.Write(text); });
 }
 
+// --discover's masks: a stretch is masked where a segment that covers it has
+// a q-value below -M, among the mask's own segments or the reported ones.
+void ProteomeWriter::CopyMasks() {
+  const QValues& q_values = own_mask_ ? counts_[0].mask : counts_[0].segments;
+  masked_spool_.CopyTo(
+      [&](char kind, uint64_t payload, std::string&) {
+        if (kind == kKeptMarker) return true;
+        double p = 0;
+        memcpy(&p, &payload, sizeof p);
+        return (q_values.Of(p) < settings_.mask_p) == (kind == kMaskedMarker);
+      },
+      [this](const std::string& text) { masked_.Write(text); });
+}
+
 void ProteomeWriter::Finish() {
   EndBatch();
   for (size_t worker = 1; worker < counts_.size(); worker++) {
     counts_[0].segments.Add(counts_[worker].segments);
     counts_[0].summary.Add(counts_[worker].summary);
+    counts_[0].mask.Add(counts_[worker].mask);
   }
   counts_.resize(1);
   QValues& segment_q = counts_[0].segments;
@@ -185,8 +272,12 @@ void ProteomeWriter::Finish() {
   }
   if (summary_.is_open()) {
     summary_q.Finish();
-    summary_.Write(SummaryHeader(options_.description));
+    summary_.Write(SummaryHeader(options_.description, !options_.classes.empty()));
     CopyOut(summary_spool_, summary_q, nullptr, summary_);
+  }
+  if (masked_spool_.is_open()) {
+    if (own_mask_) counts_[0].mask.Finish();
+    CopyMasks();
   }
   std::vector<OutputStream*> streams;
   for (const auto& output : segments_) streams.push_back(&output->stream);

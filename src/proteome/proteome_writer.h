@@ -10,9 +10,11 @@
 #include <array>
 #include <chrono>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "api/discovery_report.h"
 #include "proteome/benjamini_hochberg.h"
 #include "proteome/fasta_stream.h"
 #include "proteome/formats.h"
@@ -27,8 +29,10 @@ namespace talvo::proteome {
 
 class ProteomeWriter {
  public:
-  // Opens every output.
-  ProteomeWriter(const ProteomeOptions& options, const talvo::Settings& settings);
+  // Opens every output. With own_mask (--discover), --masked masks what
+  // AddMask hands it, by its own q-values, instead of the reported segments.
+  ProteomeWriter(const ProteomeOptions& options, const talvo::Settings& settings,
+                 bool own_mask = false);
   ProteomeWriter(const ProteomeWriter&) = delete;
   ProteomeWriter& operator=(const ProteomeWriter&) = delete;
   ~ProteomeWriter();
@@ -37,14 +41,29 @@ class ProteomeWriter {
   // run from 0 to workers - 1).
   void SetWorkers(size_t workers);
   // The entry's text for every output, into item.text, on analysis thread
-  // `worker`, which also counts its p-values.
-  void Prepare(AnalysedEntry& item, size_t worker) {
-    Format(item.input, item.entry, item.result, item.text, worker);
-  }
+  // `worker`, which also counts its p-values: its result, or with --discover
+  // its classes' and, with own_mask, its mask analysis in its report.
+  void Prepare(AnalysedEntry& item, size_t worker);
   // One prepared entry, in input order.
-  void Add(const AnalysedEntry& item) { Admit(item.input, item.entry, item.result, item.text); }
-  // One entry of the input with index `input`, in input order, prepared here.
-  void Add(size_t input, const ProteinEntry& entry, const talvo::Result& result);
+  void Add(const AnalysedEntry& item);
+  // One entry of the input with index `input`, in input order, prepared here:
+  // its result, or with --discover its result for each class of
+  // options.classes. With a report (--discover) the results hold only the
+  // reported segments (report->numbers), and report->tally counts every
+  // p-value.
+  void Add(size_t input, const ProteinEntry& entry, std::span<const talvo::Result> results,
+           const internal::DiscoveryReport* report = nullptr);
+  void Add(size_t input, const ProteinEntry& entry, const talvo::Result& result) {
+    Add(input, entry, std::span<const talvo::Result>(&result, 1));
+  }
+  // With own_mask, after Add: the entry's mask analysis, each class's
+  // segments below -M in results and every segment's p-value in tally.
+  void AddMask(const ProteinEntry& entry, std::span<const talvo::Result> results,
+               std::span<const std::pair<double, uint32_t>> tally);
+  // The settings of each class (--discover), which a shard table records.
+  void SetClassSettings(std::vector<talvo::Settings> class_settings) {
+    class_settings_ = std::move(class_settings);
+  }
   // After each batch: hands its text on to the files.
   void EndBatch();
   // Before Finish: the fingerprints of each input (shard_table.h), which a
@@ -71,13 +90,20 @@ class ProteomeWriter {
     std::string text;  // of the current batch
   };
 
-  void Format(size_t input, const ProteinEntry& entry, const talvo::Result& result,
-              std::vector<std::string>& text, size_t worker);
-  void Admit(size_t input, const ProteinEntry& entry, const talvo::Result& result,
-             const std::vector<std::string>& text);
+  // The text of the outputs of segments comes first, then the summary's and
+  // the masked record.
+  void Format(size_t input, const ProteinEntry& entry, std::span<const talvo::Result> results,
+              const internal::DiscoveryReport* report, std::vector<std::string>& text,
+              size_t worker);
+  void FormatMask(const ProteinEntry& entry, std::span<const talvo::Result> results,
+                  std::span<const std::pair<double, uint32_t>> tally, std::string& text,
+                  size_t worker);
+  void Admit(size_t input, const ProteinEntry& entry, std::span<const talvo::Result> results,
+             const internal::DiscoveryReport* report, const std::vector<std::string>& text);
   void OpenSegments(const std::string& path, OutputFormat format, bool shard_table);
   void CopyOut(RowSpool& spool, const QValues& q_values, SegmentRows* rows, OutputStream& stream);
   std::string ShardTableHeader() const;
+  void CopyMasks();
   void NoteSkip(const std::string& input, const ProteinEntry& entry, const std::string& id,
                 talvo::Skip skip);
   size_t BatchSize() const;
@@ -90,10 +116,13 @@ class ProteomeWriter {
   bool q_values_needed_ = false;                          // by a segments output other than BED
   OutputStream summary_, masked_;
   RowSpool summary_spool_;
+  RowSpool masked_spool_;  // --discover: the masks wait for the q-values
+  bool own_mask_;          // of the mask's counts, not the segments'
+  std::vector<talvo::Settings> class_settings_;
   // The p-values counted by each analysis thread, put together by Finish;
   // a cache line each.
   struct alignas(64) Counts {
-    QValues segments, summary;
+    QValues segments, summary, mask;
   };
   std::vector<Counts> counts_;
   std::string summary_text_, masked_text_;  // of the current batch
