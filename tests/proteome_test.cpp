@@ -512,6 +512,27 @@ TEST(ProteomeTest, OrderedPipelineInlineAndThreadedAgree) {
   OrderedPipeline unreadable(OrderedInputs{{dir / "none.fa"}, 0, 1, {}}, analyser, 1, tuning);
   EXPECT_THROW(unreadable.Next(batch, kWait), talvo::Error);
   EXPECT_EQ(unreadable.Next(batch, kWait), Pulled::kEnd);  // the error is thrown once
+  // A pulled discovery runs on its own copy: the one it was made from may go first.
+  const std::vector<talvo::ResidueClass> classes{{"basic", "KR"}, {"QN", "QN"}};
+  auto discovered = [&] {
+    const talvo::Discovery gone(talvo::Settings{}, classes);
+    return std::make_unique<talvo::ProteomeBatches>(inputs, gone, 2);
+  }();
+  const talvo::Discovery discovery(talvo::Settings{}, classes);
+  const auto p_values = [](const std::vector<talvo::Result>& results) {
+    std::string text;
+    for (const talvo::Result& r : results) {
+      for (const talvo::Segment& s : r.segments) text += ShortestDouble(s.p_value) + ",";
+      text += ";";
+    }
+    return text;
+  };
+  while (discovered->Next(batch)) {
+    for (const AnalysedEntry& item : batch) {
+      EXPECT_EQ(p_values(item.classes),
+                p_values(discovery.Analyse(item.entry.residues, item.entry.number)));
+    }
+  }
   // The public reader reads the file the pipeline read; errors are thrown.
   talvo::FastaReader reader(dir / "in.fa");
   long entries = 0;

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -119,6 +121,36 @@ TEST(Binomial, MatchesLiteral) {
         ExpectClose(upper, above[i], 1e-9);
         ExpectClose(lower, lower < 1 ? below : 0, 1e-9);
         EXPECT_LE(upper, n >= 1645 ? 1.0 : 1.0000000000001);
+      }
+    }
+  }
+}
+
+// Upper tails of many p at once (discovery's overall tests) as each alone:
+// lanes of every p, k below 0 and past n, log space, long proteins whose
+// terms pass through the subnormal range. Against the literal sum where it
+// is short, beyond against the single tail, itself checked above.
+TEST(Binomial, UpperTailsAtOnceAsEachAlone) {
+  std::mt19937 rng(7);
+  for (int n : {0, 1, 6, 45, 577, 1644, 1645, 6000, 30000}) {
+    for (int count : {1, 8, 19}) {
+      std::vector<int> k(count);
+      std::vector<double> p(count), out(count);
+      for (int j = 0; j < count; j++) {
+        p[j] = rng() % 3 ? kProbabilities[rng() % 8]
+                         : std::ldexp(rng() % 1000 + 1, -10 - static_cast<int>(rng() % 8));
+        const double spread =
+            std::sqrt(n * p[j] * (1 - p[j]) + 1) * (static_cast<int>(rng() % 12) - 3);
+        k[j] =
+            rng() % 5 ? static_cast<int>(n * p[j] + spread) : static_cast<int>(rng() % (n + 5)) - 2;
+      }
+      BinomialUpperTails(n, count, k.data(), p.data(), out.data());
+      for (int j = 0; j < count; j++) {
+        SCOPED_TRACE(testing::Message() << "k=" << k[j] << " n=" << n << " p=" << p[j]);
+        // Every count is at least a negative one.
+        const bool literal = n <= 577 && !BinomialTermsInLogSpace(n, p[j]);
+        ExpectSame(out[j], literal ? literal::Binomial_P_GreaterThan_K(std::max(k[j], 0), n, p[j])
+                                   : Binomial_P_GreaterThan_K(k[j], n, p[j]));
       }
     }
   }

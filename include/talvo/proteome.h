@@ -20,7 +20,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "talvo/talvo.h"
@@ -71,7 +73,11 @@ class FastaReader {
 struct AnalysedEntry {
   size_t input = 0;
   ProteinEntry entry;
-  Result result;
+  Result result;                // an Analyser's
+  std::vector<Result> classes;  // a Discovery's: classes[i] for its classes()[i]
+  // talvo-proteome's own account of a discovery's segments (those it does
+  // not keep, counted); empty otherwise.
+  std::shared_ptr<internal::DiscoveryReport> report;
 };
 
 struct ProteomeInputs {
@@ -95,6 +101,9 @@ struct ProteomeInputs {
 // Throws Error for an input that cannot be opened or read.
 void AnalyseProteome(const ProteomeInputs& inputs, const Analyser& analyser, int threads,
                      const std::function<bool(std::vector<AnalysedEntry>& batch)>& sink);
+// The same with every class of a discovery: each entry's `classes`.
+void AnalyseProteome(const ProteomeInputs& inputs, const Discovery& discovery, int threads,
+                     const std::function<bool(std::vector<AnalysedEntry>& batch)>& sink);
 
 // The same, pulled: the reader and the analysis threads start with the
 // object and work ahead of Next by a bounded number of batches, so memory
@@ -103,6 +112,8 @@ class ProteomeBatches {
  public:
   // Throws Error when threads is below 1.
   ProteomeBatches(ProteomeInputs inputs, const Analyser& analyser, int threads);
+  // Each entry's `classes` from the discovery.
+  ProteomeBatches(ProteomeInputs inputs, const Discovery& discovery, int threads);
   ~ProteomeBatches();  // cancels and waits for the threads
   ProteomeBatches(const ProteomeBatches&) = delete;
   ProteomeBatches& operator=(const ProteomeBatches&) = delete;
@@ -127,8 +138,11 @@ class ProteomeBatches {
 class QValues {
  public:
   QValues();
-  // First pass: every p-value of the family, in any order.
-  void Count(double p);
+  // First pass: every p-value of the family, in any order (`times` times).
+  void Count(double p, uint64_t times = 1);
+  // The same for many (p-value, times) at once, sooner than one by one: the
+  // slots of the later ones are fetched while the earlier ones are counted.
+  void Count(std::span<const std::pair<double, uint32_t>> counts);
   // Between the passes: the step-up adjustment p * m / rank with the
   // cumulative minimum from the largest p down, capped at 1.
   void Finish();
@@ -140,12 +154,16 @@ class QValues {
 
  private:
   // An open-addressing table keyed by the value's bits (-0 as 0); every
-  // lookup of a run's many p-values stays in a few cache lines.
+  // lookup of a run's many p-values stays in a few cache lines. A slot holds
+  // the value's count until Finish, its q-value after.
   struct Slot {
     uint64_t bits;
-    uint64_t count;
-    double q;
+    union {
+      uint64_t count;
+      double q;
+    };
   };
+  size_t Home(uint64_t bits) const;  // where the search for bits starts
   size_t Find(uint64_t bits) const;  // the slot holding bits, or the empty one to take
   void Grow();
 

@@ -22,6 +22,10 @@
 #include <vector>
 
 namespace talvo {
+namespace internal {
+struct DiscoveryReport;
+struct DiscoveryAccess;
+}  // namespace internal
 
 // Bad settings or options; what() is the tool's message, without a final
 // newline.
@@ -140,6 +144,7 @@ class Workspace {
 
  private:
   friend class Analyser;
+  friend class Discovery;
   std::unique_ptr<Data> data_;
 };
 
@@ -176,6 +181,79 @@ class Analyser {
 
  private:
   Settings settings_;
+};
+
+// Discovery: which residues are biased? Every class of residues of a set,
+// each analysed on a protein exactly as an Analyser with the class's letters
+// (and linkage) would, with the work shared between the classes.
+//
+//   talvo::Discovery discovery(talvo::Settings{}, talvo::BuiltInClasses());
+//   std::vector<talvo::Result> results = discovery.Analyse(sequence);
+//   // results[i] belongs to discovery.classes()[i]
+
+// A class of residues.
+struct ResidueClass {
+  std::string name;     // letters, digits, '_', '-', '.' and '+'
+  std::string letters;  // residue letters, each counted once
+};
+
+// The 20 residues, each named by its letter, then QN, RG, SR, basic (KR),
+// acidic (DE), charged (KRDE), ST, PEST, polar (STNQ) and GPSTDNH.
+const std::vector<ResidueClass>& BuiltInClasses();
+
+// The classes of a class file's text: one per line, NAME<TAB>LETTERS, the
+// letters in either case (upper-cased, a repeat counted once); blank lines and
+// everything from a '#' on are ignored. Throws Error naming source and the
+// line ("classes.tsv:3: unknown letter 'B' in 'KRB'") for a line that is not
+// NAME<TAB>LETTERS, a bad name, a name given twice, no letters or a letter
+// that is not one of the 20 residues; and for a text without classes.
+std::vector<ResidueClass> ReadClasses(std::string_view text, const std::string& source);
+
+// How the classes of a discovery get their linkage distance.
+enum class ClassLinkage {
+  // Each class its own: min(round(2 / (3P)), 5), P the class's probability
+  // under the built-in background (PDB's with Background::kPdb, SPROT's
+  // otherwise, also for Background::kInput).
+  kPerClass,
+  // settings.linkage (or its estimate from each protein's P, with
+  // estimate_linkage) for every class.
+  kFromSettings,
+};
+
+class Discovery {
+ public:
+  // settings as for an Analyser; its alphabet plays no part. Throws Error
+  // when they are not valid, or the set is empty, repeats a name or has a
+  // class with a bad name or letters.
+  Discovery(Settings settings, std::vector<ResidueClass> classes,
+            ClassLinkage linkage = ClassLinkage::kPerClass);
+  ~Discovery();
+  Discovery(const Discovery&);
+  Discovery& operator=(const Discovery&);
+  Discovery(Discovery&&) noexcept;
+  Discovery& operator=(Discovery&&) noexcept;
+
+  const Settings& settings() const { return settings_; }
+  const std::vector<ResidueClass>& classes() const { return classes_; }
+  // The settings of class i: an Analyser with them gives class i's result.
+  const Settings& class_settings(size_t i) const;
+  // P of class i under the built-in background of its per-class linkage.
+  double class_probability(size_t i) const;
+
+  // Every class's result for one protein, results[i] for classes()[i]; the
+  // sequence and entry_number as for Analyser::Analyse.
+  void Analyse(std::string_view sequence, long entry_number, Workspace& workspace,
+               std::vector<Result>& results) const;
+  std::vector<Result> Analyse(std::string_view sequence, long entry_number = 1) const;
+
+ private:
+  struct Plan;  // the library's own
+  friend struct internal::DiscoveryAccess;
+  void AnalyseClasses(std::string_view sequence, long entry_number, Workspace& workspace,
+                      std::vector<Result>& results, internal::DiscoveryReport* report) const;
+  Settings settings_;
+  std::vector<ResidueClass> classes_;
+  std::vector<Plan> plans_;
 };
 
 // The sequence read as Analyse reads it (residues only, upper-cased), with

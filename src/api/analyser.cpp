@@ -6,16 +6,10 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <unordered_map>
 
 #include "alphabet/alphabet.h"
-#include "api/internal.h"
-#include "detect/detect.h"
+#include "api/analysis.h"
 #include "fasta/residues.h"
-#include "random/exact_null.h"
-#include "random/random.h"
-#include "stats/stats.h"
-#include "talvo/talvo.h"
 
 namespace talvo {
 namespace internal {
@@ -31,6 +25,8 @@ uint64_t SplitMix64(uint64_t x) {
 bool HasStandardResidue(std::string_view residues) {
   return std::any_of(residues.begin(), residues.end(), [](char c) { return ConvToInt(c) < 20; });
 }
+
+}  // namespace
 
 // In TALVO's order where its program reads them: the composition, then the
 // window.
@@ -48,47 +44,6 @@ Skip FindSkip(const Settings& settings, std::string_view residues) {
 const double* BuiltInTable(Background background) {
   return background == Background::kPdb ? pdb_aa_freq : sp_aa_freq;
 }
-
-// Scan p-values kept across the proteins that one workspace analyses. The
-// whole-window functions depend on N only through the number of windows,
-// ceil(N / w), so proteins of different lengths share their values; the
-// fractional ones are keyed by N itself.
-class ScanCache {
- public:
-  double Get(ScanPValueFunction scan_p, int k, int w, int N, double p) {
-    if (scan_p != function_ || memcmp(&p, &p_, sizeof p) != 0 || values_.size() > kMaxValues) {
-      values_.clear();
-      function_ = scan_p;
-      p_ = p;
-    }
-    const bool whole_windows =
-        scan_p == &P_scan_ge_K_in_W_N || scan_p == &P_scan_ge_K_in_W_N_accurate;
-    const int n_key = whole_windows ? N / w + (N % w != 0 ? 1 : 0) : N;
-    auto [it, inserted] = values_.try_emplace(Key{k, w, n_key}, 0.0);
-    if (inserted) it->second = scan_p(k, w, N, p);
-    return it->second;
-  }
-
- private:
-  struct Key {
-    int k, w, n;
-    bool operator==(const Key&) const = default;
-  };
-  struct KeyHash {
-    size_t operator()(const Key& key) const {
-      uint64_t h = static_cast<uint32_t>(key.k);
-      h = h * 0x9E3779B97F4A7C15ULL ^ static_cast<uint32_t>(key.w);
-      h = h * 0x9E3779B97F4A7C15ULL ^ static_cast<uint32_t>(key.n);
-      return static_cast<size_t>(h ^ (h >> 29));
-    }
-  };
-  static constexpr size_t kMaxValues = 1 << 16;
-  ScanPValueFunction function_ = nullptr;
-  double p_ = -1.0;
-  std::unordered_map<Key, double, KeyHash> values_;
-};
-
-}  // namespace
 
 // The accurate formulas give TALVO's values where TALVO's keep their digits,
 // and accurate ones below about 1e-8, where TALVO's are rounding noise or 0.
@@ -109,45 +64,25 @@ long EntrySeed(uint64_t run_seed, long entry_number) {
 
 using namespace internal;
 
-struct Workspace::Data {
-  std::string kept;                 // the residues of an input that holds more
-  double composition[21] = {};      // the protein's own (Background::kInput)
-  std::vector<char> binary;         // the 0/1 string, N + 1 characters
-  std::vector<char> random_binary;  // the random stage's working copy
-  FragmentList segments;            // detected, then merged in place
-  std::vector<int> special_before;  // special positions before each position
-  RandomWork random;
-  std::vector<double> distribution;  // the random stage's, normalised
-  ScanCache scan_cache;
-};
-
 Workspace::Workspace() : data_(std::make_unique<Data>()) {}
 Workspace::~Workspace() = default;
 Workspace::Workspace(Workspace&&) noexcept = default;
 Workspace& Workspace::operator=(Workspace&&) noexcept = default;
 
+namespace internal {
+
+const double* ProteinBackground(const Settings& settings, std::string_view residues, Work& work) {
+  if (settings.background != Background::kInput) return BuiltInTable(settings.background);
+  ComputeAAfreq(residues.data(), static_cast<int>(residues.size()), work.composition);
+  return work.composition;
+}
+
 namespace {
-
-using Work = Workspace::Data;
-
-// What one protein's analysis works with, beside the settings.
-struct Protein {
-  std::string_view residues;
-  int N = 0;
-  char special[21] = {};  // the sub-alphabet, upper case, each residue once
-  const double* background = nullptr;
-  double p = 0.0;  // P of a special residue
-  int linkage = 0;
-};
 
 void Prepare(const Settings& settings, Work& work, Protein& protein) {
   CopyAA(settings.alphabet.c_str(), protein.special);
   const int N = protein.N;
-  protein.background = BuiltInTable(settings.background);
-  if (settings.background == Background::kInput) {
-    ComputeAAfreq(protein.residues.data(), N, work.composition);
-    protein.background = work.composition;
-  }
+  protein.background = ProteinBackground(settings, protein.residues, work);
   work.binary.resize(static_cast<size_t>(N) + 1);
   EncodeBinary(protein.residues.data(), N, protein.special, work.binary.data());
   // Position N encodes the terminator and holds '0', as in TALVO.
@@ -178,6 +113,60 @@ void RunRandomStage(const Settings& settings, const Protein& protein, long entry
   }
 }
 
+// The random null's p-value of a segment length: the exact probability, or
+// the fraction of random sequences reaching it in one division, or TALVO's
+// running sum of fractions (which can pass 1).
+double RandomNullP(const Settings& settings, const Protein& protein, int K, int L, Work& work) {
+  if (settings.summed_fractions) {
+    const std::vector<double>& fractions = work.distribution;
+    return CumulativeProb(L, static_cast<int>(fractions.size()) - 1, fractions.data());
+  }
+  if (!settings.exact_null) {
+    return static_cast<double>(RandomSequencesReaching(work.random.longest, L)) /
+           settings.random_count;
+  }
+  return work.exact_null.P(settings, protein, K, L);
+}
+
+}  // namespace
+
+double ExactNullValues::P(const Settings& settings, const Protein& protein, int K, int L) {
+  const bool shuffled = settings.random_null == RandomNull::kShuffled;
+  uint64_t p_bits = 0;
+  if (!shuffled) memcpy(&p_bits, &protein.p, sizeof p_bits);
+  auto [it, inserted] =
+      values_.try_emplace(Key{shuffled ? K : -1, protein.linkage, L, p_bits}, 0.0);
+  if (inserted) it->second = Value(settings, protein, K, L);
+  return it->second;
+}
+
+double ExactNullValues::Value(const Settings& settings, const Protein& protein, int K, int L) {
+  const int N = protein.N;
+  const int E = std::max(protein.linkage, 1);
+  if (settings.random_null == RandomNull::kShuffled) return ShuffledNullP(N, K, E, L);
+  // A linkage distance beyond N merges as N does; such runs are rare, and
+  // sharing them would keep a table per N.
+  if (E >= N) return GeneratedNullP(N, E, protein.p, L);
+  return Table(settings, E, protein.p).P(N, L);
+}
+
+GeneratedNull& ExactNullValues::Table(const Settings& settings, int E, double p) {
+  uint64_t p_bits = 0;
+  memcpy(&p_bits, &p, sizeof p_bits);
+  const bool own = settings.background == Background::kInput;
+  std::vector<Tables>& tables = own ? own_ : shared_;
+  for (Tables& t : tables) {
+    if (t.E == E && t.p_bits == p_bits) return own ? *t.own : *t.shared;
+  }
+  Tables& added = tables.emplace_back(Tables{E, p_bits, nullptr, nullptr});
+  if (own) {
+    added.own = std::make_unique<GeneratedNull>(E, p);
+    return *added.own;
+  }
+  added.shared = &GeneratedNull::Shared(E, p);
+  return *added.shared;
+}
+
 void Detect(const Settings& settings, const Protein& protein, long entry_number, Work& work,
             Progress* progress) {
   const char* binary = work.binary.data();
@@ -196,57 +185,8 @@ void Detect(const Settings& settings, const Protein& protein, long entry_number,
   if (settings.merge_windows) MergeSegmentsDiscrete(binary, work.segments, protein.linkage);
 }
 
-// The random null's p-value of a segment length: the exact probability, or
-// the fraction of random sequences reaching it in one division, or TALVO's
-// running sum of fractions (which can pass 1).
-class RandomNullPValue {
- public:
-  RandomNullPValue(const Settings& settings, const Protein& protein, int K, const Work& work)
-      : settings_(settings),
-        work_(work),
-        N_(protein.N),
-        K_(K),
-        E_(std::max(protein.linkage, 1)),
-        p_(protein.p) {}
-  double operator()(int L) {
-    if (settings_.summed_fractions) {
-      const std::vector<double>& fractions = work_.distribution;
-      return CumulativeProb(L, static_cast<int>(fractions.size()) - 1, fractions.data());
-    }
-    if (!settings_.exact_null) {
-      return static_cast<double>(RandomSequencesReaching(work_.random.longest, L)) /
-             settings_.random_count;
-    }
-    // The distinct lengths of a protein are few; each is worked out once.
-    auto [it, inserted] = values_.try_emplace(L, 0.0);
-    if (inserted) it->second = Exact(L);
-    return it->second;
-  }
-
- private:
-  double Exact(int L) {
-    if (settings_.random_null == RandomNull::kShuffled) return ShuffledNullP(N_, K_, E_, L);
-    // A linkage distance beyond N merges as N does; such runs are rare, and
-    // sharing them would keep a table per N.
-    if (E_ >= N_) return GeneratedNullP(N_, E_, p_, L);
-    // The background's values serve every protein; an estimated composition
-    // is the protein's own.
-    if (settings_.background != Background::kInput) {
-      return GeneratedNull::Shared(E_, p_).P(N_, L);
-    }
-    if (!own_) own_ = std::make_unique<GeneratedNull>(E_, p_);
-    return own_->P(N_, L);
-  }
-
-  const Settings& settings_;
-  const Work& work_;
-  int N_, K_, E_;
-  double p_;
-  std::unordered_map<int, double> values_;
-  std::unique_ptr<GeneratedNull> own_;
-};
-
-void ScoreSegments(const Settings& settings, const Protein& protein, Work& work, Result& result) {
+void ScoreSegments(const Settings& settings, const Protein& protein, Work& work,
+                   ScanValues& scan_cache, Result& result) {
   const int N = protein.N;
   std::vector<int>& before = work.special_before;
   before.resize(static_cast<size_t>(N) + 1);
@@ -255,7 +195,6 @@ void ScoreSegments(const Settings& settings, const Protein& protein, Work& work,
 
   const ScanPValueFunction scan_p = ScanFunction(settings);
   const bool random = RandomSequencesAsked(settings);
-  RandomNullPValue random_p(settings, protein, before[N], work);
   result.segments.reserve(work.segments.size());
   for (const FRAGMENT& frag : work.segments) {
     Segment segment;
@@ -263,21 +202,27 @@ void ScoreSegments(const Settings& settings, const Protein& protein, Work& work,
     segment.end = frag.end;
     segment.length = frag.length;
     segment.special = before[frag.end] - before[frag.start - 1];
-    segment.p_value = random
-                          ? random_p(frag.length)
-                          : work.scan_cache.Get(scan_p, segment.special, frag.length, N, protein.p);
+    segment.p_value = random ? RandomNullP(settings, protein, before[N], frag.length, work)
+                             : scan_cache.Get(scan_p, segment.special, frag.length, N, protein.p);
     segment.residues.assign(protein.residues.substr(frag.start - 1, frag.length));
     result.segments.push_back(std::move(segment));
   }
   result.overall.special = before[N];
 }
 
-void OverallTest(const Settings& settings, int N, double p, Overall& overall) {
+bool UpperTailTested(int N, double p, int special) {
+  return !(std::ceil(N * p) > special);
+}
+
+void OverallTest(const Settings& settings, int N, double p, Overall& overall,
+                 const double* upper_tail) {
   const int a = overall.special;
   overall.expected = std::ceil(N * p);
   const bool below = overall.expected > a;
   overall.direction = below ? '-' : '+';
-  overall.exact_tail = below ? Binomial_P_LessThan_K(a, N, p) : Binomial_P_GreaterThan_K(a, N, p);
+  overall.exact_tail = below                   ? Binomial_P_LessThan_K(a, N, p)
+                       : upper_tail != nullptr ? *upper_tail
+                                               : Binomial_P_GreaterThan_K(a, N, p);
   if (!settings.normal_approximation) return;
   int valid = 0;
   overall.approximate_tail = below ? ApproxBinomial_P_LessThan_K(a, N, p, valid)
@@ -285,13 +230,13 @@ void OverallTest(const Settings& settings, int N, double p, Overall& overall) {
   overall.approximation_valid = valid == 1;
 }
 
+}  // namespace internal
+
 // A private workspace of the calling thread, for the calls that bring none.
-Workspace& ThreadWorkspace() {
+Workspace& internal::ThreadWorkspace() {
   thread_local Workspace workspace;
   return workspace;
 }
-
-}  // namespace
 
 const char* SkipText(Skip skip) {
   switch (skip) {
@@ -329,8 +274,9 @@ Result Analyser::Analyse(std::string_view sequence, long entry_number, Workspace
   result.special_probability = protein.p;
   result.linkage = protein.linkage;
   if (progress != nullptr) progress->Prepared(result);
+  work.exact_null.NewProtein();
   Detect(settings_, protein, entry_number, work, progress);
-  ScoreSegments(settings_, protein, work, result);
+  ScoreSegments(settings_, protein, work, work.scan_cache, result);
   OverallTest(settings_, protein.N, protein.p, result.overall);
   return result;
 }

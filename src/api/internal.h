@@ -19,6 +19,13 @@ void CheckProbability(double p);
 // Random sequences of either kind, at least one of them.
 bool RandomSequencesAsked(const Settings& settings);
 
+// What is wrong with a class name or a class's letters (any case); "" when
+// nothing is.
+std::string ClassNameProblem(const std::string& name);
+std::string ClassLettersProblem(const std::string& letters);
+// Upper case, each residue once, in the order given.
+std::string CanonicalLetters(const std::string& letters);
+
 // The two readings of TALVO's option syntax ("-W:20", "-I", ...).
 enum class OptionSyntax {
   // For the front ends: a flag stands alone, a value follows a colon and is

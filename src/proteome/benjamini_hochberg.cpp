@@ -25,27 +25,31 @@ double ValueOf(uint64_t bits) {
 
 }  // namespace
 
-QValues::QValues() : slots_(1024, Slot{kEmpty, 0, 1.0}) {}
+QValues::QValues() : slots_(1024, Slot{kEmpty, {0}}) {}
+
+size_t QValues::Home(uint64_t bits) const {
+  return static_cast<size_t>((bits * 0x9E3779B97F4A7C15ULL) >> 20) & (slots_.size() - 1);
+}
 
 size_t QValues::Find(uint64_t bits) const {
   const size_t mask = slots_.size() - 1;
-  size_t i = static_cast<size_t>((bits * 0x9E3779B97F4A7C15ULL) >> 20) & mask;
+  size_t i = Home(bits);
   while (slots_[i].bits != bits && slots_[i].bits != kEmpty) i = (i + 1) & mask;
   return i;
 }
 
 void QValues::Grow() {
-  std::vector<Slot> old(slots_.size() * 2, Slot{kEmpty, 0, 1.0});
+  std::vector<Slot> old(slots_.size() * 2, Slot{kEmpty, {0}});
   old.swap(slots_);
   for (const Slot& slot : old) {
     if (slot.bits != kEmpty) slots_[Find(slot.bits)] = slot;
   }
 }
 
-void QValues::Count(double p) {
-  total_++;
+void QValues::Count(double p, uint64_t times) {
+  total_ += times;
   if (std::isnan(p)) {
-    not_a_number_++;
+    not_a_number_ += times;
     return;
   }
   const uint64_t bits = BitsOf(p);
@@ -54,11 +58,21 @@ void QValues::Count(double p) {
     slot.bits = bits;
     if (++distinct_ * 2 > slots_.size()) {
       Grow();
-      slots_[Find(bits)].count++;
+      slots_[Find(bits)].count += times;
       return;
     }
   }
-  slot.count++;
+  slot.count += times;
+}
+
+void QValues::Count(std::span<const std::pair<double, uint32_t>> counts) {
+  constexpr size_t kAhead = 8;
+  for (size_t i = 0; i < counts.size(); i++) {
+    if (i + kAhead < counts.size()) {
+      __builtin_prefetch(&slots_[Home(BitsOf(counts[i + kAhead].first))]);
+    }
+    Count(counts[i].first, counts[i].second);
+  }
 }
 
 // Equal p-values share their q-value: at the last rank s of a value v the
@@ -66,27 +80,29 @@ void QValues::Count(double p) {
 // is the same for all of them, and the distinct values give exactly the
 // sorted list's result.
 void QValues::Finish() {
-  std::vector<Slot*> sorted;
+  // The values with their slots' places, in one array.
+  std::vector<std::pair<double, size_t>> sorted;
   sorted.reserve(distinct_);
-  for (Slot& slot : slots_) {
-    if (slot.bits != kEmpty) sorted.push_back(&slot);
+  for (size_t i = 0; i < slots_.size(); i++) {
+    if (slots_[i].bits != kEmpty) sorted.emplace_back(ValueOf(slots_[i].bits), i);
   }
-  std::sort(sorted.begin(), sorted.end(),
-            [](const Slot* a, const Slot* b) { return ValueOf(a->bits) < ValueOf(b->bits); });
+  std::sort(sorted.begin(), sorted.end());
   const double m = static_cast<double>(total_);
   uint64_t last_rank = total_ - not_a_number_;
   double running_min = 1.0;
   for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) {
-    const double adjusted = ValueOf((*it)->bits) * m / static_cast<double>(last_rank);
+    Slot& slot = slots_[it->second];
+    const double adjusted = it->first * m / static_cast<double>(last_rank);
     running_min = std::min(running_min, adjusted);
-    (*it)->q = running_min;
-    last_rank -= (*it)->count;
+    last_rank -= slot.count;
+    slot.q = running_min;
   }
 }
 
 double QValues::Of(double p) const {
   if (std::isnan(p)) return 1.0;
-  return slots_[Find(BitsOf(p))].q;
+  const Slot& slot = slots_[Find(BitsOf(p))];
+  return slot.bits == kEmpty ? 1.0 : slot.q;
 }
 
 std::vector<double> QValuesOf(const std::vector<double>& p_values) {

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <ctime>
@@ -18,6 +19,7 @@
 #include "proteome/output_files.h"
 #include "proteome/pipeline.h"
 #include "proteome/shard_table.h"
+#include "proteome/shortest_double.h"
 #include "talvo/talvo.h"
 
 namespace talvo::proteome {
@@ -52,6 +54,17 @@ const char kProteomeHelp[] =
     "                   background's P; -S: every arrangement of the protein's special\n"
     "                   residues equally likely); the count after -S:/-G: plays no part\n"
     "  --seed N         seed of the random sequences of -S/-G (default: from the clock)\n"
+    "  --discover       which residues are biased: every protein for every class of\n"
+    "                   a class set, each class as -A:<its letters> finds it (with\n"
+    "                   its own linkage distance unless -E or -K gives one); a class\n"
+    "                   column after the ID, q-values over every row of every class,\n"
+    "                   --summary a row per protein and class, --masked the union of\n"
+    "                   the segments whose q-value is below -M; not with -A\n"
+    "  --classes FILE   discovery's class set: a class per line, NAME<TAB>LETTERS\n"
+    "                   (# starts a comment); default: the 20 residues and QN, RG,\n"
+    "                   SR, basic, acidic, charged, ST, PEST, polar and GPSTDNH\n"
+    "  --list-classes   print the class set with each class's letters, P and linkage\n"
+    "                   distance (for the TALVO options given), and exit\n"
     "  --shard I/N      only entries whose (number - 1) mod N is I\n"
     "  --merge          read the TSV tables of every shard of a run made with --all\n"
     "                   (FILE... are the tables) and write any of the outputs above\n"
@@ -80,6 +93,9 @@ struct ParsedCommand {
   bool help = false;
   bool version = false;
   bool merge = false;
+  bool discover = false;
+  bool list_classes = false;
+  std::string classes_file;
 };
 
 template <class Number>
@@ -137,6 +153,9 @@ void ApplyValue(const std::string& name, const std::string& value, ParsedCommand
       Refuse(bad + " (I/N with N at least 1 and I from 0 to N-1)");
     }
     options.sharded = true;
+  } else if (name == "classes") {
+    if (value.empty()) Refuse("empty file name for --classes");
+    command.classes_file = value;
   }
 }
 
@@ -157,6 +176,10 @@ void ApplyFlag(const std::string& name, ParsedCommand& command) {
     command.options.verbose = true;
   } else if (name == "merge") {
     command.merge = true;
+  } else if (name == "discover") {
+    command.discover = true;
+  } else if (name == "list-classes") {
+    command.list_classes = true;
   } else if (name == "help") {
     command.help = true;
   } else if (name == "version") {
@@ -167,8 +190,8 @@ void ApplyFlag(const std::string& name, ParsedCommand& command) {
 }
 
 bool TakesValue(const std::string& name) {
-  for (const char* option :
-       {"threads", "format", "output", "gff3", "bed", "summary", "masked", "seed", "shard"}) {
+  for (const char* option : {"threads", "format", "output", "gff3", "bed", "summary", "masked",
+                             "seed", "shard", "classes"}) {
     if (name == option) return true;
   }
   return false;
@@ -257,13 +280,104 @@ void CheckDescription(const ProteomeOptions& options) {
   }
 }
 
+// The letter of a TALVO option ("-E:6" gives 'E').
+char OptionLetter(const std::string& arg) {
+  return arg.size() >= 2 ? static_cast<char>(toupper(static_cast<unsigned char>(arg[1]))) : '\0';
+}
+
+bool GivesOption(const ParsedCommand& command, char letter) {
+  return std::any_of(command.talvo_options.begin(), command.talvo_options.end(),
+                     [letter](const std::string& arg) { return OptionLetter(arg) == letter; });
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  FILE* file = fopen(path.c_str(), "rb");
+  if (file == nullptr) ThrowSystemError("cannot open " + path);
+  std::string text;
+  char buffer[1 << 14];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
+  const bool failed = ferror(file) != 0;
+  fclose(file);
+  if (failed) ThrowSystemError("error reading " + path);
+  return text;
+}
+
+// Discovery's class set and how each class gets its linkage distance: its
+// own, unless -E or -K gives every class one.
+struct ClassSet {
+  std::vector<talvo::ResidueClass> classes;
+  talvo::ClassLinkage linkage;
+  talvo::Discovery For(const talvo::Settings& settings) const {
+    return talvo::Discovery(settings, classes, linkage);
+  }
+};
+
+ClassSet ReadClassSet(const ParsedCommand& command) {
+  if (GivesOption(command, 'A')) {
+    Refuse(
+        "-A chooses one sub-alphabet; --discover analyses every class of a class set "
+        "(--classes FILE gives the set)");
+  }
+  std::vector<talvo::ResidueClass> classes = talvo::BuiltInClasses();
+  if (!command.classes_file.empty()) {
+    classes = talvo::ReadClasses(ReadWholeFile(command.classes_file), command.classes_file);
+  }
+  const bool one_linkage = GivesOption(command, 'E') || GivesOption(command, 'K');
+  return ClassSet{std::move(classes), one_linkage ? talvo::ClassLinkage::kFromSettings
+                                                  : talvo::ClassLinkage::kPerClass};
+}
+
+std::vector<talvo::Settings> ClassSettings(const talvo::Discovery& discovery) {
+  std::vector<talvo::Settings> settings;
+  for (size_t c = 0; c < discovery.classes().size(); c++) {
+    settings.push_back(discovery.class_settings(c));
+  }
+  return settings;
+}
+
+// The class set: name, letters, P (under the built-in background the
+// per-class linkage comes from) and the linkage distance.
+void ListClasses(const talvo::Discovery& discovery) {
+  std::string text = "class\tletters\tP\tlinkage\n";
+  for (size_t c = 0; c < discovery.classes().size(); c++) {
+    const talvo::Settings& settings = discovery.class_settings(c);
+    const talvo::ResidueClass& added = discovery.classes()[c];
+    text += added.name + '\t' + added.letters + '\t' +
+            ShortestDouble(discovery.class_probability(c)) + '\t' +
+            (settings.estimate_linkage ? "estimated" : std::to_string(settings.linkage)) + '\n';
+  }
+  if (fputs(text.c_str(), stdout) == EOF || fflush(stdout) != 0) ThrowWriteError("standard output");
+}
+
+// What discovery's p-values are not calibrated for, said before the run.
+void WarnUncalibrated(const talvo::Settings& settings) {
+  const auto warn = [](const char* text) {
+    fprintf(stderr, "talvo-proteome: warning: %s\n", text);
+  };
+  if (settings.random_null != talvo::RandomNull::kNone && !settings.exact_null) {
+    warn(
+        "-S:n and -G:n without --exact-null are not calibrated for --discover: a segment "
+        "longer than every random sequence's gets p = 0, so expect false discoveries "
+        "(--exact-null gives the exact probabilities; docs/discovery.md)");
+  }
+  if (settings.window >= 2) {
+    warn(
+        "window mode (-W) is not calibrated for --discover: expect false discoveries in most "
+        "runs (docs/discovery.md)");
+  }
+}
+
 // The tables of a sharded run back into the outputs of one run.
-void Merge(const ProteomeOptions& options, const talvo::Settings& settings) {
+void Merge(ProteomeOptions& options, const talvo::Settings& settings,
+           const std::optional<ClassSet>& class_set) {
   if (options.sharded)
     Refuse("--merge writes the outputs of the whole run: --shard belongs to the shard runs");
   if (options.inputs.empty()) Refuse("--merge needs the tables to merge");
   CheckFiles(options, "the table", false);
-  MergeTables(options, settings);
+  if (!class_set) return MergeTables(options, settings);
+  const talvo::Discovery discovery = class_set->For(settings);
+  options.classes = discovery.classes();
+  MergeTables(options, settings, ClassSettings(discovery));
 }
 
 void Run(int argc, char** argv, const PipelineTuning& tuning) {
@@ -280,8 +394,14 @@ void Run(int argc, char** argv, const PipelineTuning& tuning) {
   }
   talvo::Settings settings = ReadSettings(command);
   ProteomeOptions& options = command.options;
+  if (!command.classes_file.empty() && !command.discover && !command.list_classes) {
+    Refuse("--classes gives the class set of --discover");
+  }
+  std::optional<ClassSet> class_set;
+  if (command.discover || command.list_classes) class_set = ReadClassSet(command);
+  if (command.list_classes) return ListClasses(class_set->For(settings));
   CheckDescription(options);
-  if (command.merge) return Merge(options, settings);
+  if (command.merge) return Merge(options, settings, class_set);
   if (options.inputs.empty()) Refuse("no input files (- reads standard input)");
   CheckFiles(options, "the input", true);
 
@@ -297,8 +417,11 @@ void Run(int argc, char** argv, const PipelineTuning& tuning) {
     options.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   }
   options.progress = command.progress.value_or(isatty(2) == 1);
-  const talvo::Analyser analyser(settings);
-  RunPipeline(options, analyser, tuning);
+  if (!class_set) return RunPipeline(options, talvo::Analyser(settings), tuning);
+  WarnUncalibrated(settings);
+  const talvo::Discovery discovery = class_set->For(settings);
+  options.classes = discovery.classes();
+  RunPipeline(options, discovery, tuning);
 }
 
 // The analysis options among arguments: TALVO's, and the long ones that

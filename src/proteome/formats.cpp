@@ -1,9 +1,11 @@
 #include "proteome/formats.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "proteome/gff3_rows.h"
 #include "proteome/row_spool.h"
@@ -50,30 +52,33 @@ std::string WithDescription(std::string header) {
   return header.insert(header.size() - 1, "\tdescription");
 }
 
-// input, entry, id, length, segment, start, end, seg_length, special,
-// p_value, q_value, residues (and the description); a shard table's protein
-// line before each protein's rows.
+// input, entry, id, (class,) length, segment, start, end, seg_length,
+// special, p_value, q_value, residues (and the description); a shard table's
+// protein line before each protein's rows.
 class TsvRows : public SegmentRows {
  public:
-  TsvRows(const Reporting& reporting, bool shard_table, bool description)
-      : reporting_(reporting), shard_table_(shard_table), description_(description) {}
+  TsvRows(const Reporting& reporting, bool shard_table, bool description, bool discover)
+      : reporting_(reporting),
+        shard_table_(shard_table),
+        description_(description),
+        discover_(discover) {}
   std::string Header() const override {
-    return description_ ? WithDescription(kSegmentRowHeader) : kSegmentRowHeader;
+    const std::string header = SegmentRowHeader(discover_);
+    return description_ ? WithDescription(header) : header;
   }
 
   void AppendProtein(std::string& out, const AnalysedProtein& protein) override {
-    if (shard_table_) AppendProteinLine(out, protein.input, protein.entry, protein.result);
+    if (shard_table_) AppendProteinLine(out, protein.input, protein.entry, protein.results);
     bool begun = false;
-    long index = 0;
-    for (const talvo::Segment& segment : protein.result.segments) {
-      index++;
-      if (!reporting_(segment)) continue;
+    protein.ForEachReported(reporting_, [&](size_t c, long number, const talvo::Segment& segment) {
       if (!begun) Begin(protein);
       begun = true;
-      out += row_start_;
-      for (long number : {index, static_cast<long>(segment.start), static_cast<long>(segment.end),
-                          static_cast<long>(segment.length), static_cast<long>(segment.special)}) {
-        AppendNumber(out, number);
+      out += row_id_;
+      if (protein.classes) out += protein.ClassField(c);
+      out += row_length_;
+      for (long value : {number, static_cast<long>(segment.start), static_cast<long>(segment.end),
+                         static_cast<long>(segment.length), static_cast<long>(segment.special)}) {
+        AppendNumber(out, value);
         out += '\t';
       }
       AppendShortest(out, segment.p_value);
@@ -82,16 +87,17 @@ class TsvRows : public SegmentRows {
       out += '\t';
       out += segment.residues;
       out += row_end_;
-    }
+    });
   }
 
  private:
   void Begin(const AnalysedProtein& protein) {
-    row_start_ = EscapeField(protein.input) + '\t';
-    AppendNumber(row_start_, protein.entry.number);
-    row_start_ += '\t' + EscapeField(protein.id) + '\t';
-    AppendNumber(row_start_, protein.result.length);
-    row_start_ += '\t';
+    row_id_ = EscapeField(protein.input) + '\t';
+    AppendNumber(row_id_, protein.entry.number);
+    row_id_ += '\t' + EscapeField(protein.id) + '\t';
+    row_length_.clear();
+    AppendNumber(row_length_, protein.first().length);
+    row_length_ += '\t';
     row_end_ =
         description_ ? '\t' + EscapeField(ProteinDescription(protein.entry.header)) + '\n' : "\n";
   }
@@ -99,12 +105,15 @@ class TsvRows : public SegmentRows {
   Reporting reporting_;
   bool shard_table_;
   bool description_;
-  std::string row_start_;  // the protein's columns
-  std::string row_end_;    // its description, if any, and the newline
+  bool discover_;
+  std::string row_id_;      // the protein's input, entry and ID
+  std::string row_length_;  // its length
+  std::string row_end_;     // its description, if any, and the newline
 };
 
 // BED6: chrom (the ID), 0-based start, end, name, score, strand. BED has no
-// escaping of its own: the TSV escapes keep a row on one line.
+// escaping of its own: the TSV escapes keep a row on one line. The name is
+// ID_segmentN, or ID_CLASS_segmentN with --discover.
 class BedRows : public SegmentRows {
  public:
   explicit BedRows(const Reporting& reporting) : reporting_(reporting) {}
@@ -113,10 +122,7 @@ class BedRows : public SegmentRows {
 
   void AppendProtein(std::string& out, const AnalysedProtein& protein) override {
     bool begun = false;
-    long index = 0;
-    for (const talvo::Segment& segment : protein.result.segments) {
-      index++;
-      if (!reporting_(segment)) continue;
+    protein.ForEachReported(reporting_, [&](size_t c, long number, const talvo::Segment& segment) {
       if (!begun) chrom_ = EscapeField(protein.id);
       begun = true;
       out += chrom_;
@@ -126,12 +132,13 @@ class BedRows : public SegmentRows {
       AppendNumber(out, segment.end);
       out += '\t';
       out += chrom_;
+      if (protein.classes) out += '_' + (*protein.classes)[c].name;
       out += "_segment";
-      AppendNumber(out, index);
+      AppendNumber(out, number);
       out += '\t';
       AppendNumber(out, BedScore(segment.p_value));
       out += "\t.\n";
-    }
+    });
   }
 
  private:
@@ -142,7 +149,7 @@ class BedRows : public SegmentRows {
 }  // namespace
 
 std::unique_ptr<SegmentRows> MakeSegmentRows(OutputFormat format, const Reporting& reporting,
-                                             bool shard_table, bool description) {
+                                             bool shard_table, bool description, bool discover) {
   switch (format) {
     case OutputFormat::kGff3:
       return std::make_unique<Gff3Rows>(reporting);
@@ -151,7 +158,7 @@ std::unique_ptr<SegmentRows> MakeSegmentRows(OutputFormat format, const Reportin
     case OutputFormat::kTsv:
       break;
   }
-  return std::make_unique<TsvRows>(reporting, shard_table, description);
+  return std::make_unique<TsvRows>(reporting, shard_table, description, discover);
 }
 
 std::string GffEscapeSeqid(const std::string& text) {
@@ -175,9 +182,9 @@ void AppendNumber(std::string& out, long value) {
   out.append(text, result.ptr);
 }
 
-std::string SummaryHeader(bool description) {
-  const std::string header =
-      "input\tentry\tid\tlength\tspecial\texpected\tdirection\texact_tail\tq_value\tskipped\n";
+std::string SummaryHeader(bool description, bool discover) {
+  const std::string header = std::string("input\tentry\tid\t") + (discover ? "class\t" : "") +
+                             "length\tspecial\texpected\tdirection\texact_tail\tq_value\tskipped\n";
   return description ? WithDescription(header) : header;
 }
 
@@ -191,27 +198,30 @@ void AppendOverall(std::string& out, const talvo::Overall& overall) {
   AppendShortest(out, overall.exact_tail);
 }
 
-void AppendSummaryRow(std::string& out, const AnalysedProtein& protein, bool description) {
-  const talvo::Result& result = protein.result;
+void AppendSummaryRows(std::string& out, const AnalysedProtein& protein, bool description) {
   const std::string row_end =
       description ? '\t' + EscapeField(ProteinDescription(protein.entry.header)) + '\n' : "\n";
-  out += EscapeField(protein.input);
-  out += '\t';
-  AppendNumber(out, protein.entry.number);
-  out += '\t' + EscapeField(protein.id) + '\t';
-  AppendNumber(out, result.length);
-  if (result.skip != talvo::Skip::kNone) {
-    out += "\t\t\t\t\t\t";
-    out += talvo::SkipText(result.skip);
+  std::string row_id = EscapeField(protein.input) + '\t';
+  AppendNumber(row_id, protein.entry.number);
+  row_id += '\t' + EscapeField(protein.id) + '\t';
+  for (size_t c = 0; c < protein.results.size(); c++) {
+    const talvo::Result& result = protein.results[c];
+    out += row_id;
+    out += protein.ClassField(c);
+    AppendNumber(out, result.length);
+    if (result.skip != talvo::Skip::kNone) {
+      out += "\t\t\t\t\t\t";
+      out += talvo::SkipText(result.skip);
+      out += row_end;
+      continue;
+    }
+    out += '\t';
+    AppendOverall(out, result.overall);
+    out += '\t';
+    RowSpool::AppendMarker(out, kQMarker, result.overall.exact_tail);
+    out += '\t';
     out += row_end;
-    return;
   }
-  out += '\t';
-  AppendOverall(out, result.overall);
-  out += '\t';
-  RowSpool::AppendMarker(out, kQMarker, result.overall.exact_tail);
-  out += '\t';
-  out += row_end;
 }
 
 std::string FormatMaskedRecord(const std::string& header, const std::string& residues) {
@@ -221,6 +231,48 @@ std::string FormatMaskedRecord(const std::string& header, const std::string& res
     text += '\n';
   }
   return text;
+}
+
+void AppendMaskCandidates(std::string& out, const ProteinEntry& entry,
+                          std::span<const talvo::Result> results, double mask_p, bool lower_case) {
+  const std::string& residues = entry.residues;
+  const double kNone = 2.0;  // above every p-value
+  std::vector<double> smallest(residues.size(), kNone);
+  talvo::Result candidates;
+  for (const talvo::Result& result : results) {
+    for (const talvo::Segment& segment : result.segments) {
+      if (!(segment.p_value < mask_p) || segment.end > static_cast<int>(residues.size())) continue;
+      candidates.segments.push_back(segment);
+      for (int i = segment.start - 1; i < segment.end; i++) {
+        smallest[i] = std::min(smallest[i], segment.p_value);
+      }
+    }
+  }
+  const std::string plain = FormatMaskedRecord(entry.header, residues);
+  const std::string masked =
+      FormatMaskedRecord(entry.header, talvo::Masked(residues, candidates, mask_p, lower_case));
+  // Residue i of the record sits after the header line and i / 80 newlines.
+  const size_t head =
+      plain.size() - residues.size() - (residues.size() + kFastaWidth - 1) / kFastaWidth;
+  const auto offset = [&](size_t i) {
+    return i < residues.size() ? head + i + i / kFastaWidth : plain.size();
+  };
+  RowSpool::AppendMarker(out, kKeptMarker, uint64_t{0});
+  out.append(plain, 0, head);
+  for (size_t from = 0; from < residues.size();) {
+    size_t to = from + 1;
+    while (to < residues.size() && smallest[to] == smallest[from]) to++;
+    const size_t begin = offset(from), length = offset(to) - begin;
+    if (smallest[from] == kNone) {
+      RowSpool::AppendMarker(out, kKeptMarker, uint64_t{0});
+    } else {
+      RowSpool::AppendMarker(out, kMaskedMarker, smallest[from]);
+      out.append(masked, begin, length);
+      RowSpool::AppendMarker(out, kPlainMarker, smallest[from]);
+    }
+    out.append(plain, begin, length);
+    from = to;
+  }
 }
 
 }  // namespace talvo::proteome

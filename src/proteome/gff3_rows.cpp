@@ -21,7 +21,7 @@ Gff3Rows::Gff3Rows(const Reporting& reporting) : reporting_(reporting) {
 void Gff3Rows::AppendRegion(std::string& out, const AnalysedProtein& protein) {
   seqid_ = GffEscapeSeqid(protein.id);
   name_ = GffEscapeAttribute(protein.id);
-  regions_.Add(protein.id, protein.result.length);
+  regions_.Add(protein.id, protein.first().length);
   RowSpool::AppendMarker(out, kRegionStart, uint64_t{0});
   out += "##sequence-region " + seqid_ + " 1 ";
   RowSpool::AppendMarker(out, kRegionLength, uint64_t{0});
@@ -31,10 +31,8 @@ void Gff3Rows::AppendRegion(std::string& out, const AnalysedProtein& protein) {
 
 void Gff3Rows::AppendProtein(std::string& out, const AnalysedProtein& protein) {
   bool begun = false;
-  long index = 0;
-  for (const talvo::Segment& segment : protein.result.segments) {
-    index++;
-    if (!reporting_(segment)) continue;
+  protein.ForEachReported(reporting_, [&](size_t c, long number, const talvo::Segment& segment) {
+    const std::string* class_name = protein.classes ? &(*protein.classes)[c].name : nullptr;
     if (!begun) AppendRegion(out, protein);
     begun = true;
     ++features_;
@@ -47,16 +45,18 @@ void Gff3Rows::AppendProtein(std::string& out, const AnalysedProtein& protein) {
     AppendShortest(out, segment.p_value);
     out += "\t.\t.\tID=segment";
     AppendNumber(out, features_);
-    out += ";Name=" + name_ + "_segment";
-    AppendNumber(out, index);
-    out += ";Ontology_term=SO:0001066;special=";
+    out += ";Name=" + name_ + (class_name ? '_' + *class_name : "") + "_segment";
+    AppendNumber(out, number);
+    out += ";Ontology_term=SO:0001066;";
+    if (class_name) out += "class=" + *class_name + ';';
+    out += "special=";
     AppendNumber(out, segment.special);
     out += ";p_value=";
     AppendShortest(out, segment.p_value);
     out += ";q_value=";
     RowSpool::AppendMarker(out, kQMarker, segment.p_value);
     out += '\n';
-  }
+  });
 }
 
 bool Gff3Rows::Resolve(char kind, uint64_t, std::string& out) {

@@ -40,7 +40,8 @@ struct Table {
   std::string input;
   size_t input_rank = 0;  // of input
   ProteinEntry entry;
-  talvo::Result result;
+  std::vector<talvo::Result> results;  // one, or one per class with --discover
+  size_t row_class = 0;                // of the protein's last row
   SegmentRow row;
 
   Table() = default;
@@ -91,7 +92,7 @@ void TakeProtein(Table& table, const InputRanks& ranks) {
   const bool had_protein = table.at_protein;
   const ProteinKey previous = had_protein ? KeyOf(table) : ProteinKey{};
   try {
-    ReadProteinLine(table.line, table.input, table.entry, table.result);
+    ReadProteinLine(table.line, table.input, table.entry, table.results);
   } catch (const talvo::Error& e) {
     Refuse(table, e.what());
   }
@@ -107,6 +108,7 @@ void TakeProtein(Table& table, const InputRanks& ranks) {
   }
   table.input_rank = rank->second;
   table.at_protein = true;
+  table.row_class = 0;
   if (had_protein && !(previous < KeyOf(table))) Refuse(table, "proteins out of input order");
   if (++table.proteins_read > header.proteins) {
     Refuse(table,
@@ -114,12 +116,22 @@ void TakeProtein(Table& table, const InputRanks& ranks) {
   }
 }
 
-// A segment row of the current protein: the next of its segments, with the
-// protein's ID, length and residues.
-void TakeRow(Table& table) {
+// The index of a row's class in the run's class set (0 without --discover).
+size_t ClassOf(const Table& table, const std::vector<talvo::ResidueClass>& classes) {
+  if (classes.empty()) return 0;
+  for (size_t c = 0; c < classes.size(); c++) {
+    if (classes[c].name == table.row.class_name) return c;
+  }
+  Refuse(table, "a row of class '" + table.row.class_name + "', which the header does not list");
+}
+
+// A segment row of the current protein: the next of its segments (of its
+// class, whose rows follow the class set's order), with the protein's ID,
+// length and residues.
+void TakeRow(Table& table, const std::vector<talvo::ResidueClass>& classes) {
   SegmentRow& row = table.row;
   try {
-    ReadSegmentRow(table.line, row);
+    ReadSegmentRow(table.line, row, !classes.empty());
     CheckSegmentRow(row);
   } catch (const talvo::Error& e) {
     Refuse(table, e.what());
@@ -128,8 +140,11 @@ void TakeRow(Table& table) {
     Refuse(table,
            "more rows than the " + std::to_string(table.header.rows) + " its header records");
   }
+  const size_t c = ClassOf(table, classes);
+  if (c < table.row_class) Refuse(table, "rows of the classes out of the class set's order");
+  table.row_class = c;
   const ProteinEntry& entry = table.entry;
-  std::vector<talvo::Segment>& segments = table.result.segments;
+  std::vector<talvo::Segment>& segments = table.results[c].segments;
   if (row.input != table.input || row.entry != entry.number) {
     Refuse(table, "a row of entry " + std::to_string(row.entry) + " of " + row.input +
                       " that does not follow its protein line");
@@ -138,7 +153,7 @@ void TakeRow(Table& table) {
     Refuse(table, "segment " + std::to_string(row.segment) + " where segment " +
                       std::to_string(segments.size() + 1) + " comes next");
   }
-  if (row.id != ProteinId(entry.header, entry.number) || row.length != table.result.length ||
+  if (row.id != ProteinId(entry.header, entry.number) || row.length != table.results[c].length ||
       entry.residues.compare(row.start - 1, row.seg_length, row.residues) != 0) {
     Refuse(table, "a row whose ID, length or residues are not its protein's");
   }
@@ -154,7 +169,8 @@ void TakeRow(Table& table) {
 // The table's next protein with its segments; at its end, the counts of its
 // rows and proteins must be those its header records, so that a shard cut
 // at a line boundary is refused.
-void Advance(Table& table, const InputRanks& ranks) {
+void Advance(Table& table, const InputRanks& ranks,
+             const std::vector<talvo::ResidueClass>& classes) {
   if (!table.line_pending && !ReadLine(table, table.line)) {
     if (table.rows_read != table.header.rows || table.proteins_read != table.header.proteins) {
       throw talvo::Error(table.path + ": " + std::to_string(table.rows_read) + " rows and " +
@@ -174,12 +190,14 @@ void Advance(Table& table, const InputRanks& ranks) {
       table.line_pending = true;
       return;
     }
-    TakeRow(table);
+    TakeRow(table, classes);
   }
 }
 
-// A shard table: its '#' header lines, then the column header.
-void OpenTable(Table& table) {
+// A shard table: its '#' header lines, then the column header (with a class
+// column for --discover).
+void OpenTable(Table& table, size_t class_count) {
+  table.results.resize(std::max<size_t>(class_count, 1));
   table.file = fopen(table.path.c_str(), "r");
   if (table.file == nullptr) ThrowSystemError("cannot open " + table.path);
   std::string line;
@@ -191,12 +209,15 @@ void OpenTable(Table& table) {
       Refuse(table, e.what());
     }
   }
-  if (!read || line + "\n" != kSegmentRowHeader) {
+  if (!read || (line + "\n" != kSegmentRowHeader && line + "\n" != SegmentRowHeader(true))) {
     throw talvo::Error(table.path + ": not a talvo-proteome TSV table");
   }
   if (table.line_number == 1 || !IsCompleteShardHeader(table.header)) {
     throw talvo::Error(table.path +
                        ": not a shard table (the shards of a run are made with --shard I/N --all)");
+  }
+  if ((line + "\n" == kSegmentRowHeader) != table.header.classes.empty()) {
+    throw talvo::Error(table.path + ": a class column without the class set, or the other way");
   }
   if (table.header.rows < 0 || table.header.proteins < 0) {
     throw talvo::Error(table.path +
@@ -295,7 +316,8 @@ InputRanks RankInputs(std::vector<Table>& tables) {
 
 // The tables must be every shard of one run (or of several runs over other
 // inputs with the same options), made by this version with --all.
-void CheckShards(const std::vector<Table>& tables, const talvo::Settings& settings) {
+void CheckShards(const std::vector<Table>& tables, const talvo::Settings& settings,
+                 const std::vector<std::string>& classes) {
   const std::string version = talvo::Version();
   const std::string options = AnalysisOptionsText(settings);
   const Table& first = tables.front();
@@ -310,7 +332,8 @@ void CheckShards(const std::vector<Table>& tables, const talvo::Settings& settin
       throw talvo::Error(table.path + ": " + ShardName(header) +
                          " was run without --all; the merge needs every segment");
     }
-    if (header.options != first.header.options || header.seed != first.header.seed) {
+    if (header.options != first.header.options || header.seed != first.header.seed ||
+        header.classes != first.header.classes) {
       throw talvo::Error(
           "shards of different analyses: " + first.path + " has '" + first.header.options + "'" +
           (first.header.seed.empty() ? "" : " seed " + first.header.seed) + ", " + table.path +
@@ -330,6 +353,15 @@ void CheckShards(const std::vector<Table>& tables, const talvo::Settings& settin
     run.push_back(&table);
   }
   CheckInputLists(runs);
+  if (first.header.classes != classes) {
+    throw talvo::Error(first.header.classes.empty() ? "the shards were run without --discover"
+                       : classes.empty()
+                           ? "the shards were run with --discover: give --merge --discover, "
+                             "and their --classes"
+                           : "the shards were run with other classes (or linkage) than "
+                             "--merge was given: give --merge the shards' --classes and "
+                             "TALVO options");
+  }
   if (first.header.options != options) {
     throw talvo::Error("the shards were run with '" + first.header.options +
                        "' but --merge was given '" + options +
@@ -349,9 +381,10 @@ void CheckShards(const std::vector<Table>& tables, const talvo::Settings& settin
 
 // Hands every protein of every table to the writer in input order: a k-way
 // merge on (input, entry), every entry of every input once.
-void WriteInOrder(std::vector<Table>& tables, const std::vector<std::string>& inputs,
-                  const InputRanks& ranks, ProteomeWriter& writer) {
-  for (Table& table : tables) Advance(table, ranks);
+void WriteInOrder(std::vector<Table>& tables, const ProteomeOptions& run, const InputRanks& ranks,
+                  ProteomeWriter& writer) {
+  const std::vector<std::string>& inputs = run.inputs;
+  for (Table& table : tables) Advance(table, ranks, run.classes);
   const auto later = [&tables](size_t a, size_t b) {
     return std::pair(KeyOf(tables[a]), a) > std::pair(KeyOf(tables[b]), b);
   };
@@ -372,8 +405,8 @@ void WriteInOrder(std::vector<Table>& tables, const std::vector<std::string>& in
                         "order)");
     }
     next++;
-    writer.Add(table.input_rank, table.entry, table.result);
-    Advance(table, ranks);
+    writer.Add(table.input_rank, table.entry, table.results);
+    Advance(table, ranks, run.classes);
     if (table.at_protein) heads.push(index);
   }
   for (size_t rank = 0; rank < inputs.size(); rank++) {
@@ -383,19 +416,25 @@ void WriteInOrder(std::vector<Table>& tables, const std::vector<std::string>& in
 
 }  // namespace
 
-void MergeTables(const ProteomeOptions& options, const talvo::Settings& settings) {
+void MergeTables(const ProteomeOptions& options, const talvo::Settings& settings,
+                 const std::vector<talvo::Settings>& class_settings) {
   std::vector<Table> tables(options.inputs.size());
   for (size_t i = 0; i < tables.size(); i++) {
     tables[i].path = options.inputs[i];
-    OpenTable(tables[i]);
+    OpenTable(tables[i], options.classes.size());
   }
-  CheckShards(tables, settings);
+  std::vector<std::string> classes;
+  for (size_t c = 0; c < options.classes.size(); c++) {
+    classes.push_back(ClassText(options.classes[c], class_settings.at(c)));
+  }
+  CheckShards(tables, settings, classes);
   const InputRanks ranks = RankInputs(tables);
   ProteomeOptions run = options;
   run.inputs.resize(ranks.size());
   for (const auto& [input, rank] : ranks) run.inputs[rank] = input;
   ProteomeWriter writer(run, settings);
-  WriteInOrder(tables, run.inputs, ranks, writer);
+  writer.SetClassSettings(class_settings);
+  WriteInOrder(tables, run, ranks, writer);
   writer.Finish();
   long rows = 0;
   for (const Table& table : tables) rows += table.rows_read;

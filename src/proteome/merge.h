@@ -16,9 +16,11 @@ namespace talvo::proteome {
 // order and hands them to the writer of a single run with these settings and
 // options.output, .gff3, .bed, .summary and .masked (q-values recomputed over
 // every protein and segment). Inputs keep the order in which they first
-// appear in the tables as listed (options.inputs are the tables). Throws on
-// any failure (errors.h); ends with the count of rows merged on standard
-// error.
-void MergeTables(const ProteomeOptions& options, const talvo::Settings& settings);
+// appear in the tables as listed (options.inputs are the tables). With
+// --discover (options.classes, each class with its settings) the tables must
+// be of that class set. Throws on any failure (errors.h); ends with the count
+// of rows merged on standard error.
+void MergeTables(const ProteomeOptions& options, const talvo::Settings& settings,
+                 const std::vector<talvo::Settings>& class_settings = {});
 
 }  // namespace talvo::proteome

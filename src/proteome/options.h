@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "talvo/talvo.h"
+
 namespace talvo::proteome {
 
 enum class OutputFormat { kTsv, kGff3, kBed };
@@ -23,6 +25,9 @@ struct ProteomeOptions {
   bool progress = false;
   bool verbose = false;      // a line for every skipped entry
   bool description = false;  // TSV and summary end in the headers' descriptions
+  // --discover: every protein analysed for every class of this set (the
+  // outputs gain the class); empty for a run of one sub-alphabet.
+  std::vector<talvo::ResidueClass> classes;
 };
 
 }  // namespace talvo::proteome

@@ -12,6 +12,20 @@
 #include <utility>
 
 namespace talvo::proteome {
+
+void Analysis::Run(AnalysedEntry& item) const {
+  if (discovery != nullptr) {
+    // Each analysing thread keeps its working memory from entry to entry.
+    thread_local talvo::Workspace workspace;
+    if (!item.report) item.report = std::make_shared<internal::DiscoveryReport>();
+    item.report->below = below;
+    internal::DiscoveryAccess::Analyse(*discovery, item.entry.residues, item.entry.number,
+                                       workspace, item.classes, *item.report);
+  } else {
+    item.result = analyser->Analyse(item.entry.residues, item.entry.number);
+  }
+}
+
 namespace {
 
 struct Batch {
@@ -28,10 +42,10 @@ struct Batch {
 // run outlives what it was made from.
 class OrderedRun {
  public:
-  OrderedRun(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
+  OrderedRun(const OrderedInputs& inputs, const Analysis& analysis, int threads,
              const PipelineTuning& tuning, const BatchSink& sink, const std::atomic<bool>* cancel)
       : inputs_(inputs),
-        analyser_(analyser),
+        analysis_(analysis),
         threads_(threads),
         tuning_(tuning),
         sink_(sink),
@@ -55,7 +69,7 @@ class OrderedRun {
   bool Cancelled() const { return cancel_ != nullptr && cancel_->load(); }
 
   const OrderedInputs inputs_;
-  const talvo::Analyser analyser_;
+  const Analysis analysis_;
   const int threads_;
   const PipelineTuning tuning_;
   const BatchSink sink_;
@@ -115,7 +129,7 @@ bool OrderedRun::ReadInput(size_t input) {
     }
     if ((entry.number - 1) % inputs_.shard_count != inputs_.shard_index) continue;
     batch_residues += entry.residues.size();
-    batch->items.push_back(AnalysedEntry{input, std::move(entry), talvo::Result{}});
+    batch->items.push_back(AnalysedEntry{input, std::move(entry), talvo::Result{}, {}, {}});
     if (batch_residues >= tuning_.batch_residues || batch->items.size() >= tuning_.batch_entries) {
       if (!Submit(batch)) return false;
       batch_residues = 0;
@@ -148,7 +162,7 @@ bool OrderedRun::Submit(std::unique_ptr<Batch>& batch) {
   if (threads_ == 0) {
     for (AnalysedEntry& item : batch->items) {
       if (Cancelled()) return Stop("");
-      item.result = analyser_.Analyse(item.entry.residues, item.entry.number);
+      analysis_.Run(item);
     }
     const bool go_on = Hand(batch->items);
     batch = std::make_unique<Batch>();
@@ -178,7 +192,7 @@ void OrderedRun::AnalyseBatch(const std::shared_ptr<Batch>& batch) {
       return;
     }
     AnalysedEntry& item = batch->items[i];
-    item.result = analyser_.Analyse(item.entry.residues, item.entry.number);
+    analysis_.Run(item);
     if (batch->done_items.fetch_add(1) + 1 == size) {
       std::lock_guard<std::mutex> lock(mutex_);
       done_[batch->index] = batch;
@@ -270,16 +284,16 @@ void OrderedRun::Run() {
   ThrowError();
 }
 
-void RunOrdered(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
+void RunOrdered(const OrderedInputs& inputs, const Analysis& analysis, int threads,
                 const PipelineTuning& tuning, const BatchSink& sink,
                 const std::atomic<bool>* cancel) {
-  OrderedRun run(inputs, analyser, threads, tuning, sink, cancel);
+  OrderedRun run(inputs, analysis, threads, tuning, sink, cancel);
   run.Run();
 }
 
-OrderedPipeline::OrderedPipeline(const OrderedInputs& inputs, const talvo::Analyser& analyser,
-                                 int threads, const PipelineTuning& tuning)
-    : run_(std::make_unique<OrderedRun>(inputs, analyser, threads, tuning, nullptr, nullptr)) {
+OrderedPipeline::OrderedPipeline(const OrderedInputs& inputs, const Analysis& analysis, int threads,
+                                 const PipelineTuning& tuning)
+    : run_(std::make_unique<OrderedRun>(inputs, analysis, threads, tuning, nullptr, nullptr)) {
   if (threads < 1) throw talvo::Error("a pulled run needs at least one analysis thread");
   run_->Start();
 }

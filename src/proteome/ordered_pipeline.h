@@ -11,13 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "api/discovery_report.h"
 #include "proteome/fasta_stream.h"
 #include "talvo/proteome.h"
 #include "talvo/talvo.h"
 
 namespace talvo::proteome {
 
-struct AnalysedEntry;
+using talvo::AnalysedEntry;  // talvo/proteome.h
 
 // What shapes the run but never its output: sizes, which tests shrink, and a
 // callback with every batch once it is written (how the page follows a run).
@@ -28,17 +29,35 @@ struct PipelineTuning {
   std::function<void(const talvo::Settings&, const std::vector<AnalysedEntry>&)> batch_written;
 };
 
-using talvo::AnalysedEntry;  // talvo/proteome.h
 // The inputs, a callback for the reader's warnings and one for each input
 // read whole (not in builds without zlib).
 using OrderedInputs = talvo::ProteomeInputs;
+
+// What is done with each entry: the single analysis, or discovery over a
+// class set. It holds its own copy of the analyser or the discovery, shared
+// by its copies, so that a pulled run outlives what it was made from.
+struct Analysis {
+  Analysis(const talvo::Analyser& single)  // NOLINT: converts on purpose
+      : analyser(std::make_shared<const talvo::Analyser>(single)) {}
+  // Keeps only the segments with p below `below` (2: every one) in each
+  // entry's classes; the others are counted in its report.
+  Analysis(const talvo::Discovery& classes, double below)
+      : discovery(std::make_shared<const talvo::Discovery>(classes)), below(below) {}
+  void Run(AnalysedEntry& item) const;
+  const talvo::Settings& settings() const {
+    return discovery ? discovery->settings() : analyser->settings();
+  }
+  std::shared_ptr<const talvo::Analyser> analyser;
+  std::shared_ptr<const talvo::Discovery> discovery;
+  double below = 2.0;
+};
 
 // Receives the analysed entries batch by batch, in input order, always on the
 // calling thread of RunOrdered. Returns false to stop the run; an exception
 // stops it too, and RunOrdered throws it once the pipeline has drained.
 using BatchSink = std::function<bool(std::vector<AnalysedEntry>& batch)>;
 
-// Runs the inputs through the analyser on `threads` analysis threads (0: all
+// Runs the inputs through the analysis on `threads` analysis threads (0: all
 // on the calling thread, for builds without threads). Returns when every
 // input was read to its end or the sink stopped the run; throws the sink's
 // exception, or talvo::Error with the first error's message (an input that
@@ -46,7 +65,7 @@ using BatchSink = std::function<bool(std::vector<AnalysedEntry>& batch)>;
 // thread) stops the run too: no entry is begun after it and the sink is not
 // called again, so a consumer that gives up waits for one entry per thread,
 // not for a whole batch.
-void RunOrdered(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
+void RunOrdered(const OrderedInputs& inputs, const Analysis& analysis, int threads,
                 const PipelineTuning& tuning, const BatchSink& sink,
                 const std::atomic<bool>* cancel = nullptr);
 
@@ -57,7 +76,7 @@ class OrderedRun;
 // batches, handed on by Next from the reorder buffer in input order.
 class OrderedPipeline {
  public:
-  OrderedPipeline(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
+  OrderedPipeline(const OrderedInputs& inputs, const Analysis& analysis, int threads,
                   const PipelineTuning& tuning = PipelineTuning{});
   ~OrderedPipeline();  // cancels and waits for the threads
   OrderedPipeline(const OrderedPipeline&) = delete;

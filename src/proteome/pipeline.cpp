@@ -11,9 +11,18 @@
 
 namespace talvo::proteome {
 
-void RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser,
-                 const PipelineTuning& tuning) {
-  ProteomeWriter writer(options, analyser.settings());
+namespace {
+
+void Run(const ProteomeOptions& options, const Analysis& analysis, const talvo::Settings& settings,
+         const PipelineTuning& tuning) {
+  ProteomeWriter writer(options, settings);
+  if (analysis.discovery != nullptr) {
+    std::vector<talvo::Settings> class_settings;
+    for (size_t c = 0; c < options.classes.size(); c++) {
+      class_settings.push_back(analysis.discovery->class_settings(c));
+    }
+    writer.SetClassSettings(std::move(class_settings));
+  }
   std::vector<std::string> fingerprints(options.inputs.size());
   const OrderedInputs inputs{
       options.inputs, options.shard_index, options.shard_count,
@@ -29,10 +38,17 @@ void RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser
   const int threads = options.threads;
 #endif
   try {
-    RunOrdered(inputs, analyser, threads, tuning, [&](std::vector<AnalysedEntry>& batch) {
-      for (const AnalysedEntry& item : batch) writer.Add(item.input, item.entry, item.result);
+    const bool discover = analysis.discovery != nullptr;
+    RunOrdered(inputs, analysis, threads, tuning, [&](std::vector<AnalysedEntry>& batch) {
+      for (const AnalysedEntry& item : batch) {
+        if (discover) {
+          writer.Add(item.input, item.entry, item.classes, item.report.get());
+        } else {
+          writer.Add(item.input, item.entry, item.result);
+        }
+      }
       writer.EndBatch();
-      if (tuning.batch_written) tuning.batch_written(analyser.settings(), batch);
+      if (tuning.batch_written) tuning.batch_written(settings, batch);
       return true;
     });
     writer.SetInputFingerprints(std::move(fingerprints));  // the reader has ended
@@ -44,6 +60,20 @@ void RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser
     throw;
   }
   writer.PrintCounts();
+}
+
+}  // namespace
+
+void RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser,
+                 const PipelineTuning& tuning) {
+  Run(options, analyser, analyser.settings(), tuning);
+}
+
+void RunPipeline(const ProteomeOptions& options, const talvo::Discovery& discovery,
+                 const PipelineTuning& tuning) {
+  // Only the segments reported (and masked) are kept; the others are counted.
+  const double below = options.all_segments ? 2.0 : discovery.settings().mask_p;
+  Run(options, Analysis(discovery, below), discovery.settings(), tuning);
 }
 
 }  // namespace talvo::proteome

@@ -12,5 +12,8 @@ namespace talvo::proteome {
 // skip counts on standard error.
 void RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser,
                  const PipelineTuning& tuning);
+// The same with discovery: options.classes are discovery's classes.
+void RunPipeline(const ProteomeOptions& options, const talvo::Discovery& discovery,
+                 const PipelineTuning& tuning);
 
 }  // namespace talvo::proteome

@@ -26,7 +26,13 @@ ProteomeWriter::ProteomeWriter(const ProteomeOptions& options, const talvo::Sett
     summary_.Open(options.summary);
     summary_spool_.Open();
   }
-  if (!options.masked.empty()) masked_.Open(options.masked);
+  if (!options.masked.empty()) {
+    masked_.Open(options.masked);
+    if (!options.classes.empty()) {
+      masked_spool_.Open();
+      q_values_needed_ = true;
+    }
+  }
 }
 
 ProteomeWriter::~ProteomeWriter() = default;
@@ -35,7 +41,7 @@ void ProteomeWriter::OpenSegments(const std::string& path, OutputFormat format, 
   auto output = std::make_unique<SegmentOutput>();
   output->stream.Open(path);
   output->rows = MakeSegmentRows(format, reporting_, shard_table && format == OutputFormat::kTsv,
-                                 options_.description);
+                                 options_.description, !options_.classes.empty());
   if (output->rows->Spooled()) output->spool.Open();
   q_values_needed_ = q_values_needed_ || format != OutputFormat::kBed;
   segments_.push_back(std::move(output));
@@ -59,35 +65,52 @@ size_t ProteomeWriter::BatchSize() const {
 // Every segment counts towards the q-values; only the reported ones are
 // written.
 void ProteomeWriter::Add(size_t input_index, const ProteinEntry& entry,
-                         const talvo::Result& result) {
+                         std::span<const talvo::Result> results,
+                         const internal::DiscoveryReport* report) {
   const std::string& input = options_.inputs[input_index];
   const std::string id = ProteinId(entry.header, entry.number);
-  const AnalysedProtein protein{input, entry, id, result};
-  residues_ += result.length;
-  if (masked_.is_open()) {
+  const bool discover = !options_.classes.empty();
+  AnalysedProtein protein{input, entry, id, results, discover ? &options_.classes : nullptr};
+  if (report != nullptr) protein.numbers = report->numbers;
+  const talvo::Result& first = protein.first();
+  residues_ += first.length;
+  if (masked_.is_open() && discover) {
+    AppendMaskCandidates(masked_text_, entry, results, settings_.mask_p, settings_.lower_case_mask);
+  } else if (masked_.is_open()) {
     masked_text_ += FormatMaskedRecord(
         entry.header,
-        talvo::Masked(entry.residues, result, settings_.mask_p, settings_.lower_case_mask));
+        talvo::Masked(entry.residues, first, settings_.mask_p, settings_.lower_case_mask));
   }
   if (summary_.is_open()) {
-    AppendSummaryRow(summary_text_, protein, options_.description);
-    if (result.skip == talvo::Skip::kNone) summary_q_.Count(result.overall.exact_tail);
+    AppendSummaryRows(summary_text_, protein, options_.description);
+    for (const talvo::Result& result : results) {
+      if (result.skip == talvo::Skip::kNone) summary_q_.Count(result.overall.exact_tail);
+    }
   }
-  if (result.skip != talvo::Skip::kNone) {
-    NoteSkip(input, entry, id, result.skip);
+  if (first.skip != talvo::Skip::kNone) {
+    NoteSkip(input, entry, id, first.skip);
   } else {
     analysed_++;
   }
-  for (const talvo::Segment& segment : result.segments) {
-    if (q_values_needed_) segment_q_.Count(segment.p_value);
-    if (reporting_(segment)) rows_++;
+  for (const talvo::Result& result : results) {
+    for (const talvo::Segment& segment : result.segments) {
+      if (q_values_needed_ && report == nullptr) segment_q_.Count(segment.p_value);
+      if (reporting_(segment)) rows_++;
+    }
+  }
+  if (q_values_needed_ && report != nullptr) {
+    segment_q_.Count(report->tally);
   }
   for (const auto& output : segments_) output->rows->AppendProtein(output->text, protein);
   if (BatchSize() >= kFlushSize) EndBatch();
 }
 
 void ProteomeWriter::EndBatch() {
-  masked_.Write(masked_text_);
+  if (masked_spool_.is_open()) {
+    masked_spool_.Write(masked_text_);
+  } else {
+    masked_.Write(masked_text_);
+  }
   masked_text_.clear();
   for (const auto& output : segments_) {
     if (output->rows->Spooled()) {
@@ -106,6 +129,9 @@ std::string ProteomeWriter::ShardTableHeader() const {
   ShardHeader shard;
   shard.version = talvo::Version();
   shard.options = AnalysisOptionsText(settings_);
+  for (size_t c = 0; c < options_.classes.size(); c++) {
+    shard.classes.push_back(ClassText(options_.classes[c], class_settings_.at(c)));
+  }
   if (settings_.random_null != talvo::RandomNull::kNone)
     shard.seed = std::to_string(settings_.seed);
   shard.index = options_.shard_index;
@@ -138,6 +164,19 @@ void ProteomeWriter::CopyOut(RowSpool& spool, const QValues& q_values, SegmentRo
       [&stream](const std::string& text) { stream.Write(text); });
 }
 
+// --discover's masks: a stretch is masked where a segment that covers it has
+// a q-value below -M.
+void ProteomeWriter::CopyMasks() {
+  masked_spool_.CopyTo(
+      [&](char kind, uint64_t payload, std::string&) {
+        if (kind == kKeptMarker) return true;
+        double p = 0;
+        memcpy(&p, &payload, sizeof p);
+        return (segment_q_.Of(p) < settings_.mask_p) == (kind == kMaskedMarker);
+      },
+      [this](const std::string& text) { masked_.Write(text); });
+}
+
 void ProteomeWriter::Finish() {
   EndBatch();
   segment_q_.Finish();
@@ -151,9 +190,10 @@ void ProteomeWriter::Finish() {
   }
   if (summary_.is_open()) {
     summary_q_.Finish();
-    summary_.Write(SummaryHeader(options_.description));
+    summary_.Write(SummaryHeader(options_.description, !options_.classes.empty()));
     CopyOut(summary_spool_, summary_q_, nullptr, summary_);
   }
+  if (masked_spool_.is_open()) CopyMasks();
   std::vector<OutputStream*> streams;
   for (const auto& output : segments_) streams.push_back(&output->stream);
   streams.insert(streams.end(), {&summary_, &masked_});

@@ -10,9 +10,11 @@
 #include <array>
 #include <chrono>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "api/discovery_report.h"
 #include "proteome/benjamini_hochberg.h"
 #include "proteome/fasta_stream.h"
 #include "proteome/formats.h"
@@ -31,8 +33,19 @@ class ProteomeWriter {
   ProteomeWriter& operator=(const ProteomeWriter&) = delete;
   ~ProteomeWriter();
 
-  // One entry of the input with index `input`, in input order.
-  void Add(size_t input, const ProteinEntry& entry, const talvo::Result& result);
+  // One entry of the input with index `input`, in input order: its result,
+  // or with --discover its result for each class of options.classes.
+  // With a report (--discover) the results hold only the reported segments
+  // (report->numbers), and report->tally counts every p-value.
+  void Add(size_t input, const ProteinEntry& entry, std::span<const talvo::Result> results,
+           const internal::DiscoveryReport* report = nullptr);
+  void Add(size_t input, const ProteinEntry& entry, const talvo::Result& result) {
+    Add(input, entry, std::span<const talvo::Result>(&result, 1));
+  }
+  // The settings of each class (--discover), which a shard table records.
+  void SetClassSettings(std::vector<talvo::Settings> class_settings) {
+    class_settings_ = std::move(class_settings);
+  }
   // After each batch: hands its text on to the files.
   void EndBatch();
   // Before Finish: the CRC-32 fingerprint of each input read to its end
@@ -62,6 +75,7 @@ class ProteomeWriter {
   void OpenSegments(const std::string& path, OutputFormat format, bool shard_table);
   void CopyOut(RowSpool& spool, const QValues& q_values, SegmentRows* rows, OutputStream& stream);
   std::string ShardTableHeader() const;
+  void CopyMasks();
   void NoteSkip(const std::string& input, const ProteinEntry& entry, const std::string& id,
                 talvo::Skip skip);
   size_t BatchSize() const;
@@ -74,6 +88,8 @@ class ProteomeWriter {
   bool q_values_needed_ = false;                          // by a segments output other than BED
   OutputStream summary_, masked_;
   RowSpool summary_spool_;
+  RowSpool masked_spool_;  // --discover: the masks wait for the q-values
+  std::vector<talvo::Settings> class_settings_;
   QValues segment_q_, summary_q_;
   std::string summary_text_, masked_text_;  // of the current batch
 

@@ -28,6 +28,7 @@ class RowSpool {
   static void AppendMarker(std::string& text, char kind, double payload);
   void Write(const std::string& text);
   uint64_t bytes() const { return bytes_; }
+  bool is_open() const { return file_ != nullptr; }
 
   // Resolves a marker: appends the text that replaces it, and says whether
   // the text up to the next marker is kept.

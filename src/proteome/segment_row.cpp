@@ -20,6 +20,11 @@ const char kSegmentRowHeader[] =
     "input\tentry\tid\tlength\tsegment\tstart\tend\tseg_length\tspecial\tp_value\tq_value\t"
     "residues\n";
 
+std::string SegmentRowHeader(bool discover) {
+  std::string header = kSegmentRowHeader;
+  return discover ? header.insert(header.find("\tlength"), "\tclass") : header;
+}
+
 namespace {
 
 constexpr int kColumns = 12;
@@ -145,15 +150,23 @@ bool SplitFields(std::string_view line, std::string_view* fields, size_t count) 
   return found + 1 == count;
 }
 
-void ReadSegmentRow(std::string_view line, SegmentRow& row) {
-  std::array<std::string_view, kColumns> f;
+void ReadSegmentRow(std::string_view line, SegmentRow& row, bool discover) {
+  std::array<std::string_view, kColumns + 1> fields;
+  std::string_view* f = fields.data();
   double q = 0.0;
-  const bool read = SplitFields(line, f.data(), kColumns) && UnescapeField(f[0], row.input) &&
-                    UnescapeField(f[2], row.id) && ReadField(f[1], row.entry) &&
-                    ReadField(f[3], row.length) && ReadField(f[4], row.segment) &&
-                    ReadField(f[5], row.start) && ReadField(f[6], row.end) &&
-                    ReadField(f[7], row.seg_length) && ReadField(f[8], row.special) &&
-                    ReadField(f[9], row.p_value) && (f[10].empty() || ReadField(f[10], q));
+  if (discover) {
+    // The class column, then the others as without it.
+    if (!SplitFields(line, f, kColumns + 1))
+      throw talvo::Error("not a row of a talvo-proteome table");
+    row.class_name.assign(f[3]);
+    for (int i = 3; i < kColumns; i++) f[i] = f[i + 1];
+  }
+  const bool read =
+      (discover || SplitFields(line, f, kColumns)) && UnescapeField(f[0], row.input) &&
+      UnescapeField(f[2], row.id) && ReadField(f[1], row.entry) && ReadField(f[3], row.length) &&
+      ReadField(f[4], row.segment) && ReadField(f[5], row.start) && ReadField(f[6], row.end) &&
+      ReadField(f[7], row.seg_length) && ReadField(f[8], row.special) &&
+      ReadField(f[9], row.p_value) && (f[10].empty() || ReadField(f[10], q));
   if (!read) throw talvo::Error("not a row of a talvo-proteome table");
   row.q_value.reset();
   if (!f[10].empty()) row.q_value = q;

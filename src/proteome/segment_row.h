@@ -12,6 +12,7 @@ struct SegmentRow {
   std::string input;  // the input as given on the command line ("-": stdin)
   long entry = 0;     // 1 for the first entry of the input
   std::string id;
+  std::string class_name;  // --discover tables only
   long length = 0;
   long segment = 0;
   long start = 0;  // 1-based, inclusive
@@ -24,6 +25,9 @@ struct SegmentRow {
 };
 
 extern const char kSegmentRowHeader[];  // the header line, with its newline
+// The header line of a table with a class column after the ID (--discover)
+// or without.
+std::string SegmentRowHeader(bool discover);
 
 // Backslash-escapes tab, newline, CR, backslash and other control bytes
 // (\t \n \r \\ \xHH), so that a field never splits a row.
@@ -41,8 +45,9 @@ bool ReadField(std::string_view text, double& value);
 bool SplitFields(std::string_view line, std::string_view* fields, size_t count);
 
 // A line without its newline into row, whose strings keep their storage;
-// throws talvo::Error when it is not a well-formed row.
-void ReadSegmentRow(std::string_view line, SegmentRow& row);
+// throws talvo::Error when it is not a well-formed row (with a class column
+// after the ID when `discover`).
+void ReadSegmentRow(std::string_view line, SegmentRow& row, bool discover = false);
 // Throws talvo::Error ("impossible values: ...") for the first value that no
 // segment can have in a well-formed row: p or q outside [0, 1] or NaN,
 // positions outside 1..length or out of order, counts that do not add up.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string_view>
+#include <vector>
 
 #include "proteome/formats.h"
 #include "proteome/segment_row.h"
@@ -72,6 +73,8 @@ bool ReadHeaderLine(const std::string& line, ShardHeader& header) {
     header.version = value;
   } else if (key == "options") {
     header.options = value;
+  } else if (key == "class") {
+    header.classes.push_back(value);
   } else if (key == "seed") {
     header.seed = value;
   } else if (key == "shard") {
@@ -126,8 +129,15 @@ std::string AnalysisOptionsText(const talvo::Settings& s) {
   return text + " fractional_windows=" + YesNo(s.fractional_windows);
 }
 
+std::string ClassText(const talvo::ResidueClass& added, const talvo::Settings& class_settings) {
+  return added.name + '\t' + added.letters + '\t' +
+         (class_settings.estimate_linkage ? std::string("estimated")
+                                          : std::to_string(class_settings.linkage));
+}
+
 std::string FormatShardHeader(const ShardHeader& header) {
   std::string text = "#talvo-proteome\t" + header.version + "\n#options\t" + header.options + '\n';
+  for (const std::string& added : header.classes) text += "#class\t" + added + '\n';
   if (!header.seed.empty()) text += "#seed\t" + header.seed + '\n';
   text += "#shard\t" + std::to_string(header.index) + '/' + std::to_string(header.count) +
           "\n#all\t" + YesNo(header.all_segments) + '\n';
@@ -151,21 +161,24 @@ bool IsCompleteShardHeader(const ShardHeader& header) {
 }
 
 void AppendProteinLine(std::string& out, const std::string& input, const ProteinEntry& entry,
-                       const talvo::Result& result) {
+                       std::span<const talvo::Result> results) {
+  const talvo::Result& first = results.front();
   out += kProteinLineStart;
   out += EscapeField(input);
   out += '\t';
   AppendNumber(out, entry.number);
   out += '\t';
-  AppendNumber(out, result.length);
+  AppendNumber(out, first.length);
   out += '\t';
-  if (result.skip == talvo::Skip::kNone) {
-    AppendOverall(out, result.overall);
-    out += '\t';
-  } else {
-    out += "\t\t\t\t";
-    out += talvo::SkipText(result.skip);
+  for (const talvo::Result& result : results) {
+    if (result.skip == talvo::Skip::kNone) {
+      AppendOverall(out, result.overall);
+      out += '\t';
+    } else {
+      out += "\t\t\t\t";
+    }
   }
+  if (first.skip != talvo::Skip::kNone) out += talvo::SkipText(first.skip);
   out += '\t';
   out += EscapeField(entry.header);
   out += '\t';
@@ -175,7 +188,10 @@ void AppendProteinLine(std::string& out, const std::string& input, const Protein
 
 namespace {
 
-constexpr size_t kProteinFields = 10;  // after "#protein"
+// After "#protein": input, entry, length, the four overall fields of each
+// result, skipped, header and residues.
+constexpr size_t kProteinFields = 6;
+constexpr size_t kOverallFields = 4;
 
 bool ReadSkip(std::string_view text, talvo::Skip& skip) {
   for (auto reason : {talvo::Skip::kNone, talvo::Skip::kNoResidues, talvo::Skip::kNoStandardResidue,
@@ -188,7 +204,12 @@ bool ReadSkip(std::string_view text, talvo::Skip& skip) {
   return false;
 }
 
-bool ReadOverall(const std::string_view* f, talvo::Overall& overall) {
+// The four overall fields: empty for a skipped protein.
+bool ReadOverall(const std::string_view* f, talvo::Result& result) {
+  if (result.skip != talvo::Skip::kNone) {
+    return f[0].empty() && f[1].empty() && f[2].empty() && f[3].empty();
+  }
+  talvo::Overall& overall = result.overall;
   if (f[2].size() != 1 || (f[2][0] != '+' && f[2][0] != '-')) return false;
   overall.direction = f[2][0];
   return ReadField(f[0], overall.special) && ReadField(f[1], overall.expected) &&
@@ -202,30 +223,37 @@ bool IsResidue(char c) {
 }  // namespace
 
 void ReadProteinLine(std::string_view line, std::string& input, ProteinEntry& entry,
-                     talvo::Result& result) {
-  std::string_view f[kProteinFields];
-  result = talvo::Result{};
-  const bool read = line.starts_with(kProteinLineStart) &&
-                    SplitFields(line.substr(kProteinLineStart.size()), f, kProteinFields) &&
-                    UnescapeField(f[0], input) && ReadField(f[1], entry.number) &&
-                    ReadField(f[2], result.length) && ReadSkip(f[7], result.skip) &&
-                    (result.skip != talvo::Skip::kNone
-                         ? (f[3].empty() && f[4].empty() && f[5].empty() && f[6].empty())
-                         : ReadOverall(f + 3, result.overall)) &&
-                    UnescapeField(f[8], entry.header);
+                     std::span<talvo::Result> results) {
+  const size_t count = kProteinFields + kOverallFields * results.size();
+  std::vector<std::string_view> f(count);
+  int length = 0;
+  talvo::Skip skip = talvo::Skip::kNone;
+  bool read = line.starts_with(kProteinLineStart) &&
+              SplitFields(line.substr(kProteinLineStart.size()), f.data(), count) &&
+              UnescapeField(f[0], input) && ReadField(f[1], entry.number) &&
+              ReadField(f[2], length) && ReadSkip(f[count - 3], skip) &&
+              UnescapeField(f[count - 2], entry.header);
+  for (size_t c = 0; read && c < results.size(); c++) {
+    results[c] = talvo::Result{};
+    results[c].length = length;
+    results[c].skip = skip;
+    read = ReadOverall(f.data() + 3 + kOverallFields * c, results[c]);
+  }
   if (!read) throw talvo::Error("not a protein line of a shard table");
-  entry.residues.assign(f[9]);
-  const talvo::Overall& overall = result.overall;
+  entry.residues.assign(f[count - 1]);
   if (entry.number < 1) throw talvo::Error("impossible values: entry below 1");
-  if (entry.residues.size() != static_cast<size_t>(result.length) ||
+  if (entry.residues.size() != static_cast<size_t>(length) ||
       !std::all_of(entry.residues.begin(), entry.residues.end(), IsResidue)) {
-    throw talvo::Error("impossible values: residues that are not " + std::to_string(result.length) +
+    throw talvo::Error("impossible values: residues that are not " + std::to_string(length) +
                        " residue letters");
   }
-  if (overall.special < 0 || overall.special > result.length ||
-      !(overall.exact_tail >= 0 && overall.exact_tail <= 1)) {
-    throw talvo::Error("impossible values: special " + std::to_string(overall.special) +
-                       " or exact_tail " + ShortestDouble(overall.exact_tail));
+  for (const talvo::Result& result : results) {
+    const talvo::Overall& overall = result.overall;
+    if (overall.special < 0 || overall.special > length ||
+        !(overall.exact_tail >= 0 && overall.exact_tail <= 1)) {
+      throw talvo::Error("impossible values: special " + std::to_string(overall.special) +
+                         " or exact_tail " + ShortestDouble(overall.exact_tail));
+    }
   }
 }
 

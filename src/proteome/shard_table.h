@@ -2,16 +2,17 @@
 // that do not make up one run, and write every output of that run from them.
 //
 // Above its column header, in '#' lines: the version, the analysis options,
-// the seed of random sequences, the shard, --all, the inputs, a fingerprint
-// of each input's content and the numbers of rows and proteins below the
-// column header. The header is written when the run ends (the rows wait for
-// their q-values), so the counts and the fingerprints are known then.
+// the class set of --discover, the seed of random sequences, the shard, --all, the inputs, a
+// fingerprint of each input's content and the numbers of rows and proteins below the column header.
+// The header is written when the run ends (the rows wait for their q-values), so the counts and the
+// fingerprints are known then.
 //
 // Among the rows, before each protein's own: a "#protein" line with what the
 // other outputs need of the protein (its overall test or why it was skipped,
 // its header and its residues).
 #pragma once
 #include <map>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,9 +33,10 @@ extern const char kCrc32Fingerprint[];  // "crc32"
 std::string Crc32FingerprintValue(unsigned long crc32, unsigned long long bytes);
 
 struct ShardHeader {
-  std::string version;  // talvo::Version()
-  std::string options;  // AnalysisOptionsText
-  std::string seed;     // only with random sequences
+  std::string version;               // talvo::Version()
+  std::string options;               // AnalysisOptionsText
+  std::vector<std::string> classes;  // --discover: ClassText of each class; empty otherwise
+  std::string seed;                  // only with random sequences
   long index = 0;
   long count = 0;
   bool all_segments = false;
@@ -62,15 +64,20 @@ void ReadShardHeaderLine(const std::string& line, ShardHeader& header);
 bool IsCompleteShardHeader(const ShardHeader& header);
 
 // One protein of a shard table: "#protein", input, entry, length, special,
-// expected, direction, exact_tail, skipped (the last five as in the
-// summary), header and residues.
+// expected, direction, exact_tail (these four for each class with
+// --discover), skipped (the fields as in the summary), header and residues.
 constexpr std::string_view kProteinLineStart = "#protein\t";
 void AppendProteinLine(std::string& out, const std::string& input, const ProteinEntry& entry,
-                       const talvo::Result& result);
-// A protein line without its newline into input, entry and result (skip,
-// length and overall); throws talvo::Error when it is not a well-formed one
-// or holds values no protein has.
+                       std::span<const talvo::Result> results);
+// A protein line without its newline into input, entry and results (skip,
+// length and overall of each, as many as the line must hold); throws
+// talvo::Error when it is not a well-formed one or holds values no protein
+// has.
 void ReadProteinLine(std::string_view line, std::string& input, ProteinEntry& entry,
-                     talvo::Result& result);
+                     std::span<talvo::Result> results);
+
+// A class of a --discover table's "#class" lines: "<name>\t<letters>\t<linkage>",
+// the linkage distance its rows were found with ("estimated" for -K).
+std::string ClassText(const talvo::ResidueClass& added, const talvo::Settings& class_settings);
 
 }  // namespace talvo::proteome

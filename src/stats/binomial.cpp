@@ -4,6 +4,7 @@
 // constant stack depth. Where (1 - p)^n is below the normal range of doubles
 // that start has lost its precision (or is 0) and every later term with it, so
 // there the terms are evaluated in log space instead.
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -198,6 +199,117 @@ double Binomial_P_GreaterThan_K(int k, int n, double p) {
   // a probability.
   if (s > 1.0 && BinomialTermsInLogSpace(n, p)) s = 1.0;
   return s;
+}
+
+namespace {
+
+// Up to kLanes upper tails of one n whose terms all lie in the linear range:
+// the recurrences go forward side by side, sharing each step's factor, and
+// stop once every lane's term is 0. A lane's term below the smallest normal
+// double, where the step's factor (n - i + 1) / i * ratio is at most
+// 1 - 2^-20, becomes 0 at once: the factors only fall from there, so every
+// later term stays below it too (rounding adds at most (n + 1) 2^-1075 per
+// step, under 2^-1022 * 2^-21 for any int n), and the sums skip such terms;
+// working them out would cost a slow subnormal product per step. The sums
+// then run down every lane at once; adding 0.0 where a term is skipped
+// leaves a non-negative sum as it is.
+constexpr int kLanes = 8;
+constexpr double kShrinking = 1 - 0x1p-20;
+
+// Two lanes in one register, where the target has them; the products and
+// comparisons are IEEE's lane by lane.
+typedef double Pair __attribute__((vector_size(16)));
+typedef long long PairMask __attribute__((vector_size(16)));
+constexpr int kPairs = kLanes / 2;
+
+Pair Both(double x) {
+  return Pair{x, x};
+}
+
+// Where the processor has AVX2 the same operations take fewer instructions
+// (no fused multiply-add: the products are IEEE's as everywhere).
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void UpperTailLanes(int n, int lanes, const int* k, const double* p, double* out) {
+  Pair term[kPairs], ratio[kPairs], sum[kPairs];
+  int first = n;
+  for (int l = 0; l < kLanes; l++) {
+    term[l / 2][l % 2] = StartTerm(n, p[l]);
+    ratio[l / 2][l % 2] = p[l] / (1 - p[l]);
+    sum[l / 2][l % 2] = 0.0;
+    if (k[l] < first) first = k[l];
+  }
+  // Rows of the terms from the smallest k on, grown a block at a time.
+  constexpr int kBlock = 64;
+  static thread_local std::vector<Pair> rows;
+  const Pair smallest = Both(kSmallestNormal), shrinking = Both(kShrinking);
+  int top = first - 1;
+  for (int i = 0; i <= n; i++) {
+    if (i > 0) {
+      const Pair factor = Both((double)(n - i + 1) / (double)i);
+      for (int q = 0; q < kPairs; q++) {
+        const Pair next = factor * (ratio[q] * term[q]);
+        const PairMask vanishing = (next < smallest) & (factor * ratio[q] <= shrinking);
+        term[q] = (Pair)((PairMask)next & ~vanishing);
+      }
+    }
+    if (i < first) continue;
+    const size_t at = (size_t)(i - first) * kPairs;
+    if (at % (kBlock * kPairs) == 0 && rows.size() < at + kBlock * kPairs) {
+      rows.resize(at + kBlock * kPairs);
+    }
+    std::copy(term, term + kPairs, rows.data() + at);
+    top = i;
+    // Stopping a few steps late only adds rows of zeros.
+    if (i % 8 == 0) {
+      PairMask any = {0, 0};
+      for (int q = 0; q < kPairs; q++) any |= term[q] != 0;
+      if (!(any[0] | any[1])) break;
+    }
+  }
+  Pair* row = rows.data();
+  for (int l = 0; l < kLanes; l++) {
+    for (int i = first; i < k[l] && i <= top; i++)
+      row[(size_t)(i - first) * kPairs + l / 2][l % 2] = 0.0;
+  }
+  for (int i = top; i >= first; i--) {
+    const Pair* t = row + (size_t)(i - first) * kPairs;
+    for (int q = 0; q < kPairs; q++) sum[q] = sum[q] + (Pair)((PairMask)t[q] & (t[q] >= smallest));
+  }
+  for (int l = 0; l < lanes; l++) out[l] = sum[l / 2][l % 2];
+}
+
+}  // namespace
+
+void BinomialUpperTails(int n, int count, const int* k, const double* p, double* out) {
+  // Lanes of similar p stop at about the same step: in order of p, the
+  // lanes that run long share their batches.
+  static thread_local std::vector<int> order;
+  order.clear();
+  for (int j = 0; j < count; j++) {
+    const bool linear =
+        k[j] >= 0 && k[j] <= n && p[j] >= 0 && p[j] < 1 && !IsLogSpace(n, p[j], StartTerm(n, p[j]));
+    if (linear) {
+      order.push_back(j);
+    } else {
+      out[j] = Binomial_P_GreaterThan_K(k[j], n, p[j]);
+    }
+  }
+  std::sort(order.begin(), order.end(), [p](int a, int b) { return p[a] < p[b]; });
+  for (size_t from = 0; from < order.size(); from += kLanes) {
+    const int lanes = (int)std::min<size_t>(kLanes, order.size() - from);
+    int lane_k[kLanes];
+    double lane_p[kLanes], lane_out[kLanes];
+    // Unused lanes repeat the first, so that every lane computes something finite.
+    for (int l = 0; l < kLanes; l++) {
+      const int j = order[from + (l < lanes ? l : 0)];
+      lane_k[l] = k[j];
+      lane_p[l] = p[j];
+    }
+    UpperTailLanes(n, lanes, lane_k, lane_p, lane_out);
+    for (int l = 0; l < lanes; l++) out[order[from + l]] = lane_out[l];
+  }
 }
 
 }  // namespace talvo::internal

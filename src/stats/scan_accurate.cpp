@@ -26,18 +26,18 @@ namespace talvo::internal {
 
 namespace {
 
-double* Scratch(size_t size) {
-  static thread_local std::vector<double> buffer;
-  if (buffer.size() < size) buffer.resize(size);
-  return buffer.data();
-}
-
 struct Complements {
   double one_minus_q2;
   double q2_minus_q3;
   double q2;
   double q3;  // as the rounded formula has it, for a Q3 far below Q2
 };
+
+double* Scratch(size_t size) {
+  static thread_local std::vector<double> buffer;
+  if (buffer.size() < size) buffer.resize(size);
+  return buffer.data();
+}
 
 // The sum of b(j) for j = last + 1..w, from b(last) and the recurrence past
 // the table; only where b(last) lies past the mode, so that the terms fall
@@ -114,18 +114,45 @@ double ClampToProbability(double x) {
 // 1 - q2 (q3 / q2)^e as (1 - q2) - q2 ((q3 / q2)^e - 1), the power from
 // log1p and expm1 while q3 is close to q2; where it is far below, from q3
 // itself, with the values the rounded formula has where it has none: 1 for
-// q2 = 0 and for q3 = 0 unless e = 0.
-double ScanFromComplements(const Complements& c, double e) {
-  if (!(c.q2 > 0)) return 1.0;
-  double drop = c.q2_minus_q3 / c.q2, change;
-  if (drop <= 0.5) {
-    change = expm1(e * log1p(-drop));
-  } else if (c.q3 > 0) {
-    change = pow(c.q3 / c.q2, e) - 1;
-  } else {
-    return e == 0 ? ClampToProbability(c.one_minus_q2) : 1.0;
+// q2 = 0 and for q3 = 0 unless e = 0. What does not depend on e is worked
+// out first.
+ScanTerms PrepareTerms(const Complements& c) {
+  ScanTerms t;
+  t.one_minus_q2 = c.one_minus_q2;
+  t.q2 = c.q2;
+  if (!(c.q2 > 0)) {
+    t.form = ScanTerms::kDecided;
+    t.value = 1.0;
+    return t;
   }
-  return ClampToProbability(c.one_minus_q2 - c.q2 * change);
+  const double drop = c.q2_minus_q3 / c.q2;
+  if (drop <= 0.5) {
+    t.form = ScanTerms::kLog;
+    t.base = log1p(-drop);
+  } else if (c.q3 > 0) {
+    t.form = ScanTerms::kPower;
+    t.base = c.q3 / c.q2;
+  } else {
+    t.form = ScanTerms::kNoQ3;
+  }
+  return t;
+}
+
+double ScanFromTerms(const ScanTerms& t, double e) {
+  double change = 0.0;
+  switch (t.form) {
+    case ScanTerms::kDecided:
+      return t.value;
+    case ScanTerms::kLog:
+      change = expm1(e * t.base);
+      break;
+    case ScanTerms::kPower:
+      change = pow(t.base, e) - 1;
+      break;
+    case ScanTerms::kNoQ3:
+      return e == 0 ? ClampToProbability(t.one_minus_q2) : 1.0;
+  }
+  return ClampToProbability(t.one_minus_q2 - t.q2 * change);
 }
 
 // The cases without a formula; true where *result holds the value.
@@ -146,19 +173,28 @@ bool ScanSpecialCase(int k, int w, double p, double* result) {
 
 }  // namespace
 
-double P_scan_ge_K_in_W_N_accurate(int k, int w, int N, double p) {
-  double special;
-  if (ScanSpecialCase(k, w, p, &special)) return special;
+ScanTerms AccurateScanTerms(int k, int w, double p) {
+  ScanTerms terms;
+  if (ScanSpecialCase(k, w, p, &terms.value)) return terms;
+  return PrepareTerms(ScanComplements(k, w, p));
+}
+
+double AccurateScanP(const ScanTerms& terms, int w, int N) {
+  if (terms.form == ScanTerms::kDecided) return terms.value;
   int L = N / w;
   if (N % w != 0) L = L + 1;
-  return ScanFromComplements(ScanComplements(k, w, p), (double)(L - 2));
+  return ScanFromTerms(terms, (double)(L - 2));
+}
+
+double P_scan_ge_K_in_W_N_accurate(int k, int w, int N, double p) {
+  return AccurateScanP(AccurateScanTerms(k, w, p), w, N);
 }
 
 double P_scan_ge_K_in_W_N_fractional_accurate(int k, int w, int N, double p) {
   double special;
   if (ScanSpecialCase(k, w, p, &special)) return special;
   if (N <= w) return ClampToProbability(Binomial_P_GreaterThan_K(k, w, p));
-  double r = ScanFromComplements(ScanComplements(k, w, p), (double)N / (double)w - 2);
+  double r = ScanFromTerms(PrepareTerms(ScanComplements(k, w, p)), (double)N / (double)w - 2);
   if (N - w < w) {
     double crossing = p * (1 - p) * BPR(k - 1, w - 1, p);
     double one_window = Binomial_P_GreaterThan_K(k, w, p);

@@ -15,6 +15,9 @@ double Fb(int b, int n, double p);
 double Binomial_P_LessThan_K(int k, int n, double p);
 // P(X >= k).
 double Binomial_P_GreaterThan_K(int k, int n, double p);
+// out[j] = Binomial_P_GreaterThan_K(k[j], n, p[j]) for j < count, the same
+// values in a fraction of the time for many p at once.
+void BinomialUpperTails(int n, int count, const int* k, const double* p, double* out);
 
 // True where (1 - p)^n is below the smallest normal double (p = 1 included):
 // there the recurrence would start from a value without precision, so BPR,
@@ -56,6 +59,16 @@ double P_scan_ge_K_in_W_N_fractional(int k, int w, int N, double p);
 // [0, 1] gives 0.
 double P_scan_ge_K_in_W_N_accurate(int k, int w, int N, double p);
 double P_scan_ge_K_in_W_N_fractional_accurate(int k, int w, int N, double p);
+// P_scan_ge_K_in_W_N_accurate in two steps, for callers that keep the first:
+// what depends on k, w and p alone, then the value for N.
+struct ScanTerms {
+  enum Form { kDecided, kLog, kPower, kNoQ3 } form = kDecided;
+  double value = 0.0;  // kDecided: the p-value for every N
+  double one_minus_q2 = 0.0, q2 = 0.0;
+  double base = 0.0;  // kLog: log1p(-(q2 - q3) / q2); kPower: q3 / q2
+};
+ScanTerms AccurateScanTerms(int k, int w, double p);
+double AccurateScanP(const ScanTerms& terms, int w, int N);
 // Any of the four above.
 using ScanPValueFunction = double (*)(int k, int w, int N, double p);
 

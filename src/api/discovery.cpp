@@ -1,0 +1,274 @@
+// Discovery: every class of a set analysed on one protein, with the work the
+// classes share done once. The residues are indexed once, with a bitmap of
+// each residue's positions; a class's special positions are then the union
+// of its residues' bitmaps, and in runs mode its segments come
+// straight from them: consecutive special positions at most the linkage
+// distance apart (adjacent ones always) lie in one segment, which is what
+// finding runs and merging them gives. Window mode and sampled random
+// sequences encode the class as a 0/1 string and take the single analysis's
+// path. Each class keeps its own scan p-values across proteins.
+#include <algorithm>
+#include <climits>
+#include <set>
+
+#include "alphabet/alphabet.h"
+#include "api/analysis.h"
+#include "api/discovery_report.h"
+#include "fasta/residues.h"
+
+namespace talvo {
+
+using namespace internal;
+
+struct Discovery::Plan {
+  Settings settings;  // the class's: its letters and linkage
+  char special[21] = {};
+  uint32_t mask = 0;  // bit r for residue index r (ConvToInt)
+  double probability = 0.0;
+};
+
+namespace {
+
+constexpr int kNotAResidue = 20;
+
+// Each position's residue index, and a bitmap of the positions of each of
+// the 20 residues.
+void IndexResidues(std::string_view residues, DiscoveryWork& d) {
+  const size_t N = residues.size();
+  d.words = (N + 63) / 64;
+  d.residue_index.resize(N);
+  d.residue_bits.assign(kNotAResidue * d.words, 0);
+  for (size_t i = 0; i < N; i++) {
+    const int r = ConvToInt(residues[i]);
+    d.residue_index[i] = static_cast<unsigned char>(r);
+    if (r < kNotAResidue) d.residue_bits[r * d.words + i / 64] |= uint64_t{1} << (i % 64);
+  }
+}
+
+// The class's special positions, ascending, into d.class_positions; returns
+// their count.
+int ClassPositions(const char* special, DiscoveryWork& d) {
+  const uint64_t* letters[21];
+  int count_letters = 0;
+  for (const char* c = special; *c != '\0'; c++) {
+    letters[count_letters++] = d.residue_bits.data() + ConvToInt(*c) * d.words;
+  }
+  d.class_positions.resize(d.words * 64);
+  int* out = d.class_positions.data();
+  int count = 0;
+  for (size_t w = 0; w < d.words; w++) {
+    uint64_t bits = 0;
+    for (int l = 0; l < count_letters; l++) bits |= letters[l][w];
+    for (; bits != 0; bits &= bits - 1)
+      out[count++] = static_cast<int>(w * 64) + __builtin_ctzll(bits);
+  }
+  return count;
+}
+
+// The class as the 0/1 string of the single analysis, N + 1 characters.
+void EncodeClass(uint32_t mask, const DiscoveryWork& d, std::vector<char>& binary) {
+  const size_t N = d.residue_index.size();
+  binary.resize(N + 1);
+  for (size_t i = 0; i < N; i++) binary[i] = (mask >> d.residue_index[i]) & 1 ? '1' : '0';
+  binary[N] = '0';
+}
+
+// Runs mode without sampled random sequences: the segments come from the
+// special positions alone.
+bool SegmentsFromPositions(const Settings& settings) {
+  return settings.window < 2 && (!RandomSequencesAsked(settings) || settings.exact_null);
+}
+
+// Each segment's p-value into the report's tally, and only the segments
+// below report.below kept, with their numbers.
+void KeepReported(Result& result, DiscoveryReport& report, bool tally) {
+  size_t kept = 0;
+  for (size_t i = 0; i < result.segments.size(); i++) {
+    Segment& segment = result.segments[i];
+    if (tally) report.tally.emplace_back(segment.p_value, 1);
+    if (!(segment.p_value < report.below)) continue;
+    report.numbers.push_back(static_cast<int>(i + 1));
+    if (kept != i) result.segments[kept] = std::move(segment);
+    kept++;
+  }
+  result.segments.resize(kept);
+}
+
+void ScorePositions(const Settings& settings, const Protein& protein, const int* positions,
+                    int count, Work& work, ScanValues& scan_values, Result& result,
+                    DiscoveryReport* report) {
+  const int64_t join = std::max(protein.linkage, 1);
+  const ScanPValueFunction scan_p = ScanFunction(settings);
+  const bool random = RandomSequencesAsked(settings);
+  ShortSegmentValues& short_segments = work.discovery.short_segments;
+  short_segments.NewClass();
+  int number = 0;
+  for (int i = 0; i < count;) {
+    const int first = positions[i];
+    int last = first;
+    int j = i + 1;
+    for (; j < count && int64_t{positions[j]} - last <= join; j++) last = positions[j];
+    const int length = last - first + 1;
+    const int special = j - i;
+    i = j;
+    // The random null's value depends on the length alone.
+    const int k = random ? 0 : special;
+    const double p = short_segments.Get(k, length, [&] {
+      const double value = random ? work.exact_null.Value(settings, protein, count, length)
+                                  : scan_values.Get(scan_p, k, length, protein.N, protein.p);
+      // Values that are not kept count one by one.
+      if (report != nullptr && length > ShortSegmentValues::kLongest) {
+        report->tally.emplace_back(value, 1);
+      }
+      return value;
+    });
+    number++;
+    if (report != nullptr) {
+      if (!(p < report->below)) continue;
+      report->numbers.push_back(number);
+    }
+    Segment& segment = result.segments.emplace_back();
+    segment.start = first + 1;
+    segment.end = last + 1;
+    segment.length = length;
+    segment.special = special;
+    segment.p_value = p;
+    segment.residues.assign(protein.residues.substr(first, length));
+  }
+  if (report != nullptr) short_segments.Tally(report->tally);
+  result.overall.special = count;
+}
+
+void ResetResult(Result& result, Skip skip, int length) {
+  result.skip = skip;
+  result.length = length;
+  result.special_probability = 0.0;
+  result.linkage = 0;
+  result.segments.clear();
+  result.overall = Overall{};
+}
+
+// The upper tails of every class at once: they share the protein's N. Only
+// settings.normal_approximation, the same for every class, plays a part.
+void OverallTests(const Settings& settings, int N, DiscoveryWork& d, std::vector<Result>& results) {
+  d.upper_special.clear();
+  d.upper_p.clear();
+  for (const Result& result : results) {
+    if (UpperTailTested(N, result.special_probability, result.overall.special)) {
+      d.upper_special.push_back(result.overall.special);
+      d.upper_p.push_back(result.special_probability);
+    }
+  }
+  d.upper_tail.resize(d.upper_p.size());
+  BinomialUpperTails(N, static_cast<int>(d.upper_p.size()), d.upper_special.data(),
+                     d.upper_p.data(), d.upper_tail.data());
+  const double* upper_tail = d.upper_tail.data();
+  for (size_t c = 0; c < results.size(); c++) {
+    Result& result = results[c];
+    const bool upper = UpperTailTested(N, result.special_probability, result.overall.special);
+    OverallTest(settings, N, result.special_probability, result.overall,
+                upper ? upper_tail++ : nullptr);
+  }
+}
+
+}  // namespace
+
+Discovery::Discovery(Settings settings, std::vector<ResidueClass> classes, ClassLinkage linkage)
+    : settings_(std::move(settings)), classes_(std::move(classes)) {
+  Validate(settings_);
+  if (classes_.empty()) throw Error("no classes to discover");
+  std::set<std::string> names;
+  const double* table = BuiltInTable(settings_.background);
+  for (ResidueClass& added : classes_) {
+    std::string problem = ClassNameProblem(added.name);
+    if (problem.empty()) problem = ClassLettersProblem(added.letters);
+    if (problem.empty() && !names.insert(added.name).second) {
+      problem = "class '" + added.name + "' given twice";
+    }
+    if (!problem.empty()) throw Error(problem);
+    added.letters = CanonicalLetters(added.letters);
+    Plan plan;
+    plan.settings = settings_;
+    plan.settings.alphabet = added.letters;
+    CopyAA(added.letters.c_str(), plan.special);
+    for (const char* c = plan.special; *c != '\0'; c++) plan.mask |= uint32_t{1} << ConvToInt(*c);
+    plan.probability = std::min(ComputeResidueP(plan.special, table), 1.0);
+    if (linkage == ClassLinkage::kPerClass) {
+      plan.settings.linkage = std::min(EstimateLinkageDistance(plan.probability), 5);
+      plan.settings.estimate_linkage = false;
+    }
+    plans_.push_back(plan);
+  }
+}
+
+Discovery::~Discovery() = default;
+Discovery::Discovery(const Discovery&) = default;
+Discovery& Discovery::operator=(const Discovery&) = default;
+Discovery::Discovery(Discovery&&) noexcept = default;
+Discovery& Discovery::operator=(Discovery&&) noexcept = default;
+
+const Settings& Discovery::class_settings(size_t i) const {
+  return plans_.at(i).settings;
+}
+
+double Discovery::class_probability(size_t i) const {
+  return plans_.at(i).probability;
+}
+
+void Discovery::Analyse(std::string_view sequence, long entry_number, Workspace& workspace,
+                        std::vector<Result>& results) const {
+  AnalyseClasses(sequence, entry_number, workspace, results, nullptr);
+}
+
+void Discovery::AnalyseClasses(std::string_view sequence, long entry_number, Workspace& workspace,
+                               std::vector<Result>& results, DiscoveryReport* report) const {
+  if (entry_number < 0) throw Error("the entry number must not be negative");
+  Work& work = *workspace.data_;
+  const std::string_view residues = KeptResidues(sequence, work.kept);
+  const int length = static_cast<int>(std::min<size_t>(residues.size(), INT_MAX));
+  // Every class skips a protein for the same reason: none depends on the letters.
+  const Skip skip = FindSkip(settings_, residues);
+  results.resize(plans_.size());
+  for (Result& result : results) ResetResult(result, skip, length);
+  if (skip != Skip::kNone) return;
+
+  DiscoveryWork& d = work.discovery;
+  const double* background = ProteinBackground(settings_, residues, work);
+  IndexResidues(residues, d);
+  work.exact_null.NewProtein();
+  if (d.scan_values.size() < plans_.size()) d.scan_values.resize(plans_.size());
+  for (size_t c = 0; c < plans_.size(); c++) {
+    const Plan& plan = plans_[c];
+    const Settings& settings = plan.settings;
+    Result& result = results[c];
+    Protein protein;
+    protein.residues = residues;
+    protein.N = length;
+    std::copy(std::begin(plan.special), std::end(plan.special), protein.special);
+    protein.background = background;
+    protein.p = std::min(ComputeResidueP(plan.special, background), 1.0);
+    protein.linkage =
+        settings.estimate_linkage ? EstimateLinkageDistance(protein.p) : settings.linkage;
+    result.special_probability = protein.p;
+    result.linkage = protein.linkage;
+    if (SegmentsFromPositions(settings)) {
+      const int count = ClassPositions(plan.special, d);
+      ScorePositions(settings, protein, d.class_positions.data(), count, work, d.scan_values[c],
+                     result, report);
+    } else {
+      EncodeClass(plan.mask, d, work.binary);
+      Detect(settings, protein, entry_number, work, nullptr);
+      ScoreSegments(settings, protein, work, d.scan_values[c], result);
+      if (report != nullptr) KeepReported(result, *report, true);
+    }
+  }
+  OverallTests(settings_, length, d, results);
+}
+
+std::vector<Result> Discovery::Analyse(std::string_view sequence, long entry_number) const {
+  std::vector<Result> results;
+  Analyse(sequence, entry_number, ThreadWorkspace(), results);
+  return results;
+}
+
+}  // namespace talvo
