@@ -200,6 +200,11 @@ class ProteomeOutputs {
   // or is one of the inputs.
   ProteomeOutputs(const OutputFiles& files, std::vector<std::string> input_names,
                   const Settings& settings);
+  // talvo-proteome --discover's outputs (a class column, q-values over every
+  // class, the masked union of the classes): Add takes entries with
+  // `classes` from this discovery.
+  ProteomeOutputs(const OutputFiles& files, std::vector<std::string> input_names,
+                  const Discovery& discovery);
   ~ProteomeOutputs();
   ProteomeOutputs(const ProteomeOutputs&) = delete;
   ProteomeOutputs& operator=(const ProteomeOutputs&) = delete;
@@ -213,6 +218,7 @@ class ProteomeOutputs {
   long skipped(Skip reason) const { return skipped_[static_cast<size_t>(reason)]; }
 
  private:
+  void Open(const std::vector<Settings>& class_settings);
   std::unique_ptr<proteome::ProteomeOptions> options_;
   Settings settings_;
   std::unique_ptr<proteome::ProteomeWriter> writer_;

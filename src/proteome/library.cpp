@@ -116,19 +116,46 @@ ProteomeOutputs::ProteomeOutputs(const OutputFiles& files, std::vector<std::stri
           WriterOptions(files, std::move(input_names)))),
       settings_(settings) {
   Validate(settings_);
+  Open({});
+}
+
+ProteomeOutputs::ProteomeOutputs(const OutputFiles& files, std::vector<std::string> input_names,
+                                 const Discovery& discovery)
+    : options_(std::make_unique<proteome::ProteomeOptions>(
+          WriterOptions(files, std::move(input_names)))),
+      settings_(discovery.settings()) {
+  options_->classes = discovery.classes();
+  std::vector<Settings> class_settings;
+  for (size_t c = 0; c < discovery.classes().size(); c++) {
+    class_settings.push_back(discovery.class_settings(c));
+  }
+  Open(class_settings);
+}
+
+void ProteomeOutputs::Open(const std::vector<Settings>& class_settings) {
   CheckOutputFiles(*options_);
   writer_ = std::make_unique<proteome::ProteomeWriter>(*options_, settings_);
+  if (!class_settings.empty()) writer_->SetClassSettings(class_settings);
 }
 
 ProteomeOutputs::~ProteomeOutputs() = default;
 
 void ProteomeOutputs::Add(const AnalysedEntry& entry) {
   if (entry.input >= options_->inputs.size()) throw Error("an entry of an input without a name");
-  writer_->Add(entry.input, entry.entry, entry.result);
-  if (entry.result.skip == Skip::kNone) {
+  const size_t classes = options_->classes.size();
+  if (classes != 0 && entry.classes.size() != classes) {
+    throw Error("an entry without a result for every class of the discovery");
+  }
+  const Result& first = classes != 0 ? entry.classes.front() : entry.result;
+  if (classes != 0) {
+    writer_->Add(entry.input, entry.entry, entry.classes, entry.report.get());
+  } else {
+    writer_->Add(entry.input, entry.entry, entry.result);
+  }
+  if (first.skip == Skip::kNone) {
     analysed_++;
   } else {
-    skipped_[static_cast<size_t>(entry.result.skip)]++;
+    skipped_[static_cast<size_t>(first.skip)]++;
   }
 }
 
