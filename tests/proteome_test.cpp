@@ -969,4 +969,141 @@ TEST(ProteomeTest, BenjaminiHochbergAndRowEscaping) {
   }
 }
 
+// The rows of a table by the field at `key` (the class), with the fields at
+// `drop` (that key and the q-value) taken out.
+std::map<std::string, std::string> RowsBy(const std::string& table, size_t key,
+                                          std::vector<size_t> drop) {
+  std::map<std::string, std::string> rows;
+  for (const std::string& line : Split(table, '\n')) {
+    std::vector<std::string> f = Split(line + "\t", '\t');
+    if (f[0] == "input") continue;
+    const std::string name = key < f.size() ? f[key] : "";
+    std::string row;
+    for (size_t i = 0; i < f.size(); i++) {
+      if (std::find(drop.begin(), drop.end(), i) == drop.end()) row += f[i] + "\t";
+    }
+    rows[name] += row + "\n";
+  }
+  return rows;
+}
+
+// --discover over a randomised grid of analyses: each class's rows and
+// summary rows are those of -A:<its letters> with the class's linkage (the
+// class's own unless -E or -K is given); the q-values of the segments and
+// of the summary are BH over every row of every class; the default table is
+// the --all table's rows below -M.
+TEST(ProteomeTest, DiscoverRowsAreEachClassAsItsOwnRun) {
+  TempDir dir;
+  std::vector<Protein> proteins = RandomProteome(31, 14);
+  std::erase_if(proteins, [](const Protein& p) { return p.residues.size() > 2000; });
+  proteins.push_back({"QN", "MQQNQNNQQAQNQNQQSTRGRGGRSRSRDEDEEKKRKPESTPEST"});
+  WriteFile(dir / "in.fa", Layout(proteins, 1));
+  std::mt19937 rng(25);
+  const Args modes[] = {{}, {"-W:8"}, {"-W:5", "-N"}}, backgrounds[] = {{}, {"-X"}, {"-I"}},
+             linkages[] = {{}, {"-E:2"}, {"-K"}},
+             nulls[] = {{}, {"-S:3"}, {"-G:2"}, {"-S:1", "--exact-null"}, {"-G:1", "--exact-null"}};
+  // Two rounds of windows (which take no random null), then every null in runs.
+  for (int round = 0; round < 10; round++) {
+    Args options = {"--seed", "5", "--all"};
+    const Args* picks[] = {&modes[round < 2 ? 1 + round : 0], &backgrounds[round % 3],
+                           &linkages[round / 2 % 3], &nulls[round < 2 ? 0 : round % 5]};
+    for (const Args* pick : picks) options.insert(options.end(), pick->begin(), pick->end());
+    if (rng() % 2) options.push_back("--fractional-windows");
+    const std::string label = [&] {
+      std::string text;
+      for (const std::string& o : options) text += o + " ";
+      return text;
+    }();
+    Args discover = options;
+    discover.insert(discover.end(),
+                    {"--discover", "--summary", dir / "ds", "--output", dir / "d", dir / "in.fa"});
+    ASSERT_EQ(RunInProcess(discover), 0) << label;
+    const std::string table = ReadFile(dir / "d"), summary = ReadFile(dir / "ds");
+    ExpectQValuesOf(table, 10, 11);
+    ExpectQValuesOf(summary, 8, 9);
+    const auto rows = RowsBy(table, 3, {3, 11}), summaries = RowsBy(summary, 3, {3, 9});
+    Args list = options;
+    list.push_back("--list-classes");
+    const std::vector<std::string> classes = Split(RunProcess(TALVO_PROTEOME_EXE, list).out, '\n');
+    ASSERT_EQ(classes.size(), 31u) << label;
+    for (size_t c = 1; c < classes.size(); c++) {
+      const std::vector<std::string> f = Split(classes[c], '\t');  // name, letters, P, linkage
+      Args single = options;
+      single.insert(single.end(),
+                    {"-A:" + f[1], "--summary", dir / "ss", "--output", dir / "s", dir / "in.fa"});
+      if (picks[2]->empty()) single.push_back("-E:" + f[3]);
+      ASSERT_EQ(RunInProcess(single), 0) << label << f[0];
+      EXPECT_EQ(RowsBy(ReadFile(dir / "s"), 99, {10})[""], rows.count(f[0]) ? rows.at(f[0]) : "")
+          << label << "class " << f[0];
+      EXPECT_EQ(RowsBy(ReadFile(dir / "ss"), 99, {8})[""], summaries.at(f[0])) << label << f[0];
+    }
+    // Without --all: the rows below -M, with their q-values over every row.
+    discover.erase(std::find(discover.begin(), discover.end(), "--all"));
+    ASSERT_EQ(RunInProcess(discover), 0);
+    std::string below;
+    for (const std::string& line : Split(table, '\n')) {
+      const std::vector<std::string> f = Split(line, '\t');
+      if (f[0] == "input" || std::stod(f[10]) < 0.05) below += line + "\n";
+    }
+    EXPECT_EQ(ReadFile(dir / "d"), below) << label;
+  }
+}
+
+// Every output of --discover is the same for every thread count, and the
+// same again merged from shards; a class file gives the set (with each bad
+// line named, and nothing written).
+TEST(ProteomeTest, DiscoverShardsThreadsAndClassFiles) {
+  TempDir dir;
+  WriteFile(dir / "a.fa", Layout(RandomProteome(8, 20), 0));
+  WriteFile(dir / "c.tsv", "# two classes\nacid\tDE\nbasic\tKR\n");
+  const auto outputs = [&dir](Args args, const std::string& name) {
+    for (const char* kind : {"output", "summary", "masked", "gff3", "bed"}) {
+      args.insert(args.end(), {std::string("--") + kind, dir / (name + kind)});
+    }
+    return args;
+  };
+  const auto read = [&dir](const std::string& name) {
+    std::string text;
+    for (const char* kind : {"output", "summary", "masked", "gff3", "bed"}) {
+      text += ReadFile(dir / (name + kind)) + "|";
+    }
+    return text;
+  };
+  for (const Args& options : {Args{"-M:0.3"}, Args{"-S:4", "-K", "--classes", dir / "c.tsv"},
+                              Args{"-G:1", "--exact-null", "-L"}}) {
+    Args whole = outputs(options, "whole"), merge = outputs(options, "merged");
+    whole.insert(whole.end(), {"--discover", "--seed", "5", dir / "a.fa"});
+    merge.insert(merge.end(), {"--discover", "--merge"});
+    for (int i : {2, 0, 1}) {
+      merge.push_back(dir / ("shard" + std::to_string(i)));
+      Args shard = options;
+      shard.insert(shard.end(), {"--discover", "--all", "--seed", "5", "--shard",
+                                 std::to_string(i) + "/3", "--output", merge.back(), dir / "a.fa"});
+      ASSERT_EQ(RunInProcess(shard), 0);
+    }
+    ASSERT_EQ(RunInProcess(whole), 0);
+    const std::string expected = read("whole");
+    EXPECT_NE(expected.find(options.size() == 4 ? "\tbasic\t" : "\tGPSTDNH\t"), std::string::npos);
+    ASSERT_EQ(RunInProcess(merge), 0);
+    EXPECT_EQ(read("merged"), expected) << options[0];
+    for (int threads : {1, 3}) {
+      PipelineTuning tuning;
+      tuning.batch_entries = threads;
+      Args threaded = whole;
+      threaded.insert(threaded.end(), {"--threads", std::to_string(threads)});
+      ASSERT_EQ(RunInProcess(threaded, tuning), 0);
+      EXPECT_EQ(read("whole"), expected) << options[0] << " " << threads << " threads";
+    }
+  }
+  const auto listed =
+      RunProcess(TALVO_PROTEOME_EXE, {"--list-classes", "--classes", dir / "c.tsv"});
+  EXPECT_EQ(listed.out.substr(listed.out.find('\n') + 1, 8), "acid\tDE\t");
+  WriteFile(dir / "c.tsv", "acid\tDE\n\nbasic\tKRB\n");
+  const auto bad = RunProcess(TALVO_PROTEOME_EXE, {"--discover", "--classes", dir / "c.tsv",
+                                                   "--output", dir / "none", dir / "a.fa"});
+  EXPECT_EQ(bad.exit_status, 1);
+  EXPECT_NE(bad.err.find(dir / "c.tsv:3: unknown letter 'B'"), std::string::npos) << bad.err;
+  EXPECT_FALSE(fs::exists(dir / "none"));
+}
+
 }  // namespace

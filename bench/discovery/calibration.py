@@ -11,10 +11,11 @@ proteomes. Nothing in such a proteome is biased: any row at q <= 0.05 is a
 false discovery, and a run reports one in at most 5% of replicates when its
 null holds.
 
-Settings are LABEL=OPTIONS (options separated by spaces); the defaults are the
-default scan p-values, -G --exact-null and -S --exact-null. The engine is the
-loop of per-class runs, or talvo-proteome --discover when the binary has it
-(--engine). Example, as in docs/discovery.md:
+Settings are LABEL=OPTIONS (options separated by spaces; {seed} is the
+replicate's seed); the defaults are the default scan p-values, -G --exact-null,
+-S --exact-null and -S:100 (100 shuffles of each protein). The engine is
+talvo-proteome --discover with its built-in class set, and its q-values
+(--engine loop: the loop of per-class runs). Example, as in docs/discovery.md:
 
     nice -n 10 /usr/bin/python3 bench/discovery/calibration.py --replicates 40 \\
         --proteins 20000 --out calibration.tsv
@@ -36,13 +37,15 @@ import pandas as pd
 
 import discovery
 
-# "bh": q-values over every row of every class; "two-level": discovery.two_level.
-METHODS = ["bh", "two-level"]
+# "bh": the tool's q-values over every row of every class; "two-level":
+# discovery.two_level (an alternative weighed while choosing, --methods).
+METHODS = ["bh"]
 
 DEFAULT_SETTINGS = [
     "scan=",
     "G-exact=-G:1 --exact-null",
     "S-exact=-S:1 --exact-null",
+    "S100=-S:100 --seed {seed}",
 ]
 
 
@@ -80,7 +83,7 @@ def summarise(results, settings):
                       "rate": round(k / n, 4) if n else np.nan, "ci_low": round(lo, 4),
                       "ci_high": round(hi, 4), "false_rows": int(r["discoveries"].sum()),
                       "median_min_q": float(r["min_q"].median()),
-                      "rows_per_replicate": int(r["rows"].mean()),
+                      "rows_p05_per_replicate": int(r["rows_p05"].mean()),
                       "wall_s_per_replicate": round(r["wall_s"].mean(), 1),
                       "cpu_s_per_replicate": round(r["cpu_s"].mean(), 1)})
     return pd.DataFrame(lines)
@@ -92,18 +95,21 @@ def main():
     parser.add_argument("--proteins", type=int, default=20000)
     parser.add_argument("--seed", type=int, default=1000, help="replicate r uses seed + r")
     parser.add_argument("--setting", action="append", help="LABEL=OPTIONS (repeat)")
-    parser.add_argument("--classes", default=os.path.join(discovery.HERE, "classes.tsv"))
+    parser.add_argument("--classes", help="a class file (default: the tool's built-in set)")
     parser.add_argument("--lengths-from", default=discovery.REAL_PROTEOME)
     parser.add_argument("--talvo", default=discovery.DEFAULT_TALVO)
-    parser.add_argument("--engine", choices=["auto", "loop", "discover"], default="auto")
+    parser.add_argument("--engine", choices=["auto", "loop", "discover"], default="discover")
+    parser.add_argument("--methods", default=",".join(METHODS), help="bh and/or two-level")
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--out", help="per-replicate results (TSV)")
     parser.add_argument("--keep-failures", help="directory for the rows at q <= 0.05")
     args = parser.parse_args()
+    METHODS[:] = args.methods.split(",")
 
     settings = [parse_setting(s) for s in (args.setting or DEFAULT_SETTINGS)]
     labels = [(l if m == "bh" else f"{l}/{m}", o) for l, o in settings for m in METHODS]
-    classes = discovery.read_classes(args.classes)
+    classes = (discovery.read_classes(args.classes) if args.classes
+               else discovery.built_in_classes(args.talvo))
     lengths = real_lengths(args.lengths_from)
     # A terminated run still removes its temporary files.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
@@ -123,7 +129,7 @@ def main():
                     sig = res.significant(method=method)
                     name = label if method == "bh" else f"{label}/{method}"
                     records.append({"replicate": r, "seed": seed, "setting": name,
-                                    "residues": residues, "rows": res.m, "discoveries": len(sig),
+                                    "residues": residues, "rows_p05": len(res.rows), "discoveries": len(sig),
                                     "proteins_with_discovery": sig["entry"].nunique(),
                                     "min_q": float(res.rows["q"].min()) if len(res.rows) else 1.0,
                                     "wall_s": round(res.wall, 2), "cpu_s": round(res.cpu, 2),
@@ -134,7 +140,8 @@ def main():
                                    sep="\t",
                                    index=False)
                     print(f"replicate {r} (seed {seed}) {name}: {len(sig)} at q <= 0.05 "
-                          f"(min q {records[-1]['min_q']:.3g}), {res.m} rows, {res.wall:.1f} s",
+                          f"(min q {records[-1]['min_q']:.3g}), {len(res.rows)} rows at p <= 0.05, "
+                          f"{res.wall:.1f} s",
                           file=sys.stderr, flush=True)
             os.remove(fasta)
     finally:
@@ -143,7 +150,7 @@ def main():
     if args.out:
         results.to_csv(args.out, sep="\t", index=False)
     summary = summarise(results, labels)
-    print(f"# {args.replicates} replicates of {args.proteins} proteins, classes {args.classes} "
+    print(f"# {args.replicates} replicates of {args.proteins} proteins, classes {args.classes or 'built-in'} "
           f"({len(classes)}), engine {results['engine'].iloc[0]}, "
           f"{time.monotonic() - started:.0f} s in all")
     summary.to_csv(sys.stdout, sep="\t", index=False)

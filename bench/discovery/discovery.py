@@ -7,13 +7,14 @@ Two engines give the same table:
 * ``loop``: one ``talvo-proteome -A:<letters> --all`` run per class, the class
   name added to its rows, and the q-values computed here over the rows of all
   the runs together;
-* ``discover``: one ``talvo-proteome --discover --classes FILE --all`` run,
-  whose table has a ``class`` column after ``id`` and q-values over every row
-  of every class; the q-values are recomputed here as well, and the largest
-  relative difference from the tool's is reported.
+* ``discover`` (the default): one ``talvo-proteome --discover --all`` run
+  (``--classes FILE`` unless the set is the tool's built-in one), whose table
+  has a ``class`` column after ``id`` and the tool's q-values over every row
+  of every class, which are used as they stand; they are recomputed here as
+  well, and the largest relative difference from the tool's is reported.
 
-``auto`` (the default) takes ``discover`` when the binary's ``--help``
-mentions ``--discover``.
+``auto`` takes ``discover`` when the binary's ``--help`` mentions
+``--discover``.
 
 Only rows with p <= 0.05 are kept in memory (an awk filter counts the others):
 a row with p above 0.05 has q above 0.05, and the q-value of a row at or below
@@ -24,8 +25,8 @@ the kept rows (never below the true value's cap of 1, and always above 0.05).
 Used as a module by calibration.py, power.py and class_evidence.py; as a
 program it writes the discovery table of one FASTA file (rows with q <= -Q):
 
-    /usr/bin/python3 bench/discovery/discovery.py --classes bench/discovery/classes.tsv \\
-        [--engine auto|loop|discover] [--option=-G:1 --option=--exact-null ...] FILE
+    /usr/bin/python3 bench/discovery/discovery.py [--classes FILE] \\
+        [--engine discover|loop|auto] [--option=-G:1 --option=--exact-null ...] FILE
 """
 
 import argparse
@@ -138,6 +139,13 @@ def read_classes(path):
     return classes
 
 
+def built_in_classes(talvo=DEFAULT_TALVO):
+    """The tool's built-in class set, [(name, letters)], from --list-classes."""
+    text = subprocess.run([talvo, "--list-classes"], capture_output=True, text=True,
+                          check=True).stdout
+    return [tuple(line.split("\t")[:2]) for line in text.splitlines()[1:]]
+
+
 def write_classes(classes, path):
     with open(path, "w") as handle:
         for name, letters in classes:
@@ -223,13 +231,13 @@ class Discovery:
 
     def __init__(self, rows, m, per_class_m, pairs, wall, cpu, engine, tool_q_error=None):
         self.rows = rows                # rows with p <= 0.05, with class and q
-        self.m = m                      # every row of every class
+        self.m = m                      # every row of every class (loop only)
         self.per_class_m = per_class_m  # {class: rows}
         self.pairs = pairs              # rows of each class and entry (class, entry, n)
         self.wall = wall
         self.cpu = cpu                  # CPU seconds of the child processes
         self.engine = engine
-        self.tool_q_error = tool_q_error  # discover only: max relative q difference
+        self.tool_q_error = tool_q_error  # unused (kept for the evidence tables)
 
     def significant(self, alpha=ALPHA, method="bh"):
         """Rows at q <= alpha (method "bh"), or the rows selected by two_level."""
@@ -273,7 +281,7 @@ def two_level(result, alpha=ALPHA):
     return mask
 
 
-def run_discovery(fasta, classes, options=(), talvo=DEFAULT_TALVO, engine="auto", jobs=2,
+def run_discovery(fasta, classes, options=(), talvo=DEFAULT_TALVO, engine="discover", jobs=2,
                   threads=None, class_options=None, scratch=None):
     """Every class on every protein of fasta; q-values over all rows of all classes.
 
@@ -291,24 +299,29 @@ def run_discovery(fasta, classes, options=(), talvo=DEFAULT_TALVO, engine="auto"
     if engine == "discover":
         if class_options:
             raise ValueError("per-class options need the loop engine")
-        own = scratch is None
-        directory = scratch or os.environ.get("TMPDIR", "/tmp")
-        path = os.path.join(directory, f"classes.{os.getpid()}.{id(classes)}.tsv")
-        write_classes(classes, path)
+        class_file = []
+        if classes != built_in_classes(talvo):
+            directory = scratch or os.environ.get("TMPDIR", "/tmp")
+            path = os.path.join(directory, f"classes.{os.getpid()}.{id(classes)}.tsv")
+            write_classes(classes, path)
+            class_file = ["--classes", path]
         try:
-            command = [talvo, "--discover", "--classes", path, "--all", "--no-progress",
+            # The default table: the rows with p below -M (0.05), with the
+            # tool's q-values over every row of every class.
+            command = [talvo, "--discover", *class_file, "--no-progress",
                        "--threads", str(threads or jobs), *options, fasta]
-            table, (per_class_m, pairs) = _filtered_run(command)
+            done = subprocess.run(command, capture_output=True, text=True)
         finally:
-            os.remove(path)
-        m = sum(per_class_m.values())
-        q = benjamini_hochberg(table["p_value"].to_numpy(), m)
-        if len(table):
-            tool = table["q_value"].to_numpy(dtype=float)
-            small = q <= ALPHA
-            if small.any():
-                tool_q_error = float(np.max(np.abs(tool[small] - q[small]) / q[small].clip(1e-300)))
-        table["q"] = q
+            if class_file:
+                os.remove(class_file[1])
+        if done.returncode != 0:
+            raise RuntimeError(f"{' '.join(command)} failed ({done.returncode}): "
+                               f"{done.stderr.strip()}")
+        table = pd.read_csv(io.StringIO(done.stdout), sep="\t", usecols=lambda c: c in KEEP,
+                            dtype={"id": str, "class": str}, keep_default_na=False,
+                            na_values=[], quoting=3)
+        table["q"] = table["q_value"].astype(float)
+        m, per_class_m, pairs = None, None, None
     else:
         def one(item):
             name, letters = item
@@ -358,19 +371,20 @@ def clopper_pearson(k, n, level=0.95):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("fasta")
-    parser.add_argument("--classes", default=os.path.join(HERE, "classes.tsv"))
+    parser.add_argument("--classes", help="a class file (default: the tool's built-in set)")
     parser.add_argument("--talvo", default=DEFAULT_TALVO)
-    parser.add_argument("--engine", choices=["auto", "loop", "discover"], default="auto")
+    parser.add_argument("--engine", choices=["auto", "loop", "discover"], default="discover")
     parser.add_argument("--option", action="append", default=[],
                         help="a talvo-proteome option for every class (repeat)")
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("-Q", type=float, default=ALPHA, help="q-value cut-off (0.05)")
     args = parser.parse_args()
-    result = run_discovery(args.fasta, read_classes(args.classes), args.option, args.talvo,
+    classes = read_classes(args.classes) if args.classes else built_in_classes(args.talvo)
+    result = run_discovery(args.fasta, classes, args.option, args.talvo,
                            args.engine, args.jobs)
     rows = result.rows[result.rows["q"] <= args.Q].sort_values(["entry", "start", "class"])
     rows.drop(columns=["q_value"]).to_csv(sys.stdout, sep="\t", index=False)
-    print(f"{result.engine}: {result.m} rows, {len(rows)} at q <= {args.Q}, "
+    print(f"{result.engine}: {len(rows)} at q <= {args.Q}, "
           f"{result.wall:.1f} s wall, {result.cpu:.1f} s CPU", file=sys.stderr)
 
 
