@@ -19,9 +19,10 @@ trap 'rm -rf "$work"' EXIT
 export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}
 
 flags=(-std=c++20 -O2 -ffp-contract=off -Wall -Wextra)
-g++ "${flags[@]}" "$root/bench/page_math.cpp" "$root/web/math/rounded_math.cpp" -o "$work/native" -lmpfr -lgmp
+math=("$root/web/math/rounded_math.cpp" "$root/web/math/double_double_math.cpp")
+g++ "${flags[@]}" "$root/bench/page_math.cpp" "${math[@]}" -o "$work/native" -lmpfr -lgmp
 emcc "${flags[@]}" "$root/bench/page_math.cpp" -o "$work/wasm_libc.js" -sSINGLE_FILE=1 -sNODERAWFS=1
-emcc "${flags[@]}" "$root/bench/page_math.cpp" "$root/web/math/rounded_math.cpp" \
+emcc "${flags[@]}" "$root/bench/page_math.cpp" "${math[@]}" \
   "$root/web/math/libm_overrides.cpp" -o "$work/page.js" -sSINGLE_FILE=1 -sNODERAWFS=1
 
 header() {

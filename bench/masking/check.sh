@@ -21,7 +21,7 @@ cd "$dir"
   --queries 100 --targets 2000 --output report.md >/dev/null
 grep -qx '| Masker | Decoy hits | True hits kept | Masked | Masking time |' report.md
 grep -qx '| Masker | Decoy hits | True hits kept |' report.md
-for masker in none tantan segmasker talvo classes; do
+for masker in none tantan segmasker talvo discover; do
   [ "$(grep -c "^| $masker | [0-9]* | [0-9]*/[0-9]* " report.md)" = 2 ] || { cat report.md; exit 1; }
 done
 
@@ -29,8 +29,8 @@ done
 zcat "$data/QUERY.fasta.gz" | awk "NR <= 40" > query.fa
 zcat "$data/DB.fasta.gz" | awk "NR <= 2000" > db.fa
 for f in query db; do
-  "$talvo" -L --masked "$f.lower.fa" "$f.fa" >/dev/null 2>&1
-  "$talvo" -F --masked "$f.X.fa" "$f.fa" >/dev/null 2>&1
+  "$talvo" --discover -L --masked "$f.lower.fa" --output /dev/null "$f.fa" 2>/dev/null
+  "$talvo" --discover -F --masked "$f.X.fa" --output /dev/null "$f.fa" 2>/dev/null
 done
 mmseqs easy-search query.lower.fa db.lower.fa mmseqs.m8 tmp --mask-lower-case 1 --threads 2 -v 1
 test -s mmseqs.m8
@@ -39,7 +39,7 @@ if command -v diamond >/dev/null; then
   diamond blastp -q query.X.fa -d db -o diamond.tsv --masking 0 --threads 2 --quiet
   test -s diamond.tsv
 fi
-convert2blastmask -in db.lower.fa -masking_algorithm other -masking_options "talvo-proteome -L" \
+convert2blastmask -in db.lower.fa -masking_algorithm other -masking_options "talvo-proteome --discover -L" \
   -outfmt maskinfo_asn1_bin -out db.asnb
 makeblastdb -in db.lower.fa -dbtype prot -mask_data db.asnb -out db >/dev/null
 info=$(blastdbcmd -db db -info)

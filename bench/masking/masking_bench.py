@@ -40,7 +40,8 @@ import pandas as pd
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULT_DATA = "/usr/share/doc/mmseqs2/example-data"
-DEFAULT_MASKERS = ["none", "tantan", "segmasker", "talvo", "classes", "classes -E:8 q=0.05"]
+DEFAULT_MASKERS = ["none", "tantan", "segmasker", "talvo", "discover"]
+TALVO_KINDS = ("talvo", "discover", "classes")
 DECOY = "rev_"
 TRUE_E = 1e-10
 SEARCH_E = 1e-3
@@ -157,14 +158,15 @@ class Masker:
         if not eq or " " in label:
             label, rest = None, definition
         words = shlex.split(rest)
-        if not words or words[0] not in ("none", "tantan", "segmasker", "talvo", "classes"):
-            fail(f"unknown masker '{definition}' (kinds: none, tantan, segmasker, talvo, classes)")
+        if not words or words[0] not in ("none", "tantan", "segmasker", *TALVO_KINDS):
+            fail(f"unknown masker '{definition}' (kinds: none, tantan, segmasker, "
+                 f"{', '.join(TALVO_KINDS)})")
         self.kind, self.args = words[0], []
         self.q = self.trim = self.min_length = None
         self.classes = os.path.join(HERE, "classes.tsv")
         for word in words[1:]:
             key, eq, value = word.partition("=")
-            if eq and self.kind in ("talvo", "classes") and key in ("q", "trim", "min", "classes"):
+            if eq and self.kind in TALVO_KINDS and key in ("q", "trim", "min", "classes"):
                 try:
                     if key == "q":
                         self.q = float(value)
@@ -181,7 +183,7 @@ class Masker:
         self.label = label or definition
         self.tables = self.q is not None or self.trim or self.min_length
 
-    def describe(self, talvo, discover):
+    def describe(self, talvo):
         """The command, as a user would run it on FILE."""
         if self.kind == "none":
             return "(no masking)"
@@ -190,6 +192,8 @@ class Masker:
         if self.kind == "segmasker":
             return shlex.join(["segmasker", "-in", "FILE", "-outfmt", "fasta", *self.args])
         prog = os.path.basename(talvo)
+        if self.kind == "discover" and not self.tables:
+            return shlex.join([prog, "--discover", *self.args, "-L", "--masked", "OUT", "FILE"])
         extra = []
         if self.q is not None:
             extra.append(f"BH q <= {self.q:g} over every row of every class")
@@ -203,9 +207,8 @@ class Masker:
         out = ["--all", "--output", "TABLE"] if self.tables else ["-L", "--masked", "OUT"]
         if self.kind == "talvo":
             cmd = shlex.join([prog, *self.args, *out, "FILE"])
-        elif discover:
-            cmd = shlex.join([prog, "--discover", "--classes", os.path.basename(self.classes),
-                              *self.args, *out, "FILE"])
+        elif self.kind == "discover":
+            cmd = shlex.join([prog, "--discover", *self.args, *out, "FILE"])
         else:
             cmd = (f"for each class of {os.path.basename(self.classes)}: "
                    + shlex.join([prog, "-A:LETTERS", *self.args, *out, "FILE"])
@@ -238,10 +241,10 @@ class Masker:
         talvo = [opts.talvo, "--threads", str(opts.threads), "--no-progress"]
         if self.kind == "talvo":
             runs = [[*self.args]]
-        elif opts.discover:
-            # The engine's discovery: every class in one run, its --masked the
-            # union of the significant segments of every class.
-            runs = [["--discover", "--classes", self.classes, *self.args]]
+        elif self.kind == "discover":
+            # The tool's discovery: every class in one run, its --masked the
+            # mask it ships.
+            runs = [["--discover", *self.args]]
         else:
             runs = [[f"-A:{letters}", *self.args] for letters in read_classes(self.classes)]
         if not self.tables:
@@ -384,23 +387,25 @@ def main():
   tantan [ARG...]      tantan -p ARG...
   segmasker [ARG...]   segmasker -outfmt fasta ARG... (lower case)
   talvo [ARG...]       talvo-proteome ARG... -L --masked (GPSTDNH unless -A is given)
+  discover [ARG...]    talvo-proteome --discover ARG... -L --masked: the mask of
+                       every class that the tool ships
   classes [ARG...]     the union of the masks of every class of a class file: one
-                       talvo-proteome -A:LETTERS ARG... run per class, or one
-                       --discover run with --discover
-ARG of talvo and classes is a talvo-proteome option (-E:2, -K, -W:15, -M:0.01,
-...) or one of:
+                       talvo-proteome -A:LETTERS ARG... run per class
+ARG of talvo, discover and classes is a talvo-proteome option (-E:2, -K, -W:15,
+-M:0.01, --mask-linkage=9, ...) or one of the following, which take the masks
+from the rows of --all tables (with discover, of one --discover ARG... --all
+run: give -E:8 for the mask's linkage distance):
   q=LEVEL              mask the segments whose Benjamini-Hochberg q-value over
                        every segment of every class is at most LEVEL (instead of
                        p below -M)
   trim=N               trim N residues off each end of every masked segment
                        (a negative N extends it)
   min=N                mask only segments of at least N residues (after trimming)
-  classes=FILE         class file, NAME<TAB>LETTERS per line (default: classes.tsv
-                       beside this script)""" % ", ".join(DEFAULT_MASKERS))
+  classes=FILE         of classes: the class file, NAME<TAB>LETTERS per line
+                       (default: classes.tsv beside this script); discover takes
+                       --classes=FILE""" % ", ".join(DEFAULT_MASKERS))
     parser.add_argument("--talvo", default=os.environ.get("TALVO_PROTEOME", "build/talvo-proteome"),
                         help="the talvo-proteome program (default: build/talvo-proteome)")
-    parser.add_argument("--discover", action="store_true",
-                        help="classes maskers use talvo-proteome --discover instead of one run per class")
     parser.add_argument("--masker", action="append", help="a masker (see below)")
     parser.add_argument("--data", default=DEFAULT_DATA, help="directory of QUERY.fasta.gz and DB.fasta.gz")
     parser.add_argument("--queries", type=int, default=0, help="only the first N queries")
@@ -420,7 +425,7 @@ ARG of talvo and classes is a talvo-proteome option (-E:2, -K, -W:15, -M:0.01,
     for tool in sorted(needs):
         if not shutil.which(tool):
             fail(f"{tool} not found")
-    if any(m.kind in ("talvo", "classes") for m in maskers) and not os.access(opts.talvo, os.X_OK):
+    if any(m.kind in TALVO_KINDS for m in maskers) and not os.access(opts.talvo, os.X_OK):
         fail(f"{opts.talvo} is not an executable talvo-proteome (see --talvo)")
     modes = ["off"] if opts.no_defaults_search else ["off", "defaults"]
 
@@ -505,7 +510,7 @@ def benchmark(opts, maskers, modes, work):
         lines.append("")
     lines += ["## Maskers", ""]
     for r in results:
-        lines.append(f"- {r['masker'].label}: {r['masker'].describe(opts.talvo, opts.discover)}")
+        lines.append(f"- {r['masker'].label}: {r['masker'].describe(opts.talvo)}")
     return "\n".join(lines) + "\n"
 
 

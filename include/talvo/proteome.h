@@ -30,6 +30,7 @@
 namespace talvo {
 
 namespace proteome {
+struct EntryReport;
 class FastaStream;
 class OrderedPipeline;
 class ProteomeWriter;
@@ -75,9 +76,9 @@ struct AnalysedEntry {
   ProteinEntry entry;
   Result result;                // an Analyser's
   std::vector<Result> classes;  // a Discovery's: classes[i] for its classes()[i]
-  // talvo-proteome's own account of a discovery's segments (those it does
-  // not keep, counted); empty otherwise.
-  std::shared_ptr<internal::DiscoveryReport> report;
+  // talvo-proteome's own account of a discovery's entry (the segments it
+  // does not keep, counted, and its mask's analysis); empty otherwise.
+  std::shared_ptr<proteome::EntryReport> report;
 };
 
 struct ProteomeInputs {
@@ -186,6 +187,9 @@ struct OutputFiles {
   std::string masked;   // --masked (masks by settings.mask_p, lower case with lower_case_mask)
   bool all_segments = false;  // --all: every segment, not only those below mask_p
   bool description = false;   // --description: a last column in the table and the summary
+  // --mask-linkage: with a Discovery, --masked masks its classes' segments
+  // found at this linkage distance, by their own q-values.
+  int mask_linkage = kDiscoveryMaskLinkage;
 };
 
 // Writes the outputs from the analysed entries, handed to it in input order,
@@ -221,6 +225,7 @@ class ProteomeOutputs {
   void Open(const std::vector<Settings>& class_settings);
   std::unique_ptr<proteome::ProteomeOptions> options_;
   Settings settings_;
+  std::unique_ptr<Discovery> mask_;  // the classes at the mask's linkage distance
   std::unique_ptr<proteome::ProteomeWriter> writer_;
   long analysed_ = 0;
   std::array<long, 5> skipped_{};

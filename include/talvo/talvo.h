@@ -220,6 +220,13 @@ enum class ClassLinkage {
   kFromSettings,
 };
 
+// The linkage distance of the segments that a discovery's mask covers
+// (talvo-proteome --discover --masked): joined up to 8 residues apart, a
+// biased stretch of mixed composition becomes one segment that passes, where
+// the classes' own linkage splits it into runs too weak to. Measured with an
+// aligner in docs/masking.md.
+constexpr int kDiscoveryMaskLinkage = 8;
+
 class Discovery {
  public:
   // settings as for an Analyser; its alphabet plays no part. Throws Error

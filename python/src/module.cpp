@@ -160,23 +160,31 @@ std::vector<PyResult> Discover(const talvo::Discovery& discovery, std::string_vi
 }
 
 // A discovery's mask of one protein, as talvo-proteome --discover --masked
-// writes it for a file of that protein alone: the segments of every class
-// whose q-value (over every segment of every class) is below mask_p.
-std::string DiscoveryMasked(const std::vector<const PyResult*>& classes, bool lower) {
+// writes it for a file of that protein alone: the (start, end) of the
+// classes' segments at linkage distance mask_linkage whose q-value, over
+// every one of those segments, is below mask_p.
+std::vector<std::pair<int, int>> MaskSpans(const talvo::Discovery& discovery, std::string_view text,
+                                           long entry_number, int mask_linkage) {
+  if (mask_linkage < 0) throw talvo::Error("the mask's linkage distance must be at least 0");
+  std::string kept;
+  const std::string residues(talvo::KeptResidues(text, kept));
+  py::gil_scoped_release release;
+  const std::optional<talvo::Discovery> mask = MaskDiscovery(discovery, mask_linkage);
+  const std::vector<talvo::Result> results =
+      (mask ? *mask : discovery).Analyse(residues, entry_number);
   std::vector<double> p_values;
-  for (const PyResult* r : classes) {
-    for (const talvo::Segment& s : r->result.segments) p_values.push_back(s.p_value);
+  for (const talvo::Result& r : results) {
+    for (const talvo::Segment& s : r.segments) p_values.push_back(s.p_value);
   }
   const std::vector<double> q_values = talvo::QValuesOf(p_values);
-  const double mask_p = classes.front()->mask_p;
-  talvo::Result significant;
+  std::vector<std::pair<int, int>> spans;
   size_t i = 0;
-  for (const PyResult* r : classes) {
-    for (const talvo::Segment& s : r->result.segments) {
-      if (q_values[i++] < mask_p) significant.segments.push_back(s);
+  for (const talvo::Result& r : results) {
+    for (const talvo::Segment& s : r.segments) {
+      if (q_values[i++] < discovery.settings().mask_p) spans.emplace_back(s.start, s.end);
     }
   }
-  return talvo::Masked(classes.front()->residues, significant, mask_p, lower);
+  return spans;
 }
 
 // The ID talvo-proteome writes for the entry.
@@ -527,9 +535,10 @@ py::tuple ProteomeTables(const TableRequest& request, const talvo::Settings& set
 // request's discovery), written to path, which appears only when the run
 // succeeded.
 py::tuple WriteMasked(const TableRequest& request, const talvo::Settings& settings,
-                      const std::string& path, const py::object& progress) {
+                      const std::string& path, int mask_linkage, const py::object& progress) {
   talvo::OutputFiles files;
   files.masked = path;
+  files.mask_linkage = mask_linkage;
   const talvo::Discovery* discovery = DiscoveryOf(request);
   std::unique_ptr<talvo::ProteomeOutputs> outputs;
   try {
@@ -541,7 +550,18 @@ py::tuple WriteMasked(const TableRequest& request, const talvo::Settings& settin
   }
   Warnings warnings;
   RunCounts counts;
-  RunInputs(request, AnalysisOf(request, settings, settings.mask_p), warnings, progress, counts,
+  // A discovery's mask is its own analysis at the mask's linkage distance,
+  // unless the classes are found at that distance: then the reported
+  // segments are masked by their q-values.
+  std::optional<Analysis> analysis;
+  if (discovery == nullptr) {
+    analysis.emplace(talvo::Analyser(settings));
+  } else if (const std::optional<talvo::Discovery> mask = MaskDiscovery(*discovery, mask_linkage)) {
+    analysis.emplace(*discovery, 0.0, &*mask, settings.mask_p);
+  } else {
+    analysis.emplace(*discovery, settings.mask_p);
+  }
+  RunInputs(request, *analysis, warnings, progress, counts,
             [&](const AnalysedEntry& item) { outputs->Add(item); });
   outputs->Finish();
   return py::make_tuple(counts.analysed, counts.skipped, warnings.Take());
@@ -684,7 +704,7 @@ PYBIND11_MODULE(_talvo, m) {
   m.def("proteome_tables", &ProteomeTables, py::arg("request"), py::arg("settings"),
         py::arg("progress"));
   m.def("write_masked", &WriteMasked, py::arg("request"), py::arg("settings"), py::arg("path"),
-        py::arg("progress"));
+        py::arg("mask_linkage"), py::arg("progress"));
   py::class_<talvo::Discovery>(m, "Discovery")
       .def(py::init(&MakeDiscovery), py::arg("settings"), py::arg("classes"),
            py::arg("per_class_linkage"))
@@ -697,7 +717,8 @@ PYBIND11_MODULE(_talvo, m) {
                                        : py::object(py::int_(s.linkage));
            })
       .def("probability", &talvo::Discovery::class_probability);
-  m.def("discovery_masked", &DiscoveryMasked, py::arg("classes"), py::arg("lower"));
+  m.def("mask_spans", &MaskSpans, py::arg("discovery"), py::arg("sequence"),
+        py::arg("entry_number"), py::arg("mask_linkage"));
   m.def("q_values", &talvo::QValuesOf, py::arg("p_values"));
   m.def("discover", &Discover, py::arg("discovery"), py::arg("sequence"), py::arg("entry_number"));
   // A class file's text as (name, letters) pairs; source names it in errors.

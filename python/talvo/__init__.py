@@ -439,13 +439,15 @@ def write_masked(
     progress: Optional[bool] = None,
     discover: bool = False,
     classes: Any = None,
+    mask_linkage: int = _discover.MASK_LINKAGE,
     **options: Any,
 ) -> Dict[str, Any]:
     """Writes the masked FASTA of the inputs to path, as ``talvo-proteome
     [--discover] [-L] --masked path`` does: every entry, 80 residues a line,
     its segments with p below mask_p as X (lower: in lower case); with
-    discover, the segments of every class of ``classes`` whose q-value over
-    the run's segments of every class is below mask_p. The file appears
+    discover, the segments of every class of ``classes``, found at linkage
+    distance ``mask_linkage`` (``--mask-linkage``), whose q-value over all
+    of the run's is below mask_p. The file appears
     only once the run succeeded. sources, threads, progress, discover,
     classes and the options: as for ``proteome_table``. Returns the
     ``seed``, the number of ``analysed`` entries and the ``skipped`` ones.
@@ -455,10 +457,13 @@ def write_masked(
     target = os.fsdecode(path) if _inputs.is_path(path) else None
     if not target or target == "-":
         raise ValueError(f"path={path!r}: must be the path of the file to write")
+    mask_linkage = _options.mask_linkage(mask_linkage)
+    if mask_linkage != _discover.MASK_LINKAGE and not discover:
+        raise ValueError(f"mask_linkage={mask_linkage}: sets the mask of discover=True")
     request, settings = _request(threads, discover, classes, options, ("-L",) if lower else ())
     analysed, skipped, _ = _run(
         request, sources, progress,
-        lambda request, bar: _talvo.write_masked(request, settings, target, bar))
+        lambda request, bar: _talvo.write_masked(request, settings, target, mask_linkage, bar))
     return dict(seed=settings.seed, analysed=analysed, skipped=skipped)
 
 

@@ -18,6 +18,8 @@ if TYPE_CHECKING:
 
 # Rows shown in a notebook's table.
 _SHOWN_ROWS = 30
+# talvo-proteome's --mask-linkage.
+MASK_LINKAGE = 8
 
 
 def make(options: Dict[str, Any], classes: Any, words: Tuple[str, ...] = (),
@@ -42,13 +44,16 @@ class Discovered(Mapping[str, Result]):
     ``classes``: name to letters. ``to_frame()``: a row per segment of every
     class, with its ``q_value`` over every segment of every class of this
     protein. ``biased``: the classes with a segment at q below mask_p.
-    ``masked(lower=False)``: those segments as X (or in lower case), the
-    mask ``talvo-proteome --discover --masked`` writes for a file of this
-    protein alone. Pickles, and shows as a table in a notebook.
+    ``masked(lower=False)``: the mask ``talvo-proteome --discover --masked``
+    writes for a file of this protein alone: the classes' segments found at
+    the mask's linkage distance whose q-value is below mask_p, as X (or in
+    lower case). Pickles, and shows as a table in a notebook.
     """
 
-    def __init__(self, classes: List[Tuple[str, str]], results: List[Result]) -> None:
+    def __init__(self, classes: List[Tuple[str, str]], results: List[Result],
+                 mask: List[Tuple[int, int]]) -> None:
         self.classes: Dict[str, str] = dict(classes)
+        self._mask = mask
         self._results: Dict[str, Result] = dict(zip(self.classes, results))
         self.sequence: str = results[0].sequence
         self.mask_p: float = results[0].mask_p
@@ -81,9 +86,14 @@ class Discovered(Mapping[str, Result]):
         return list(dict.fromkeys(name for name, _, _, q in self._rows() if q < self.mask_p))
 
     def masked(self, lower: bool = False) -> str:
-        """The sequence with every segment whose q-value is below mask_p as
-        X, or in lower case."""
-        return _talvo.discovery_masked(list(self._results.values()), bool(lower))
+        """The sequence with the mask's segments as X, or in lower case: the
+        classes' segments found at the mask's linkage distance whose q-value
+        (over all of them) is below mask_p."""
+        residues = list(self.sequence)
+        for start, end in self._mask:
+            residues[start - 1:end] = (r.lower() for r in residues[start - 1:end]) if lower \
+                else "X" * (end - start + 1)
+        return "".join(residues)
 
     def to_frame(self) -> "pandas.DataFrame":
         """A row per segment, class after class: class, segment (its number
@@ -134,7 +144,7 @@ def list_classes(*, classes: Any = None, **options: Any) -> "pandas.DataFrame":
 
 
 def discover(sequence: Any, *, classes: Any = None, entry_number: int = 1,
-             **options: Any) -> Discovered:
+             mask_linkage: int = MASK_LINKAGE, **options: Any) -> Discovered:
     """Which residues are biased in one protein: every class of a class set
     analysed on it, each exactly as ``analyse(sequence, alphabet=letters)``
     finds it, with its own linkage distance (min(round(2 / (3P)), 5) from
@@ -150,8 +160,13 @@ def discover(sequence: Any, *, classes: Any = None, entry_number: int = 1,
     is refused (the classes take its place). shuffles or generated without
     exact_null, and window mode, warn: their q-values are not calibrated
     for discovery.
+    mask_linkage: the linkage distance of the segments ``masked()`` masks
+    (``--mask-linkage``; 8: biased stretches of mixed composition become one
+    segment).
     Returns a ``Discovered``: a mapping from class name to Result.
     """
     text = _inputs.sequence_text(sequence, entry_number)
+    mask_linkage = _options.mask_linkage(mask_linkage)
     discovery, _ = make(options, classes)
-    return Discovered(discovery.classes, _talvo.discover(discovery, text, entry_number))
+    return Discovered(discovery.classes, _talvo.discover(discovery, text, entry_number),
+                      _talvo.mask_spans(discovery, text, entry_number, mask_linkage))

@@ -287,3 +287,10 @@ def uncalibrated(values: Dict[str, Any]) -> List[str]:
         notes.append("window mode is not calibrated for discovery: expect false discoveries in "
                      "most runs")
     return notes
+
+
+def mask_linkage(value: Any) -> int:
+    try:
+        return _linkage(value)
+    except _Refused as why:
+        raise ValueError(f"mask_linkage={value!r}: {why}") from None

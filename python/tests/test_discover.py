@@ -116,7 +116,9 @@ def test_bad_classes_name_the_class_or_line(workdir):
 
 @pytest.mark.parametrize("args,keywords", [
     (["--discover", "-L"], dict(discover=True, lower=True)),
-    (["--discover", "-M:0.001", "-E:1"], dict(discover=True, mask_p=0.001, linkage=1)),
+    (["--discover", "-M:0.001", "-E:1", "--mask-linkage", "3"],
+     dict(discover=True, mask_p=0.001, linkage=1, mask_linkage=3)),
+    (["--discover", "-E:8"], dict(discover=True, linkage=8)),  # the reported segments are the mask's
     (["-L", "-A:QN"], dict(lower=True, alphabet="QN")),
 ])
 def test_masked_fasta_equals_talvo_proteome(workdir, args, keywords):

@@ -262,7 +262,7 @@ void Discovery::AnalyseClasses(std::string_view sequence, long entry_number, Wor
       if (report != nullptr) KeepReported(result, *report, true);
     }
   }
-  OverallTests(settings_, length, d, results);
+  if (report == nullptr || !report->segments_only) OverallTests(settings_, length, d, results);
 }
 
 std::vector<Result> Discovery::Analyse(std::string_view sequence, long entry_number) const {

@@ -13,6 +13,7 @@ namespace talvo::internal {
 // What the analysis of one protein hands such a front end beside the results.
 struct DiscoveryReport {
   double below = 2.0;  // only segments with p below it are kept in the results (2: every one)
+  bool segments_only = false;  // no overall tests: the results' overall is left empty
   // The 1-based number of each kept segment among its class's segments,
   // class after class.
   std::vector<int> numbers;

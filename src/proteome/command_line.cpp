@@ -59,7 +59,10 @@ const char kProteomeHelp[] =
     "                   its own linkage distance unless -E or -K gives one); a class\n"
     "                   column after the ID, q-values over every row of every class,\n"
     "                   --summary a row per protein and class, --masked the union of\n"
-    "                   the segments whose q-value is below -M; not with -A\n"
+    "                   every class's segments at linkage distance 8 (--mask-linkage)\n"
+    "                   whose q-value over all of them is below -M; not with -A\n"
+    "  --mask-linkage N  linkage distance of the segments that --discover --masked\n"
+    "                   masks (default 8, whatever -E or -K gives the tables)\n"
     "  --classes FILE   discovery's class set: a class per line, NAME<TAB>LETTERS\n"
     "                   (# starts a comment); default: the 20 residues and QN, RG,\n"
     "                   SR, basic, acidic, charged, ST, PEST, polar and GPSTDNH\n"
@@ -96,6 +99,7 @@ struct ParsedCommand {
   bool discover = false;
   bool list_classes = false;
   std::string classes_file;
+  bool mask_linkage = false;  // --mask-linkage given
 };
 
 template <class Number>
@@ -153,6 +157,11 @@ void ApplyValue(const std::string& name, const std::string& value, ParsedCommand
       Refuse(bad + " (I/N with N at least 1 and I from 0 to N-1)");
     }
     options.sharded = true;
+  } else if (name == "mask-linkage") {
+    if (!ParseWhole(value, options.mask_linkage) || options.mask_linkage < 0) {
+      Refuse(bad + " (a whole number of at least 0)");
+    }
+    command.mask_linkage = true;
   } else if (name == "classes") {
     if (value.empty()) Refuse("empty file name for --classes");
     command.classes_file = value;
@@ -191,7 +200,7 @@ void ApplyFlag(const std::string& name, ParsedCommand& command) {
 
 bool TakesValue(const std::string& name) {
   for (const char* option : {"threads", "format", "output", "gff3", "bed", "summary", "masked",
-                             "seed", "shard", "classes"}) {
+                             "seed", "shard", "classes", "mask-linkage"}) {
     if (name == option) return true;
   }
   return false;
@@ -376,6 +385,12 @@ void Merge(ProteomeOptions& options, const talvo::Settings& settings,
   CheckFiles(options, "the table", false);
   if (!class_set) return MergeTables(options, settings);
   const talvo::Discovery discovery = class_set->For(settings);
+  if (!options.masked.empty() && !JoinsAt(discovery, options.mask_linkage)) {
+    const std::string linkage = std::to_string(options.mask_linkage);
+    Refuse("--merge --discover --masked masks the segments found with linkage distance " + linkage +
+           " (--mask-linkage), which the tables hold only when the shards were run with -E:" +
+           linkage);
+  }
   options.classes = discovery.classes();
   MergeTables(options, settings, ClassSettings(discovery));
 }
@@ -400,6 +415,9 @@ void Run(int argc, char** argv, const PipelineTuning& tuning) {
   std::optional<ClassSet> class_set;
   if (command.discover || command.list_classes) class_set = ReadClassSet(command);
   if (command.list_classes) return ListClasses(class_set->For(settings));
+  if (command.mask_linkage && !command.discover) {
+    Refuse("--mask-linkage sets the mask of --discover --masked");
+  }
   CheckDescription(options);
   if (command.merge) return Merge(options, settings, class_set);
   if (options.inputs.empty()) Refuse("no input files (- reads standard input)");
@@ -421,7 +439,9 @@ void Run(int argc, char** argv, const PipelineTuning& tuning) {
   WarnUncalibrated(settings);
   const talvo::Discovery discovery = class_set->For(settings);
   options.classes = discovery.classes();
-  RunPipeline(options, discovery, tuning);
+  std::optional<talvo::Discovery> mask;
+  if (!options.masked.empty()) mask = MaskDiscovery(discovery, options.mask_linkage);
+  RunPipeline(options, discovery, mask ? &*mask : nullptr, tuning);
 }
 
 // The analysis options among arguments: TALVO's, and the long ones that

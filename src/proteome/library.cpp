@@ -124,7 +124,14 @@ ProteomeOutputs::ProteomeOutputs(const OutputFiles& files, std::vector<std::stri
     : options_(std::make_unique<proteome::ProteomeOptions>(
           WriterOptions(files, std::move(input_names)))),
       settings_(discovery.settings()) {
+  if (files.mask_linkage < 0) throw Error("the mask's linkage distance must be at least 0");
   options_->classes = discovery.classes();
+  options_->mask_linkage = files.mask_linkage;
+  if (!files.masked.empty()) {
+    if (auto mask = proteome::MaskDiscovery(discovery, files.mask_linkage)) {
+      mask_ = std::make_unique<Discovery>(std::move(*mask));
+    }
+  }
   std::vector<Settings> class_settings;
   for (size_t c = 0; c < discovery.classes().size(); c++) {
     class_settings.push_back(discovery.class_settings(c));
@@ -134,7 +141,7 @@ ProteomeOutputs::ProteomeOutputs(const OutputFiles& files, std::vector<std::stri
 
 void ProteomeOutputs::Open(const std::vector<Settings>& class_settings) {
   CheckOutputFiles(*options_);
-  writer_ = std::make_unique<proteome::ProteomeWriter>(*options_, settings_);
+  writer_ = std::make_unique<proteome::ProteomeWriter>(*options_, settings_, mask_ != nullptr);
   if (!class_settings.empty()) writer_->SetClassSettings(class_settings);
 }
 
@@ -148,7 +155,15 @@ void ProteomeOutputs::Add(const AnalysedEntry& entry) {
   }
   const Result& first = classes != 0 ? entry.classes.front() : entry.result;
   if (classes != 0) {
-    writer_->Add(entry.input, entry.entry, entry.classes, entry.report.get());
+    const proteome::EntryReport* report = entry.report.get();
+    writer_->Add(entry.input, entry.entry, entry.classes, report ? &report->classes : nullptr);
+    if (mask_ && report != nullptr && !report->mask_classes.empty()) {
+      writer_->AddMask(entry.entry, report->mask_classes, report->mask);
+    } else if (mask_) {  // an entry analysed without the mask
+      proteome::EntryReport own;
+      proteome::AnalyseMask(*mask_, settings_.mask_p, entry.entry, own);
+      writer_->AddMask(entry.entry, own.mask_classes, own.mask);
+    }
   } else {
     writer_->Add(entry.input, entry.entry, entry.result);
   }

@@ -28,6 +28,8 @@ struct ProteomeOptions {
   // --discover: every protein analysed for every class of this set (the
   // outputs gain the class); empty for a run of one sub-alphabet.
   std::vector<talvo::ResidueClass> classes;
+  // --discover --masked masks the segments found with this linkage distance.
+  int mask_linkage = talvo::kDiscoveryMaskLinkage;
 };
 
 }  // namespace talvo::proteome

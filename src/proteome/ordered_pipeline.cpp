@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <map>
@@ -12,15 +13,68 @@
 #include <utility>
 
 namespace talvo::proteome {
+namespace {
+
+// A mask compares its q-values with `below` alone. A p-value at or above it
+// can neither pass nor change the ranks of those below it, nor, as 1, the
+// q-values that pass: such values count as one, so that the writer's count
+// of the mask's p-values stays small.
+void CountAsOneFrom(double below, std::vector<std::pair<double, uint32_t>>& tally) {
+  uint64_t at_or_above = 0;
+  size_t kept = 0;
+  for (const auto& [p, times] : tally) {
+    if (p < below) {
+      tally[kept++] = {p, times};
+    } else {
+      at_or_above += times;
+    }
+  }
+  tally.resize(kept);
+  for (; at_or_above > 0; at_or_above -= std::min<uint64_t>(at_or_above, UINT32_MAX)) {
+    tally.emplace_back(1.0, static_cast<uint32_t>(std::min<uint64_t>(at_or_above, UINT32_MAX)));
+  }
+}
+
+}  // namespace
+
+// Each analysing thread keeps its working memory from entry to entry.
+talvo::Workspace& EntryWorkspace() {
+  thread_local talvo::Workspace workspace;
+  return workspace;
+}
+
+bool JoinsAt(const talvo::Discovery& discovery, int linkage) {
+  for (size_t c = 0; c < discovery.classes().size(); c++) {
+    const talvo::Settings& settings = discovery.class_settings(c);
+    if (settings.estimate_linkage || settings.linkage != linkage) return false;
+  }
+  return true;
+}
+
+std::optional<talvo::Discovery> MaskDiscovery(const talvo::Discovery& discovery, int mask_linkage) {
+  if (JoinsAt(discovery, mask_linkage)) return std::nullopt;
+  talvo::Settings mask = discovery.settings();
+  mask.linkage = mask_linkage;
+  mask.estimate_linkage = false;
+  return talvo::Discovery(mask, discovery.classes(), talvo::ClassLinkage::kFromSettings);
+}
+
+void AnalyseMask(const talvo::Discovery& mask, double below, const ProteinEntry& entry,
+                 EntryReport& report) {
+  report.mask.below = below;
+  report.mask.segments_only = true;
+  internal::DiscoveryAccess::Analyse(mask, entry.residues, entry.number, EntryWorkspace(),
+                                     report.mask_classes, report.mask);
+  CountAsOneFrom(below, report.mask.tally);
+}
 
 void Analysis::Run(AnalysedEntry& item) const {
-  if (discovery != nullptr) {
-    // Each analysing thread keeps its working memory from entry to entry.
-    thread_local talvo::Workspace workspace;
-    if (!item.report) item.report = std::make_shared<internal::DiscoveryReport>();
-    item.report->below = below;
+  if (discovery) {
+    if (!item.report) item.report = std::make_shared<EntryReport>();
+    item.report->classes.below = below;
     internal::DiscoveryAccess::Analyse(*discovery, item.entry.residues, item.entry.number,
-                                       workspace, item.classes, *item.report);
+                                       EntryWorkspace(), item.classes, item.report->classes);
+    if (mask) AnalyseMask(*mask, mask_below, item.entry, *item.report);
   } else {
     item.result = analyser->Analyse(item.entry.residues, item.entry.number);
   }

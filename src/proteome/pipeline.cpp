@@ -15,7 +15,7 @@ namespace {
 
 void Run(const ProteomeOptions& options, const Analysis& analysis, const talvo::Settings& settings,
          const PipelineTuning& tuning) {
-  ProteomeWriter writer(options, settings);
+  ProteomeWriter writer(options, settings, analysis.mask != nullptr);
   if (analysis.discovery != nullptr) {
     std::vector<talvo::Settings> class_settings;
     for (size_t c = 0; c < options.classes.size(); c++) {
@@ -42,7 +42,10 @@ void Run(const ProteomeOptions& options, const Analysis& analysis, const talvo::
     RunOrdered(inputs, analysis, threads, tuning, [&](std::vector<AnalysedEntry>& batch) {
       for (const AnalysedEntry& item : batch) {
         if (discover) {
-          writer.Add(item.input, item.entry, item.classes, item.report.get());
+          writer.Add(item.input, item.entry, item.classes, &item.report->classes);
+          if (analysis.mask) {
+            writer.AddMask(item.entry, item.report->mask_classes, item.report->mask);
+          }
         } else {
           writer.Add(item.input, item.entry, item.result);
         }
@@ -70,10 +73,11 @@ void RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser
 }
 
 void RunPipeline(const ProteomeOptions& options, const talvo::Discovery& discovery,
-                 const PipelineTuning& tuning) {
+                 const talvo::Discovery* mask, const PipelineTuning& tuning) {
   // Only the segments reported (and masked) are kept; the others are counted.
-  const double below = options.all_segments ? 2.0 : discovery.settings().mask_p;
-  Run(options, Analysis(discovery, below), discovery.settings(), tuning);
+  const double mask_p = discovery.settings().mask_p;
+  const double below = options.all_segments ? 2.0 : mask_p;
+  Run(options, Analysis(discovery, below, mask, mask_p), discovery.settings(), tuning);
 }
 
 }  // namespace talvo::proteome

@@ -12,8 +12,10 @@ namespace talvo::proteome {
 // skip counts on standard error.
 void RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser,
                  const PipelineTuning& tuning);
-// The same with discovery: options.classes are discovery's classes.
+// The same with discovery: options.classes are discovery's classes. With a
+// mask, --masked masks its segments (the same classes at the mask's linkage
+// distance) by their own q-values; without, the reported analysis's.
 void RunPipeline(const ProteomeOptions& options, const talvo::Discovery& discovery,
-                 const PipelineTuning& tuning);
+                 const talvo::Discovery* mask, const PipelineTuning& tuning);
 
 }  // namespace talvo::proteome

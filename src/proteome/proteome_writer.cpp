@@ -17,8 +17,12 @@ constexpr size_t kFlushSize = 1 << 16;
 
 // BED has no q-values: its rows go straight to the output. The other formats
 // and the summary wait in spools for theirs.
-ProteomeWriter::ProteomeWriter(const ProteomeOptions& options, const talvo::Settings& settings)
-    : options_(options), settings_(settings), reporting_{options.all_segments, settings.mask_p} {
+ProteomeWriter::ProteomeWriter(const ProteomeOptions& options, const talvo::Settings& settings,
+                               bool own_mask)
+    : options_(options),
+      settings_(settings),
+      reporting_{options.all_segments, settings.mask_p},
+      own_mask_(own_mask) {
   OpenSegments(options.output, options.format, options.sharded);
   if (!options.gff3.empty()) OpenSegments(options.gff3, OutputFormat::kGff3, false);
   if (!options.bed.empty()) OpenSegments(options.bed, OutputFormat::kBed, false);
@@ -30,7 +34,7 @@ ProteomeWriter::ProteomeWriter(const ProteomeOptions& options, const talvo::Sett
     masked_.Open(options.masked);
     if (!options.classes.empty()) {
       masked_spool_.Open();
-      q_values_needed_ = true;
+      q_values_needed_ = q_values_needed_ || !own_mask;
     }
   }
 }
@@ -74,12 +78,12 @@ void ProteomeWriter::Add(size_t input_index, const ProteinEntry& entry,
   if (report != nullptr) protein.numbers = report->numbers;
   const talvo::Result& first = protein.first();
   residues_ += first.length;
-  if (masked_.is_open() && discover) {
-    AppendMaskCandidates(masked_text_, entry, results, settings_.mask_p, settings_.lower_case_mask);
-  } else if (masked_.is_open()) {
+  if (masked_.is_open() && !discover) {
     masked_text_ += FormatMaskedRecord(
         entry.header,
         talvo::Masked(entry.residues, first, settings_.mask_p, settings_.lower_case_mask));
+  } else if (masked_.is_open() && !own_mask_) {
+    AppendMaskCandidates(masked_text_, entry, results, settings_.mask_p, settings_.lower_case_mask);
   }
   if (summary_.is_open()) {
     AppendSummaryRows(summary_text_, protein, options_.description);
@@ -103,6 +107,13 @@ void ProteomeWriter::Add(size_t input_index, const ProteinEntry& entry,
   }
   for (const auto& output : segments_) output->rows->AppendProtein(output->text, protein);
   if (BatchSize() >= kFlushSize) EndBatch();
+}
+
+void ProteomeWriter::AddMask(const ProteinEntry& entry, std::span<const talvo::Result> results,
+                             const internal::DiscoveryReport& report) {
+  if (!masked_.is_open()) return;
+  AppendMaskCandidates(masked_text_, entry, results, settings_.mask_p, settings_.lower_case_mask);
+  mask_q_.Count(report.tally);
 }
 
 void ProteomeWriter::EndBatch() {
@@ -165,14 +176,15 @@ void ProteomeWriter::CopyOut(RowSpool& spool, const QValues& q_values, SegmentRo
 }
 
 // --discover's masks: a stretch is masked where a segment that covers it has
-// a q-value below -M.
+// a q-value below -M, among the mask's own segments or the reported ones.
 void ProteomeWriter::CopyMasks() {
+  const QValues& q_values = own_mask_ ? mask_q_ : segment_q_;
   masked_spool_.CopyTo(
       [&](char kind, uint64_t payload, std::string&) {
         if (kind == kKeptMarker) return true;
         double p = 0;
         memcpy(&p, &payload, sizeof p);
-        return (segment_q_.Of(p) < settings_.mask_p) == (kind == kMaskedMarker);
+        return (q_values.Of(p) < settings_.mask_p) == (kind == kMaskedMarker);
       },
       [this](const std::string& text) { masked_.Write(text); });
 }
@@ -193,7 +205,10 @@ void ProteomeWriter::Finish() {
     summary_.Write(SummaryHeader(options_.description, !options_.classes.empty()));
     CopyOut(summary_spool_, summary_q_, nullptr, summary_);
   }
-  if (masked_spool_.is_open()) CopyMasks();
+  if (masked_spool_.is_open()) {
+    if (own_mask_) mask_q_.Finish();
+    CopyMasks();
+  }
   std::vector<OutputStream*> streams;
   for (const auto& output : segments_) streams.push_back(&output->stream);
   streams.insert(streams.end(), {&summary_, &masked_});

@@ -27,8 +27,10 @@ namespace talvo::proteome {
 
 class ProteomeWriter {
  public:
-  // Opens every output.
-  ProteomeWriter(const ProteomeOptions& options, const talvo::Settings& settings);
+  // Opens every output. With own_mask (--discover), --masked masks what
+  // AddMask hands it, by its own q-values, instead of the reported segments.
+  ProteomeWriter(const ProteomeOptions& options, const talvo::Settings& settings,
+                 bool own_mask = false);
   ProteomeWriter(const ProteomeWriter&) = delete;
   ProteomeWriter& operator=(const ProteomeWriter&) = delete;
   ~ProteomeWriter();
@@ -42,6 +44,10 @@ class ProteomeWriter {
   void Add(size_t input, const ProteinEntry& entry, const talvo::Result& result) {
     Add(input, entry, std::span<const talvo::Result>(&result, 1));
   }
+  // With own_mask, after Add: the entry's mask analysis, each class's
+  // segments below -M in results and every segment's p-value in report.tally.
+  void AddMask(const ProteinEntry& entry, std::span<const talvo::Result> results,
+               const internal::DiscoveryReport& report);
   // The settings of each class (--discover), which a shard table records.
   void SetClassSettings(std::vector<talvo::Settings> class_settings) {
     class_settings_ = std::move(class_settings);
@@ -89,6 +95,8 @@ class ProteomeWriter {
   OutputStream summary_, masked_;
   RowSpool summary_spool_;
   RowSpool masked_spool_;  // --discover: the masks wait for the q-values
+  bool own_mask_;          // of mask_q_, not segment_q_
+  QValues mask_q_;
   std::vector<talvo::Settings> class_settings_;
   QValues segment_q_, summary_q_;
   std::string summary_text_, masked_text_;  // of the current batch

@@ -3,6 +3,7 @@
 #include <span>
 
 #include "api/discovery_report.h"
+#include "proteome/ordered_pipeline.h"
 #include "proteome/segment_row.h"
 
 namespace talvo::proteome {
@@ -30,8 +31,8 @@ void ProteinColumns::Add(const AnalysedEntry& item, bool with_description) {
 // numbers, and counts every p-value in its report's tally.
 void SegmentColumns::Add(const AnalysedEntry& item) {
   const std::span<const talvo::Result> results = ResultsOf(item);
-  const std::vector<int>* numbers = item.report ? &item.report->numbers : nullptr;
-  if (numbers != nullptr) q_.Count(item.report->tally);
+  const std::vector<int>* numbers = item.report ? &item.report->classes.numbers : nullptr;
+  if (numbers != nullptr) q_.Count(item.report->classes.tally);
   bool begun = false;
   size_t kept = 0;
   for (size_t c = 0; c < results.size(); c++) {
