@@ -885,6 +885,30 @@ TEST(ProteomeTest, OptionAndOutputFailuresEndWithStatusOne) {
   EXPECT_EQ(pipe.err.find("error"), std::string::npos) << pipe.err;
 }
 
+// The library's writer refuses, before creating anything, an input as output
+// and a second standard output (which would be lost), and finishes once.
+TEST(ProteomeTest, LibraryOutputsRefuseWhatWouldBeLost) {
+  TempDir dir;
+  const std::string input = dir / "in.fa", tsv = dir / "t.tsv";
+  WriteFile(input, Layout(RandomProteome(3, 5), 0));
+  using Names = std::tuple<std::string, std::string, std::string, std::string, std::string>;
+  for (const Names& names :
+       {Names{input, "", "", "", ""}, Names{tsv, "-", "", "", ""}, Names{"-", "", "", "-", ""},
+        Names{"", "-", "-", "", ""}, Names{"", "", tsv, "", "-"}}) {
+    talvo::OutputFiles files;
+    std::tie(files.tsv, files.gff3, files.bed, files.summary, files.masked) = names;
+    EXPECT_THROW(talvo::ProteomeOutputs(files, {input}, talvo::Settings{}), talvo::Error);
+  }
+  EXPECT_EQ(fs::directory_iterator(dir.path)->path(), input);  // nothing else
+  talvo::OutputFiles files;
+  files.tsv = tsv;
+  talvo::ProteomeOutputs once(files, {input}, talvo::Settings{});
+  once.Finish();
+  EXPECT_EQ(ReadFile(tsv).substr(0, 6), "input\t");
+  EXPECT_THROW(once.Finish(), talvo::Error);
+  EXPECT_THROW(once.Add(talvo::AnalysedEntry{}), talvo::Error);
+}
+
 TEST(ProteomeTest, Gff3AndBedPassTheirValidators) {
   TempDir dir;
   std::vector<Protein> proteins = RandomProteome(9, 20);

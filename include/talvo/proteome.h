@@ -177,8 +177,8 @@ class QValues {
 // The q-values of p_values, in their order.
 std::vector<double> QValuesOf(const std::vector<double>& p_values);
 
-// talvo-proteome's outputs; each file name as its option takes it ("-" for
-// standard output), empty for none.
+// talvo-proteome's outputs; each file name as its option takes it, empty for
+// none. "-" is standard output, for the first of tsv, gff3 and bed only.
 struct OutputFiles {
   std::string tsv;      // --output (the segment table)
   std::string gff3;     // --gff3
@@ -215,7 +215,7 @@ class ProteomeOutputs {
 
   void Add(const AnalysedEntry& entry);
   // After the last entry: the q-values and the rows that wait for them;
-  // every output closed and given its name.
+  // every output closed and given its name. Once only; Add throws after it.
   void Finish();
 
   long analysed() const { return analysed_; }
@@ -229,6 +229,7 @@ class ProteomeOutputs {
   std::unique_ptr<proteome::ProteomeWriter> writer_;
   long analysed_ = 0;
   std::array<long, 5> skipped_{};
+  bool finished_ = false;
 };
 
 // Settings from talvo-proteome's analysis options: TALVO's options in

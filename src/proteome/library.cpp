@@ -69,11 +69,29 @@ void ProteomeBatches::Cancel() {
 
 namespace {
 
+// Only the writer's --output (the segment table, else the GFF3 output, else
+// the BED output) can go to standard output; another "-" would be lost.
+void CheckStandardOutputTakesOne(const OutputFiles& files) {
+  const std::string* output = !files.tsv.empty()    ? &files.tsv
+                              : !files.gff3.empty() ? &files.gff3
+                                                    : &files.bed;
+  for (const auto& [role, path] : {std::pair{"the GFF3 output", &files.gff3},
+                                   {"the BED output", &files.bed},
+                                   {"the summary", &files.summary},
+                                   {"the masked FASTA", &files.masked}}) {
+    if (*path == "-" && path != output) {
+      throw Error(std::string(role) + " cannot go to standard output (-): only the first of " +
+                  "the segment table, the GFF3 and the BED output can");
+    }
+  }
+}
+
 // The writer's options for the files asked for: the segment table is
 // talvo-proteome's --output; without one, GFF3 or BED takes its place, and
 // without any, rows that cost nothing go nowhere.
 proteome::ProteomeOptions WriterOptions(const OutputFiles& files,
                                         std::vector<std::string> input_names) {
+  CheckStandardOutputTakesOne(files);
   const auto file = [](const std::string& name) { return name == "-" ? std::string() : name; };
   proteome::ProteomeOptions options;
   options.inputs = std::move(input_names);
@@ -148,6 +166,7 @@ void ProteomeOutputs::Open(const std::vector<Settings>& class_settings) {
 ProteomeOutputs::~ProteomeOutputs() = default;
 
 void ProteomeOutputs::Add(const AnalysedEntry& entry) {
+  if (finished_) throw Error("an entry added after Finish");
   if (entry.input >= options_->inputs.size()) throw Error("an entry of an input without a name");
   const size_t classes = options_->classes.size();
   if (classes != 0 && entry.classes.size() != classes) {
@@ -175,6 +194,8 @@ void ProteomeOutputs::Add(const AnalysedEntry& entry) {
 }
 
 void ProteomeOutputs::Finish() {
+  if (finished_) throw Error("the outputs were finished already");
+  finished_ = true;
   writer_->Finish();
 }
 
