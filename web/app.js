@@ -39,7 +39,7 @@
     const started = performance.now();
     try {
       const result = await talvo.analyse(what.input, pageForm.args(), {
-        name: what.name, signal: controller.signal,
+        name: what.name, signal: controller.signal, files: pageForm.files(),
         onProgress: (fraction, entries, total) => setProgress(fraction,
           `Analysing… ${entries.toLocaleString('en-US')} of ${total.toLocaleString('en-US')} entries`),
       });

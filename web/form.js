@@ -32,7 +32,7 @@ var pageForm = (() => { // var: a global that the other scripts of the page use
     const blob = exampleBlob(example);
     $('sequences').value = example.file.endsWith('.gz') ? '' : await blob.text();
     useFile(blob, example.file, `${example.file} (bundled example)`);
-    setForm(EXAMPLE_ARGS[name] || []);
+    setForm((EXAMPLE_ARGS[name] || []).concat(fields.discover.checked ? ['--discover'] : []));
   }
 
   for (const example of TALVO_EXAMPLES) {
@@ -79,6 +79,7 @@ var pageForm = (() => { // var: a global that the other scripts of the page use
     estimate: $('estimate-linkage'), nullModel: $('null'), count: $('random-count'), seed: $('seed'),
     fractional: $('fractional'), exactNull: $('exact-null'), significance: $('significance'), all: $('all'),
     threshold: $('window-threshold'), noMerge: $('no-merge'), mask: $('mask'), extra: $('extra'),
+    discover: $('discover'),
   };
   const defaults = {};
   for (const [key, field] of Object.entries(fields)) defaults[key] = field.type === 'checkbox' ? field.checked : field.value;
@@ -87,14 +88,32 @@ var pageForm = (() => { // var: a global that the other scripts of the page use
     return text.trim() === '' ? [] : text.trim().split(/\s+/);
   }
 
+  // A pasted class list in the tool's format: a tab between name and letters,
+  // where a person types spaces.
+  function classFile() {
+    const text = $('classes').value;
+    if (!fields.discover.checked || text.trim() === '') return null;
+    return text.split('\n').map((line) => (line.includes('\t') ? line : line.trim().replace(/^([^\s#]\S*)\s+/, '$1\t')))
+      .join('\n');
+  }
+
+  // Files that the options name.
+  function files() {
+    const classes = classFile();
+    return classes === null ? {} : { 'classes.tsv': classes };
+  }
+
   function args() {
     const f = fields;
-    const list = [];
-    if (f.alphabet.value !== defaults.alphabet) list.push(`-A:${f.alphabet.value}`);
+    const discover = f.discover.checked;
+    const list = discover ? ['--discover'] : [];
+    if (classFile() !== null) list.push('--classes', 'classes.tsv');
+    if (!discover && f.alphabet.value !== defaults.alphabet) list.push(`-A:${f.alphabet.value}`);
     if (f.background.value !== '-T') list.push(f.background.value);
     if (Number(f.window.value) >= 2) list.push(`-W:${f.window.value}`);
     if (f.estimate.checked) list.push('-K');
-    else if (f.linkage.value !== defaults.linkage) list.push(`-E:${f.linkage.value}`);
+    // Discovery gives each class its own linkage unless one is given for all.
+    else if (f.linkage.value !== '' && (discover || f.linkage.value !== defaults.linkage)) list.push(`-E:${f.linkage.value}`);
     if (f.nullModel.value) list.push(`${f.nullModel.value}:${f.count.value}`);
     if (f.seed.value !== '') list.push('--seed', f.seed.value);
     if (f.fractional.checked) list.push('--fractional-windows');
@@ -107,6 +126,23 @@ var pageForm = (() => { // var: a global that the other scripts of the page use
     return list.concat(splitWords(f.extra.value));
   }
 
+  // Discovery has no special residues to choose, and no linkage until one is
+  // given for every class.
+  function showMode() {
+    const discover = fields.discover.checked;
+    fields.alphabet.disabled = discover;
+    $('classes-option').hidden = !discover;
+    fields.linkage.placeholder = discover ? "each class's own" : '';
+    if (discover && fields.linkage.value === defaults.linkage) fields.linkage.value = '';
+    if (!discover && fields.linkage.value === '') fields.linkage.value = defaults.linkage;
+  }
+  fields.discover.addEventListener('change', showMode);
+  $('classes-file').addEventListener('change', async () => {
+    const file = $('classes-file').files[0];
+    if (file) $('classes').value = await file.text();
+    showCommand();
+  });
+
   // The form from options; what it has no field for goes to "More options".
   function setForm(list) {
     const f = fields;
@@ -114,6 +150,8 @@ var pageForm = (() => { // var: a global that the other scripts of the page use
       if (field.type === 'checkbox') field.checked = defaults[key];
       else field.value = defaults[key];
     }
+    f.discover.checked = list.includes('--discover');
+    showMode();
     const extra = [];
     for (let i = 0; i < list.length; i++) {
       const arg = list[i];
@@ -132,6 +170,7 @@ var pageForm = (() => { // var: a global that the other scripts of the page use
       else if (letter === 'N') f.noMerge.checked = true;
       else if (letter === 'L') f.mask.value = '-L';
       else if (arg === '--all') f.all.checked = true;
+      else if (arg === '--discover') continue;
       else if (arg === '--fractional-windows') f.fractional.checked = true;
       else if (arg === '--exact-null' && !$('exact-null-option').hidden) f.exactNull.checked = true;
       else if (arg === '--seed' && i + 1 < list.length) f.seed.value = list[++i];
@@ -155,5 +194,5 @@ var pageForm = (() => { // var: a global that the other scripts of the page use
   $('form').addEventListener('change', showCommand);
   showCommand();
 
-  return { input, args, setForm, splitWords, loadExample };
+  return { input, args, files, setForm, splitWords, loadExample };
 })();

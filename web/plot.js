@@ -123,47 +123,130 @@ const plots = (() => {
         'aria-label': describe(segment),
       }, svg);
       el('title', {}, bar).textContent = describe(segment);
-      bar.addEventListener('mouseenter', () => onSegment(segment, false));
-      bar.addEventListener('focus', () => onSegment(segment, false));
-      bar.addEventListener('click', () => onSegment(segment, true));
-      bar.addEventListener('keydown', (event) => {
-        if (event.key === 'Enter' || event.key === ' ') {
-          event.preventDefault();
-          onSegment(segment, true);
-        }
-      });
+      listen(bar, segment, onSegment);
     }
 
-    // The axis, and the residues when there is room for them.
-    const axisY = barTop + barHeight + 12;
-    el('line', { x1: left, x2: left + inner, y1: axisY, y2: axisY, stroke: '#444' }, svg);
-    const step = niceStep(span, 8);
-    for (let tick = Math.ceil(view.from / step) * step; tick <= view.to; tick += step) {
-      if (tick < 1) continue;
-      const x = xOf(tick) + inner / span / 2;
-      el('line', { x1: x, x2: x, y1: axisY, y2: axisY + 5, stroke: '#444' }, svg);
-      text(svg, x, axisY + 17, String(tick), { 'text-anchor': 'middle', 'font-size': 10 });
-    }
-    if (!showResidues) {
-      text(svg, left + inner, axisY + 34, 'zoom to 120 residues or fewer for the letters',
-        { 'text-anchor': 'end', 'font-size': 10, fill: '#666' });
-    } else {
-      const size = Math.min(12, (inner / span) * 1.4);
-      for (let position = view.from; position <= view.to; position++) {
-        const residue = data.residues[position - 1];
-        text(svg, xOf(position) + inner / span / 2, axisY + 36, residue, {
-          'text-anchor': 'middle', 'font-family': 'monospace', 'font-size': size.toFixed(1),
-          fill: data.special.has(residue) ? '#b00020' : '#555',
-          'font-weight': data.special.has(residue) ? 'bold' : 'normal',
-        });
-      }
-    }
+    axis(svg, { left, inner, y: barTop + barHeight + 12 }, view, (position) => {
+      const residue = data.residues[position - 1];
+      return [residue, data.special.has(residue) ? '#b00020' : null];
+    });
     legend(svg, width - right - 130, 6, data.measure === 'q_value' ? '−log10 q' : '−log10 p');
     return svg;
   }
 
+  // The position axis from y down, and the residues when there is room for
+  // them: residueAt(position) gives the letter and its colour (null: plain).
+  function axis(svg, { left, inner, y }, view, residueAt) {
+    const span = view.to - view.from + 1;
+    const xOf = (position) => left + ((position - view.from + 0.5) / span) * inner; // a residue's centre
+    el('line', { x1: left, x2: left + inner, y1: y, y2: y, stroke: '#444' }, svg);
+    const step = niceStep(span, 8);
+    for (let tick = Math.ceil(view.from / step) * step; tick <= view.to; tick += step) {
+      if (tick < 1) continue;
+      el('line', { x1: xOf(tick), x2: xOf(tick), y1: y, y2: y + 5, stroke: '#444' }, svg);
+      text(svg, xOf(tick), y + 17, String(tick), { 'text-anchor': 'middle', 'font-size': 10 });
+    }
+    if (span > 120) {
+      text(svg, left + inner, y + 34, 'zoom to 120 residues or fewer for the letters',
+        { 'text-anchor': 'end', 'font-size': 10, fill: '#666' });
+      return;
+    }
+    const size = Math.min(12, (inner / span) * 1.4);
+    for (let position = view.from; position <= view.to; position++) {
+      const [residue, colour] = residueAt(position);
+      text(svg, xOf(position), y + 36, residue, {
+        'text-anchor': 'middle', 'font-family': 'monospace', 'font-size': size.toFixed(1),
+        fill: colour || '#555', 'font-weight': colour ? 'bold' : 'normal',
+      });
+    }
+  }
+
+  // A class's colour by its place in the class set: hues a golden angle
+  // apart, so that neighbours in the set differ most.
+  function classColour(index) {
+    return `hsl(${((index * 137.508) % 360).toFixed(1)}, 70%, 38%)`;
+  }
+
+  // Discovery's picture of one protein: a track for each class with a segment
+  // at q <= data.threshold (and the selected segment's class), the segments of
+  // that class along the sequence, filled when at or below the threshold.
+  // data: { id, residues, segments (with .class), classes: Map name ->
+  // { letters, colour } in the class set's order, threshold, selected };
+  // view and onSegment as for protein().
+  function classTracks(data, view, onSegment) {
+    const width = 900;
+    const left = 150;
+    const right = 20;
+    const inner = width - left - right;
+    const span = view.to - view.from + 1;
+    const xOf = (position) => left + ((position - view.from) / span) * inner;
+    const significant = (segment) => segment.q_value <= data.threshold;
+    const shown = new Set(data.segments.filter(significant).map((s) => s.class));
+    if (data.selected) shown.add(data.selected.class);
+    const tracks = [...data.classes.values()].filter((c) => shown.has(c.name));
+    const top = 48;
+    const trackHeight = 26;
+    const axisY = top + Math.max(1, tracks.length) * trackHeight + 8;
+    const height = axisY + (span <= 120 ? 46 : 40);
+    const svg = el('svg', { xmlns: SVG, viewBox: `0 0 ${width} ${height}`, width: '100%', role: 'img' });
+    el('title', {}, svg).textContent = `${data.id}: segments of ${tracks.map((c) => c.name).join(', ') || 'no class'}` +
+      ` at q ≤ ${data.threshold}, positions ${view.from}–${view.to}`;
+    el('rect', { x: 0, y: 0, width, height, fill: '#fff' }, svg);
+    text(svg, 10, 18, `${data.id} (${data.residues.length} residues): ` +
+      `${tracks.length === 1 ? '1 class' : `${tracks.length} classes`} with segments at q ≤ ${data.threshold}`,
+    { 'font-weight': 'bold', 'font-size': 14 });
+    text(svg, 10, 36, 'filled: q ≤ the threshold; outlined: reported, not significant', { 'font-size': 10, fill: '#666' });
+    if (tracks.length === 0) {
+      text(svg, left, top + 17, 'No class has a segment at this q threshold in this protein.', { fill: '#666' });
+    }
+    // Each letter's colour: that of the first track with a significant
+    // segment over it and the letter among its class's.
+    const cover = new Array(span).fill(null);
+    tracks.forEach((c, i) => {
+      const y = top + i * trackHeight;
+      const track = el('g', { class: 'track', 'data-class': c.name }, svg);
+      text(track, left - 8, y + 16, c.letters && c.letters !== c.name ? `${c.name} (${c.letters})` : c.name,
+        { 'text-anchor': 'end', fill: c.colour, 'font-weight': 'bold' });
+      el('line', { x1: left, x2: left + inner, y1: y + 11, y2: y + 11, stroke: '#ddd' }, track);
+      for (const segment of data.segments) {
+        if (segment.class !== c.name || segment.end < view.from || segment.start > view.to) continue;
+        const strong = significant(segment);
+        const x0 = Math.max(left, xOf(segment.start));
+        const x1 = Math.min(left + inner, xOf(segment.end + 1));
+        const selected = segment === data.selected;
+        const bar = el('rect', {
+          x: x0.toFixed(2), y: y + 2, width: Math.max(2, x1 - x0).toFixed(2), height: trackHeight - 8,
+          fill: strong ? c.colour : '#fff', stroke: selected ? '#f0a020' : c.colour,
+          'stroke-width': selected ? 3 : 1, tabindex: 0, class: 'segment',
+          'data-class': c.name, 'data-start': segment.start, 'data-end': segment.end,
+          'data-significant': strong, 'aria-label': describe(segment),
+        }, track);
+        el('title', {}, bar).textContent = describe(segment);
+        listen(bar, segment, onSegment);
+        if (!strong) continue;
+        for (let p = Math.max(view.from, segment.start); p <= Math.min(view.to, segment.end); p++) {
+          if (!c.letters || c.letters.includes(data.residues[p - 1])) cover[p - view.from] ||= c.colour;
+        }
+      }
+    });
+    axis(svg, { left, inner, y: axisY }, view, (position) => [data.residues[position - 1], cover[position - view.from]]);
+    return svg;
+  }
+
+  function listen(bar, segment, onSegment) {
+    bar.addEventListener('mouseenter', () => onSegment(segment, false));
+    bar.addEventListener('focus', () => onSegment(segment, false));
+    bar.addEventListener('click', () => onSegment(segment, true));
+    bar.addEventListener('keydown', (event) => {
+      if (event.key === 'Enter' || event.key === ' ') {
+        event.preventDefault();
+        onSegment(segment, true);
+      }
+    });
+  }
+
   function describe(segment) {
-    return `segment ${segment.segment}: ${segment.start}–${segment.end}, ${segment.seg_length} residues, ` +
+    return `${segment.class ? `${segment.class} ` : ''}segment ${segment.segment}: ${segment.start}–${segment.end}, ${segment.seg_length} residues, ` +
       `${segment.special} special, p = ${segment.p_value.toPrecision(3)}, q = ${segment.q_value.toPrecision(3)}, ` +
       segment.residues;
   }
@@ -219,5 +302,5 @@ const plots = (() => {
     return svg;
   }
 
-  return { protein, histogram, colour };
+  return { protein, classTracks, histogram, colour, classColour };
 })();

@@ -64,8 +64,9 @@ var proteinView = (() => { // var: a global that results.js uses
 
   function describe(segment) {
     const protein = results.byEntry.get(view.entry);
-    $('segment-details').textContent = `${protein.id} ${segment.start}–${segment.end}: ${segment.seg_length} residues, ` +
-      `${segment.special} special, p = ${pFormat(segment.p_value)}, q = ${pFormat(segment.q_value)}, ${segment.residues}`;
+    const which = segment.class ? ` ${segment.class}` : '';
+    $('segment-details').textContent = `${protein.id}${which} ${segment.start}–${segment.end}: ` +
+      `${segment.seg_length} residues, ${segment.special} ${segment.class ? `of ${segment.class}` : 'special'}, p = ${pFormat(segment.p_value)}, q = ${pFormat(segment.q_value)}, ${segment.residues}`;
   }
 
   function draw() {
@@ -75,15 +76,19 @@ var proteinView = (() => { // var: a global that results.js uses
     $('view-from').value = view.from;
     $('view-to').value = view.to;
     const background = protein.length > 0 && protein.expected !== '' ? protein.expected / protein.length : null;
-    const svg = plots.protein({
+    const data = {
       id: protein.id, residues: results.residuesOf(protein.entry), segments: protein.segments,
       special: results.special, background, measure: results.measure(), selected: view.selected,
-    }, view, (segment, zoom) => {
+      classes: results.classes, threshold: results.qThreshold(),
+    };
+    const picture = results.classes ? plots.classTracks : plots.protein;
+    const svg = picture(data, view, (segment, zoom) => {
       describe(segment);
       if (zoom) {
         view.selected = segment;
         zoomTo(segment);
-        const bar = $('plot').querySelector(`rect.segment[data-start="${segment.start}"]`);
+        const bar = $('plot').querySelector(`rect.segment[data-start="${segment.start}"]` +
+          (segment.class ? `[data-class="${CSS.escape(segment.class)}"]` : ''));
         if (bar) bar.focus();
       }
     });

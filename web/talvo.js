@@ -13,13 +13,17 @@
 //                     (default: a File's name, else '-' as for standard input),
 //              onProgress(fraction, entries, total): called while it runs, last
 //                     with fraction 1,
-//              signal: an AbortSignal that cancels the run }
-// Resolves to { tsv, gff3, bed, summary, masked, log, raw, alphabet, seed },
+//              signal: an AbortSignal that cancels the run,
+//              files: { NAME: text or Blob } put beside the input, so that
+//                     options can name them: ['--discover', '--classes', NAME] }
+// Resolves to { tsv, gff3, bed, summary, masked, log, raw, alphabet, seed,
+// classes },
 // byte for byte what one run of talvo-proteome writes for the same input and
 // options (raw holds as bytes any output that is not valid UTF-8, from a
 // Latin-1 header say; log: the run's messages, such as skipped entries;
 // alphabet: the special residues; seed: the seed of the random sequences, ''
-// without them); rejects with talvo-proteome's message on bad options or
+// without them; classes: with --discover, the class set as --list-classes
+// prints it); rejects with talvo-proteome's message on bad options or
 // input. Requests run one after another; nothing leaves the browser. help()
 // resolves to talvo-proteome's help text.
 'use strict';
@@ -92,7 +96,7 @@ var talvo = (() => { // var: a property of window, for scripts of every kind
       own.addEventListener('error', failed);
       if (signal) signal.addEventListener('abort', abort);
       const name = options.name || (typeof File !== 'undefined' && input instanceof File ? input.name : '-');
-      own.postMessage({ id, input: blob, name, args: args.map(String) });
+      own.postMessage({ id, input: blob, name, args: args.map(String), files: options.files || {} });
     });
   }
 

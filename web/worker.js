@@ -100,13 +100,24 @@ function readAndRemove(fs, path) {
   return bytes;
 }
 
-// The input as the file /in/NAME, read in place from its Blob; for '-' it
-// also becomes standard input (the tool's dup(0) reopens fd 0 by its path).
-function mountInput(module, blob, name) {
+function checkFileName(name) {
+  if (name.includes('/') || name === '.' || name === '..' || name === '') throw new Error(`not a file name: ${name}`);
+}
+
+// The input as the file /in/NAME, read in place from its Blob, with the
+// request's other files (a class set, say) beside it; for '-' the input also
+// becomes standard input (the tool's dup(0) reopens fd 0 by its path).
+function mountInput(module, blob, name, files) {
   const fs = module.FS;
   for (const dir of ['/in', '/out']) if (!fs.analyzePath(dir).exists) fs.mkdir(dir);
   const file = name === '-' ? 'standard-input' : name;
-  fs.mount(module.WORKERFS, { blobs: [{ name: file, data: blob }] }, '/in');
+  const blobs = [{ name: file, data: blob }];
+  for (const [other, content] of Object.entries(files || {})) {
+    checkFileName(other);
+    if (other === file) throw new Error(`two files named ${other}`);
+    blobs.push({ name: other, data: content instanceof Blob ? content : new Blob([content]) });
+  }
+  fs.mount(module.WORKERFS, { blobs }, '/in');
   fs.chdir('/in');
   const stdin = fs.streams[0];
   if (name === '-') {
@@ -136,21 +147,32 @@ function collectOutputs(fs, result) {
   return result;
 }
 
+// Discovery's class set as --list-classes prints it (name, letters, P,
+// linkage), which the page names and colours the classes by; '' when the
+// options are wrong, which the run itself then reports.
+function listClasses(module, args) {
+  messages = [];
+  const status = runTool(module, [...args, '--list-classes']);
+  const table = messages.filter((line) => line.includes('\t'));
+  return status === 0 && table.length > 0 ? table.join('\n') + '\n' : '';
+}
+
 async function analyse(request) {
   const module = await ready;
   const name = request.name || '-';
-  if (name.includes('/') || name === '.' || name === '..') throw new Error(`not a file name: ${name}`);
+  checkFileName(name);
   const input = await gunzipIfNeeded(request.input, name);
   const total = await countEntries(input);
-  const result = { raw: {}, alphabet: '', seed: '' };
+  const result = { raw: {}, alphabet: '', seed: '', classes: '' };
   module.onSettings = (alphabet, seed) => Object.assign(result, { alphabet, seed });
   let entries = 0;
   module.onProgress = (done) => {
     entries = done;
     postMessage({ id: request.id, progress: Math.min(1, total > 0 ? done / total : 1), entries, total: Math.max(total, done) });
   };
-  const unmount = mountInput(module, input, name);
+  const unmount = mountInput(module, input, name, request.files);
   try {
+    if (request.args.includes('--discover')) result.classes = listClasses(module, request.args);
     messages = [];
     const status = runTool(module, [...request.args, ...OUTPUT_OPTIONS, '--', name]);
     if (status !== 0) throw new Error(messages.join('\n') || 'talvo-proteome ended with status ' + status);

@@ -30,7 +30,6 @@
 namespace talvo {
 
 namespace proteome {
-struct EntryReport;
 class FastaStream;
 class OrderedPipeline;
 class ProteomeWriter;
@@ -74,11 +73,11 @@ class FastaReader {
 struct AnalysedEntry {
   size_t input = 0;
   ProteinEntry entry;
-  Result result;                // an Analyser's
-  std::vector<Result> classes;  // a Discovery's: classes[i] for its classes()[i]
-  // talvo-proteome's own account of a discovery's entry (the segments it
-  // does not keep, counted, and its mask's analysis); empty otherwise.
-  std::shared_ptr<proteome::EntryReport> report;
+  Result result;
+  // talvo-proteome --discover's, in place of `result`: each class's result
+  // (only its reported segments) and what the others leave for the q-values.
+  std::vector<Result> classes;
+  std::shared_ptr<internal::DiscoveryReport> discovery_report;
 };
 
 struct ProteomeInputs {

@@ -22,6 +22,7 @@
 #include "fasta/residues.h"
 #include "proteome/formats.h"
 #include "proteome/ordered_pipeline.h"
+#include "proteome/pipeline.h"
 #include "proteome/segment_row.h"
 #include "proteome/table_columns.h"
 #include "talvo/proteome.h"
@@ -159,6 +160,20 @@ std::vector<PyResult> Discover(const talvo::Discovery& discovery, std::string_vi
   return out;
 }
 
+// The discovery that finds the segments of discovery's mask at linkage
+// distance mask_linkage; none when its classes are found at that distance.
+std::optional<talvo::Discovery> MaskOf(const talvo::Discovery& discovery, int mask_linkage) {
+  ProteomeOptions options;
+  options.masked = "-";  // asked for
+  options.mask_linkage = mask_linkage;
+  options.classes = discovery.classes();
+  std::vector<talvo::Settings> class_settings;
+  for (size_t c = 0; c < discovery.classes().size(); c++) {
+    class_settings.push_back(discovery.class_settings(c));
+  }
+  return MaskDiscovery(options, discovery.settings(), class_settings);
+}
+
 // A discovery's mask of one protein, as talvo-proteome --discover --masked
 // writes it for a file of that protein alone: the (start, end) of the
 // classes' segments at linkage distance mask_linkage whose q-value, over
@@ -169,7 +184,7 @@ std::vector<std::pair<int, int>> MaskSpans(const talvo::Discovery& discovery, st
   std::string kept;
   const std::string residues(talvo::KeptResidues(text, kept));
   py::gil_scoped_release release;
-  const std::optional<talvo::Discovery> mask = MaskDiscovery(discovery, mask_linkage);
+  const std::optional<talvo::Discovery> mask = MaskOf(discovery, mask_linkage);
   const std::vector<talvo::Result> results =
       (mask ? *mask : discovery).Analyse(residues, entry_number);
   std::vector<double> p_values;
@@ -314,8 +329,10 @@ const talvo::Discovery* DiscoveryOf(const TableRequest& request) {
 // What the pipeline does with each entry: a discovery keeps only the
 // segments a table reports (all of them with all_segments) and counts the rest.
 Analysis AnalysisOf(const TableRequest& request, const talvo::Settings& settings, double below) {
-  if (const talvo::Discovery* discovery = DiscoveryOf(request)) return Analysis(*discovery, below);
-  return talvo::Analyser(settings);
+  if (const talvo::Discovery* discovery = DiscoveryOf(request)) {
+    return Analysis::Owning(*discovery, below);
+  }
+  return Analysis::Owning(talvo::Analyser(settings));
 }
 
 // Python text of bytes as the table holds them: UTF-8, other bytes kept
@@ -456,7 +473,7 @@ struct RunCounts {
 };
 
 const talvo::Result& FirstResult(const AnalysedEntry& item) {
-  return item.report ? item.classes.front() : item.result;
+  return item.discovery_report ? item.classes.front() : item.result;
 }
 
 // Every entry of the request's inputs through `analysis`, each handed to
@@ -555,11 +572,11 @@ py::tuple WriteMasked(const TableRequest& request, const talvo::Settings& settin
   // segments are masked by their q-values.
   std::optional<Analysis> analysis;
   if (discovery == nullptr) {
-    analysis.emplace(talvo::Analyser(settings));
-  } else if (const std::optional<talvo::Discovery> mask = MaskDiscovery(*discovery, mask_linkage)) {
-    analysis.emplace(*discovery, 0.0, &*mask, settings.mask_p);
+    analysis = Analysis::Owning(talvo::Analyser(settings));
+  } else if (const std::optional<talvo::Discovery> mask = MaskOf(*discovery, mask_linkage)) {
+    analysis = Analysis::Owning(*discovery, 0.0, &*mask, settings.mask_p);
   } else {
-    analysis.emplace(*discovery, settings.mask_p);
+    analysis = Analysis::Owning(*discovery, settings.mask_p);
   }
   RunInputs(request, *analysis, warnings, progress, counts,
             [&](const AnalysedEntry& item) { outputs->Add(item); });

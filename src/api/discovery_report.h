@@ -19,6 +19,10 @@ struct DiscoveryReport {
   std::vector<int> numbers;
   // Every segment's p-value, as (value, how many segments have it).
   std::vector<std::pair<double, uint32_t>> tally;
+  // talvo-proteome --discover --masked with a mask of its own: the mask's
+  // analysis of the same protein, its results and tally as above.
+  std::vector<Result> mask_results;
+  std::vector<std::pair<double, uint32_t>> mask_tally;
 };
 
 struct DiscoveryAccess {

@@ -385,12 +385,6 @@ void Merge(ProteomeOptions& options, const talvo::Settings& settings,
   CheckFiles(options, "the table", false);
   if (!class_set) return MergeTables(options, settings);
   const talvo::Discovery discovery = class_set->For(settings);
-  if (!options.masked.empty() && !JoinsAt(discovery, options.mask_linkage)) {
-    const std::string linkage = std::to_string(options.mask_linkage);
-    Refuse("--merge --discover --masked masks the segments found with linkage distance " + linkage +
-           " (--mask-linkage), which the tables hold only when the shards were run with -E:" +
-           linkage);
-  }
   options.classes = discovery.classes();
   MergeTables(options, settings, ClassSettings(discovery));
 }
@@ -439,8 +433,8 @@ void Run(int argc, char** argv, const PipelineTuning& tuning) {
   WarnUncalibrated(settings);
   const talvo::Discovery discovery = class_set->For(settings);
   options.classes = discovery.classes();
-  std::optional<talvo::Discovery> mask;
-  if (!options.masked.empty()) mask = MaskDiscovery(discovery, options.mask_linkage);
+  const std::optional<talvo::Discovery> mask =
+      MaskDiscovery(options, settings, ClassSettings(discovery));
   RunPipeline(options, discovery, mask ? &*mask : nullptr, tuning);
 }
 

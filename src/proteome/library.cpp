@@ -7,6 +7,7 @@
 #include "proteome/options.h"
 #include "proteome/ordered_pipeline.h"
 #include "proteome/output_files.h"
+#include "proteome/pipeline.h"
 #include "proteome/proteome_writer.h"
 #include "talvo/proteome.h"
 
@@ -47,7 +48,7 @@ ProteomeBatches::ProteomeBatches(ProteomeInputs inputs, const Analyser& analyser
 
 ProteomeBatches::ProteomeBatches(ProteomeInputs inputs, const Discovery& discovery, int threads)
     : pipeline_(std::make_unique<proteome::OrderedPipeline>(
-          inputs, proteome::Analysis(discovery, 2.0), threads)) {}
+          inputs, proteome::Analysis::Owning(discovery, 2.0), threads)) {}
 
 ProteomeBatches::~ProteomeBatches() = default;
 
@@ -145,14 +146,12 @@ ProteomeOutputs::ProteomeOutputs(const OutputFiles& files, std::vector<std::stri
   if (files.mask_linkage < 0) throw Error("the mask's linkage distance must be at least 0");
   options_->classes = discovery.classes();
   options_->mask_linkage = files.mask_linkage;
-  if (!files.masked.empty()) {
-    if (auto mask = proteome::MaskDiscovery(discovery, files.mask_linkage)) {
-      mask_ = std::make_unique<Discovery>(std::move(*mask));
-    }
-  }
   std::vector<Settings> class_settings;
   for (size_t c = 0; c < discovery.classes().size(); c++) {
     class_settings.push_back(discovery.class_settings(c));
+  }
+  if (auto mask = proteome::MaskDiscovery(*options_, settings_, class_settings)) {
+    mask_ = std::make_unique<Discovery>(std::move(*mask));
   }
   Open(class_settings);
 }
@@ -174,14 +173,16 @@ void ProteomeOutputs::Add(const AnalysedEntry& entry) {
   }
   const Result& first = classes != 0 ? entry.classes.front() : entry.result;
   if (classes != 0) {
-    const proteome::EntryReport* report = entry.report.get();
-    writer_->Add(entry.input, entry.entry, entry.classes, report ? &report->classes : nullptr);
-    if (mask_ && report != nullptr && !report->mask_classes.empty()) {
-      writer_->AddMask(entry.entry, report->mask_classes, report->mask);
+    const internal::DiscoveryReport* report = entry.discovery_report.get();
+    writer_->Add(entry.input, entry.entry, entry.classes, report);
+    if (mask_ && report != nullptr && !report->mask_results.empty()) {
+      writer_->AddMask(entry.entry, report->mask_results, report->mask_tally);
     } else if (mask_) {  // an entry analysed without the mask
-      proteome::EntryReport own;
-      proteome::AnalyseMask(*mask_, settings_.mask_p, entry.entry, own);
-      writer_->AddMask(entry.entry, own.mask_classes, own.mask);
+      Workspace workspace;
+      std::vector<Result> results;
+      internal::DiscoveryReport own;
+      proteome::AnalyseMask(*mask_, settings_.mask_p, entry.entry, workspace, results, own);
+      writer_->AddMask(entry.entry, results, own.tally);
     }
   } else {
     writer_->Add(entry.input, entry.entry, entry.result);

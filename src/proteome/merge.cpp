@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,8 @@
 
 #include "proteome/errors.h"
 #include "proteome/formats.h"
+#include "proteome/ordered_pipeline.h"
+#include "proteome/pipeline.h"
 #include "proteome/proteome_writer.h"
 #include "proteome/segment_row.h"
 #include "proteome/shard_table.h"
@@ -381,8 +384,13 @@ void CheckShards(const std::vector<Table>& tables, const talvo::Settings& settin
 
 // Hands every protein of every table to the writer in input order: a k-way
 // merge on (input, entry), every entry of every input once.
+// With a mask, each protein is analysed for it as a run analyses it: the
+// tables hold only their own segments.
 void WriteInOrder(std::vector<Table>& tables, const ProteomeOptions& run, const InputRanks& ranks,
-                  ProteomeWriter& writer) {
+                  const talvo::Discovery* mask, double mask_below, ProteomeWriter& writer) {
+  talvo::Workspace workspace;
+  std::vector<talvo::Result> mask_results;
+  internal::DiscoveryReport mask_report;
   const std::vector<std::string>& inputs = run.inputs;
   for (Table& table : tables) Advance(table, ranks, run.classes);
   const auto later = [&tables](size_t a, size_t b) {
@@ -406,12 +414,22 @@ void WriteInOrder(std::vector<Table>& tables, const ProteomeOptions& run, const 
     }
     next++;
     writer.Add(table.input_rank, table.entry, table.results);
+    if (mask != nullptr) {
+      AnalyseMask(*mask, mask_below, table.entry, workspace, mask_results, mask_report);
+      writer.AddMask(table.entry, mask_results, mask_report.tally);
+    }
     Advance(table, ranks, run.classes);
     if (table.at_protein) heads.push(index);
   }
   for (size_t rank = 0; rank < inputs.size(); rank++) {
     if (next_entry[rank] == 1) throw talvo::Error("no table holds a protein of " + inputs[rank]);
   }
+}
+
+bool ParseSeed(const std::string& text, uint64_t& seed) {
+  const char* last = text.data() + text.size();
+  const auto [end, error] = std::from_chars(text.data(), last, seed);
+  return error == std::errc() && end == last;
 }
 
 }  // namespace
@@ -432,9 +450,17 @@ void MergeTables(const ProteomeOptions& options, const talvo::Settings& settings
   ProteomeOptions run = options;
   run.inputs.resize(ranks.size());
   for (const auto& [input, rank] : ranks) run.inputs[rank] = input;
-  ProteomeWriter writer(run, settings);
+  // The mask's random sequences take the shards' seed, as the shards' did.
+  talvo::Settings mask_settings = settings;
+  const std::string& seed = tables.front().header.seed;
+  if (!seed.empty() && !ParseSeed(seed, mask_settings.seed)) {
+    throw talvo::Error(tables.front().path + ": the seed '" + seed + "' is not a number");
+  }
+  const std::optional<talvo::Discovery> mask =
+      options.classes.empty() ? std::nullopt : MaskDiscovery(run, mask_settings, class_settings);
+  ProteomeWriter writer(run, settings, mask.has_value());
   writer.SetClassSettings(class_settings);
-  WriteInOrder(tables, run, ranks, writer);
+  WriteInOrder(tables, run, ranks, mask ? &*mask : nullptr, settings.mask_p, writer);
   writer.Finish();
   long rows = 0;
   for (const Table& table : tables) rows += table.rows_read;

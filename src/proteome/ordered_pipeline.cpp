@@ -37,44 +37,51 @@ void CountAsOneFrom(double below, std::vector<std::pair<double, uint32_t>>& tall
 
 }  // namespace
 
-// Each analysing thread keeps its working memory from entry to entry.
-talvo::Workspace& EntryWorkspace() {
-  thread_local talvo::Workspace workspace;
-  return workspace;
-}
-
-bool JoinsAt(const talvo::Discovery& discovery, int linkage) {
-  for (size_t c = 0; c < discovery.classes().size(); c++) {
-    const talvo::Settings& settings = discovery.class_settings(c);
-    if (settings.estimate_linkage || settings.linkage != linkage) return false;
-  }
-  return true;
-}
-
-std::optional<talvo::Discovery> MaskDiscovery(const talvo::Discovery& discovery, int mask_linkage) {
-  if (JoinsAt(discovery, mask_linkage)) return std::nullopt;
-  talvo::Settings mask = discovery.settings();
-  mask.linkage = mask_linkage;
-  mask.estimate_linkage = false;
-  return talvo::Discovery(mask, discovery.classes(), talvo::ClassLinkage::kFromSettings);
-}
-
 void AnalyseMask(const talvo::Discovery& mask, double below, const ProteinEntry& entry,
-                 EntryReport& report) {
-  report.mask.below = below;
-  report.mask.segments_only = true;
-  internal::DiscoveryAccess::Analyse(mask, entry.residues, entry.number, EntryWorkspace(),
-                                     report.mask_classes, report.mask);
-  CountAsOneFrom(below, report.mask.tally);
+                 talvo::Workspace& workspace, std::vector<talvo::Result>& results,
+                 internal::DiscoveryReport& report) {
+  report.below = below;
+  report.segments_only = true;
+  internal::DiscoveryAccess::Analyse(mask, entry.residues, entry.number, workspace, results,
+                                     report);
+  CountAsOneFrom(below, report.tally);
+}
+
+Analysis Analysis::Owning(const talvo::Analyser& single) {
+  Analysis analysis(single);
+  analysis.owned = std::make_shared<const talvo::Analyser>(single);
+  analysis.analyser = analysis.owned.get();
+  return analysis;
+}
+
+Analysis Analysis::Owning(const talvo::Discovery& classes, double below,
+                          const talvo::Discovery* mask, double mask_below) {
+  Analysis analysis(classes, below);
+  analysis.owned_discovery = std::make_shared<const talvo::Discovery>(classes);
+  analysis.discovery = analysis.owned_discovery.get();
+  if (mask != nullptr) {
+    analysis.owned_mask = std::make_shared<const talvo::Discovery>(*mask);
+    analysis.mask = analysis.owned_mask.get();
+    analysis.mask_below = mask_below;
+  }
+  return analysis;
 }
 
 void Analysis::Run(AnalysedEntry& item) const {
-  if (discovery) {
-    if (!item.report) item.report = std::make_shared<EntryReport>();
-    item.report->classes.below = below;
+  if (discovery != nullptr) {
+    // Each analysing thread keeps its working memory from entry to entry.
+    thread_local talvo::Workspace workspace;
+    if (!item.discovery_report)
+      item.discovery_report = std::make_shared<internal::DiscoveryReport>();
+    item.discovery_report->below = below;
     internal::DiscoveryAccess::Analyse(*discovery, item.entry.residues, item.entry.number,
-                                       EntryWorkspace(), item.classes, item.report->classes);
-    if (mask) AnalyseMask(*mask, mask_below, item.entry, *item.report);
+                                       workspace, item.classes, *item.discovery_report);
+    if (mask != nullptr) {
+      internal::DiscoveryReport& report = *item.discovery_report;
+      internal::DiscoveryReport mask_report;
+      AnalyseMask(*mask, mask_below, item.entry, workspace, report.mask_results, mask_report);
+      report.mask_tally = std::move(mask_report.tally);
+    }
   } else {
     item.result = analyser->Analyse(item.entry.residues, item.entry.number);
   }
@@ -183,7 +190,7 @@ bool OrderedRun::ReadInput(size_t input) {
     }
     if ((entry.number - 1) % inputs_.shard_count != inputs_.shard_index) continue;
     batch_residues += entry.residues.size();
-    batch->items.push_back(AnalysedEntry{input, std::move(entry), talvo::Result{}, {}, {}});
+    batch->items.push_back(AnalysedEntry{input, std::move(entry), talvo::Result{}, {}, nullptr});
     if (batch_residues >= tuning_.batch_residues || batch->items.size() >= tuning_.batch_entries) {
       if (!Submit(batch)) return false;
       batch_residues = 0;
@@ -345,9 +352,17 @@ void RunOrdered(const OrderedInputs& inputs, const Analysis& analysis, int threa
   run.Run();
 }
 
-OrderedPipeline::OrderedPipeline(const OrderedInputs& inputs, const Analysis& analysis, int threads,
+OrderedPipeline::OrderedPipeline(const OrderedInputs& inputs, const talvo::Analyser& analyser,
+                                 int threads, const PipelineTuning& tuning)
+    : run_(std::make_unique<OrderedRun>(inputs, Analysis::Owning(analyser), threads, tuning,
+                                        nullptr, nullptr)) {
+  if (threads < 1) throw talvo::Error("a pulled run needs at least one analysis thread");
+  run_->Start();
+}
+
+OrderedPipeline::OrderedPipeline(const OrderedInputs& inputs, const Analysis& owning, int threads,
                                  const PipelineTuning& tuning)
-    : run_(std::make_unique<OrderedRun>(inputs, analysis, threads, tuning, nullptr, nullptr)) {
+    : run_(std::make_unique<OrderedRun>(inputs, owning, threads, tuning, nullptr, nullptr)) {
   if (threads < 1) throw talvo::Error("a pulled run needs at least one analysis thread");
   run_->Start();
 }

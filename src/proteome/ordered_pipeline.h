@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,53 +33,39 @@ struct PipelineTuning {
 // read whole (not in builds without zlib).
 using OrderedInputs = talvo::ProteomeInputs;
 
-// What talvo-proteome's writer takes of a discovery's entry beside its
-// classes (talvo::AnalysedEntry::report).
-struct EntryReport {
-  internal::DiscoveryReport classes;  // the classes' segment numbers and p-values
-  // With a mask's own discovery: its results and report, as above.
-  std::vector<talvo::Result> mask_classes;
-  internal::DiscoveryReport mask;
-};
-
 // What is done with each entry: the single analysis, or discovery over a
-// class set. It holds its own copy of the analyser or the discovery, shared
-// by its copies, so that a pulled run outlives what it was made from.
+// class set.
 struct Analysis {
-  Analysis(const talvo::Analyser& single)  // NOLINT: converts on purpose
-      : analyser(std::make_shared<const talvo::Analyser>(single)) {}
-  // Keeps only the segments with p below `below` (2: every one) in each
-  // entry's classes; the others are counted in its report. With a mask (the
-  // classes at the mask's linkage distance), each entry is analysed by it
-  // too, keeping the segments below mask_below.
+  Analysis(const talvo::Analyser& single) : analyser(&single) {}  // NOLINT: converts on purpose
+  // Keeps only the segments with p below `below` (2: every one); the others
+  // are counted.
+  // With a mask (the classes at the mask's linkage distance), each entry is
+  // analysed by it too, keeping the segments below mask_below.
   Analysis(const talvo::Discovery& classes, double below, const talvo::Discovery* mask = nullptr,
            double mask_below = 2.0)
-      : discovery(std::make_shared<const talvo::Discovery>(classes)),
-        below(below),
-        mask(mask ? std::make_shared<const talvo::Discovery>(*mask) : nullptr),
-        mask_below(mask_below) {}
+      : discovery(&classes), below(below), mask(mask), mask_below(mask_below) {}
+  // The same with its own copy of the analyser, for a run that outlives
+  // the caller's.
+  static Analysis Owning(const talvo::Analyser& single);
+  static Analysis Owning(const talvo::Discovery& classes, double below,
+                         const talvo::Discovery* mask = nullptr, double mask_below = 2.0);
   void Run(AnalysedEntry& item) const;
-  const talvo::Settings& settings() const {
-    return discovery ? discovery->settings() : analyser->settings();
-  }
-  std::shared_ptr<const talvo::Analyser> analyser;
-  std::shared_ptr<const talvo::Discovery> discovery;
+  std::shared_ptr<const talvo::Analyser> owned;
+  std::shared_ptr<const talvo::Discovery> owned_discovery, owned_mask;
+  const talvo::Analyser* analyser = nullptr;
+  const talvo::Discovery* discovery = nullptr;
   double below = 2.0;
-  std::shared_ptr<const talvo::Discovery> mask;
+  const talvo::Discovery* mask = nullptr;
   double mask_below = 2.0;
 };
 
-// Whether every class of the discovery joins its runs at `linkage`.
-bool JoinsAt(const talvo::Discovery& discovery, int linkage);
-// What a discovery's --masked masks: its classes' segments at linkage
-// distance mask_linkage. They take a second discovery, unless every class
-// is found at that distance already (nullopt: the reported segments are the
-// mask's).
-std::optional<talvo::Discovery> MaskDiscovery(const talvo::Discovery& discovery, int mask_linkage);
-// The mask's analysis of an entry into report.mask_classes and report.mask,
-// keeping the segments below `below` and counting the others.
+// The analysis of an entry for the mask (the classes at the mask's linkage
+// distance): the segments below `below` in results, and in report.tally every
+// p-value, those at or above `below` counted as one (they cannot change which
+// q-values are below it). No overall tests.
 void AnalyseMask(const talvo::Discovery& mask, double below, const ProteinEntry& entry,
-                 EntryReport& report);
+                 talvo::Workspace& workspace, std::vector<talvo::Result>& results,
+                 internal::DiscoveryReport& report);
 
 // Receives the analysed entries batch by batch, in input order, always on the
 // calling thread of RunOrdered. Returns false to stop the run; an exception
@@ -106,7 +91,10 @@ class OrderedRun;
 // batches, handed on by Next from the reorder buffer in input order.
 class OrderedPipeline {
  public:
-  OrderedPipeline(const OrderedInputs& inputs, const Analysis& analysis, int threads,
+  OrderedPipeline(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
+                  const PipelineTuning& tuning = PipelineTuning{});
+  // Any analysis; an Owning one, since the run outlives the caller's objects.
+  OrderedPipeline(const OrderedInputs& inputs, const Analysis& owning, int threads,
                   const PipelineTuning& tuning = PipelineTuning{});
   ~OrderedPipeline();  // cancels and waits for the threads
   OrderedPipeline(const OrderedPipeline&) = delete;

@@ -1,5 +1,6 @@
 #include "proteome/pipeline.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -42,9 +43,10 @@ void Run(const ProteomeOptions& options, const Analysis& analysis, const talvo::
     RunOrdered(inputs, analysis, threads, tuning, [&](std::vector<AnalysedEntry>& batch) {
       for (const AnalysedEntry& item : batch) {
         if (discover) {
-          writer.Add(item.input, item.entry, item.classes, &item.report->classes);
-          if (analysis.mask) {
-            writer.AddMask(item.entry, item.report->mask_classes, item.report->mask);
+          writer.Add(item.input, item.entry, item.classes, item.discovery_report.get());
+          if (analysis.mask != nullptr) {
+            const internal::DiscoveryReport& report = *item.discovery_report;
+            writer.AddMask(item.entry, report.mask_results, report.mask_tally);
           }
         } else {
           writer.Add(item.input, item.entry, item.result);
@@ -66,6 +68,22 @@ void Run(const ProteomeOptions& options, const Analysis& analysis, const talvo::
 }
 
 }  // namespace
+
+std::optional<talvo::Discovery> MaskDiscovery(const ProteomeOptions& options,
+                                              const talvo::Settings& settings,
+                                              const std::vector<talvo::Settings>& class_settings) {
+  const auto at_mask_linkage = [&options](const talvo::Settings& found) {
+    return !found.estimate_linkage && found.linkage == options.mask_linkage;
+  };
+  if (options.masked.empty() ||
+      std::all_of(class_settings.begin(), class_settings.end(), at_mask_linkage)) {
+    return std::nullopt;
+  }
+  talvo::Settings mask = settings;
+  mask.linkage = options.mask_linkage;
+  mask.estimate_linkage = false;
+  return talvo::Discovery(mask, options.classes, talvo::ClassLinkage::kFromSettings);
+}
 
 void RunPipeline(const ProteomeOptions& options, const talvo::Analyser& analyser,
                  const PipelineTuning& tuning) {

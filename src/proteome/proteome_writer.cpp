@@ -110,10 +110,10 @@ void ProteomeWriter::Add(size_t input_index, const ProteinEntry& entry,
 }
 
 void ProteomeWriter::AddMask(const ProteinEntry& entry, std::span<const talvo::Result> results,
-                             const internal::DiscoveryReport& report) {
+                             std::span<const std::pair<double, uint32_t>> tally) {
   if (!masked_.is_open()) return;
   AppendMaskCandidates(masked_text_, entry, results, settings_.mask_p, settings_.lower_case_mask);
-  mask_q_.Count(report.tally);
+  mask_q_.Count(tally);
 }
 
 void ProteomeWriter::EndBatch() {

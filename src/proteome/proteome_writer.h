@@ -45,9 +45,9 @@ class ProteomeWriter {
     Add(input, entry, std::span<const talvo::Result>(&result, 1));
   }
   // With own_mask, after Add: the entry's mask analysis, each class's
-  // segments below -M in results and every segment's p-value in report.tally.
+  // segments below -M in results and every segment's p-value in tally.
   void AddMask(const ProteinEntry& entry, std::span<const talvo::Result> results,
-               const internal::DiscoveryReport& report);
+               std::span<const std::pair<double, uint32_t>> tally);
   // The settings of each class (--discover), which a shard table records.
   void SetClassSettings(std::vector<talvo::Settings> class_settings) {
     class_settings_ = std::move(class_settings);

@@ -12,7 +12,7 @@ namespace {
 
 // An entry's results: a discovery's classes, or the one result.
 std::span<const talvo::Result> ResultsOf(const AnalysedEntry& item) {
-  if (item.report) return item.classes;
+  if (item.discovery_report) return item.classes;
   return {&item.result, 1};
 }
 
@@ -31,8 +31,9 @@ void ProteinColumns::Add(const AnalysedEntry& item, bool with_description) {
 // numbers, and counts every p-value in its report's tally.
 void SegmentColumns::Add(const AnalysedEntry& item) {
   const std::span<const talvo::Result> results = ResultsOf(item);
-  const std::vector<int>* numbers = item.report ? &item.report->classes.numbers : nullptr;
-  if (numbers != nullptr) q_.Count(item.report->classes.tally);
+  const internal::DiscoveryReport* report = item.discovery_report.get();
+  const std::vector<int>* numbers = report != nullptr ? &report->numbers : nullptr;
+  if (numbers != nullptr) q_.Count(report->tally);
   bool begun = false;
   size_t kept = 0;
   for (size_t c = 0; c < results.size(); c++) {
@@ -68,7 +69,7 @@ void SummaryColumns::Add(const AnalysedEntry& item) {
   for (size_t c = 0; c < results.size(); c++) {
     const talvo::Result& result = results[c];
     protein.push_back(static_cast<uint32_t>(proteins.size() - 1));
-    if (item.report) class_index.push_back(static_cast<uint32_t>(c));
+    if (item.discovery_report) class_index.push_back(static_cast<uint32_t>(c));
     skip.push_back(result.skip);
     special.push_back(result.overall.special);
     expected.push_back(result.overall.expected);

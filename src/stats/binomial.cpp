@@ -228,8 +228,8 @@ Pair Both(double x) {
 
 // Where the processor has AVX2 the same operations take fewer instructions
 // (no fused multiply-add: the products are IEEE's as everywhere). Not under
-// ThreadSanitizer, which instruments the clones' resolver: the loader calls
-// it before the sanitizer's runtime is up, and every program crashes at start.
+// ThreadSanitizer: the clones' resolver, instrumented, would run while the
+// program is relocated, before the sanitizer's runtime has started.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 __attribute__((target_clones("avx2", "default")))
 #endif

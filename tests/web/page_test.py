@@ -2,11 +2,14 @@
 through the form as a person would use it, the q-value summary, the help
 texts, the table and the plot, progress that ends at 100%, the downloaded TSV
 and the API's outputs byte for byte against talvo-proteome, bad input, and
-screenshots of the results (SCREENSHOT, and SCREENSHOT with -proteome for
+screenshots of the results (SCREENSHOT; with -discover, the discovery view; with -proteome,
 20,000 real proteins).
 
+Discovery (--discover) through the link: its summary, class filter, tracks
+and mask download; a pasted class list; a class file through the API.
+
 Real proteins (the first 111 of Debian's mmseqs2-examples QUERY.fasta.gz) go
-through the API for several option sets: the masked FASTA and every text
+through the API for several option sets, discovery among them: the masked FASTA and every text
 field byte for byte, every number to the tolerance that remains between the
 WebAssembly and the native C library (docs/accuracy.md, "The page's
 arithmetic").
@@ -100,9 +103,10 @@ def wait_for(condition, what, seconds=120):
 
 
 ANALYSE = """const [input, args, name, done] = [arguments[0], arguments[1], arguments[2], arguments[arguments.length - 1]];
+const files = arguments.length > 4 ? arguments[3] : {};
 const data = input.base64 ? Uint8Array.from(atob(input.base64), (c) => c.charCodeAt(0)) : input.text;
 const progress = [];
-talvo.analyse(data, args, {name, onProgress: (f) => progress.push(f)})
+talvo.analyse(data, args, {name, files, onProgress: (f) => progress.push(f)})
   .then((r) => done({...r, progress}), (e) => done({error: e.message}));"""
 
 options = webdriver.ChromeOptions()
@@ -138,9 +142,39 @@ try:
         .concat([...document.querySelectorAll('.field')].map((f) => f.querySelector('small').textContent));""")
     check(len(helps) >= 25 and all(len(h) > 20 for h in helps), f"a help text for every column and option: {helps}")
 
+    # Which residues are biased: q summary by class, the filter, a track per
+    # class, and the discovery mask as the tool writes it.
+    driver.get(url)  # a fresh page: a link's hash alone would keep the form as it is
+    driver.get(url + "#example=7LESS_DROME&args=--discover")
+    wait_for(done, "the discovery link")
+    check(find("q-count").text == "3 segments in 1 protein, 3 classes", f"discovery's summary: {find('q-count').text}")
+    find("zoom-all").click()
+    tracks = [t.get_attribute("data-class") for t in driver.find_elements(By.CSS_SELECTOR, "#plot g.track")]
+    check(tracks == ["R", "RG", "SR"], f"a track per class at q <= 0.05: {tracks}")
+    driver.save_screenshot(screenshot.replace(".png", "-discover.png"))
+    Select(find("class-filter")).select_by_value("SR")
+    classes = {r.text for r in driver.find_elements(By.CSS_SELECTOR, "#segments tbody td:nth-child(2)")}
+    check(classes == {"SR"}, f"the class filter: {classes}")
+    driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": scratch})
+    driver.find_element(By.CSS_SELECTOR, "[data-download=masked]").click()
+    wait_for(lambda: os.path.exists(f"{scratch}/7LESS_DROME.masked.fa"), "the discovery mask")
+    with open(f"{scratch}/7LESS_DROME.masked.fa", "rb") as f:
+        check(f.read() == native(["--discover"], "7LESS_DROME.fa")["masked"], "the discovery mask download")
+    os.remove(f"{scratch}/7LESS_DROME.masked.fa")
+    # A pasted class list (spaces for the tab) and the tool's warning.
+    driver.find_element(By.CSS_SELECTOR, "#classes-option summary").click()
+    find("classes").send_keys("# mine\nbasic KR\nacidic  DE")
+    find("extra").send_keys("-W:20")
+    find("analyse").click()
+    wait_for(done, "the pasted classes")
+    options = [o.get_attribute("value") for o in Select(find("class-filter")).options]
+    check(options == ["", "basic", "acidic"], f"the pasted classes: {options} {find('error').text}")
+    check("window mode (-W) is not calibrated" in find("input-warning").text, "discovery's warning shown")
+
     # The form: pick an example, type the alphabet, choose, tick, click.
     driver.get(url)
     driver.find_element(By.XPATH, "//button[text()='7LESS_DROME']").click()
+    check(not find("discover").is_selected(), "a fresh page without discovery")
     find("alphabet").clear()
     find("alphabet").send_keys("R")
     Select(find("background")).select_by_value("-T")
@@ -239,6 +273,14 @@ try:
              (globins, ["-A:KR", "-G:300", "--seed", "3", "--exact-null", "--all"], "globins45.fa"),
              (globins, ["-A:KR", "-S:50", "--all"], "globins45.fa"),  # the seed from the clock, reported
              (domains, ["--all", "-K"], "domains.fa.gz")]
+    with open(f"{scratch}/classes.tsv", "w") as f:
+        f.write("QN\tQN\nbasic\tKR\n")
+    got = driver.execute_async_script(ANALYSE, globins, ["--discover", "--all", "--classes", "mine"], "globins45.fa",
+                                      {"mine": "QN\tQN\nbasic\tKR\n"})
+    want = native(["--discover", "--all", "--classes", f"{scratch}/classes.tsv"], "globins45.fa")
+    check(all(got.get(key, "").encode() == want[key] for key in want) and got["classes"].startswith("class\tletters"),
+          "discovery with a class file through the API")
+    os.remove(f"{scratch}/classes.tsv")
     for data, args, name in cases:
         got = driver.execute_async_script(ANALYSE, data, args, name)
         check(got["progress"][-1] == 1 and got["progress"] == sorted(got["progress"]), f"progress {args}")
@@ -257,7 +299,8 @@ try:
             f.write(real)
         for args in (["--all"], ["-I", "--all"], ["-W:20", "--all"], ["-S:100", "--seed", "5", "--all"],
                      ["-G:300", "--seed", "3", "--all"], ["-A:KR", "-G:300", "--seed", "3", "--exact-null", "--all"],
-                     ["-S:100", "--seed", "3", "--exact-null", "--all"]):
+                     ["-S:100", "--seed", "3", "--exact-null", "--all"], ["--discover", "--all"],
+                     ["--discover", "-L", "-G:1", "--exact-null"]):
             got = driver.execute_async_script(ANALYSE, {"text": real}, args, "real.fa")
             want = native(args, "real.fa", cwd=scratch)
             for key in want:
