@@ -544,6 +544,39 @@ TEST(ProteomeTest, OrderedPipelineInlineAndThreadedAgree) {
   OrderedPipeline unreadable(OrderedInputs{{{dir / "none.fa"}, 0, 1, {}}}, analyser, 1, tuning);
   EXPECT_THROW(unreadable.Next(batch, kWait), talvo::Error);
   EXPECT_EQ(unreadable.Next(batch, kWait), Pulled::kEnd);  // the error is thrown once
+  // A pulled discovery runs on its own copy: the one it was made from may go first.
+  const std::vector<talvo::ResidueClass> classes{{"basic", "KR"}, {"QN", "QN"}};
+  auto discovered = [&] {
+    const talvo::Discovery gone(talvo::Settings{}, classes);
+    return std::make_unique<talvo::ProteomeBatches>(inputs, gone, 2);
+  }();
+  const talvo::Discovery discovery(talvo::Settings{}, classes);
+  const auto p_values = [](const std::vector<talvo::Result>& results) {
+    std::string text;
+    for (const talvo::Result& r : results) {
+      for (const talvo::Segment& s : r.segments) text += ShortestDouble(s.p_value) + ",";
+      text += ";";
+    }
+    return text;
+  };
+  // The library's --discover --masked, from entries analysed without the mask.
+  talvo::OutputFiles files;
+  files.masked = dir / "library.fa";
+  talvo::ProteomeOutputs written(files, {dir / "in.fa", dir / "in.fa"}, discovery);
+  while (discovered->Next(batch)) {
+    for (const AnalysedEntry& item : batch) {
+      EXPECT_EQ(p_values(item.classes),
+                p_values(discovery.Analyse(item.entry.residues, item.entry.number)));
+      written.Add(item);
+    }
+  }
+  written.Finish();
+  WriteFile(dir / "c.tsv", "basic\tKR\nQN\tQN\n");
+  ASSERT_EQ(RunInProcess({"--discover", "--classes", dir / "c.tsv", "--masked", dir / "tool.fa",
+                          "--shard", "1/2", "--output", "/dev/null", dir / "in.fa", dir / "in.fa"}),
+            0);
+  EXPECT_EQ(ReadFile(dir / "library.fa"), ReadFile(dir / "tool.fa"));
+  EXPECT_NE(ReadFile(dir / "tool.fa").find('X'), std::string::npos);
   // The public reader reads the file the pipeline read; errors are thrown.
   talvo::FastaReader reader(dir / "in.fa");
   long entries = 0;

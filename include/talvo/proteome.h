@@ -106,6 +106,9 @@ struct ProteomeInputs {
 // Throws Error for an input that cannot be opened or read.
 void AnalyseProteome(const ProteomeInputs& inputs, const Analyser& analyser, int threads,
                      const std::function<bool(std::vector<AnalysedEntry>& batch)>& sink);
+// The same with every class of a discovery: each entry's `classes`.
+void AnalyseProteome(const ProteomeInputs& inputs, const Discovery& discovery, int threads,
+                     const std::function<bool(std::vector<AnalysedEntry>& batch)>& sink);
 
 // The same, pulled: the reader and the analysis threads start with the
 // object and work ahead of Next by a bounded number of batches, so memory
@@ -114,6 +117,8 @@ class ProteomeBatches {
  public:
   // Throws Error when threads is below 1.
   ProteomeBatches(ProteomeInputs inputs, const Analyser& analyser, int threads);
+  // Each entry's `classes` from the discovery.
+  ProteomeBatches(ProteomeInputs inputs, const Discovery& discovery, int threads);
   ~ProteomeBatches();  // cancels and waits for the threads
   ProteomeBatches(const ProteomeBatches&) = delete;
   ProteomeBatches& operator=(const ProteomeBatches&) = delete;
@@ -189,6 +194,9 @@ struct OutputFiles {
   std::string masked;   // --masked (masks by settings.mask_p, lower case with lower_case_mask)
   bool all_segments = false;  // --all: every segment, not only those below mask_p
   bool description = false;   // --description: a last column in the table and the summary
+  // --mask-linkage: with a Discovery, --masked masks its classes' segments
+  // found at this linkage distance, by their own q-values.
+  int mask_linkage = kDiscoveryMaskLinkage;
 };
 
 // Writes the outputs from the analysed entries, handed to it in input order,
@@ -203,6 +211,11 @@ class ProteomeOutputs {
   // or is one of the inputs.
   ProteomeOutputs(const OutputFiles& files, std::vector<std::string> input_names,
                   const Settings& settings);
+  // talvo-proteome --discover's outputs (a class column, q-values over every
+  // class, the masked union of the classes): Add takes entries with
+  // `classes` from this discovery.
+  ProteomeOutputs(const OutputFiles& files, std::vector<std::string> input_names,
+                  const Discovery& discovery);
   ~ProteomeOutputs();
   ProteomeOutputs(const ProteomeOutputs&) = delete;
   ProteomeOutputs& operator=(const ProteomeOutputs&) = delete;
@@ -216,8 +229,10 @@ class ProteomeOutputs {
   long skipped(Skip reason) const { return skipped_[static_cast<size_t>(reason)]; }
 
  private:
+  void Open(const std::vector<Settings>& class_settings);
   std::unique_ptr<proteome::ProteomeOptions> options_;
   Settings settings_;
+  std::unique_ptr<Discovery> mask_;  // the classes at the mask's linkage distance
   std::unique_ptr<proteome::ProteomeWriter> writer_;
   long analysed_ = 0;
   std::array<long, 5> skipped_{};

@@ -235,6 +235,8 @@ class Discovery {
   Discovery(Settings settings, std::vector<ResidueClass> classes,
             ClassLinkage linkage = ClassLinkage::kPerClass);
   ~Discovery();
+  Discovery(const Discovery&);
+  Discovery& operator=(const Discovery&);
   Discovery(Discovery&&) noexcept;
   Discovery& operator=(Discovery&&) noexcept;
 

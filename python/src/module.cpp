@@ -1,5 +1,6 @@
-// The compiled part of the Python package: talvo::Analyser and the ordered
-// proteome pipeline, with the interpreter lock released while C++ works.
+// The compiled part of the Python package: talvo::Analyser, talvo::Discovery
+// and the ordered proteome pipeline, with the interpreter lock released
+// while C++ works.
 // The package's Python layer (talvo/__init__.py) gives the documented API.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -11,14 +12,17 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
 
+#include "api/internal.h"
 #include "fasta/residues.h"
 #include "proteome/formats.h"
 #include "proteome/ordered_pipeline.h"
+#include "proteome/pipeline.h"
 #include "proteome/segment_row.h"
 #include "proteome/table_columns.h"
 #include "talvo/proteome.h"
@@ -101,6 +105,101 @@ PyResult Analyse(const talvo::Settings& settings, std::string_view text, long en
                        talvo::SkipText(out.result.skip));
   }
   return out;
+}
+
+// A discovery's class set as (name, letters) pairs, and back.
+using ClassPairs = std::vector<std::pair<std::string, std::string>>;
+
+ClassPairs PairsOf(const std::vector<talvo::ResidueClass>& classes) {
+  ClassPairs pairs;
+  for (const talvo::ResidueClass& c : classes) pairs.emplace_back(c.name, c.letters);
+  return pairs;
+}
+
+// classes: the built-in set when None. Each class gets its own linkage
+// distance unless per_class_linkage is false (linkage or estimate_linkage given).
+talvo::Discovery MakeDiscovery(const talvo::Settings& settings,
+                               const std::optional<ClassPairs>& classes, bool per_class_linkage) {
+  std::vector<talvo::ResidueClass> set = talvo::BuiltInClasses();
+  if (classes) {
+    set.clear();
+    for (const auto& [name, letters] : *classes) set.push_back({name, letters});
+  }
+  return talvo::Discovery(
+      settings, std::move(set),
+      per_class_linkage ? talvo::ClassLinkage::kPerClass : talvo::ClassLinkage::kFromSettings);
+}
+
+// Every class's result for one protein, in the order of the class set.
+std::vector<PyResult> Discover(const talvo::Discovery& discovery, std::string_view text,
+                               long entry_number) {
+  std::string kept;
+  const std::string residues(talvo::KeptResidues(text, kept));
+  std::vector<talvo::Result> results;
+  {
+    py::gil_scoped_release release;
+    results = discovery.Analyse(residues, entry_number);
+  }
+  const talvo::Skip skip = results.front().skip;
+  if (skip == talvo::Skip::kShorterThanWindow) {
+    throw talvo::Error("window=" + std::to_string(discovery.settings().window) +
+                       " is longer than the sequence (" + std::to_string(results.front().length) +
+                       " residues)");
+  }
+  if (skip != talvo::Skip::kNone) {
+    throw talvo::Error(std::string("cannot analyse the sequence: ") + talvo::SkipText(skip));
+  }
+  std::vector<PyResult> out(results.size());
+  for (size_t c = 0; c < results.size(); c++) {
+    out[c].result = std::move(results[c]);
+    out[c].residues = residues;
+    out[c].mask_p = discovery.settings().mask_p;
+    out[c].seed = discovery.settings().seed;
+    out[c].entry_number = entry_number;
+  }
+  return out;
+}
+
+// The discovery that finds the segments of discovery's mask at linkage
+// distance mask_linkage; none when its classes are found at that distance.
+std::optional<talvo::Discovery> MaskOf(const talvo::Discovery& discovery, int mask_linkage) {
+  ProteomeOptions options;
+  options.masked = "-";  // asked for
+  options.mask_linkage = mask_linkage;
+  options.classes = discovery.classes();
+  std::vector<talvo::Settings> class_settings;
+  for (size_t c = 0; c < discovery.classes().size(); c++) {
+    class_settings.push_back(discovery.class_settings(c));
+  }
+  return MaskDiscovery(options, discovery.settings(), class_settings);
+}
+
+// A discovery's mask of one protein, as talvo-proteome --discover --masked
+// writes it for a file of that protein alone: the (start, end) of the
+// classes' segments at linkage distance mask_linkage whose q-value, over
+// every one of those segments, is below mask_p.
+std::vector<std::pair<int, int>> MaskSpans(const talvo::Discovery& discovery, std::string_view text,
+                                           long entry_number, int mask_linkage) {
+  if (mask_linkage < 0) throw talvo::Error("the mask's linkage distance must be at least 0");
+  std::string kept;
+  const std::string residues(talvo::KeptResidues(text, kept));
+  py::gil_scoped_release release;
+  const std::optional<talvo::Discovery> mask = MaskOf(discovery, mask_linkage);
+  const std::vector<talvo::Result> results =
+      (mask ? *mask : discovery).Analyse(residues, entry_number);
+  std::vector<double> p_values;
+  for (const talvo::Result& r : results) {
+    for (const talvo::Segment& s : r.segments) p_values.push_back(s.p_value);
+  }
+  const std::vector<double> q_values = talvo::QValuesOf(p_values);
+  std::vector<std::pair<int, int>> spans;
+  size_t i = 0;
+  for (const talvo::Result& r : results) {
+    for (const talvo::Segment& s : r.segments) {
+      if (q_values[i++] < discovery.settings().mask_p) spans.emplace_back(s.start, s.end);
+    }
+  }
+  return spans;
 }
 
 // The ID talvo-proteome writes for the entry.
@@ -219,7 +318,22 @@ struct TableRequest {
   bool segments = true;
   bool summary = false;
   bool description = false;
+  // A Discovery: every class of its set; None: the settings' analysis.
+  py::object discovery = py::none();
 };
+
+const talvo::Discovery* DiscoveryOf(const TableRequest& request) {
+  return request.discovery.is_none() ? nullptr : request.discovery.cast<const talvo::Discovery*>();
+}
+
+// What the pipeline does with each entry: a discovery keeps only the
+// segments a table reports (all of them with all_segments) and counts the rest.
+Analysis AnalysisOf(const TableRequest& request, const talvo::Settings& settings, double below) {
+  if (const talvo::Discovery* discovery = DiscoveryOf(request)) {
+    return Analysis::Owning(*discovery, below);
+  }
+  return Analysis::Owning(talvo::Analyser(settings));
+}
 
 // Python text of bytes as the table holds them: UTF-8, other bytes kept
 // as surrogates (as pandas reads a table with errors="surrogateescape").
@@ -261,7 +375,9 @@ py::array NumberColumn(const std::vector<Number>& values) {
 // protein of row i.
 void AddProteinColumns(py::dict& table, const ProteinColumns& proteins, size_t rows,
                        const std::vector<py::object>& input_names,
-                       const std::function<size_t(size_t)>& row_protein) {
+                       const std::function<size_t(size_t)>& row_protein,
+                       const std::vector<uint32_t>& class_index,
+                       const talvo::Discovery* discovery) {
   std::vector<int64_t> entry(rows), length(rows);
   for (size_t i = 0; i < rows; i++) {
     entry[i] = proteins.entry[row_protein(i)];
@@ -271,6 +387,11 @@ void AddProteinColumns(py::dict& table, const ProteinColumns& proteins, size_t r
       ObjectColumn(rows, input_names, [&](size_t i) { return proteins.input[row_protein(i)]; });
   table["entry"] = NumberColumn(entry);
   table["id"] = ObjectColumn(rows, Texts(proteins.id), row_protein);
+  if (discovery != nullptr) {
+    std::vector<py::object> names;
+    for (const talvo::ResidueClass& c : discovery->classes()) names.push_back(py::str(c.name));
+    table["class"] = ObjectColumn(rows, names, [&](size_t i) { return class_index[i]; });
+  }
   table["length"] = NumberColumn(length);
 }
 
@@ -281,11 +402,12 @@ void AddDescription(py::dict& table, const ProteinColumns& proteins, size_t rows
 }
 
 // talvo-proteome's segment table as columns, in its order.
-py::dict SegmentTable(const SegmentColumns& rows, const std::vector<py::object>& input_names) {
+py::dict SegmentTable(const SegmentColumns& rows, const std::vector<py::object>& input_names,
+                      const talvo::Discovery* discovery) {
   py::dict table;
   const size_t size = rows.segment.size();
   const auto protein = [&](size_t i) -> size_t { return rows.protein[i]; };
-  AddProteinColumns(table, rows.proteins, size, input_names, protein);
+  AddProteinColumns(table, rows.proteins, size, input_names, protein, rows.class_index, discovery);
   table["segment"] = NumberColumn(rows.segment);
   table["start"] = NumberColumn(rows.start);
   table["end"] = NumberColumn(rows.end);
@@ -302,11 +424,12 @@ py::dict SegmentTable(const SegmentColumns& rows, const std::vector<py::object>&
 // The summary as columns: a skipped protein's numbers are NaN, and with
 // any of them, the columns of counts are floating point, as when the table
 // is read from its text.
-py::dict SummaryTable(const SummaryColumns& rows, const std::vector<py::object>& input_names) {
+py::dict SummaryTable(const SummaryColumns& rows, const std::vector<py::object>& input_names,
+                      const talvo::Discovery* discovery) {
   py::dict table;
   const size_t size = rows.skip.size();
-  const auto same = [](size_t i) { return i; };
-  AddProteinColumns(table, rows.proteins, size, input_names, same);
+  const auto protein = [&](size_t i) -> size_t { return rows.protein[i]; };
+  AddProteinColumns(table, rows.proteins, size, input_names, protein, rows.class_index, discovery);
   bool any_skipped = false;
   std::vector<double> special(size), expected(size), exact_tail(size), q_value(size);
   std::vector<py::object> words;  // "", "+", "-", then the reasons
@@ -338,45 +461,51 @@ py::dict SummaryTable(const SummaryColumns& rows, const std::vector<py::object>&
   table["exact_tail"] = NumberColumn(exact_tail);
   table["q_value"] = NumberColumn(q_value);
   table["skipped"] = ObjectColumn(size, words, [&](size_t i) { return skipped[i]; });
-  AddDescription(table, rows.proteins, size, same, rows.description());
+  AddDescription(table, rows.proteins, size, protein, rows.description());
   return table;
 }
 
-// talvo-proteome's tables of the inputs as columns, built from the
-// analysed entries as they come; progress(entries) is called now and then,
-// and at the end.
-py::tuple ProteomeTables(const TableRequest& request, const talvo::Settings& settings,
-                         const py::object& progress) {
-  const talvo::Analyser analyser(settings);
-  Warnings warnings;
+// What a run of the inputs gives beside its outputs.
+struct RunCounts {
+  long entries = 0;
+  long analysed = 0;
+  std::vector<std::tuple<std::string, long, std::string, std::string>> skipped;
+};
+
+const talvo::Result& FirstResult(const AnalysedEntry& item) {
+  return item.discovery_report ? item.classes.front() : item.result;
+}
+
+// Every entry of the request's inputs through `analysis`, each handed to
+// add (without the interpreter lock) in input order; progress(entries) is
+// called now and then, and at the end.
+void RunInputs(const TableRequest& request, const Analysis& analysis, Warnings& warnings,
+               const py::object& progress, RunCounts& counts,
+               const std::function<void(const AnalysedEntry&)>& add) {
   OrderedInputs inputs;
   inputs.paths = request.paths;
   inputs.warn = warnings.Collector();
-  SegmentColumns segments(Reporting{request.all_segments, settings.mask_p}, request.description);
-  SummaryColumns summary(request.description);
-  long entries = 0, analysed = 0;
-  std::vector<std::tuple<std::string, long, std::string, std::string>> skipped;
   const auto take = [&](std::vector<AnalysedEntry>& batch) {
     for (const AnalysedEntry& item : batch) {
-      if (item.result.skip == talvo::Skip::kNone) {
-        analysed++;
+      const talvo::Skip skip = FirstResult(item).skip;
+      if (skip == talvo::Skip::kNone) {
+        counts.analysed++;
       } else {
-        skipped.emplace_back(request.names[item.input], item.entry.number, EntryId(item.entry),
-                             talvo::SkipText(item.result.skip));
+        counts.skipped.emplace_back(request.names[item.input], item.entry.number,
+                                    EntryId(item.entry), talvo::SkipText(skip));
       }
-      if (request.segments) segments.Add(item);
-      if (request.summary) summary.Add(item);
+      add(item);
     }
-    entries += static_cast<long>(batch.size());
+    counts.entries += static_cast<long>(batch.size());
   };
   auto last_tick = std::chrono::steady_clock::now();
   const auto tick = [&] {
     const auto now = std::chrono::steady_clock::now();
     if (progress.is_none() || now - last_tick < kPoll) return;
     last_tick = now;
-    progress(entries);
+    progress(counts.entries);
   };
-  auto pipeline = std::make_unique<OrderedPipeline>(inputs, analyser, request.threads);
+  auto pipeline = std::make_unique<OrderedPipeline>(inputs, analysis, request.threads);
   try {
     std::vector<AnalysedEntry> batch;
     while (PullBatch(*pipeline, batch, take, tick)) tick();
@@ -385,7 +514,23 @@ py::tuple ProteomeTables(const TableRequest& request, const talvo::Settings& set
     throw;
   }
   EndPipeline(pipeline);
-  if (!progress.is_none()) progress(entries);
+  if (!progress.is_none()) progress(counts.entries);
+}
+
+// talvo-proteome's tables of the inputs as columns, built from the
+// analysed entries as they come.
+py::tuple ProteomeTables(const TableRequest& request, const talvo::Settings& settings,
+                         const py::object& progress) {
+  Warnings warnings;
+  RunCounts counts;
+  SegmentColumns segments(Reporting{request.all_segments, settings.mask_p}, request.description);
+  SummaryColumns summary(request.description);
+  const double below = !request.segments ? 0.0 : request.all_segments ? 2.0 : settings.mask_p;
+  RunInputs(request, AnalysisOf(request, settings, below), warnings, progress, counts,
+            [&](const AnalysedEntry& item) {
+              if (request.segments) segments.Add(item);
+              if (request.summary) summary.Add(item);
+            });
   std::vector<py::object> names;
   for (const std::string& name : request.names) {
     names.push_back(py::reinterpret_steal<py::object>(Text(EscapeField(name))));
@@ -393,13 +538,50 @@ py::tuple ProteomeTables(const TableRequest& request, const talvo::Settings& set
   py::object segment_table = py::none(), summary_table = py::none();
   if (request.segments) {
     segments.Finish();
-    segment_table = SegmentTable(segments, names);
+    segment_table = SegmentTable(segments, names, DiscoveryOf(request));
   }
   if (request.summary) {
     summary.Finish();
-    summary_table = SummaryTable(summary, names);
+    summary_table = SummaryTable(summary, names, DiscoveryOf(request));
   }
-  return py::make_tuple(segment_table, summary_table, analysed, skipped, warnings.Take());
+  return py::make_tuple(segment_table, summary_table, counts.analysed, counts.skipped,
+                        warnings.Take());
+}
+
+// talvo-proteome's masked FASTA of the inputs (with --discover for a
+// request's discovery), written to path, which appears only when the run
+// succeeded.
+py::tuple WriteMasked(const TableRequest& request, const talvo::Settings& settings,
+                      const std::string& path, int mask_linkage, const py::object& progress) {
+  talvo::OutputFiles files;
+  files.masked = path;
+  files.mask_linkage = mask_linkage;
+  const talvo::Discovery* discovery = DiscoveryOf(request);
+  std::unique_ptr<talvo::ProteomeOutputs> outputs;
+  try {
+    outputs = discovery != nullptr
+                  ? std::make_unique<talvo::ProteomeOutputs>(files, request.paths, *discovery)
+                  : std::make_unique<talvo::ProteomeOutputs>(files, request.paths, settings);
+  } catch (const talvo::Error& e) {
+    throw talvo::Error(std::string("path: ") + e.what());
+  }
+  Warnings warnings;
+  RunCounts counts;
+  // A discovery's mask is its own analysis at the mask's linkage distance,
+  // unless the classes are found at that distance: then the reported
+  // segments are masked by their q-values.
+  std::optional<Analysis> analysis;
+  if (discovery == nullptr) {
+    analysis = Analysis::Owning(talvo::Analyser(settings));
+  } else if (const std::optional<talvo::Discovery> mask = MaskOf(*discovery, mask_linkage)) {
+    analysis = Analysis::Owning(*discovery, 0.0, &*mask, settings.mask_p);
+  } else {
+    analysis = Analysis::Owning(*discovery, settings.mask_p);
+  }
+  RunInputs(request, *analysis, warnings, progress, counts,
+            [&](const AnalysedEntry& item) { outputs->Add(item); });
+  outputs->Finish();
+  return py::make_tuple(counts.analysed, counts.skipped, warnings.Take());
 }
 
 py::object OverallOf(const PyResult& r) {
@@ -534,9 +716,43 @@ PYBIND11_MODULE(_talvo, m) {
       .def_readwrite("all_segments", &TableRequest::all_segments)
       .def_readwrite("segments", &TableRequest::segments)
       .def_readwrite("summary", &TableRequest::summary)
-      .def_readwrite("description", &TableRequest::description);
+      .def_readwrite("description", &TableRequest::description)
+      .def_readwrite("discovery", &TableRequest::discovery);
   m.def("proteome_tables", &ProteomeTables, py::arg("request"), py::arg("settings"),
         py::arg("progress"));
+  m.def("write_masked", &WriteMasked, py::arg("request"), py::arg("settings"), py::arg("path"),
+        py::arg("mask_linkage"), py::arg("progress"));
+  py::class_<talvo::Discovery>(m, "Discovery")
+      .def(py::init(&MakeDiscovery), py::arg("settings"), py::arg("classes"),
+           py::arg("per_class_linkage"))
+      .def_property_readonly("classes",
+                             [](const talvo::Discovery& d) { return PairsOf(d.classes()); })
+      .def("linkage",
+           [](const talvo::Discovery& d, size_t c) {
+             const talvo::Settings& s = d.class_settings(c);
+             return s.estimate_linkage ? py::object(py::str("estimated"))
+                                       : py::object(py::int_(s.linkage));
+           })
+      .def("probability", &talvo::Discovery::class_probability);
+  m.def("mask_spans", &MaskSpans, py::arg("discovery"), py::arg("sequence"),
+        py::arg("entry_number"), py::arg("mask_linkage"));
+  m.def("q_values", &talvo::QValuesOf, py::arg("p_values"));
+  m.def("discover", &Discover, py::arg("discovery"), py::arg("sequence"), py::arg("entry_number"));
+  // A class file's text as (name, letters) pairs; source names it in errors.
+  m.def(
+      "read_classes",
+      [](std::string_view text, const std::string& source) {
+        return PairsOf(talvo::ReadClasses(text, source));
+      },
+      py::arg("text"), py::arg("source"));
+  // What is wrong with a class's name or letters; "" when nothing is.
+  m.def(
+      "class_problem",
+      [](const std::string& name, const std::string& letters) {
+        std::string problem = talvo::internal::ClassNameProblem(name);
+        return problem.empty() ? talvo::internal::ClassLettersProblem(letters) : problem;
+      },
+      py::arg("name"), py::arg("letters"));
   m.def("scan_pvalue", &talvo::ScanPValue, py::arg("k"), py::arg("w"), py::arg("n"), py::arg("p"),
         py::arg("fractional") = false);
   m.def("binomial_tail", &talvo::BinomialUpperTail, py::arg("k"), py::arg("n"), py::arg("p"));

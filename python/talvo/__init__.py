@@ -30,7 +30,7 @@ import re
 import sys
 import warnings
 from importlib.machinery import EXTENSION_SUFFIXES
-from typing import TYPE_CHECKING, Any, Iterable, Iterator, Optional, Tuple, Union
+from typing import TYPE_CHECKING, Any, Dict, Iterable, Iterator, Optional, Tuple, Union
 
 
 def _build_problem(directory: str) -> Optional[str]:
@@ -61,7 +61,8 @@ except ImportError:
         raise
     raise ImportError(_problem) from None
 
-from . import _inputs, _options, _progress, _records
+from . import _discover, _inputs, _options, _progress, _records
+from ._discover import Discovered, discover, list_classes
 from ._plot import analyse_entry, plot
 from ._records import Overall, Segment
 from ._talvo import Result
@@ -71,6 +72,7 @@ if TYPE_CHECKING:
 
 __all__ = [
     "Analyser",
+    "Discovered",
     "InputWarning",
     "NucleotideWarning",
     "Overall",
@@ -80,11 +82,14 @@ __all__ = [
     "analyse_entry",
     "analyse_file",
     "binomial_tail",
+    "discover",
+    "list_classes",
     "plot",
     "proteome_table",
     "read_table",
     "scan_pvalue",
     "summary_table",
+    "write_masked",
 ]
 __version__: str = _talvo.__version__
 if __doc__:
@@ -126,7 +131,6 @@ class NucleotideWarning(InputWarning):
 
 # How the reader words its nucleotide warning, after the input's name.
 _NUCLEOTIDE_TEXT = ": looks like nucleotides: "
-_FASTA_TEXT = (re.compile(r"\s*>"), re.compile(rb"\s*>"))
 
 
 def _warn(text: str, stacklevel: int = 1) -> None:
@@ -161,15 +165,7 @@ class Analyser:
 
     def analyse(self, sequence: Sequence, *, entry_number: int = 1) -> Result:
         """Analyses one protein; see ``talvo.analyse``."""
-        text = _inputs.residue_text(sequence)
-        # A header's letters would be read as residues and shift every position.
-        if _FASTA_TEXT[isinstance(text, bytes)].match(text):
-            raise ValueError("sequence: starts with '>', as FASTA text does: read FASTA "
-                             "with talvo.analyse_file, or pass the residues only")
-        if isinstance(entry_number, bool) or not isinstance(entry_number, int) or \
-                entry_number < 0:
-            raise ValueError(f"entry_number={entry_number!r}: must be a whole number of at "
-                             "least 0")
+        text = _inputs.sequence_text(sequence, entry_number)
         return _talvo.analyse(self._settings, text, entry_number)
 
 
@@ -311,21 +307,31 @@ def _frame(columns: Any) -> "pandas.DataFrame":
     return _pandas().DataFrame(columns, copy=False)
 
 
-def _tables(sources: Any, *, segments: bool, summary: bool, threads: Optional[int],
-            all: bool, description: bool, progress: Optional[bool],
-            options: Any) -> Tuple[Any, Any]:
-    """talvo-proteome's segment table and summary of the inputs, as asked."""
-    _pandas()
-    analyser = Analyser(**options)
+def _request(threads: Optional[int], discover: bool, classes: Any, options: Any,
+             words: Tuple[str, ...] = ()) -> Tuple[Any, Any]:
+    """A run's request and settings: the analysis of the options, or with
+    discover every class of classes (their checks as ``discover``'s)."""
     request = _talvo.TableRequest()
     request.threads = _threads(threads)
-    request.all_segments, request.segments, request.summary = bool(all), segments, summary
-    request.description = bool(description)
+    if not isinstance(discover, bool):
+        raise ValueError(f"discover={discover!r}: must be True or False")
+    if discover:
+        request.discovery, settings = _discover.make(options, classes, words, stacklevel=4)
+    else:
+        if classes is not None:
+            raise ValueError("classes: give discover=True too (classes is discovery's class set)")
+        settings = _talvo.settings(_options.words(_options.checked(options)) + list(words))
+    return request, settings
+
+
+def _run(request: Any, sources: Any, progress: Optional[bool], run: Any) -> Any:
+    """run(request, bar) over the inputs, with their names in its errors
+    and warnings."""
     with _inputs.Inputs(_inputs.split_inputs(sources)) as inputs:
         request.paths, request.names = inputs.paths, inputs.names
         bar = _progress.Progress(progress, inputs.counted)
         try:
-            run, failed = _talvo.proteome_tables(request, analyser._settings, bar), None
+            result, failed = run(request, bar), None
         except OSError as error:
             failed = error
         finally:
@@ -334,14 +340,27 @@ def _tables(sources: Any, *, segments: bool, summary: bool, threads: Optional[in
         inputs.check()  # what a feeder ran into comes first
         if failed is not None:
             raise OSError(inputs.rename(str(failed)))
-    segment_columns, summary_columns, analysed, skipped, messages = run
-    for message in messages:
-        _warn(inputs.rename(message), stacklevel=3)
+    for message in result[-1]:
+        _warn(inputs.rename(message), stacklevel=4)
+    return result
+
+
+def _tables(sources: Any, *, segments: bool, summary: bool, threads: Optional[int],
+            all: bool, description: bool, progress: Optional[bool], discover: bool,
+            classes: Any, options: Any) -> Tuple[Any, Any]:
+    """talvo-proteome's segment table and summary of the inputs, as asked."""
+    _pandas()
+    request, settings = _request(threads, discover, classes, options)
+    request.all_segments, request.segments, request.summary = bool(all), segments, summary
+    request.description = bool(description)
+    segment_columns, summary_columns, analysed, skipped, _ = _run(
+        request, sources, progress,
+        lambda request, bar: _talvo.proteome_tables(request, settings, bar))
     tables = [_frame(columns) if columns is not None else None
               for columns in (segment_columns, summary_columns)]
     for table in tables:
         if table is not None:
-            table.attrs.update(seed=analyser.seed, analysed=analysed, skipped=skipped)
+            table.attrs.update(seed=settings.seed, analysed=analysed, skipped=skipped)
     return tables[0], tables[1]
 
 
@@ -352,6 +371,8 @@ def proteome_table(
     all: bool = False,
     description: bool = False,
     progress: Optional[bool] = None,
+    discover: bool = False,
+    classes: Any = None,
     **options: Any,
 ) -> "pandas.DataFrame":
     """talvo-proteome's segment table for FASTA inputs, as a pandas DataFrame.
@@ -372,9 +393,15 @@ def proteome_table(
     reason). talvo-proteome's warnings about the inputs come as a
     ``NucleotideWarning`` or another ``InputWarning``. ``progress``: see
     ``summary_table``. Needs pandas (Debian python3-pandas).
+
+    discover: which residues are biased, as ``talvo-proteome --discover``:
+    every protein for every class of ``classes`` (see ``talvo.discover``),
+    a ``class`` column after ``id``, and q-values over every segment of
+    every class.
     """
     return _tables(sources, segments=True, summary=False, threads=threads, all=all,
-                   description=description, progress=progress, options=options)[0]
+                   description=description, progress=progress, discover=discover,
+                   classes=classes, options=options)[0]
 
 
 def summary_table(
@@ -383,11 +410,14 @@ def summary_table(
     threads: Optional[int] = None,
     description: bool = False,
     progress: Optional[bool] = None,
+    discover: bool = False,
+    classes: Any = None,
     **options: Any,
 ) -> "pandas.DataFrame":
     """talvo-proteome's summary (``--summary``) for FASTA inputs: one row per
     protein with its overall exact test and its q-value over the run's
-    proteins, or why it was skipped (its numbers NaN then).
+    proteins, or why it was skipped (its numbers NaN then). With discover
+    (and classes, as for ``proteome_table``), a row per protein and class.
 
     sources, description, options and ``table.attrs``: as for
     ``proteome_table``. progress: a bar (through tqdm, when installed)
@@ -396,7 +426,45 @@ def summary_table(
     that take over 2 seconds, True from the start, False never.
     """
     return _tables(sources, segments=False, summary=True, threads=threads, all=False,
-                   description=description, progress=progress, options=options)[1]
+                   description=description, progress=progress, discover=discover,
+                   classes=classes, options=options)[1]
+
+
+def write_masked(
+    sources: Union[Input, Iterable[Input]],
+    path: PathLike,
+    *,
+    lower: bool = False,
+    threads: Optional[int] = None,
+    progress: Optional[bool] = None,
+    discover: bool = False,
+    classes: Any = None,
+    mask_linkage: int = _discover.MASK_LINKAGE,
+    **options: Any,
+) -> Dict[str, Any]:
+    """Writes the masked FASTA of the inputs to path, as ``talvo-proteome
+    [--discover] [-L] --masked path`` does: every entry, 80 residues a line,
+    its segments with p below mask_p as X (lower: in lower case); with
+    discover, the segments of every class of ``classes``, found at linkage
+    distance ``mask_linkage`` (``--mask-linkage``), whose q-value over all
+    of the run's is below mask_p. The file appears
+    only once the run succeeded. sources, threads, progress, discover,
+    classes and the options: as for ``proteome_table``. Returns the
+    ``seed``, the number of ``analysed`` entries and the ``skipped`` ones.
+    """
+    if not isinstance(lower, bool):
+        raise ValueError(f"lower={lower!r}: must be True or False")
+    target = os.fsdecode(path) if _inputs.is_path(path) else None
+    if not target or target == "-":
+        raise ValueError(f"path={path!r}: must be the path of the file to write")
+    mask_linkage = _options.mask_linkage(mask_linkage)
+    if mask_linkage != _discover.MASK_LINKAGE and not discover:
+        raise ValueError(f"mask_linkage={mask_linkage}: sets the mask of discover=True")
+    request, settings = _request(threads, discover, classes, options, ("-L",) if lower else ())
+    analysed, skipped, _ = _run(
+        request, sources, progress,
+        lambda request, bar: _talvo.write_masked(request, settings, target, mask_linkage, bar))
+    return dict(seed=settings.seed, analysed=analysed, skipped=skipped)
 
 
 def scan_pvalue(k: int, w: int, n: int, p: float, fractional: bool = False) -> float:
@@ -421,5 +489,6 @@ def _pandas() -> Any:
     return pandas
 
 
-for _function in (Analyser.__init__, analyse, analyse_file, proteome_table, summary_table):
+for _function in (Analyser.__init__, analyse, analyse_file, proteome_table, summary_table,
+                  write_masked, discover, list_classes):
     _options.with_options(_function)

@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import itertools
 import os
+import re
 import threading
 from typing import Any, BinaryIO, Iterable, Iterator, List, Optional, Tuple
 
@@ -38,6 +39,21 @@ def residue_text(sequence: Any) -> str | bytes:
     raise TypeError(
         "sequence must be a str, bytes or a Biopython Seq or SeqRecord, not "
         + type(sequence).__name__)
+
+
+_FASTA_TEXT = (re.compile(r"\s*>"), re.compile(rb"\s*>"))
+
+
+def sequence_text(sequence: Any, entry_number: int) -> str | bytes:
+    """One protein's text for the analysis, and its entry number checked."""
+    text = residue_text(sequence)
+    # A header's letters would be read as residues and shift every position.
+    if _FASTA_TEXT[isinstance(text, bytes)].match(text):
+        raise ValueError("sequence: starts with '>', as FASTA text does: read FASTA "
+                         "with talvo.analyse_file, or pass the residues only")
+    if isinstance(entry_number, bool) or not isinstance(entry_number, int) or entry_number < 0:
+        raise ValueError(f"entry_number={entry_number!r}: must be a whole number of at least 0")
+    return text
 
 
 def is_path(source: Any) -> bool:

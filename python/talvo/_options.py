@@ -15,6 +15,7 @@ import os
 import textwrap
 import time
 from dataclasses import dataclass
+from collections.abc import Mapping
 from typing import Any, Callable, Dict, Iterable, List, Optional
 
 RESIDUE_LETTERS = "ACDEFGHIKLMNPQRSTVWY"
@@ -219,3 +220,77 @@ def _check_together(values: Dict[str, Any]) -> None:
 def words(values: Dict[str, Any]) -> List[str]:
     """Checked values (``checked``) as talvo-proteome's options."""
     return [word for option in OPTIONS for word in option.words(values[option.name])]
+
+
+def _class_letters(name: str, letters: Any) -> str:
+    if not isinstance(letters, str):
+        if not isinstance(letters, Iterable) or isinstance(letters, (bytes, bytearray)) or \
+                not all(isinstance(letter, str) and len(letter) == 1 for letter in letters):
+            raise ValueError(f"classes[{name!r}]={letters!r}: the letters must be a string "
+                             "('KR') or a list of one-letter strings (['K', 'R'])")
+        letters = "".join(letters)
+    return letters
+
+
+def classes(value: Any, read: Callable[[str, str], List[Any]],
+            problem: Callable[[str, str], str]) -> Optional[List[Any]]:
+    """discover's ``classes``: None (the built-in set), the path of a class
+    file (NAME<TAB>LETTERS a line, read by ``read(text, path)``), or a
+    mapping from name to letters; as (name, letters) pairs. ValueError names
+    the file's line or the class; ``problem(name, letters)`` says what is
+    wrong with one."""
+    if value is None:
+        return None
+    if isinstance(value, (str, bytes, os.PathLike)):
+        path = os.fsdecode(value)
+        with open(path, "rb") as file:
+            text = file.read()
+        try:
+            return read(text, path)
+        except ValueError as error:
+            raise ValueError(f"classes={value!r}: {error}") from None
+    if not isinstance(value, Mapping):
+        raise TypeError(f"classes must be None (the built-in set), a class file's path or a "
+                        f"mapping from name to letters, not {type(value).__name__}")
+    if not value:
+        raise ValueError("classes={}: no classes")
+    pairs = []
+    for name, letters in value.items():
+        if not isinstance(name, str):
+            raise ValueError(f"classes: the class name {name!r} is not a string")
+        letters = _class_letters(name, letters)
+        why = problem(name, letters)
+        if why:
+            raise ValueError(f"classes[{name!r}]={letters!r}: {why}")
+        pairs.append((name, letters))
+    return pairs
+
+
+def for_discovery(options: Dict[str, Any], values: Dict[str, Any]) -> bool:
+    """Refuses an alphabet, which classes replace; True when each class
+    takes its own linkage distance (neither linkage nor estimate_linkage
+    given), as talvo-proteome --discover without -E or -K."""
+    if "alphabet" in options:
+        raise ValueError(f"alphabet={options['alphabet']!r}: discovery analyses every class of "
+                         "its class set; give classes={'name': 'letters', ...} instead")
+    return "linkage" not in options and not values["estimate_linkage"]
+
+
+def uncalibrated(values: Dict[str, Any]) -> List[str]:
+    """What discovery's q-values are not calibrated for, in talvo-proteome's words."""
+    notes = []
+    if (values["shuffles"] or values["generated"]) and not values["exact_null"]:
+        notes.append("shuffles and generated without exact_null=True are not calibrated for "
+                     "discovery: a segment longer than every random sequence's gets p = 0, so "
+                     "expect false discoveries (exact_null=True gives the exact probabilities)")
+    if values["window"]:
+        notes.append("window mode is not calibrated for discovery: expect false discoveries in "
+                     "most runs")
+    return notes
+
+
+def mask_linkage(value: Any) -> int:
+    try:
+        return _linkage(value)
+    except _Refused as why:
+        raise ValueError(f"mask_linkage={value!r}: {why}") from None

@@ -202,6 +202,8 @@ Discovery::Discovery(Settings settings, std::vector<ResidueClass> classes, Class
 }
 
 Discovery::~Discovery() = default;
+Discovery::Discovery(const Discovery&) = default;
+Discovery& Discovery::operator=(const Discovery&) = default;
 Discovery::Discovery(Discovery&&) noexcept = default;
 Discovery& Discovery::operator=(Discovery&&) noexcept = default;
 

@@ -7,6 +7,7 @@
 #include "proteome/options.h"
 #include "proteome/ordered_pipeline.h"
 #include "proteome/output_files.h"
+#include "proteome/pipeline.h"
 #include "proteome/proteome_writer.h"
 #include "talvo/proteome.h"
 
@@ -36,9 +37,20 @@ void AnalyseProteome(const ProteomeInputs& inputs, const Analyser& analyser, int
                        proteome::PipelineTuning{}, sink);
 }
 
+void AnalyseProteome(const ProteomeInputs& inputs, const Discovery& discovery, int threads,
+                     const std::function<bool(std::vector<AnalysedEntry>& batch)>& sink) {
+  if (threads < 1) throw Error("the analysis needs at least one thread");
+  proteome::RunOrdered(proteome::OrderedInputs{inputs}, proteome::Analysis(discovery, 2.0), threads,
+                       proteome::PipelineTuning{}, sink);
+}
+
 ProteomeBatches::ProteomeBatches(ProteomeInputs inputs, const Analyser& analyser, int threads)
     : pipeline_(std::make_unique<proteome::OrderedPipeline>(proteome::OrderedInputs{inputs},
                                                             analyser, threads)) {}
+
+ProteomeBatches::ProteomeBatches(ProteomeInputs inputs, const Discovery& discovery, int threads)
+    : pipeline_(std::make_unique<proteome::OrderedPipeline>(
+          proteome::OrderedInputs{inputs}, proteome::Analysis::Owning(discovery, 2.0), threads)) {}
 
 ProteomeBatches::~ProteomeBatches() = default;
 
@@ -125,8 +137,31 @@ ProteomeOutputs::ProteomeOutputs(const OutputFiles& files, std::vector<std::stri
           WriterOptions(files, std::move(input_names)))),
       settings_(settings) {
   Validate(settings_);
+  Open({});
+}
+
+ProteomeOutputs::ProteomeOutputs(const OutputFiles& files, std::vector<std::string> input_names,
+                                 const Discovery& discovery)
+    : options_(std::make_unique<proteome::ProteomeOptions>(
+          WriterOptions(files, std::move(input_names)))),
+      settings_(discovery.settings()) {
+  if (files.mask_linkage < 0) throw Error("the mask's linkage distance must be at least 0");
+  options_->classes = discovery.classes();
+  options_->mask_linkage = files.mask_linkage;
+  std::vector<Settings> class_settings;
+  for (size_t c = 0; c < discovery.classes().size(); c++) {
+    class_settings.push_back(discovery.class_settings(c));
+  }
+  if (auto mask = proteome::MaskDiscovery(*options_, settings_, class_settings)) {
+    mask_ = std::make_unique<Discovery>(std::move(*mask));
+  }
+  Open(class_settings);
+}
+
+void ProteomeOutputs::Open(const std::vector<Settings>& class_settings) {
   CheckOutputFiles(*options_);
-  writer_ = std::make_unique<proteome::ProteomeWriter>(*options_, settings_);
+  writer_ = std::make_unique<proteome::ProteomeWriter>(*options_, settings_, mask_ != nullptr);
+  if (!class_settings.empty()) writer_->SetClassSettings(class_settings);
 }
 
 ProteomeOutputs::~ProteomeOutputs() = default;
@@ -134,11 +169,30 @@ ProteomeOutputs::~ProteomeOutputs() = default;
 void ProteomeOutputs::Add(const AnalysedEntry& entry) {
   if (finished_) throw Error("an entry added after Finish");
   if (entry.input >= options_->inputs.size()) throw Error("an entry of an input without a name");
-  writer_->Add(entry.input, entry.entry, entry.result);
-  if (entry.result.skip == Skip::kNone) {
+  const size_t classes = options_->classes.size();
+  if (classes != 0 && entry.classes.size() != classes) {
+    throw Error("an entry without a result for every class of the discovery");
+  }
+  const Result& first = classes != 0 ? entry.classes.front() : entry.result;
+  if (classes != 0) {
+    const internal::DiscoveryReport* report = entry.discovery_report.get();
+    writer_->Add(entry.input, entry.entry, entry.classes, report);
+    if (mask_ && report != nullptr && !report->mask_results.empty()) {
+      writer_->AddMask(entry.entry, report->mask_results, report->mask_tally);
+    } else if (mask_) {  // an entry analysed without the mask
+      Workspace workspace;
+      std::vector<Result> results;
+      internal::DiscoveryReport own;
+      proteome::AnalyseMask(*mask_, settings_.mask_p, entry.entry, workspace, results, own);
+      writer_->AddMask(entry.entry, results, own.tally);
+    }
+  } else {
+    writer_->Add(entry.input, entry.entry, entry.result);
+  }
+  if (first.skip == Skip::kNone) {
     analysed_++;
   } else {
-    skipped_[static_cast<size_t>(entry.result.skip)]++;
+    skipped_[static_cast<size_t>(first.skip)]++;
   }
 }
 

@@ -55,6 +55,19 @@ Analysis Analysis::Owning(const talvo::Analyser& single) {
   return analysis;
 }
 
+Analysis Analysis::Owning(const talvo::Discovery& classes, double below,
+                          const talvo::Discovery* mask, double mask_below) {
+  Analysis analysis(classes, below);
+  analysis.owned_discovery = std::make_shared<const talvo::Discovery>(classes);
+  analysis.discovery = analysis.owned_discovery.get();
+  if (mask != nullptr) {
+    analysis.owned_mask = std::make_shared<const talvo::Discovery>(*mask);
+    analysis.mask = analysis.owned_mask.get();
+    analysis.mask_below = mask_below;
+  }
+  return analysis;
+}
+
 void Analysis::Run(AnalysedEntry& item) const {
   if (discovery != nullptr) {
     // Each analysing thread keeps its working memory from entry to entry.
@@ -540,6 +553,13 @@ OrderedPipeline::OrderedPipeline(const OrderedInputs& inputs, const talvo::Analy
                                  int threads, const PipelineTuning& tuning)
     : run_(std::make_unique<OrderedRun>(inputs, Analysis::Owning(analyser), threads, tuning,
                                         nullptr, nullptr)) {
+  if (threads < 1) throw talvo::Error("a pulled run needs at least one analysis thread");
+  run_->Start();
+}
+
+OrderedPipeline::OrderedPipeline(const OrderedInputs& inputs, const Analysis& owning, int threads,
+                                 const PipelineTuning& tuning)
+    : run_(std::make_unique<OrderedRun>(inputs, owning, threads, tuning, nullptr, nullptr)) {
   if (threads < 1) throw talvo::Error("a pulled run needs at least one analysis thread");
   run_->Start();
 }

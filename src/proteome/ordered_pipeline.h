@@ -76,8 +76,11 @@ struct Analysis {
   // The same with its own copy of the analyser, for a run that outlives
   // the caller's.
   static Analysis Owning(const talvo::Analyser& single);
+  static Analysis Owning(const talvo::Discovery& classes, double below,
+                         const talvo::Discovery* mask = nullptr, double mask_below = 2.0);
   void Run(AnalysedEntry& item) const;
   std::shared_ptr<const talvo::Analyser> owned;
+  std::shared_ptr<const talvo::Discovery> owned_discovery, owned_mask;
   const talvo::Analyser* analyser = nullptr;
   const talvo::Discovery* discovery = nullptr;
   double below = 2.0;
@@ -119,6 +122,9 @@ class OrderedRun;
 class OrderedPipeline {
  public:
   OrderedPipeline(const OrderedInputs& inputs, const talvo::Analyser& analyser, int threads,
+                  const PipelineTuning& tuning = PipelineTuning{});
+  // Any analysis; an Owning one, since the run outlives the caller's objects.
+  OrderedPipeline(const OrderedInputs& inputs, const Analysis& owning, int threads,
                   const PipelineTuning& tuning = PipelineTuning{});
   ~OrderedPipeline();  // cancels and waits for the threads
   OrderedPipeline(const OrderedPipeline&) = delete;

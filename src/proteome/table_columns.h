@@ -44,7 +44,8 @@ struct ProteinColumns {
   size_t size() const { return input.size(); }
 };
 
-// The segment table: a row for every reported segment.
+// The segment table: a row for every reported segment. A discovery's
+// entries (those with a report) have rows class after class.
 class SegmentColumns {
  public:
   SegmentColumns(const Reporting& reporting, bool description)
@@ -56,6 +57,7 @@ class SegmentColumns {
 
   ProteinColumns proteins;  // those with rows
   std::vector<uint32_t> protein;
+  std::vector<uint32_t> class_index;  // a discovery's rows: the class of each
   std::vector<int64_t> segment, start, end, seg_length, special;
   std::vector<double> p_value, q_value;
   TextColumn residues;
@@ -66,8 +68,8 @@ class SegmentColumns {
   QValues q_;
 };
 
-// The summary: a row for every protein; a skipped one has its reason and
-// no overall test.
+// The summary: a row for every protein (and class, for a discovery); a
+// skipped one has its reason and no overall test.
 class SummaryColumns {
  public:
   explicit SummaryColumns(bool description) : description_(description) {}
@@ -75,7 +77,9 @@ class SummaryColumns {
   void Finish();
   bool description() const { return description_; }
 
-  ProteinColumns proteins;  // one per row
+  ProteinColumns proteins;  // those of the rows
+  std::vector<uint32_t> protein;
+  std::vector<uint32_t> class_index;  // a discovery's rows: one per protein and class
   std::vector<talvo::Skip> skip;
   std::vector<int64_t> special;
   std::vector<double> expected, exact_tail, q_value;
