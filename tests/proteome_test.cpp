@@ -296,17 +296,19 @@ TEST(ProteomeTest, RandomNullMatchesTheCoreSeededPerEntry) {
   }
 }
 
-// Every refill boundary of the reader, over every layout, plain and gzip.
+// Every refill and chunk boundary of the reader, over every layout, plain,
+// gzip (inflated as a stream and in one call) and BGZF.
 TEST(ProteomeTest, ReaderWithTinyBuffersReadsEveryLayout) {
   TempDir dir;
   const std::vector<Protein> proteins = RandomProteome(3, 9);
   for (int style = 0; style < 5; style++) {
     WriteFile(dir / "a.fa", Layout(proteins, style));
     WriteFile(dir / "a.gz", Gzip(Layout(proteins, style), 1 + style % 3));
-    for (const std::string& path : {dir / "a.fa", dir / "a.gz"}) {
+    WriteFile(dir / "a.bgz", Bgzf(Layout(proteins, style), 1 + style * 40));
+    for (const std::string& path : {dir / "a.fa", dir / "a.gz", dir / "a.bgz"}) {
       for (size_t buffer = 1; buffer <= 7; buffer++) {
         FastaStream stream;
-        ASSERT_TRUE(stream.Open(path, buffer));
+        ASSERT_TRUE(stream.Open(path, buffer, buffer % 2 ? 0 : InputSource::kWholeGzipLimit));
         ProteinEntry entry;
         size_t n = 0;
         for (; stream.Next(entry); n++) {
@@ -368,6 +370,21 @@ TEST(ProteomeTest, InputBytesAreReadWhollyOrRefused) {
   std::vector<Case> cases(std::begin(fixed), std::end(fixed));
   for (size_t cut : {size_t{2}, hbb.size() + 2, hbb.size() + 12, two.size() - 8, two.size() - 1})
     cases.push_back({two.substr(0, cut), "truncated gzip data: the input ends inside the member"});
+  // BGZF, whose members the analysis threads inflate: the same messages.
+  const std::string bgzf = Bgzf(ReadFile(TALVO_SOURCE_DIR "/examples/7LESS_DROME.fa"), 300);
+  const auto member_end = [&bgzf](size_t member) {  // from its size field
+    return member + (static_cast<unsigned char>(bgzf[member + 16]) | bgzf[member + 17] << 8) + 1;
+  };
+  const size_t second = member_end(0);
+  const std::string at_second = "the member at offset " + std::to_string(second);
+  std::string bad_bgzf_crc = bgzf;
+  bad_bgzf_crc[member_end(second) - 6] ^= 0x55;
+  cases.insert(
+      cases.end(),
+      {{bad_bgzf_crc, "corrupt gzip data in " + at_second + " (incorrect data check)"},
+       {bgzf.substr(0, second + 40), "truncated gzip data: the input ends inside " + at_second},
+       {bgzf + "junk",
+        "data after the end of the gzip stream at offset " + std::to_string(bgzf.size())}});
   for (const auto& c : cases) {
     WriteFile(dir / "in", c.content);
     for (const char* stdin_or_file : {"file", "stdin"}) {
@@ -439,36 +456,51 @@ TEST(ProteomeTest, InputBytesAreReadWhollyOrRefused) {
   }
 }
 
-// Every output of one run, whatever the threads and batches, equals the
-// run of that output alone.
+// With tiny reads and batches, plain text, gzip (as a stream and in one call)
+// and BGZF in tiny members give the same bytes for 1, 2 and 7 threads, in runs
+// and window mode and with -S and -G, in every output; so do gzip and BGZF on
+// standard input.
 TEST(ProteomeTest, OutputIsTheSameForEveryThreadCountAndBatchSize) {
   TempDir dir;
-  WriteFile(dir / "in.fa", Layout(RandomProteome(21, 40), 1));
-  const auto outputs = [&dir] {
-    return ReadFile(dir / "o") + ReadFile(dir / "g") + ReadFile(dir / "b") + ReadFile(dir / "s") +
-           ReadFile(dir / "m");
-  };
-  const Args options = {"-W:10", "--all", dir / "in.fa", dir / "in.fa"};
-  for (const auto& [format, file] : {std::pair{"gff3", "g"}, {"bed", "b"}, {"tsv", "o"}}) {
-    Args alone = options;
-    alone.insert(alone.end(), {"--format", format, "--output", dir / file});
-    ASSERT_EQ(RunInProcess(alone), 0);
-  }
-  ASSERT_EQ(RunInProcess({"--summary", dir / "s", "--masked", dir / "m", "-W:10", dir / "in.fa",
-                          dir / "in.fa", "--all", "--output", "/dev/null"}),
-            0);
-  const std::string expected = outputs();
-  for (int threads : {1, 2, 5, 8}) {
+  const std::string text = Layout(RandomProteome(21, 40), 1);
+  WriteFile(dir / "in.fa", text);
+  WriteFile(dir / "in.gz", Gzip(text, 2));
+  WriteFile(dir / "in.bgz", Bgzf(text, 97));
+  std::map<std::string, std::string> outputs;
+  const Args modes[] = {{"--format", "tsv"},
+                        {"-W:10", "--format", "gff3"},
+                        {"-S:15", "--seed", "3", "--format", "bed"},
+                        {"-G:15", "--seed", "4", "--format", "tsv"}};
+  for (int threads : {1, 2, 7}) {
     PipelineTuning tuning;
     tuning.read_buffer = 3;
-    tuning.batch_residues = threads * 40;
+    tuning.batch_bytes = threads * 40;
     tuning.batch_entries = 1 + threads % 3;
-    Args all = options;
-    all.insert(all.end(),
-               {"--threads", std::to_string(threads), "--output", dir / "o", "--gff3", dir / "g",
-                "--bed", dir / "b", "--summary", dir / "s", "--masked", dir / "m"});
-    ASSERT_EQ(RunInProcess(all, tuning), 0);
-    EXPECT_EQ(outputs(), expected) << threads << " threads";
+    tuning.whole_gzip_limit = threads == 2 ? 0 : InputSource::kWholeGzipLimit;
+    for (const std::string input : {"in.fa", "in.gz", "in.bgz"}) {
+      for (const Args& mode : modes) {
+        Args run = mode;
+        run.insert(run.end(),
+                   {"--threads", std::to_string(threads), "--all", "--output", dir / "o",
+                    "--summary", dir / "s", "--masked", dir / "m", dir / input, dir / input});
+        ASSERT_EQ(RunInProcess(run, tuning), 0);
+        std::string all = ReadFile(dir / "o") + ReadFile(dir / "s") + ReadFile(dir / "m");
+        const std::string name = dir / input;
+        for (size_t at; (at = all.find(name)) != std::string::npos;)
+          all.replace(at, name.size(), "");
+        std::string& expected = outputs[mode[0]];
+        if (expected.empty()) expected = all;
+        EXPECT_EQ(all, expected) << threads << " threads, " << input << ", " << mode[0];
+      }
+    }
+    for (const char* input : {"in.gz", "in.bgz"}) {
+      const ProcessResult r = RunProcess(
+          "/bin/sh", {"-c", "cat " + (dir / input) + " | " + TALVO_PROTEOME_EXE + " --threads " +
+                                std::to_string(threads) + " -W:10 --all -"});
+      std::string& expected = outputs[std::string("stdin ") + input];
+      if (expected.empty()) expected = r.out;
+      EXPECT_EQ(r.out, expected) << threads << " threads, " << input << " on standard input";
+    }
   }
 }
 
@@ -482,7 +514,7 @@ TEST(ProteomeTest, OrderedPipelineInlineAndThreadedAgree) {
   const talvo::Analyser analyser(talvo::SettingsFromOptions({"-W:6"}));
   PipelineTuning tuning;
   tuning.batch_entries = 2;
-  const OrderedInputs inputs{{dir / "in.fa", dir / "in.fa"}, 1, 2, {}};
+  const OrderedInputs inputs{{{dir / "in.fa", dir / "in.fa"}, 1, 2, {}}};
   std::vector<std::string> runs;
   std::string seen;
   const auto note = [&seen](const std::vector<AnalysedEntry>& batch) {
@@ -509,7 +541,7 @@ TEST(ProteomeTest, OrderedPipelineInlineAndThreadedAgree) {
   ASSERT_EQ(cancelled.Next(batch, kWait), Pulled::kBatch);
   cancelled.Cancel();
   EXPECT_EQ(cancelled.Next(batch, kWait), Pulled::kEnd);
-  OrderedPipeline unreadable(OrderedInputs{{dir / "none.fa"}, 0, 1, {}}, analyser, 1, tuning);
+  OrderedPipeline unreadable(OrderedInputs{{{dir / "none.fa"}, 0, 1, {}}}, analyser, 1, tuning);
   EXPECT_THROW(unreadable.Next(batch, kWait), talvo::Error);
   EXPECT_EQ(unreadable.Next(batch, kWait), Pulled::kEnd);  // the error is thrown once
   // A pulled discovery runs on its own copy: the one it was made from may go first.
@@ -575,7 +607,7 @@ TEST(ProteomeTest, OrderedPipelineInlineAndThreadedAgree) {
     };
     RunOrdered(inputs, analyser, threads, tuning, cancel_after_one, &cancel);
     EXPECT_EQ(batches, 1);
-    const OrderedInputs missing{{dir / "none.fa"}, 0, 1, {}};
+    const OrderedInputs missing{{{dir / "none.fa"}, 0, 1, {}}};
     EXPECT_THROW(RunOrdered(missing, analyser, threads, tuning, [](auto&) { return true; }),
                  talvo::Error);
   }
@@ -798,6 +830,89 @@ TEST(ProteomeTest, MergedShardsAreTheWholeRun) {
   }
   EXPECT_EQ(RunInProcess({"--merge", dir / "missing"}), 1);
   EXPECT_EQ(RunInProcess({"--merge", "--shard", "0/2", dir / "table"}), 1);
+}
+
+// With the index samtools faidx writes beside a plain or BGZF file, shard I/N
+// reads a contiguous part: every I/N for a few N merges into the whole run
+// byte for byte (the -S seeds follow the entry numbers); an index that does
+// not match its file is refused.
+TEST(ProteomeTest, IndexedShardsMergeIntoTheWholeRun) {
+  if (RunProcess("/bin/sh", {"-c", "command -v samtools && command -v bgzip"}).exit_status != 0)
+    GTEST_SKIP() << "samtools and bgzip (tabix) are not installed";
+  TempDir dir;
+  std::vector<Protein> proteins = RandomProteome(9, 30);
+  std::erase_if(proteins, [](const Protein& p) { return p.residues.empty(); });  // not indexed
+  // CRLF line ends in the plain file; BGZF members of under 1 kB, so that a
+  // shard starts and ends inside members found through the .gzi.
+  WriteFile(dir / "a.fa", Layout(proteins, 1));
+  WriteFile(dir / "a.fa.gz", Bgzf(Layout(proteins, 0), 997));
+  const auto index = [&dir](const std::string& command) {
+    ASSERT_EQ(RunProcess("/bin/sh", {"-c", "cd " + dir.path + " && " + command}).exit_status, 0);
+  };
+  index("samtools faidx a.fa && samtools faidx a.fa.gz && test -s a.fa.gz.gzi");
+  const Args options = {"-S:20", "--seed", "5", "--all", "--threads", "2"};
+  // A build without htslib reads BGZF whole, with a warning, and merges alike.
+  const bool bgzf_parts =
+      RunProcess(TALVO_PROTEOME_EXE, {"--shard", "0/2", "--output", "/dev/null", dir / "a.fa.gz"})
+          .err.find("is not used") == std::string::npos;
+  for (const std::string input : {"a.fa", "a.fa.gz"}) {
+    Args whole = options;
+    whole.insert(whole.end(), {"--output", dir / "whole", dir / input});
+    ASSERT_EQ(RunInProcess(whole), 0);
+    for (int count : {1, 2, 3, 7, 40}) {
+      Args merge = options;
+      merge.insert(merge.end(), {"--merge", "--output", dir / "merged"});
+      for (int i = 0; i < count; i++) {
+        merge.push_back(dir / ("shard" + std::to_string(i)));
+        Args shard = options;
+        shard.insert(shard.end(), {"--shard", std::to_string(i) + "/" + std::to_string(count),
+                                   "--output", merge.back(), dir / input});
+        ASSERT_EQ(RunInProcess(shard), 0) << input << " " << i << "/" << count;
+        EXPECT_EQ(ReadFile(merge.back()).find("\tpart\t") != std::string::npos,
+                  input == "a.fa" || bgzf_parts);
+      }
+      ASSERT_EQ(RunInProcess(merge), 0) << input << " " << count;
+      EXPECT_EQ(ReadFile(dir / "merged"), ReadFile(dir / "whole")) << input << " " << count;
+    }
+  }
+  // Refused: an index of another file, a file cut short or grown, an entry
+  // the index leaves out (no residues), gzip without a .gzi, and a merge of
+  // shards read with and without the index.
+  const std::string text = Layout(proteins, 0);
+  const std::string other = Layout(RandomProteome(10, 30), 0);
+  const struct {
+    std::string fasta;
+    std::string message;
+  } refused[] = {{other.substr(0, other.rfind('>')), "does not match"},
+                 {text.substr(0, text.size() - 9), "does not match"},
+                 {text + ">grown\nACDEF\n", "does not match"},
+                 {text.substr(0, text.find("\n>", 400) + 1) + ">empty\n" +
+                      text.substr(text.find("\n>", 400) + 1),
+                  "does not match"}};
+  for (const auto& [fasta, message] : refused) {
+    WriteFile(dir / "b.fa", text);
+    index("samtools faidx b.fa");
+    WriteFile(dir / "b.fa", fasta);
+    std::string errors;
+    for (const char* shard : {"0/3", "1/3", "2/3"}) {
+      const ProcessResult r = RunProcess(
+          TALVO_PROTEOME_EXE, {"--all", "--shard", shard, "--output", dir / "t", dir / "b.fa"});
+      if (r.exit_status != 0) errors += r.err;
+    }
+    EXPECT_NE(errors.find(message), std::string::npos) << errors;
+  }
+  WriteFile(dir / "c.fa.gz", Gzip(text));
+  fs::copy_file(dir / "a.fa.fai", dir / "c.fa.gz.fai");
+  const ProcessResult gzip =
+      RunProcess(TALVO_PROTEOME_EXE, {"--shard", "0/2", "--output", dir / "t", dir / "c.fa.gz"});
+  EXPECT_NE(gzip.err.find("needs the " + (dir / "c.fa.gz.gzi")), std::string::npos) << gzip.err;
+  fs::copy_file(dir / "a.fa", dir / "d.fa");
+  ASSERT_EQ(RunInProcess({"--all", "--shard", "0/2", "--output", dir / "d0", dir / "d.fa"}), 0);
+  fs::copy_file(dir / "a.fa.fai", dir / "d.fa.fai");
+  ASSERT_EQ(RunInProcess({"--all", "--shard", "1/2", "--output", dir / "d1", dir / "d.fa"}), 0);
+  const ProcessResult mixed = RunProcess(
+      TALVO_PROTEOME_EXE, {"--all", "--merge", "--output", dir / "t", dir / "d0", dir / "d1"});
+  EXPECT_NE(mixed.err.find("read with and without its index"), std::string::npos) << mixed.err;
 }
 
 // Skips are counted by reason, named one by one only with --verbose, and

@@ -4,6 +4,8 @@
 # - every output, all.* and each input's, equals one talvo-proteome run on
 #   those inputs byte for byte, for four sets of options;
 # - with one input, only all.* are written;
+# - inputs indexed by samtools faidx (plain and bgzip) are read in parts, one
+#   per shard, and still give a single run's outputs;
 # - no shard table is left once the merges are done;
 # - talvo-proteome is found on PATH when the configuration does not name it;
 # - the SLURM profile is one that the installed Snakemake takes (a dry run);
@@ -95,6 +97,45 @@ check_one_input() {
   echo "workflow one: one input gives all.* alone, equal to a single run's"
 }
 
+# Indexed inputs (plain with .fai, bgzip with .fai and .gzi): every shard
+# table records the part it read (kept with --notemp to look), and every
+# output equals a single run's.
+check_indexed() {
+  if ! command -v samtools >/dev/null || ! command -v bgzip >/dev/null; then
+    echo "workflow indexed: skipped (samtools and bgzip are not installed)"
+    return 0
+  fi
+  gzip -dc "${inputs[0]}" >domains.fa
+  bgzip -c "${inputs[1]}" >globins45.fa.gz
+  samtools faidx domains.fa
+  samtools faidx globins45.fa.gz
+  local indexed=("$scratch/domains.fa" "$scratch/globins45.fa.gz")
+  configure indexed "inputs: [$(quoted "${indexed[@]}")]" "shards: 4" "seed: 11" "all: true" \
+    "options: \"-S:100\""
+  workflow indexed --notemp || { cat indexed.log; echo "workflow indexed: snakemake failed"; return 1; }
+  single indexed-run -S:100 --all "${indexed[@]}"
+  same indexed/all indexed-run
+  for i in 0 1; do
+    single indexed-input -S:100 --all "${indexed[$i]}"
+    same "indexed/${labels[$i]}" indexed-input
+  done
+  local tables whole warning exempt='^$'
+  tables=$(find indexed/shards -name '*.tsv' | wc -l)
+  warning=$("$tool" --shard 0/2 --output /dev/null globins45.fa.gz 2>&1 >/dev/null || true)
+  # A build without htslib reads BGZF whole, with a warning.
+  local note=""
+  if [[ $warning == *"is not used"* ]]; then
+    exempt='/02_globins45/'
+    note=" (the bgzip one whole: a build without htslib)"
+  fi
+  whole=$(grep -L -P '^#fingerprint\t1\tpart\t' indexed/shards/*/*.tsv | grep -v -E "$exempt" || true)
+  if [ "$tables" != 8 ] || [ -n "$whole" ]; then
+    echo "workflow indexed: $tables shard tables, of which read whole: $whole"
+    return 1
+  fi
+  echo "workflow indexed: 4 shards of each indexed input read their own parts$note; every output equals a single run's"
+}
+
 # The SLURM profile, in a dry run that submits nothing.
 check_profile() {
   configure profile "inputs: [$(quoted "${inputs[@]}")]"
@@ -126,5 +167,6 @@ check random-all true "talvo_proteome: $tool" -S:200 -K -A:G -F
 check windows false "" -W:12 -A:LIVF -M:0.2 -L
 check fractional false "talvo_proteome: $tool" -W:12 -A:LIVF --fractional-windows
 check_one_input
+check_indexed
 check_profile
 check_failure

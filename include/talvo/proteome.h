@@ -78,18 +78,23 @@ struct AnalysedEntry {
   // (only its reported segments) and what the others leave for the q-values.
   std::vector<Result> classes;
   std::shared_ptr<internal::DiscoveryReport> discovery_report;
+  // talvo-proteome's own rows of the entry, formatted on the analysis
+  // thread; empty here.
+  std::vector<std::string> text;
 };
 
 struct ProteomeInputs {
   std::vector<std::string> paths;  // "-" reads standard input
   long shard_index = 0;            // only entries whose (number - 1) mod count is index
   long shard_count = 1;
-  // Called on the reader thread with a warning about an input that does not
-  // stop the run: it looks like nucleotides (at most once per input), or a
-  // sequence line holds a '>' (a few per input, then their count).
+  // Called on the thread that takes the batches, before the entries that
+  // follow it, with a warning about an input that does not stop the run: it
+  // looks like nucleotides (at most once per input), or a sequence line holds
+  // a '>' (a few per input, then their count).
   std::function<void(const std::string&)> warn;
-  // Called on the reader thread for each input read to its end without an
-  // error, with zlib's CRC-32 of its (decompressed) bytes and their count.
+  // Called on the thread that takes the batches for each input read to its
+  // end without an error, with zlib's CRC-32 of its (decompressed) bytes and
+  // their count.
   std::function<void(size_t input, unsigned long crc32, unsigned long long bytes)> read_whole =
       nullptr;
 };
@@ -143,6 +148,8 @@ class QValues {
   // The same for many (p-value, times) at once, sooner than one by one: the
   // slots of the later ones are fetched while the earlier ones are counted.
   void Count(std::span<const std::pair<double, uint32_t>> counts);
+  // First pass: every count of `other` too (counts made on other threads).
+  void Add(const QValues& other);
   // Between the passes: the step-up adjustment p * m / rank with the
   // cumulative minimum from the largest p down, capped at 1.
   void Finish();
@@ -166,6 +173,7 @@ class QValues {
   size_t Home(uint64_t bits) const;  // where the search for bits starts
   size_t Find(uint64_t bits) const;  // the slot holding bits, or the empty one to take
   void Grow();
+  void Tally(uint64_t bits, uint64_t count);
 
   std::vector<Slot> slots_;  // a power of two, at most half full
   size_t distinct_ = 0;

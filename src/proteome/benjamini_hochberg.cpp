@@ -46,23 +46,25 @@ void QValues::Grow() {
   }
 }
 
+void QValues::Tally(uint64_t bits, uint64_t count) {
+  Slot* slot = &slots_[Find(bits)];
+  if (slot->bits == kEmpty) {
+    slot->bits = bits;
+    if (++distinct_ * 2 > slots_.size()) {
+      Grow();
+      slot = &slots_[Find(bits)];
+    }
+  }
+  slot->count += count;
+}
+
 void QValues::Count(double p, uint64_t times) {
   total_ += times;
   if (std::isnan(p)) {
     not_a_number_ += times;
-    return;
+  } else {
+    Tally(BitsOf(p), times);
   }
-  const uint64_t bits = BitsOf(p);
-  Slot& slot = slots_[Find(bits)];
-  if (slot.bits == kEmpty) {
-    slot.bits = bits;
-    if (++distinct_ * 2 > slots_.size()) {
-      Grow();
-      slots_[Find(bits)].count += times;
-      return;
-    }
-  }
-  slot.count += times;
 }
 
 void QValues::Count(std::span<const std::pair<double, uint32_t>> counts) {
@@ -72,6 +74,14 @@ void QValues::Count(std::span<const std::pair<double, uint32_t>> counts) {
       __builtin_prefetch(&slots_[Home(BitsOf(counts[i + kAhead].first))]);
     }
     Count(counts[i].first, counts[i].second);
+  }
+}
+
+void QValues::Add(const QValues& other) {
+  total_ += other.total_;
+  not_a_number_ += other.not_a_number_;
+  for (const Slot& slot : other.slots_) {
+    if (slot.bits != kEmpty) Tally(slot.bits, slot.count);
   }
 }
 

@@ -67,15 +67,16 @@ class TsvRows : public SegmentRows {
     return description_ ? WithDescription(header) : header;
   }
 
-  void AppendProtein(std::string& out, const AnalysedProtein& protein) override {
+  void AppendProtein(std::string& out, const AnalysedProtein& protein) const override {
     if (shard_table_) AppendProteinLine(out, protein.input, protein.entry, protein.results);
-    bool begun = false;
+    // The protein's columns before the class, its length, and its
+    // description with the newline.
+    std::string row_id, row_length, row_end;
     protein.ForEachReported(reporting_, [&](size_t c, long number, const talvo::Segment& segment) {
-      if (!begun) Begin(protein);
-      begun = true;
-      out += row_id_;
+      if (row_id.empty()) Begin(protein, row_id, row_length, row_end);
+      out += row_id;
       if (protein.classes) out += protein.ClassField(c);
-      out += row_length_;
+      out += row_length;
       for (long value : {number, static_cast<long>(segment.start), static_cast<long>(segment.end),
                          static_cast<long>(segment.length), static_cast<long>(segment.special)}) {
         AppendNumber(out, value);
@@ -86,19 +87,19 @@ class TsvRows : public SegmentRows {
       RowSpool::AppendMarker(out, kQMarker, segment.p_value);
       out += '\t';
       out += segment.residues;
-      out += row_end_;
+      out += row_end;
     });
   }
 
  private:
-  void Begin(const AnalysedProtein& protein) {
-    row_id_ = EscapeField(protein.input) + '\t';
-    AppendNumber(row_id_, protein.entry.number);
-    row_id_ += '\t' + EscapeField(protein.id) + '\t';
-    row_length_.clear();
-    AppendNumber(row_length_, protein.first().length);
-    row_length_ += '\t';
-    row_end_ =
+  void Begin(const AnalysedProtein& protein, std::string& row_id, std::string& row_length,
+             std::string& row_end) const {
+    row_id = EscapeField(protein.input) + '\t';
+    AppendNumber(row_id, protein.entry.number);
+    row_id += '\t' + EscapeField(protein.id) + '\t';
+    AppendNumber(row_length, protein.first().length);
+    row_length += '\t';
+    row_end =
         description_ ? '\t' + EscapeField(ProteinDescription(protein.entry.header)) + '\n' : "\n";
   }
 
@@ -106,9 +107,6 @@ class TsvRows : public SegmentRows {
   bool shard_table_;
   bool description_;
   bool discover_;
-  std::string row_id_;      // the protein's input, entry and ID
-  std::string row_length_;  // its length
-  std::string row_end_;     // its description, if any, and the newline
 };
 
 // BED6: chrom (the ID), 0-based start, end, name, score, strand. BED has no
@@ -120,18 +118,17 @@ class BedRows : public SegmentRows {
   std::string Header() const override { return ""; }
   bool Spooled() const override { return false; }
 
-  void AppendProtein(std::string& out, const AnalysedProtein& protein) override {
-    bool begun = false;
+  void AppendProtein(std::string& out, const AnalysedProtein& protein) const override {
+    std::string chrom;
     protein.ForEachReported(reporting_, [&](size_t c, long number, const talvo::Segment& segment) {
-      if (!begun) chrom_ = EscapeField(protein.id);
-      begun = true;
-      out += chrom_;
+      if (chrom.empty()) chrom = EscapeField(protein.id);
+      out += chrom;
       out += '\t';
       AppendNumber(out, segment.start - 1);
       out += '\t';
       AppendNumber(out, segment.end);
       out += '\t';
-      out += chrom_;
+      out += chrom;
       if (protein.classes) out += '_' + (*protein.classes)[c].name;
       out += "_segment";
       AppendNumber(out, number);
@@ -143,7 +140,6 @@ class BedRows : public SegmentRows {
 
  private:
   Reporting reporting_;
-  std::string chrom_;
 };
 
 }  // namespace

@@ -69,8 +69,11 @@ class SegmentRows {
   virtual ~SegmentRows() = default;
   // The lines above the rows.
   virtual std::string Header() const = 0;
-  // Appends the rows of the protein's reported segments.
-  virtual void AppendProtein(std::string& out, const AnalysedProtein& protein) = 0;
+  // Appends the rows of the protein's reported segments. Safe on any thread:
+  // what depends on the proteins before it is left open as a marker.
+  virtual void AppendProtein(std::string& out, const AnalysedProtein& protein) const = 0;
+  // Takes note of each protein in run order, whoever formatted its rows.
+  virtual void Admit(const AnalysedProtein& /*protein*/) {}
   // False when the rows go straight to the output: they leave nothing open.
   virtual bool Spooled() const { return true; }
   // After the last protein, before the rows are copied out.

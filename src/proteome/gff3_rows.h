@@ -16,18 +16,15 @@ class Gff3Rows : public SegmentRows {
  public:
   explicit Gff3Rows(const Reporting& reporting);
   std::string Header() const override { return "##gff-version 3\n"; }
-  void AppendProtein(std::string& out, const AnalysedProtein& protein) override;
+  void AppendProtein(std::string& out, const AnalysedProtein& protein) const override;
+  void Admit(const AnalysedProtein& protein) override;
   void Finish() override { regions_.Finish(); }
   bool Resolve(char kind, uint64_t payload, std::string& out) override;
 
  private:
-  void AppendRegion(std::string& out, const AnalysedProtein& protein);
-
   Reporting reporting_;
   RegionLengths regions_;
-  std::string seqid_;
-  std::string name_;  // the Name attribute's ID
-  long features_ = 0;
+  long features_ = 0;       // numbered as the rows are copied out, in run order
   long region_length_ = 0;  // of the region line being copied out; -1: declared before
 };
 

@@ -33,22 +33,24 @@ std::vector<std::string> FastaReader::TakeWarnings() {
 void AnalyseProteome(const ProteomeInputs& inputs, const Analyser& analyser, int threads,
                      const std::function<bool(std::vector<AnalysedEntry>& batch)>& sink) {
   if (threads < 1) throw Error("the analysis needs at least one thread");
-  proteome::RunOrdered(inputs, analyser, threads, proteome::PipelineTuning{}, sink);
+  proteome::RunOrdered(proteome::OrderedInputs{inputs}, analyser, threads,
+                       proteome::PipelineTuning{}, sink);
 }
 
 void AnalyseProteome(const ProteomeInputs& inputs, const Discovery& discovery, int threads,
                      const std::function<bool(std::vector<AnalysedEntry>& batch)>& sink) {
   if (threads < 1) throw Error("the analysis needs at least one thread");
-  proteome::RunOrdered(inputs, proteome::Analysis(discovery, 2.0), threads,
+  proteome::RunOrdered(proteome::OrderedInputs{inputs}, proteome::Analysis(discovery, 2.0), threads,
                        proteome::PipelineTuning{}, sink);
 }
 
 ProteomeBatches::ProteomeBatches(ProteomeInputs inputs, const Analyser& analyser, int threads)
-    : pipeline_(std::make_unique<proteome::OrderedPipeline>(inputs, analyser, threads)) {}
+    : pipeline_(std::make_unique<proteome::OrderedPipeline>(proteome::OrderedInputs{inputs},
+                                                            analyser, threads)) {}
 
 ProteomeBatches::ProteomeBatches(ProteomeInputs inputs, const Discovery& discovery, int threads)
     : pipeline_(std::make_unique<proteome::OrderedPipeline>(
-          inputs, proteome::Analysis::Owning(discovery, 2.0), threads)) {}
+          proteome::OrderedInputs{inputs}, proteome::Analysis::Owning(discovery, 2.0), threads)) {}
 
 ProteomeBatches::~ProteomeBatches() = default;
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "proteome/errors.h"
+#include "proteome/fasta_index.h"
 #include "proteome/formats.h"
 #include "proteome/ordered_pipeline.h"
 #include "proteome/pipeline.h"
@@ -38,6 +39,8 @@ struct Table {
   long rows_read = 0;
   long proteins_read = 0;
   size_t first_rank = 0;  // of the table's first input; the others follow
+  // By input: the entries of an indexed shard's part; none for one read whole.
+  std::vector<std::optional<PartFields>> parts;
   // The current protein, with its segments; none at the end of the table.
   bool at_protein = false;
   std::string input;
@@ -105,8 +108,11 @@ void TakeProtein(Table& table, const InputRanks& ranks) {
     Refuse(table, "a protein of " + table.input + ", which the header does not list");
   }
   const ShardHeader& header = table.header;
-  if ((table.entry.number - 1) % header.count != header.index) {
-    Refuse(table, "entry " + std::to_string(table.entry.number) + " does not belong to shard " +
+  const std::optional<PartFields>& part = table.parts[rank->second - table.first_rank];
+  const long number = table.entry.number;
+  if (part ? number < part->first_entry || number >= part->first_entry + part->entries
+           : (number - 1) % header.count != header.index) {
+    Refuse(table, "entry " + std::to_string(number) + " does not belong to shard " +
                       std::to_string(header.index) + "/" + std::to_string(header.count));
   }
   table.input_rank = rank->second;
@@ -287,7 +293,7 @@ void CheckFingerprints(const std::vector<Table>& tables) {
       bool compared = false;
       for (const auto& [kind, value] : mine) {
         const auto same_kind = theirs.find(kind);
-        if (same_kind == theirs.end()) continue;
+        if (same_kind == theirs.end() || kind == kPartFingerprint) continue;
         compared = true;
         if (same_kind->second != value) {
           throw talvo::Error("the input " + name +
@@ -300,6 +306,48 @@ void CheckFingerprints(const std::vector<Table>& tables) {
         throw talvo::Error(other.path + " and " + table.path + " fingerprint " + name +
                            " in different ways and cannot be compared");
       }
+    }
+  }
+}
+
+// The parts that indexed shards read of an input follow one another, from
+// its first entry on; all of its shards used the index, or none.
+void CheckParts(std::vector<Table>& tables) {
+  std::map<std::string, std::map<long, const PartFields*>> parts;  // by input, by shard
+  std::map<std::string, const Table*> whole;                       // a table that read it whole
+  for (Table& table : tables) {
+    table.parts.resize(table.header.inputs.size());
+    for (size_t input = 0; input < table.parts.size(); input++) {
+      const std::string& name = table.header.inputs[input];
+      const Fingerprints& mine = FingerprintsOf(table.header, input);
+      const auto part = mine.find(kPartFingerprint);
+      if (part == mine.end()) {
+        whole.emplace(name, &table);
+        continue;
+      }
+      table.parts[input].emplace();
+      if (!ReadPartFingerprint(part->second, *table.parts[input])) {
+        throw talvo::Error(table.path + ": not a fingerprint of a part: " + part->second);
+      }
+      parts[name][table.header.index] = &*table.parts[input];
+    }
+  }
+  for (const auto& [name, by_shard] : parts) {
+    if (whole.count(name) != 0) {
+      throw talvo::Error("shards of " + name + " read with and without its index: " +
+                         whole[name]->path + " read all of it");
+    }
+    long next_entry = 1;
+    unsigned long long next_byte = 0;
+    for (const auto& [shard, part] : by_shard) {
+      if (part->first_entry != next_entry || (part->entries > 0 && part->begin != next_byte)) {
+        throw talvo::Error("the parts of " + name +
+                           " that its shards read do not follow one "
+                           "another at shard " +
+                           std::to_string(shard) + " (different indexes?)");
+      }
+      next_entry += part->entries;
+      if (part->entries > 0) next_byte = part->begin + part->bytes;
     }
   }
 }
@@ -319,7 +367,7 @@ InputRanks RankInputs(std::vector<Table>& tables) {
 
 // The tables must be every shard of one run (or of several runs over other
 // inputs with the same options), made by this version with --all.
-void CheckShards(const std::vector<Table>& tables, const talvo::Settings& settings,
+void CheckShards(std::vector<Table>& tables, const talvo::Settings& settings,
                  const std::vector<std::string>& classes) {
   const std::string version = talvo::Version();
   const std::string options = AnalysisOptionsText(settings);
@@ -379,6 +427,7 @@ void CheckShards(const std::vector<Table>& tables, const talvo::Settings& settin
     throw talvo::Error(ShardName(missing) + " is missing (" + std::to_string(run.size()) + " of " +
                        std::to_string(missing.count) + " shards given)");
   }
+  CheckParts(tables);
   CheckFingerprints(tables);
 }
 

@@ -13,6 +13,7 @@
 #include <utility>
 
 namespace talvo::proteome {
+
 namespace {
 
 // A mask compares its q-values with `below` alone. A p-value at or above it
@@ -89,12 +90,29 @@ void Analysis::Run(AnalysedEntry& item) const {
 
 namespace {
 
+// A chunk of one input's text, then its entries.
 struct Batch {
   size_t index = 0;
-  std::vector<AnalysedEntry> items;  // taken whole by Pull once done
-  size_t size = 0;                   // of items, for the workers
+  size_t input = 0;
+  bool decompressed = false;
+  TextChunk chunk;
+  ChunkFacts facts;
+  std::vector<AnalysedEntry> items;
+  bool parse_claimed = false;  // under the run's lock
+  bool parsed = false;
+  // The entries parsed, set with `parsed`: the delivering thread drops the
+  // entries outside the shard from `items` while workers may still look.
+  size_t parsed_items = 0;
   std::atomic<size_t> next_item{0};
   std::atomic<size_t> done_items{0};
+};
+
+// BGZF members for an analysis thread to inflate, and their text.
+struct InflateJob {
+  BgzfGroup group;
+  std::unique_ptr<char[]> text;
+  size_t failed = 0;  // the first member that did not inflate
+  bool done = false;  // under the run's lock
 };
 
 }  // namespace
@@ -120,12 +138,25 @@ class OrderedRun {
   bool Stop(const std::string& error);
 
  private:
-  void Join();
+  const InputPart* PartOf(size_t input) const {
+    return input < inputs_.parts.size() ? inputs_.parts[input] : nullptr;
+  }
+  bool Selected(size_t input, long number) const {
+    return PartOf(input) != nullptr || (number - 1) % inputs_.shard_count == inputs_.shard_index;
+  }
   void ReadInputs();
   bool ReadInput(size_t input);
-  bool Submit(std::unique_ptr<Batch>& batch);
-  void Work();
-  void AnalyseBatch(const std::shared_ptr<Batch>& batch);
+  bool ReadBgzf(InputSource& source, EntryCutter& cutter, size_t input);
+  bool SubmitChunks(std::vector<TextChunk>& chunks, size_t input, bool decompressed);
+  bool Submit(std::unique_ptr<Batch> batch);
+  void Parse(Batch& batch);
+  void Inflate(InflateJob& job);
+  std::shared_ptr<Batch> FindWork();
+  void Work(size_t worker);
+  void AnalyseBatch(const std::shared_ptr<Batch>& batch, size_t worker);
+  void Analyse(AnalysedEntry& item, size_t worker);
+  bool Account(Batch& batch);
+  void Join();
   bool Hand(std::vector<AnalysedEntry>& items);
   bool Cancelled() const { return cancel_ != nullptr && cancel_->load(); }
 
@@ -142,8 +173,11 @@ class OrderedRun {
   std::condition_variable work_ready_;
   std::condition_variable batch_done_;
   std::condition_variable space_free_;
-  std::deque<std::shared_ptr<Batch>> open_;
+  std::condition_variable inflated_;
+  std::deque<std::shared_ptr<Batch>> open_;  // batches that may still have work
+  std::deque<std::shared_ptr<InflateJob>> inflate_queue_;
   std::map<size_t, std::shared_ptr<Batch>> done_;
+  std::vector<std::shared_ptr<Batch>> spent_;  // delivered, for a worker to free
   size_t submitted_ = 0;
   size_t delivered_ = 0;
   bool input_done_ = false;
@@ -151,6 +185,8 @@ class OrderedRun {
   std::atomic<bool> stopping_{false};  // stop_, read by the workers without the lock
   std::string error_;
   std::exception_ptr sink_error_;  // of the sink or the delivery, thrown once the threads end
+  // The ledgers of the inputs, on the delivering thread.
+  std::map<size_t, InputLedger> ledgers_;
 };
 
 // The first error wins; an empty one stops the run without being an error.
@@ -162,6 +198,7 @@ bool OrderedRun::Stop(const std::string& error) {
   work_ready_.notify_all();
   batch_done_.notify_all();
   space_free_.notify_all();
+  inflated_.notify_all();
   return false;
 }
 
@@ -176,31 +213,80 @@ bool OrderedRun::Hand(std::vector<AnalysedEntry>& items) {
   return Stop("");
 }
 
-// Batches never span two inputs; each closes on a residue budget or an entry
-// cap, whichever comes first.
-bool OrderedRun::ReadInput(size_t input) {
-  FastaStream stream;
-  if (!stream.Open(inputs_.paths[input], tuning_.read_buffer)) return Stop(stream.error());
-  auto batch = std::make_unique<Batch>();
-  size_t batch_residues = 0;
-  ProteinEntry entry;
-  while (stream.Next(entry)) {
-    for (const std::string& warning : stream.TakeWarnings()) {
-      if (inputs_.warn) inputs_.warn(warning);
-    }
-    if ((entry.number - 1) % inputs_.shard_count != inputs_.shard_index) continue;
-    batch_residues += entry.residues.size();
-    batch->items.push_back(AnalysedEntry{input, std::move(entry), talvo::Result{}, {}, nullptr});
-    if (batch_residues >= tuning_.batch_residues || batch->items.size() >= tuning_.batch_entries) {
-      if (!Submit(batch)) return false;
-      batch_residues = 0;
-    }
+bool OrderedRun::SubmitChunks(std::vector<TextChunk>& chunks, size_t input, bool decompressed) {
+  for (TextChunk& chunk : chunks) {
+    auto batch = std::make_unique<Batch>();
+    batch->input = input;
+    batch->decompressed = decompressed;
+    batch->chunk = std::move(chunk);
+    if (!Submit(std::move(batch))) return false;
   }
-  if (!stream.error().empty() || !stream.Close()) return Stop(stream.error());
-#ifndef TALVO_NO_ZLIB
-  if (inputs_.read_whole) inputs_.read_whole(input, stream.content_crc32(), stream.content_bytes());
-#endif
-  return batch->items.empty() || Submit(batch);
+  chunks.clear();
+  return true;
+}
+
+// BGZF members go to the analysis threads in groups, a few groups ahead; their
+// text is cut in order. A group that does not inflate goes back to the source,
+// which reads it again with zlib for the exact message.
+bool OrderedRun::ReadBgzf(InputSource& source, EntryCutter& cutter, size_t input) {
+  const size_t ahead = 2 * static_cast<size_t>(threads_) + 2;
+  std::deque<std::shared_ptr<InflateJob>> jobs;
+  std::vector<TextChunk> chunks;
+  for (;;) {
+    while (jobs.size() < ahead) {
+      auto job = std::make_shared<InflateJob>();
+      if (!source.TakeBgzf(job->group, tuning_.batch_bytes)) break;
+      job->text.reset(new char[std::max<size_t>(job->group.text_size, 1)]);
+      std::lock_guard<std::mutex> lock(mutex_);
+      inflate_queue_.push_back(job);
+      jobs.push_back(std::move(job));
+      work_ready_.notify_one();
+    }
+    if (jobs.empty()) return true;
+    std::shared_ptr<InflateJob> job = std::move(jobs.front());
+    jobs.pop_front();
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      inflated_.wait(lock, [&] { return stop_ || job->done; });
+      if (stop_) return false;
+    }
+    if (job->failed < job->group.blocks.size()) {
+      std::vector<const BgzfGroup*> later;
+      for (const auto& other : jobs) later.push_back(&other->group);
+      source.Unread(job->group, job->failed, later);
+      return true;
+    }
+    size_t from = 0, to = 0;
+    source.Clip(job->group.text_offset, job->group.text_size, from, to);
+    cutter.Append(job->text.get() + from, to - from, chunks);
+    if (!SubmitChunks(chunks, input, true)) return false;
+  }
+}
+
+// Every fault of an input (it cannot be opened or read, its gzip data is
+// bad) ends its last chunk, so that it is told in input order.
+bool OrderedRun::ReadInput(size_t input) {
+  const InputPart* part = PartOf(input);
+  InputSource source;
+  const size_t read_size = std::max<size_t>(tuning_.read_buffer, 1);
+  const bool opened =
+      source.Open(inputs_.paths[input], read_size, part != nullptr ? &part->range : nullptr,
+                  tuning_.whole_gzip_limit);
+  EntryCutter cutter(tuning_.batch_bytes, tuning_.batch_entries,
+                     part != nullptr ? part->range.begin : 0,
+                     part != nullptr ? part->first_entry : 1);
+  std::vector<TextChunk> chunks;
+  if (opened && threads_ > 0 && !ReadBgzf(source, cutter, input)) return false;
+  while (opened) {
+    const size_t size = source.NextSize();
+    const size_t got = source.Read(cutter.Room(size), size);
+    if (got == 0) break;
+    cutter.Commit(got, chunks);
+    if (!SubmitChunks(chunks, input, source.decompressed())) return false;
+  }
+  source.Close();
+  cutter.Finish(source.error(), chunks);
+  return SubmitChunks(chunks, input, source.decompressed());
 }
 
 void OrderedRun::ReadInputs() {
@@ -217,26 +303,41 @@ void OrderedRun::ReadInputs() {
   batch_done_.notify_all();
 }
 
-// Without threads the batch is analysed and delivered at once; with them it
-// waits while the reorder buffer is full, so memory stays bounded.
-bool OrderedRun::Submit(std::unique_ptr<Batch>& batch) {
+// A chunk's entries become the batch's items; only those of the shard are
+// analysed, but all pass the input's ledger.
+void OrderedRun::Parse(Batch& batch) {
+  std::vector<ProteinEntry> entries;
+  ParseChunk(batch.chunk, batch.decompressed, entries, batch.facts);
+  batch.chunk.buffer.reset();  // the text is no longer needed
+  batch.chunk.begin = batch.chunk.end = nullptr;
+  batch.items.resize(entries.size());
+  for (size_t i = 0; i < entries.size(); i++) {
+    batch.items[i].input = batch.input;
+    batch.items[i].entry = std::move(entries[i]);
+  }
+}
+
+void OrderedRun::Inflate(InflateJob& job) {
+  job.failed = InflateBgzfGroup(job.group, job.text.get());
+}
+
+// Without threads the batch is parsed, analysed and delivered at once; with
+// them it waits while the reorder buffer is full, so memory stays bounded.
+bool OrderedRun::Submit(std::unique_ptr<Batch> batch) {
   if (threads_ == 0) {
+    Parse(*batch);
     for (AnalysedEntry& item : batch->items) {
       if (Cancelled()) return Stop("");
-      analysis_.Run(item);
+      Analyse(item, 0);
     }
-    const bool go_on = Hand(batch->items);
-    batch = std::make_unique<Batch>();
-    return go_on;
+    return Account(*batch) && Hand(batch->items);
   }
   const size_t in_flight = std::max<size_t>(2, 2 * static_cast<size_t>(threads_));
   std::unique_lock<std::mutex> lock(mutex_);
   space_free_.wait(lock, [&] { return stop_ || submitted_ - delivered_ < in_flight; });
   if (stop_) return false;
   batch->index = submitted_++;
-  batch->size = batch->items.size();
   open_.push_back(std::shared_ptr<Batch>(batch.release()));
-  batch = std::make_unique<Batch>();
   work_ready_.notify_all();
   return true;
 }
@@ -244,16 +345,21 @@ bool OrderedRun::Submit(std::unique_ptr<Batch>& batch) {
 // Entries are taken one at a time from a shared counter: protein lengths
 // differ by orders of magnitude, so fixed slices would leave threads idle.
 // A stopped run takes no further entry (a batch can hold minutes of work).
-void OrderedRun::AnalyseBatch(const std::shared_ptr<Batch>& batch) {
-  const size_t size = batch->size;
+void OrderedRun::Analyse(AnalysedEntry& item, size_t worker) {
+  if (!Selected(item.input, item.entry.number)) return;
+  analysis_.Run(item);
+  if (inputs_.prepare) inputs_.prepare(item, worker);
+}
+
+void OrderedRun::AnalyseBatch(const std::shared_ptr<Batch>& batch, size_t worker) {
+  const size_t size = batch->parsed_items;
   for (size_t i = batch->next_item.fetch_add(1); i < size && !stopping_.load();
        i = batch->next_item.fetch_add(1)) {
     if (Cancelled()) {
       Stop("");
       return;
     }
-    AnalysedEntry& item = batch->items[i];
-    analysis_.Run(item);
+    Analyse(batch->items[i], worker);
     if (batch->done_items.fetch_add(1) + 1 == size) {
       std::lock_guard<std::mutex> lock(mutex_);
       done_[batch->index] = batch;
@@ -262,30 +368,115 @@ void OrderedRun::AnalyseBatch(const std::shared_ptr<Batch>& batch) {
   }
 }
 
-void OrderedRun::Work() {
+// The first batch, in input order, with a chunk to parse or entries to
+// analyse; batches with neither leave the list. Called under the lock.
+std::shared_ptr<Batch> OrderedRun::FindWork() {
+  for (auto it = open_.begin(); it != open_.end();) {
+    Batch& batch = **it;
+    if (!batch.parse_claimed) return *it;
+    if (batch.parsed && batch.next_item.load() >= batch.parsed_items) {
+      it = open_.erase(it);
+      continue;
+    }
+    if (batch.parsed) return *it;
+    ++it;
+  }
+  return nullptr;
+}
+
+// BGZF members to inflate come first: the reader waits for them.
+void OrderedRun::Work(size_t worker) {
   try {
+    std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       std::shared_ptr<Batch> batch;
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        work_ready_.wait(lock, [&] { return stop_ || !open_.empty() || input_done_; });
-        if (stop_ || open_.empty()) return;
-        batch = open_.front();
-        if (batch->next_item.load() >= batch->size) {
-          open_.pop_front();
-          continue;
-        }
+      work_ready_.wait(lock, [&] {
+        return stop_ || !inflate_queue_.empty() || !spent_.empty() ||
+               (batch = FindWork()) != nullptr || (input_done_ && open_.empty());
+      });
+      if (stop_) return;
+      if (!spent_.empty()) {
+        std::vector<std::shared_ptr<Batch>> spent;
+        spent.swap(spent_);
+        lock.unlock();
+        spent.clear();
+        lock.lock();
+        continue;
       }
-      AnalyseBatch(batch);
+      if (!inflate_queue_.empty()) {
+        std::shared_ptr<InflateJob> job = std::move(inflate_queue_.front());
+        inflate_queue_.pop_front();
+        lock.unlock();
+        Inflate(*job);
+        lock.lock();
+        job->done = true;
+        inflated_.notify_all();
+        continue;
+      }
+      if (batch == nullptr) return;  // the input is read and every batch taken
+      if (!batch->parse_claimed) {
+        batch->parse_claimed = true;
+        lock.unlock();
+        Parse(*batch);
+        lock.lock();
+        batch->parsed = true;
+        batch->parsed_items = batch->items.size();
+        if (batch->items.empty()) {
+          done_[batch->index] = batch;
+          batch_done_.notify_all();
+        }
+        work_ready_.notify_all();
+        continue;
+      }
+      lock.unlock();
+      AnalyseBatch(batch, worker);
+      lock.lock();
     }
   } catch (const std::exception& e) {
     Stop(std::string("analysis: ") + e.what());
   }
 }
 
-// The next batch from the reorder buffer, in index order: kEnd once every
-// batch was taken or the run stopped (the error, if any, kept for
-// ThrowError).
+// The batch's chunk, in input order, through its input's ledger: the warnings
+// go out, the first fault ends the run, and an input read to its end gets
+// its fingerprint. Entries outside the shard leave the batch.
+bool OrderedRun::Account(Batch& batch) {
+  const size_t input = batch.input;
+  auto ledger = ledgers_.find(input);
+  if (ledger == ledgers_.end()) {
+    const InputPart* part = PartOf(input);
+    std::string where = inputs_.paths[input];
+    if (part != nullptr && part->range.begin > 0) {
+      where += " (from byte " + std::to_string(part->range.begin) + ")";
+    }
+    ledger = ledgers_.emplace(input, InputLedger(where, part != nullptr)).first;
+    if (part != nullptr) ledger->second.ExpectNames(&part->names, part->index, part->min_bytes);
+  }
+  std::vector<std::string> warnings;
+  const bool taken = ledger->second.Take(
+      batch.chunk, batch.facts, batch.items.size(),
+      [&batch](size_t i) -> const ProteinEntry& { return batch.items[i].entry; }, warnings);
+  for (const std::string& warning : warnings) {
+    if (inputs_.warn) inputs_.warn(warning);
+  }
+  if (!taken) return Stop(ledger->second.error());
+  if (batch.chunk.last && inputs_.read_whole) {
+#ifndef TALVO_NO_ZLIB
+    inputs_.read_whole(input, ledger->second.crc32(), ledger->second.bytes());
+#endif
+  }
+  if (inputs_.shard_count > 1 && PartOf(input) == nullptr) {
+    std::erase_if(batch.items, [this](const AnalysedEntry& item) {
+      return !Selected(item.input, item.entry.number);
+    });
+  }
+  return true;
+}
+
+// The next batch from the reorder buffer, in index order, through its
+// input's ledger: kEnd once every batch was taken or the run stopped (the
+// error, if any, kept for ThrowError). The items given in go back with the
+// batch, for a worker to free.
 OrderedPipeline::Pulled OrderedRun::Pull(std::vector<AnalysedEntry>& items,
                                          std::chrono::milliseconds wait) {
   std::shared_ptr<Batch> batch;
@@ -303,13 +494,19 @@ OrderedPipeline::Pulled OrderedRun::Pull(std::vector<AnalysedEntry>& items,
     delivered_++;
     space_free_.notify_all();
   }
-  items = std::move(batch->items);
+  if (!Account(*batch)) return OrderedPipeline::Pulled::kEnd;
+  items.swap(batch->items);
+  batch->items.clear();
+  // Freeing a batch's entries and results is work too: the workers do it.
+  std::lock_guard<std::mutex> lock(mutex_);
+  spent_.push_back(std::move(batch));
+  work_ready_.notify_one();
   return OrderedPipeline::Pulled::kBatch;
 }
 
 void OrderedRun::Start() {
   reader_ = std::thread(&OrderedRun::ReadInputs, this);
-  for (int i = 0; i < threads_; i++) workers_.emplace_back(&OrderedRun::Work, this);
+  for (int i = 0; i < threads_; i++) workers_.emplace_back(&OrderedRun::Work, this, i);
 }
 
 void OrderedRun::Join() {

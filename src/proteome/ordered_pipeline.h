@@ -2,6 +2,15 @@
 // on N threads, and handed on in input order, so that what is done with them
 // never depends on the thread count. Batches in flight are bounded, so memory
 // stays bounded however long the inputs are.
+//
+// The reader thread only reads: it cuts each input's text into chunks where
+// entries begin and hands them on; the analysis threads parse a chunk into
+// its entries, then share out their analysis entry by entry. BGZF members are
+// inflated by the analysis threads too, and the reader cuts their text in
+// order; plain gzip is inflated by the reader, since a deflate stream can only
+// be read from its start. What the reading of an input finds (warnings, the
+// first fault, the fingerprint) is put together in input order, on the
+// calling thread, before the entries of each batch are handed on.
 #pragma once
 #include <atomic>
 #include <chrono>
@@ -12,7 +21,8 @@
 #include <vector>
 
 #include "api/discovery_report.h"
-#include "proteome/fasta_stream.h"
+#include "proteome/fasta_chunks.h"
+#include "proteome/input_source.h"
 #include "talvo/proteome.h"
 #include "talvo/talvo.h"
 
@@ -23,15 +33,34 @@ using talvo::AnalysedEntry;  // talvo/proteome.h
 // What shapes the run but never its output: sizes, which tests shrink, and a
 // callback with every batch once it is written (how the page follows a run).
 struct PipelineTuning {
-  size_t read_buffer = FastaStream::kDefaultBuffer;
-  size_t batch_residues = 64 * 1024;
-  size_t batch_entries = 2048;
+  size_t read_buffer = 128 * 1024;
+  size_t batch_bytes = 128 * 1024;  // a chunk closes at the first entry after this much text
+  size_t batch_entries = 2048;      // ... or before this many entries
+  unsigned long long whole_gzip_limit = InputSource::kWholeGzipLimit;
   std::function<void(const talvo::Settings&, const std::vector<AnalysedEntry>&)> batch_written;
 };
 
-// The inputs, a callback for the reader's warnings and one for each input
-// read whole (not in builds without zlib).
-using OrderedInputs = talvo::ProteomeInputs;
+// The part of an input that an indexed shard reads.
+struct InputPart {
+  TextRange range;
+  long first_entry = 1;
+  NameList names;                    // of its entries, from the index
+  std::string index;                 // the index's name, for messages
+  unsigned long long min_bytes = 0;  // the text must be at least this long
+};
+
+// The inputs (talvo/proteome.h: the paths, the shard of inputs read whole,
+// and callbacks for the reader's warnings and each input read whole, both
+// on the thread that takes the batches), and what talvo-proteome adds.
+struct OrderedInputs : talvo::ProteomeInputs {
+  // By input: the part an indexed shard reads; none (or a null entry) reads
+  // the whole input.
+  std::vector<const InputPart*> parts = {};
+  // Called on the analysis thread numbered `worker` (from 0 to the thread
+  // count - 1; 0 without threads) with each analysed entry, to do there what
+  // the sink would otherwise do on its own thread (format its rows, say).
+  std::function<void(AnalysedEntry& entry, size_t worker)> prepare = nullptr;
+};
 
 // What is done with each entry: the single analysis, or discovery over a
 // class set.
@@ -75,11 +104,12 @@ using BatchSink = std::function<bool(std::vector<AnalysedEntry>& batch)>;
 // Runs the inputs through the analysis on `threads` analysis threads (0: all
 // on the calling thread, for builds without threads). Returns when every
 // input was read to its end or the sink stopped the run; throws the sink's
-// exception, or talvo::Error with the first error's message (an input that
-// cannot be opened or read, a broken gzip stream). Setting *cancel (from any
-// thread) stops the run too: no entry is begun after it and the sink is not
-// called again, so a consumer that gives up waits for one entry per thread,
-// not for a whole batch.
+// exception, or talvo::Error with the first error in input order (an input
+// that cannot be opened or read, a broken gzip stream, binary data, an index
+// that does not match its file). Setting *cancel (from any thread) stops the
+// run too: no entry is begun after it and the sink is not called again, so a
+// consumer that gives up waits for one entry per thread, not for a whole
+// batch.
 void RunOrdered(const OrderedInputs& inputs, const Analysis& analysis, int threads,
                 const PipelineTuning& tuning, const BatchSink& sink,
                 const std::atomic<bool>* cancel = nullptr);

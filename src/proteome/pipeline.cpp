@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "proteome/errors.h"
+#include "proteome/fasta_index.h"
 #include "proteome/proteome_writer.h"
 #include "proteome/shard_table.h"
 
@@ -14,8 +16,35 @@ namespace talvo::proteome {
 
 namespace {
 
+// The parts of the inputs that an indexed shard reads (none for an input read
+// whole), and each input's fingerprints: of an indexed part, its index's now
+// and what it read once it is read.
+struct ShardParts {
+  std::vector<std::optional<IndexedInput>> indexed;
+  std::vector<const InputPart*> parts;
+  std::vector<Fingerprints> fingerprints;
+};
+
+void FindParts(const ProteomeOptions& options, ShardParts& shard) {
+  const size_t inputs = options.inputs.size();
+  shard.indexed.resize(inputs);
+  shard.parts.resize(inputs, nullptr);
+  shard.fingerprints.resize(inputs);
+  for (size_t input = 0; input < inputs && options.sharded; input++) {
+    std::string warning;
+    shard.indexed[input] =
+        FindIndexedPart(options.inputs[input], options.shard_index, options.shard_count, warning);
+    if (!warning.empty()) fprintf(stderr, "talvo-proteome: warning: %s\n", warning.c_str());
+    if (!shard.indexed[input]) continue;
+    shard.parts[input] = &shard.indexed[input]->part;
+    shard.fingerprints[input][kIndexFingerprint] = shard.indexed[input]->index_fingerprint;
+  }
+}
+
 void Run(const ProteomeOptions& options, const Analysis& analysis, const talvo::Settings& settings,
          const PipelineTuning& tuning) {
+  ShardParts shard;
+  FindParts(options, shard);
   ProteomeWriter writer(options, settings, analysis.mask != nullptr);
   if (analysis.discovery != nullptr) {
     std::vector<talvo::Settings> class_settings;
@@ -24,39 +53,37 @@ void Run(const ProteomeOptions& options, const Analysis& analysis, const talvo::
     }
     writer.SetClassSettings(std::move(class_settings));
   }
-  std::vector<std::string> fingerprints(options.inputs.size());
-  const OrderedInputs inputs{
-      options.inputs, options.shard_index, options.shard_count,
-      [](const std::string& warning) {
-        fprintf(stderr, "talvo-proteome: warning: %s\n", warning.c_str());
-      },
-      [&fingerprints](size_t input, unsigned long crc32, unsigned long long bytes) {
-        fingerprints[input] = Crc32FingerprintValue(crc32, bytes);
-      }};
+  OrderedInputs inputs{
+      {options.inputs, options.shard_index, options.shard_count,
+       [](const std::string& warning) {
+         fprintf(stderr, "talvo-proteome: warning: %s\n", warning.c_str());
+       },
+       [&shard](size_t input, unsigned long crc32, unsigned long long bytes) {
+         const InputPart* part = shard.parts[input];
+         if (part == nullptr) {
+           shard.fingerprints[input][kCrc32Fingerprint] = Crc32FingerprintValue(crc32, bytes);
+         } else {
+           shard.fingerprints[input][kPartFingerprint] = PartFingerprintValue(crc32, bytes, *part);
+         }
+       }},
+      shard.parts};
 #ifdef TALVO_NO_THREADS
   const int threads = 0;  // builds without threads (WebAssembly) analyse on this thread
 #else
   const int threads = options.threads;
 #endif
+  // The rows are formatted on the analysis threads; the writer takes them in
+  // order.
+  writer.SetWorkers(static_cast<size_t>(std::max(threads, 1)));
+  inputs.prepare = [&writer](AnalysedEntry& item, size_t worker) { writer.Prepare(item, worker); };
   try {
-    const bool discover = analysis.discovery != nullptr;
     RunOrdered(inputs, analysis, threads, tuning, [&](std::vector<AnalysedEntry>& batch) {
-      for (const AnalysedEntry& item : batch) {
-        if (discover) {
-          writer.Add(item.input, item.entry, item.classes, item.discovery_report.get());
-          if (analysis.mask != nullptr) {
-            const internal::DiscoveryReport& report = *item.discovery_report;
-            writer.AddMask(item.entry, report.mask_results, report.mask_tally);
-          }
-        } else {
-          writer.Add(item.input, item.entry, item.result);
-        }
-      }
+      for (const AnalysedEntry& item : batch) writer.Add(item);
       writer.EndBatch();
       if (tuning.batch_written) tuning.batch_written(settings, batch);
       return true;
     });
-    writer.SetInputFingerprints(std::move(fingerprints));  // the reader has ended
+    writer.SetInputFingerprints(std::move(shard.fingerprints));  // the reader has ended
     writer.Finish();
   } catch (const BrokenPipe&) {
     throw;

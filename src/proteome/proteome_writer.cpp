@@ -1,5 +1,6 @@
 #include "proteome/proteome_writer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -22,7 +23,8 @@ ProteomeWriter::ProteomeWriter(const ProteomeOptions& options, const talvo::Sett
     : options_(options),
       settings_(settings),
       reporting_{options.all_segments, settings.mask_p},
-      own_mask_(own_mask) {
+      own_mask_(own_mask),
+      counts_(1) {
   OpenSegments(options.output, options.format, options.sharded);
   if (!options.gff3.empty()) OpenSegments(options.gff3, OutputFormat::kGff3, false);
   if (!options.bed.empty()) OpenSegments(options.bed, OutputFormat::kBed, false);
@@ -66,11 +68,82 @@ size_t ProteomeWriter::BatchSize() const {
   return size;
 }
 
+void ProteomeWriter::SetWorkers(size_t workers) {
+  counts_.resize(std::max<size_t>(workers, 1));
+}
+
+namespace {
+
+// The results of an entry: its classes' with --discover, else its own.
+std::span<const talvo::Result> ResultsOf(const AnalysedEntry& item) {
+  if (item.discovery_report) return item.classes;
+  return std::span<const talvo::Result>(&item.result, 1);
+}
+
+}  // namespace
+
+void ProteomeWriter::Prepare(AnalysedEntry& item, size_t worker) {
+  const internal::DiscoveryReport* report = item.discovery_report.get();
+  Format(item.input, item.entry, ResultsOf(item), report, item.text, worker);
+  if (own_mask_ && report != nullptr && masked_.is_open()) {
+    FormatMask(item.entry, report->mask_results, report->mask_tally, item.text.back(), worker);
+  }
+}
+
+void ProteomeWriter::Add(const AnalysedEntry& item) {
+  Admit(item.input, item.entry, ResultsOf(item), item.discovery_report.get(), item.text);
+}
+
 // Every segment counts towards the q-values; only the reported ones are
-// written.
-void ProteomeWriter::Add(size_t input_index, const ProteinEntry& entry,
-                         std::span<const talvo::Result> results,
-                         const internal::DiscoveryReport* report) {
+// written. The text of the outputs of segments comes first, then the
+// summary's and the masked record.
+void ProteomeWriter::Format(size_t input, const ProteinEntry& entry,
+                            std::span<const talvo::Result> results,
+                            const internal::DiscoveryReport* report, std::vector<std::string>& text,
+                            size_t worker) {
+  const std::string id = ProteinId(entry.header, entry.number);
+  const bool discover = !options_.classes.empty();
+  AnalysedProtein protein{options_.inputs[input], entry, id, results,
+                          discover ? &options_.classes : nullptr};
+  if (report != nullptr) protein.numbers = report->numbers;
+  const talvo::Result& first = protein.first();
+  text.assign(segments_.size() + 2, std::string());
+  for (size_t i = 0; i < segments_.size(); i++) {
+    segments_[i]->rows->AppendProtein(text[i], protein);
+  }
+  Counts& counts = counts_[worker];
+  if (summary_.is_open()) {
+    AppendSummaryRows(text[segments_.size()], protein, options_.description);
+    for (const talvo::Result& result : results) {
+      if (result.skip == talvo::Skip::kNone) counts.summary.Count(result.overall.exact_tail);
+    }
+  }
+  if (masked_.is_open() && !discover) {
+    text.back() = FormatMaskedRecord(
+        entry.header,
+        talvo::Masked(entry.residues, first, settings_.mask_p, settings_.lower_case_mask));
+  } else if (masked_.is_open() && !own_mask_) {
+    AppendMaskCandidates(text.back(), entry, results, settings_.mask_p, settings_.lower_case_mask);
+  }
+  if (q_values_needed_ && report == nullptr) {
+    for (const talvo::Result& result : results) {
+      for (const talvo::Segment& segment : result.segments) counts.segments.Count(segment.p_value);
+    }
+  }
+  if (q_values_needed_ && report != nullptr) counts.segments.Count(report->tally);
+}
+
+void ProteomeWriter::FormatMask(const ProteinEntry& entry, std::span<const talvo::Result> results,
+                                std::span<const std::pair<double, uint32_t>> tally,
+                                std::string& text, size_t worker) {
+  AppendMaskCandidates(text, entry, results, settings_.mask_p, settings_.lower_case_mask);
+  counts_[worker].mask.Count(tally);
+}
+
+void ProteomeWriter::Admit(size_t input_index, const ProteinEntry& entry,
+                           std::span<const talvo::Result> results,
+                           const internal::DiscoveryReport* report,
+                           const std::vector<std::string>& text) {
   const std::string& input = options_.inputs[input_index];
   const std::string id = ProteinId(entry.header, entry.number);
   const bool discover = !options_.classes.empty();
@@ -78,42 +151,35 @@ void ProteomeWriter::Add(size_t input_index, const ProteinEntry& entry,
   if (report != nullptr) protein.numbers = report->numbers;
   const talvo::Result& first = protein.first();
   residues_ += first.length;
-  if (masked_.is_open() && !discover) {
-    masked_text_ += FormatMaskedRecord(
-        entry.header,
-        talvo::Masked(entry.residues, first, settings_.mask_p, settings_.lower_case_mask));
-  } else if (masked_.is_open() && !own_mask_) {
-    AppendMaskCandidates(masked_text_, entry, results, settings_.mask_p, settings_.lower_case_mask);
-  }
-  if (summary_.is_open()) {
-    AppendSummaryRows(summary_text_, protein, options_.description);
-    for (const talvo::Result& result : results) {
-      if (result.skip == talvo::Skip::kNone) summary_q_.Count(result.overall.exact_tail);
-    }
-  }
   if (first.skip != talvo::Skip::kNone) {
     NoteSkip(input, entry, id, first.skip);
   } else {
     analysed_++;
   }
   for (const talvo::Result& result : results) {
-    for (const talvo::Segment& segment : result.segments) {
-      if (q_values_needed_ && report == nullptr) segment_q_.Count(segment.p_value);
-      if (reporting_(segment)) rows_++;
-    }
+    rows_ += std::count_if(result.segments.begin(), result.segments.end(), reporting_);
   }
-  if (q_values_needed_ && report != nullptr) {
-    segment_q_.Count(report->tally);
+  for (size_t i = 0; i < segments_.size(); i++) {
+    segments_[i]->rows->Admit(protein);
+    segments_[i]->text += text[i];
   }
-  for (const auto& output : segments_) output->rows->AppendProtein(output->text, protein);
+  summary_text_ += text[segments_.size()];
+  masked_text_ += text.back();
   if (BatchSize() >= kFlushSize) EndBatch();
+}
+
+void ProteomeWriter::Add(size_t input, const ProteinEntry& entry,
+                         std::span<const talvo::Result> results,
+                         const internal::DiscoveryReport* report) {
+  std::vector<std::string> text;
+  Format(input, entry, results, report, text, 0);
+  Admit(input, entry, results, report, text);
 }
 
 void ProteomeWriter::AddMask(const ProteinEntry& entry, std::span<const talvo::Result> results,
                              std::span<const std::pair<double, uint32_t>> tally) {
   if (!masked_.is_open()) return;
-  AppendMaskCandidates(masked_text_, entry, results, settings_.mask_p, settings_.lower_case_mask);
-  mask_q_.Count(tally);
+  FormatMask(entry, results, tally, masked_text_, 0);
 }
 
 void ProteomeWriter::EndBatch() {
@@ -149,11 +215,7 @@ std::string ProteomeWriter::ShardTableHeader() const {
   shard.count = options_.shard_count;
   shard.all_segments = options_.all_segments;
   shard.inputs = options_.inputs;
-  for (size_t input = 0; input < input_fingerprints_.size(); input++) {
-    if (input_fingerprints_[input].empty()) continue;
-    shard.fingerprints.resize(shard.inputs.size());
-    shard.fingerprints[input][kCrc32Fingerprint] = input_fingerprints_[input];
-  }
+  shard.fingerprints = input_fingerprints_;
   shard.rows = rows_;
   shard.proteins = analysed_;
   for (long count : skipped_) shard.proteins += count;
@@ -178,7 +240,7 @@ void ProteomeWriter::CopyOut(RowSpool& spool, const QValues& q_values, SegmentRo
 // --discover's masks: a stretch is masked where a segment that covers it has
 // a q-value below -M, among the mask's own segments or the reported ones.
 void ProteomeWriter::CopyMasks() {
-  const QValues& q_values = own_mask_ ? mask_q_ : segment_q_;
+  const QValues& q_values = own_mask_ ? counts_[0].mask : counts_[0].segments;
   masked_spool_.CopyTo(
       [&](char kind, uint64_t payload, std::string&) {
         if (kind == kKeptMarker) return true;
@@ -191,22 +253,30 @@ void ProteomeWriter::CopyMasks() {
 
 void ProteomeWriter::Finish() {
   EndBatch();
-  segment_q_.Finish();
+  for (size_t worker = 1; worker < counts_.size(); worker++) {
+    counts_[0].segments.Add(counts_[worker].segments);
+    counts_[0].summary.Add(counts_[worker].summary);
+    counts_[0].mask.Add(counts_[worker].mask);
+  }
+  counts_.resize(1);
+  QValues& segment_q = counts_[0].segments;
+  QValues& summary_q = counts_[0].summary;
+  segment_q.Finish();
   for (const auto& output : segments_) {
     output->rows->Finish();
     const bool shard_table = options_.sharded && output.get() == segments_.front().get() &&
                              options_.format == OutputFormat::kTsv;
     output->stream.Write((shard_table ? ShardTableHeader() : "") + output->rows->Header());
     if (output->rows->Spooled())
-      CopyOut(output->spool, segment_q_, output->rows.get(), output->stream);
+      CopyOut(output->spool, segment_q, output->rows.get(), output->stream);
   }
   if (summary_.is_open()) {
-    summary_q_.Finish();
+    summary_q.Finish();
     summary_.Write(SummaryHeader(options_.description, !options_.classes.empty()));
-    CopyOut(summary_spool_, summary_q_, nullptr, summary_);
+    CopyOut(summary_spool_, summary_q, nullptr, summary_);
   }
   if (masked_spool_.is_open()) {
-    if (own_mask_) mask_q_.Finish();
+    if (own_mask_) counts_[0].mask.Finish();
     CopyMasks();
   }
   std::vector<OutputStream*> streams;
@@ -221,8 +291,8 @@ void ProteomeWriter::Finish() {
     fprintf(stderr,
             "talvo-proteome: temporary files: %llu bytes; q-values from %zu distinct p-values "
             "of %llu segments\n",
-            static_cast<unsigned long long>(bytes), segment_q_.distinct(),
-            static_cast<unsigned long long>(segment_q_.total()));
+            static_cast<unsigned long long>(bytes), segment_q.distinct(),
+            static_cast<unsigned long long>(segment_q.total()));
   }
 }
 

@@ -19,8 +19,10 @@
 #include "proteome/fasta_stream.h"
 #include "proteome/formats.h"
 #include "proteome/options.h"
+#include "proteome/ordered_pipeline.h"
 #include "proteome/output_files.h"
 #include "proteome/row_spool.h"
+#include "proteome/shard_table.h"
 #include "talvo/talvo.h"
 
 namespace talvo::proteome {
@@ -35,10 +37,20 @@ class ProteomeWriter {
   ProteomeWriter& operator=(const ProteomeWriter&) = delete;
   ~ProteomeWriter();
 
-  // One entry of the input with index `input`, in input order: its result,
-  // or with --discover its result for each class of options.classes.
-  // With a report (--discover) the results hold only the reported segments
-  // (report->numbers), and report->tally counts every p-value.
+  // Before the run: the analysis threads that call Prepare (their numbers
+  // run from 0 to workers - 1).
+  void SetWorkers(size_t workers);
+  // The entry's text for every output, into item.text, on analysis thread
+  // `worker`, which also counts its p-values: its result, or with --discover
+  // its classes' and, with own_mask, its mask analysis in its report.
+  void Prepare(AnalysedEntry& item, size_t worker);
+  // One prepared entry, in input order.
+  void Add(const AnalysedEntry& item);
+  // One entry of the input with index `input`, in input order, prepared here:
+  // its result, or with --discover its result for each class of
+  // options.classes. With a report (--discover) the results hold only the
+  // reported segments (report->numbers), and report->tally counts every
+  // p-value.
   void Add(size_t input, const ProteinEntry& entry, std::span<const talvo::Result> results,
            const internal::DiscoveryReport* report = nullptr);
   void Add(size_t input, const ProteinEntry& entry, const talvo::Result& result) {
@@ -54,9 +66,9 @@ class ProteomeWriter {
   }
   // After each batch: hands its text on to the files.
   void EndBatch();
-  // Before Finish: the CRC-32 fingerprint of each input read to its end
-  // (Crc32FingerprintValue; empty for none), which a shard table records.
-  void SetInputFingerprints(std::vector<std::string> fingerprints) {
+  // Before Finish: the fingerprints of each input (shard_table.h), which a
+  // shard table records.
+  void SetInputFingerprints(std::vector<Fingerprints> fingerprints) {
     input_fingerprints_ = std::move(fingerprints);
   }
   // After the last entry: the q-values, the segments and the summary; closes
@@ -78,6 +90,16 @@ class ProteomeWriter {
     std::string text;  // of the current batch
   };
 
+  // The text of the outputs of segments comes first, then the summary's and
+  // the masked record.
+  void Format(size_t input, const ProteinEntry& entry, std::span<const talvo::Result> results,
+              const internal::DiscoveryReport* report, std::vector<std::string>& text,
+              size_t worker);
+  void FormatMask(const ProteinEntry& entry, std::span<const talvo::Result> results,
+                  std::span<const std::pair<double, uint32_t>> tally, std::string& text,
+                  size_t worker);
+  void Admit(size_t input, const ProteinEntry& entry, std::span<const talvo::Result> results,
+             const internal::DiscoveryReport* report, const std::vector<std::string>& text);
   void OpenSegments(const std::string& path, OutputFormat format, bool shard_table);
   void CopyOut(RowSpool& spool, const QValues& q_values, SegmentRows* rows, OutputStream& stream);
   std::string ShardTableHeader() const;
@@ -95,14 +117,18 @@ class ProteomeWriter {
   OutputStream summary_, masked_;
   RowSpool summary_spool_;
   RowSpool masked_spool_;  // --discover: the masks wait for the q-values
-  bool own_mask_;          // of mask_q_, not segment_q_
-  QValues mask_q_;
+  bool own_mask_;          // of the mask's counts, not the segments'
   std::vector<talvo::Settings> class_settings_;
-  QValues segment_q_, summary_q_;
+  // The p-values counted by each analysis thread, put together by Finish;
+  // a cache line each.
+  struct alignas(64) Counts {
+    QValues segments, summary, mask;
+  };
+  std::vector<Counts> counts_;
   std::string summary_text_, masked_text_;  // of the current batch
 
   long rows_ = 0;  // segment rows reported
-  std::vector<std::string> input_fingerprints_;
+  std::vector<Fingerprints> input_fingerprints_;
   long analysed_ = 0;
   std::array<long, 5> skipped_{};  // by talvo::Skip
   long long residues_ = 0;
