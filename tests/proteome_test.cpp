@@ -276,8 +276,7 @@ TEST(ProteomeTest, RandomNullMatchesTheCoreSeededPerEntry) {
       const double* background = own ? composition : sp_aa_freq;
       const double p = ComputeResidueP("GPSTDNH", background);
       FragmentList segments;
-      FindRuns(binary.data(), N, segments);
-      MergeSegmentsDiscrete(binary.data(), segments, 2);
+      FindMergedRuns(binary.data(), N, 2, segments);
       const int K = static_cast<int>(std::count(binary.begin(), binary.end() - 1, '1'));
       RandomWork work;
       init_ran1(work.generator, EntrySeed(99, static_cast<long>(i + 1)));

@@ -46,7 +46,8 @@ TEST(Detect, MatchesLiteral) {
     const double p = std::vector{0.36532, 0.1, 0.5, 0.9, 0.0}[trial % 5];
     const double min_p = trial % 6 < 5 ? (trial % 6) / 4.0 : P_scan_ge_K_in_W_N(W / 2, W, n, p);
     FragmentList fast[3], slow[3];  // runs, windows, unordered
-    EXPECT_EQ(FindRuns(s.data(), n, fast[0]), literal::FindRuns(s.data(), n, slow[0]));
+    literal::FindRuns(s.data(), n, slow[0]);
+    fast[0] = slow[0];
     EXPECT_EQ(SlideWindowP(s.data(), n, W, min_p, p, fast[1]),
               literal::SlideWindowP(s.data(), n, W, min_p, slow[1], p, P_scan_ge_K_in_W_N));
     for (int i = trial % 12; i > 0 && n > 0; i--) {
@@ -60,6 +61,9 @@ TEST(Detect, MatchesLiteral) {
       EXPECT_EQ(MergeSegmentsDiscrete(s.data(), fast[k], E), longest);
       EXPECT_TRUE(fast[k] == slow[k]) << s << " E=" << E << " " << k;
       if (k > 0) continue;
+      FragmentList merged;  // runs found and merged in one pass
+      EXPECT_EQ(FindMergedRuns(s.data(), n, E, merged), longest);
+      EXPECT_TRUE(merged == slow[0]) << s << " E=" << E;
       const std::string padded = s + "11111111";
       EXPECT_EQ(LongestMergedSegment(padded.data(), n, E, scratch), longest) << s << " E=" << E;
       EXPECT_EQ(LongestMergedSegment(padded.data(), n, E), longest) << s << " E=" << E;

@@ -176,6 +176,10 @@ class Analyser {
   // wherever it stands.
   Result Analyse(std::string_view sequence, long entry_number, Workspace& workspace,
                  Progress* progress = nullptr) const;
+  // The same into `result`, whose memory (its segments and their residues)
+  // is reused: a loop over many proteins allocates little.
+  void Analyse(std::string_view sequence, long entry_number, Workspace& workspace, Result& result,
+               Progress* progress = nullptr) const;
   // The same in a workspace private to the calling thread.
   Result Analyse(std::string_view sequence, long entry_number = 1) const;
 

@@ -172,8 +172,7 @@ void Detect(const Settings& settings, const Protein& protein, long entry_number,
   const char* binary = work.binary.data();
   work.segments.clear();
   if (settings.window < 2) {
-    FindRuns(binary, protein.N, work.segments);
-    MergeSegmentsDiscrete(binary, work.segments, protein.linkage);
+    FindMergedRuns(binary, protein.N, protein.linkage, work.segments);
     if (RandomSequencesAsked(settings) && !settings.exact_null) {
       RunRandomStage(settings, protein, entry_number, work, progress);
     }
@@ -188,26 +187,36 @@ void Detect(const Settings& settings, const Protein& protein, long entry_number,
 void ScoreSegments(const Settings& settings, const Protein& protein, Work& work,
                    ScanValues& scan_cache, Result& result) {
   const int N = protein.N;
-  std::vector<int>& before = work.special_before;
-  before.resize(static_cast<size_t>(N) + 1);
-  before[0] = 0;
-  for (int i = 0; i < N; i++) before[i + 1] = before[i] + (work.binary[i] == '1');
-
   const ScanPValueFunction scan_p = ScanFunction(settings);
   const bool random = RandomSequencesAsked(settings);
-  result.segments.reserve(work.segments.size());
-  for (const FRAGMENT& frag : work.segments) {
-    Segment segment;
+  // Merged runs carry their special counts, and hold every special position
+  // between them; windows are counted here.
+  const bool counted = settings.window < 2;
+  std::vector<int>& before = work.special_before;
+  int special_total = 0;
+  if (counted) {
+    for (const FRAGMENT& frag : work.segments) special_total += frag.n_special;
+  } else {
+    before.resize(static_cast<size_t>(N) + 1);
+    before[0] = 0;
+    for (int i = 0; i < N; i++) before[i + 1] = before[i] + (work.binary[i] == '1');
+    special_total = before[N];
+  }
+  // Segments already in the result are overwritten, so that their residues
+  // keep their memory.
+  result.segments.resize(work.segments.size());
+  for (size_t i = 0; i < work.segments.size(); i++) {
+    const FRAGMENT& frag = work.segments[i];
+    Segment& segment = result.segments[i];
     segment.start = frag.start;
     segment.end = frag.end;
     segment.length = frag.length;
-    segment.special = before[frag.end] - before[frag.start - 1];
-    segment.p_value = random ? RandomNullP(settings, protein, before[N], frag.length, work)
+    segment.special = counted ? frag.n_special : before[frag.end] - before[frag.start - 1];
+    segment.p_value = random ? RandomNullP(settings, protein, special_total, frag.length, work)
                              : scan_cache.Get(scan_p, segment.special, frag.length, N, protein.p);
     segment.residues.assign(protein.residues.substr(frag.start - 1, frag.length));
-    result.segments.push_back(std::move(segment));
   }
-  result.overall.special = before[N];
+  result.overall.special = special_total;
 }
 
 bool UpperTailTested(int N, double p, int special) {
@@ -258,17 +267,22 @@ Analyser::Analyser(Settings settings) : settings_(std::move(settings)) {
   Validate(settings_);
 }
 
-Result Analyser::Analyse(std::string_view sequence, long entry_number, Workspace& workspace,
-                         Progress* progress) const {
+void Analyser::Analyse(std::string_view sequence, long entry_number, Workspace& workspace,
+                       Result& result, Progress* progress) const {
   if (entry_number < 0) throw Error("the entry number must not be negative");
   Work& work = *workspace.data_;
   Protein protein;
   // Read as the FASTA readers read it; most callers pass residues already.
   protein.residues = KeptResidues(sequence, work.kept);
-  Result result;
   result.length = static_cast<int>(std::min<size_t>(protein.residues.size(), INT_MAX));
   result.skip = FindSkip(settings_, protein.residues);
-  if (result.skip != Skip::kNone) return result;
+  result.special_probability = 0.0;
+  result.linkage = 0;
+  result.overall = Overall{};
+  if (result.skip != Skip::kNone) {
+    result.segments.clear();
+    return;
+  }
   protein.N = result.length;
   Prepare(settings_, work, protein);
   result.special_probability = protein.p;
@@ -278,6 +292,12 @@ Result Analyser::Analyse(std::string_view sequence, long entry_number, Workspace
   Detect(settings_, protein, entry_number, work, progress);
   ScoreSegments(settings_, protein, work, work.scan_cache, result);
   OverallTest(settings_, protein.N, protein.p, result.overall);
+}
+
+Result Analyser::Analyse(std::string_view sequence, long entry_number, Workspace& workspace,
+                         Progress* progress) const {
+  Result result;
+  Analyse(sequence, entry_number, workspace, result, progress);
   return result;
 }
 

@@ -19,9 +19,10 @@ using FragmentList = std::vector<FRAGMENT>;
 
 // Number of '1' at 0-based indices i1..i2 of s; 0 when i1 > i2.
 int ComputeN(const char* s, int i1, int i2);
-// Appends one fragment per maximal run of '1' in s[0..n-1]; returns the
-// longest run appended.
-int FindRuns(const char* s, int n, FragmentList& list);
+// The maximal runs of '1' in s[0..n-1], joined as MergeSegmentsDiscrete
+// joins them with E, appended in one pass with their counts of '1'; returns
+// the longest.
+int FindMergedRuns(const char* s, int n, int E, FragmentList& list);
 // Appends every window of W positions whose scan p-value scan_p(k, W, N, p)
 // is below min_p; returns the largest window count.
 int SlideWindowP(const char* s, int N, int W, double min_p, double p, FragmentList& list,

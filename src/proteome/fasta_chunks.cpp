@@ -231,33 +231,44 @@ void EntryCutter::Finish(const std::string& error, std::vector<TextChunk>& out) 
   out.back().error = error;
 }
 
-void ParseChunk(const TextChunk& chunk, bool decompressed, std::vector<ProteinEntry>& entries,
-                ChunkFacts& facts) {
+size_t ParseChunk(const TextChunk& chunk, bool decompressed, ChunkFacts& facts,
+                  const std::function<ProteinEntry&(size_t)>& entry_at) {
   const char* end = chunk.end;
   const size_t size = static_cast<size_t>(end - chunk.begin);
   facts = ChunkFacts{};
   facts.bytes = size;
-  if (size == 0) return;
+  if (size == 0) return 0;
   facts.binary = BinaryByteProblem(chunk.begin, size, chunk.offset, decompressed);
-  if (!facts.binary.empty()) return;
+  if (!facts.binary.empty()) return 0;
   facts.crc32 = TextCrc32(0, chunk.begin, size);
   facts.newlines = CountNewlines(chunk.begin, end);
   LineCounter lines(chunk.begin);
-  const size_t first = entries.size();
-  for (const char* p = chunk.preamble ? FirstHeader(chunk) : chunk.begin; p < end;) {
-    ProteinEntry& entry = entries.emplace_back();
-    entry.number = chunk.first_entry + static_cast<long>(entries.size() - 1 - first);
+  size_t count = 0;
+  for (const char* p = chunk.preamble ? FirstHeader(chunk) : chunk.begin; p < end; count++) {
+    ProteinEntry& entry = entry_at(count);
+    entry.number = chunk.first_entry + static_cast<long>(count);
     const char* header_end = AfterLine(p, end);
     const char* body = header_end;
     if (header_end[-1] == '\n') header_end--;
     if (header_end > p + 1 && header_end[-1] == '\r') header_end--;
     entry.header.assign(p + 1, header_end);
-    const char* stop = SequenceEnd(body, end, entries.size() - 1 - first, lines, facts);
+    const char* stop = SequenceEnd(body, end, count, lines, facts);
     entry.residues.resize(static_cast<size_t>(stop - body));
     const char* kept = talvo::CopyResidues(body, stop, entry.residues.data());
     entry.residues.resize(static_cast<size_t>(kept - entry.residues.data()));
     p = stop;
   }
+  return count;
+}
+
+void ParseChunk(const TextChunk& chunk, bool decompressed, std::vector<ProteinEntry>& entries,
+                ChunkFacts& facts) {
+  const size_t count =
+      ParseChunk(chunk, decompressed, facts, [&entries](size_t i) -> ProteinEntry& {
+        if (i == entries.size()) entries.emplace_back();
+        return entries[i];
+      });
+  entries.resize(count);
 }
 
 std::string_view IndexName(const std::string& header) {

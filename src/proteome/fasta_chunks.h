@@ -14,6 +14,7 @@
 #pragma once
 #include <cstddef>
 #include <memory>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -127,8 +128,13 @@ struct ChunkFacts {
 
 constexpr long kAngleWarnings = 5;
 
-// The entries of a chunk, appended to `entries` with their numbers; nothing
-// when it holds a binary byte. `decompressed` words its offset.
+// The entries of a chunk, with their numbers, each into entry_at(i) for its
+// index i; returns their count (none when it holds a binary byte).
+// `decompressed` words its offset. Entries given again keep their strings'
+// memory.
+size_t ParseChunk(const TextChunk& chunk, bool decompressed, ChunkFacts& facts,
+                  const std::function<ProteinEntry&(size_t)>& entry_at);
+// The same into `entries`, in place of those it held.
 void ParseChunk(const TextChunk& chunk, bool decompressed, std::vector<ProteinEntry>& entries,
                 ChunkFacts& facts);
 

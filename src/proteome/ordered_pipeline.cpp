@@ -84,7 +84,8 @@ void Analysis::Run(AnalysedEntry& item) const {
       report.mask_tally = std::move(mask_report.tally);
     }
   } else {
-    item.result = analyser->Analyse(item.entry.residues, item.entry.number);
+    thread_local talvo::Workspace workspace;
+    analyser->Analyse(item.entry.residues, item.entry.number, workspace, item.result);
   }
 }
 
@@ -114,6 +115,24 @@ struct InflateJob {
   size_t failed = 0;  // the first member that did not inflate
   bool done = false;  // under the run's lock
 };
+
+// Delivered entries go back to the parser, so that their strings and
+// segments keep their memory from batch to batch; up to this much of it.
+constexpr size_t kRecycledBytes = size_t{16} << 20;
+
+size_t HeldBytes(const std::vector<AnalysedEntry>& items) {
+  size_t bytes = items.capacity() * sizeof(AnalysedEntry);
+  for (const AnalysedEntry& item : items) {
+    bytes += item.entry.header.capacity() + item.entry.residues.capacity();
+    // Segments of runs hold at most the protein's residues.
+    bytes += item.result.segments.capacity() * sizeof(talvo::Segment) + item.entry.residues.size();
+    for (const talvo::Result& result : item.classes) {
+      bytes += result.segments.capacity() * sizeof(talvo::Segment);
+    }
+    for (const std::string& text : item.text) bytes += text.capacity();
+  }
+  return bytes;
+}
 
 }  // namespace
 
@@ -150,6 +169,8 @@ class OrderedRun {
   bool SubmitChunks(std::vector<TextChunk>& chunks, size_t input, bool decompressed);
   bool Submit(std::unique_ptr<Batch> batch);
   void Parse(Batch& batch);
+  std::vector<AnalysedEntry> SpareItems();
+  void Recycle(std::vector<AnalysedEntry>& items);
   void Inflate(InflateJob& job);
   std::shared_ptr<Batch> FindWork();
   void Work(size_t worker);
@@ -177,7 +198,7 @@ class OrderedRun {
   std::deque<std::shared_ptr<Batch>> open_;  // batches that may still have work
   std::deque<std::shared_ptr<InflateJob>> inflate_queue_;
   std::map<size_t, std::shared_ptr<Batch>> done_;
-  std::vector<std::shared_ptr<Batch>> spent_;  // delivered, for a worker to free
+  std::vector<std::vector<AnalysedEntry>> spare_items_;  // delivered, for the parser to refill
   size_t submitted_ = 0;
   size_t delivered_ = 0;
   bool input_done_ = false;
@@ -303,18 +324,37 @@ void OrderedRun::ReadInputs() {
   batch_done_.notify_all();
 }
 
-// A chunk's entries become the batch's items; only those of the shard are
-// analysed, but all pass the input's ledger.
+// A chunk's entries become the batch's items, in delivered items taken
+// back; only those of the shard are analysed, but all pass the input's
+// ledger.
 void OrderedRun::Parse(Batch& batch) {
-  std::vector<ProteinEntry> entries;
-  ParseChunk(batch.chunk, batch.decompressed, entries, batch.facts);
+  std::vector<AnalysedEntry>& items = batch.items;
+  const size_t count = ParseChunk(batch.chunk, batch.decompressed, batch.facts,
+                                  [&items](size_t i) -> ProteinEntry& {
+                                    if (i == items.size()) items.emplace_back();
+                                    return items[i].entry;
+                                  });
+  items.resize(count);
+  for (AnalysedEntry& item : items) item.input = batch.input;
   batch.chunk.buffer.reset();  // the text is no longer needed
   batch.chunk.begin = batch.chunk.end = nullptr;
-  batch.items.resize(entries.size());
-  for (size_t i = 0; i < entries.size(); i++) {
-    batch.items[i].input = batch.input;
-    batch.items[i].entry = std::move(entries[i]);
-  }
+}
+
+std::vector<AnalysedEntry> OrderedRun::SpareItems() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (spare_items_.empty()) return {};
+  std::vector<AnalysedEntry> items = std::move(spare_items_.back());
+  spare_items_.pop_back();
+  return items;
+}
+
+// Items the sink gave back keep their memory for a later batch, unless they
+// hold much (a run of giant proteins) or enough wait already.
+void OrderedRun::Recycle(std::vector<AnalysedEntry>& items) {
+  const size_t keep = 2 * static_cast<size_t>(threads_) + 2;
+  if (items.capacity() == 0 || HeldBytes(items) > kRecycledBytes) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (spare_items_.size() < keep) spare_items_.push_back(std::move(items));
 }
 
 void OrderedRun::Inflate(InflateJob& job) {
@@ -325,12 +365,15 @@ void OrderedRun::Inflate(InflateJob& job) {
 // them it waits while the reorder buffer is full, so memory stays bounded.
 bool OrderedRun::Submit(std::unique_ptr<Batch> batch) {
   if (threads_ == 0) {
+    batch->items = SpareItems();
     Parse(*batch);
     for (AnalysedEntry& item : batch->items) {
       if (Cancelled()) return Stop("");
       Analyse(item, 0);
     }
-    return Account(*batch) && Hand(batch->items);
+    if (!Account(*batch) || !Hand(batch->items)) return false;
+    Recycle(batch->items);
+    return true;
   }
   const size_t in_flight = std::max<size_t>(2, 2 * static_cast<size_t>(threads_));
   std::unique_lock<std::mutex> lock(mutex_);
@@ -391,18 +434,10 @@ void OrderedRun::Work(size_t worker) {
     for (;;) {
       std::shared_ptr<Batch> batch;
       work_ready_.wait(lock, [&] {
-        return stop_ || !inflate_queue_.empty() || !spent_.empty() ||
-               (batch = FindWork()) != nullptr || (input_done_ && open_.empty());
+        return stop_ || !inflate_queue_.empty() || (batch = FindWork()) != nullptr ||
+               (input_done_ && open_.empty());
       });
       if (stop_) return;
-      if (!spent_.empty()) {
-        std::vector<std::shared_ptr<Batch>> spent;
-        spent.swap(spent_);
-        lock.unlock();
-        spent.clear();
-        lock.lock();
-        continue;
-      }
       if (!inflate_queue_.empty()) {
         std::shared_ptr<InflateJob> job = std::move(inflate_queue_.front());
         inflate_queue_.pop_front();
@@ -416,6 +451,10 @@ void OrderedRun::Work(size_t worker) {
       if (batch == nullptr) return;  // the input is read and every batch taken
       if (!batch->parse_claimed) {
         batch->parse_claimed = true;
+        if (!spare_items_.empty()) {
+          batch->items = std::move(spare_items_.back());
+          spare_items_.pop_back();
+        }
         lock.unlock();
         Parse(*batch);
         lock.lock();
@@ -475,8 +514,8 @@ bool OrderedRun::Account(Batch& batch) {
 
 // The next batch from the reorder buffer, in index order, through its
 // input's ledger: kEnd once every batch was taken or the run stopped (the
-// error, if any, kept for ThrowError). The items given in go back with the
-// batch, for a worker to free.
+// error, if any, kept for ThrowError). The items given in are refilled by a
+// later batch.
 OrderedPipeline::Pulled OrderedRun::Pull(std::vector<AnalysedEntry>& items,
                                          std::chrono::milliseconds wait) {
   std::shared_ptr<Batch> batch;
@@ -496,11 +535,7 @@ OrderedPipeline::Pulled OrderedRun::Pull(std::vector<AnalysedEntry>& items,
   }
   if (!Account(*batch)) return OrderedPipeline::Pulled::kEnd;
   items.swap(batch->items);
-  batch->items.clear();
-  // Freeing a batch's entries and results is work too: the workers do it.
-  std::lock_guard<std::mutex> lock(mutex_);
-  spent_.push_back(std::move(batch));
-  work_ready_.notify_one();
+  Recycle(batch->items);
   return OrderedPipeline::Pulled::kBatch;
 }
 

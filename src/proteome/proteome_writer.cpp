@@ -107,7 +107,9 @@ void ProteomeWriter::Format(size_t input, const ProteinEntry& entry,
                           discover ? &options_.classes : nullptr};
   if (report != nullptr) protein.numbers = report->numbers;
   const talvo::Result& first = protein.first();
-  text.assign(segments_.size() + 2, std::string());
+  // Emptied, not replaced: the strings keep their memory from entry to entry.
+  text.resize(segments_.size() + 2);
+  for (std::string& part : text) part.clear();
   for (size_t i = 0; i < segments_.size(); i++) {
     segments_[i]->rows->AppendProtein(text[i], protein);
   }

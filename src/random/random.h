@@ -74,9 +74,9 @@ double CumulativeProb(int from, int to, const double* table);
 // How many of the counted sequences had a longest merged segment of at least L.
 int64_t RandomSequencesReaching(const std::vector<int>& longest, int L);
 
-// Length of the longest segment that FindRuns followed by
-// MergeSegmentsDiscrete with separation E would leave for the first n
-// characters of s (0 when there is none), computed in one linear pass.
+// Length of the longest segment that FindMergedRuns with separation E would
+// leave for the first n characters of s (0 when there is none), computed in
+// one linear pass.
 // scratch is working memory that callers may reuse between calls.
 int LongestMergedSegment(const char* s, int n, int E, std::vector<uint64_t>& scratch);
 int LongestMergedSegment(const char* s, int n, int E);
