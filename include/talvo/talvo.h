@@ -66,6 +66,9 @@ struct Settings {
   bool merge_windows = true;  // false: windows stay as found (window mode only)
   bool fractional_windows = false;  // scan p-values over N/w windows, not N/w rounded up
   bool lower_case_mask = false;     // masks in lower case instead of X
+  // false: the whole protein's binomial test is left out (Result::overall
+  // holds only `special`), for callers that report segments alone.
+  bool overall_test = true;
 
   // Where the TALVO program computes as it always has; the defaults are the
   // other front ends'. Its command-line reading sets them all.

@@ -291,7 +291,7 @@ void Analyser::Analyse(std::string_view sequence, long entry_number, Workspace& 
   work.exact_null.NewProtein();
   Detect(settings_, protein, entry_number, work, progress);
   ScoreSegments(settings_, protein, work, work.scan_cache, result);
-  OverallTest(settings_, protein.N, protein.p, result.overall);
+  if (settings_.overall_test) OverallTest(settings_, protein.N, protein.p, result.overall);
 }
 
 Result Analyser::Analyse(std::string_view sequence, long entry_number, Workspace& workspace,

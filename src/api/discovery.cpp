@@ -262,7 +262,9 @@ void Discovery::AnalyseClasses(std::string_view sequence, long entry_number, Wor
       if (report != nullptr) KeepReported(result, *report, true);
     }
   }
-  if (report == nullptr || !report->segments_only) OverallTests(settings_, length, d, results);
+  if (settings_.overall_test && (report == nullptr || !report->segments_only)) {
+    OverallTests(settings_, length, d, results);
+  }
 }
 
 std::vector<Result> Discovery::Analyse(std::string_view sequence, long entry_number) const {

@@ -431,6 +431,9 @@ void Run(int argc, char** argv, const PipelineTuning& tuning) {
     options.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   }
   options.progress = command.progress.value_or(isatty(2) == 1);
+  // Only the summary and a shard's table (for the merge's summary) report
+  // the whole-protein test.
+  settings.overall_test = !options.summary.empty() || options.sharded;
   if (!class_set) return RunPipeline(options, talvo::Analyser(settings), tuning);
   WarnUncalibrated(settings);
   const talvo::Discovery discovery = class_set->For(settings);
