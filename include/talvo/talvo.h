@@ -69,6 +69,9 @@ struct Settings {
   // false: the whole protein's binomial test is left out (Result::overall
   // holds only `special`), for callers that report segments alone.
   bool overall_test = true;
+  // false: Segment::residues is left empty, for callers that keep the
+  // sequence and take a segment's residues from it when they need them.
+  bool segment_residues = true;
 
   // Where the TALVO program computes as it always has; the defaults are the
   // other front ends'. Its command-line reading sets them all.

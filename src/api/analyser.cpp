@@ -214,7 +214,11 @@ void ScoreSegments(const Settings& settings, const Protein& protein, Work& work,
     segment.special = counted ? frag.n_special : before[frag.end] - before[frag.start - 1];
     segment.p_value = random ? RandomNullP(settings, protein, special_total, frag.length, work)
                              : scan_cache.Get(scan_p, segment.special, frag.length, N, protein.p);
-    segment.residues.assign(protein.residues.substr(frag.start - 1, frag.length));
+    if (settings.segment_residues) {
+      segment.residues.assign(protein.residues.substr(frag.start - 1, frag.length));
+    } else {
+      segment.residues.clear();
+    }
   }
   result.overall.special = special_total;
 }

@@ -133,7 +133,7 @@ void ScorePositions(const Settings& settings, const Protein& protein, const int*
     segment.length = length;
     segment.special = special;
     segment.p_value = p;
-    segment.residues.assign(protein.residues.substr(first, length));
+    if (settings.segment_residues) segment.residues.assign(protein.residues.substr(first, length));
   }
   if (report != nullptr) short_segments.Tally(report->tally);
   result.overall.special = count;

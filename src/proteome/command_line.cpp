@@ -434,6 +434,7 @@ void Run(int argc, char** argv, const PipelineTuning& tuning) {
   // Only the summary and a shard's table (for the merge's summary) report
   // the whole-protein test.
   settings.overall_test = !options.summary.empty() || options.sharded;
+  settings.segment_residues = false;  // the rows take them from the entry
   if (!class_set) return RunPipeline(options, talvo::Analyser(settings), tuning);
   WarnUncalibrated(settings);
   const talvo::Discovery discovery = class_set->For(settings);

@@ -16,6 +16,14 @@
 namespace talvo::proteome {
 namespace {
 
+// A segment's residues: its own, or the entry's at its place when the
+// analysis left them out.
+std::string_view SegmentResidues(const ProteinEntry& entry, const talvo::Segment& segment) {
+  if (!segment.residues.empty()) return segment.residues;
+  return std::string_view(entry.residues)
+      .substr(static_cast<size_t>(segment.start - 1), static_cast<size_t>(segment.length));
+}
+
 constexpr size_t kFastaWidth = 80;
 
 std::string PercentEncode(const std::string& text, bool (*keep)(unsigned char)) {
@@ -86,7 +94,7 @@ class TsvRows : public SegmentRows {
       out += '\t';
       RowSpool::AppendMarker(out, kQMarker, segment.p_value);
       out += '\t';
-      out += segment.residues;
+      out += SegmentResidues(protein.entry, segment);
       out += row_end;
     });
   }
