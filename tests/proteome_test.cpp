@@ -1087,15 +1087,27 @@ TEST(ProteomeTest, BenjaminiHochbergAndRowEscaping) {
         const int pick = static_cast<int>(rng() % (kinds + 1));
         value = pick < kinds ? pool[(pick * 3 + trial) % 10] : (rng() % 1000) / 997.0;
       }
-      QValues q;
-      for (double value : p) q.Count(value);
-      q.Finish();
-      const std::vector<double> expected = SortedBenjaminiHochberg(p);
-      for (size_t i = 0; i < size; i++) {
-        ASSERT_EQ(q.Of(p[i]), expected[i]) << size << " " << trial << " p " << p[i];
+      // Counted in one table, and in two tables joined as threads' are.
+      QValues q, halves[2];
+      for (size_t i = 0; i < size; i++) q.Count(p[i]), halves[i % 2].Count(p[i]);
+      halves[0].Add(halves[1]);
+      for (QValues* counted : {&q, &halves[0]}) {
+        counted->Finish();
+        const std::vector<double> expected = SortedBenjaminiHochberg(p);
+        for (size_t i = 0; i < size; i++) {
+          ASSERT_EQ(counted->Of(p[i]), expected[i]) << size << " " << trial << " p " << p[i];
+        }
+        EXPECT_EQ(counted->total(), size);
       }
-      EXPECT_EQ(q.total(), size);
     }
+  }
+  // Negative values (no p-values, but counted all the same) sort apart.
+  const std::vector<double> negative = {0.3, -0.2, 0.1, -0.25, 0.7, -1e-300};
+  QValues with_negative;
+  for (double value : negative) with_negative.Count(value);
+  with_negative.Finish();
+  for (size_t i = 0; i < negative.size(); i++) {
+    EXPECT_EQ(with_negative.Of(negative[i]), SortedBenjaminiHochberg(negative)[i]);
   }
   QValues with_nan;  // a NaN ranks last with q-value 1
   for (double value : {double{NAN}, 0.01, -0.0, 0.0}) with_nan.Count(value);
