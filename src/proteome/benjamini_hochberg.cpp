@@ -1,6 +1,7 @@
 #include "proteome/benjamini_hochberg.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -21,6 +22,51 @@ double ValueOf(uint64_t bits) {
   double value = 0;
   memcpy(&value, &bits, sizeof value);
   return value;
+}
+
+// A counted value and its slot.
+struct Counted {
+  uint64_t bits;
+  uint64_t count;
+  size_t slot;
+};
+
+// The table's values in ascending order. The bits of values without a sign
+// order as the values do, so that a radix sort on them (from the lowest
+// digit) serves; any negative value takes the comparison sort.
+template <class Slots>
+std::vector<Counted> SortedByValue(const Slots& slots) {
+  std::vector<Counted> sorted;
+  sorted.reserve(slots.size() / 2);
+  bool negative = false;
+  for (size_t i = 0; i < slots.size(); i++) {
+    if (slots[i].bits == kEmpty) continue;
+    sorted.push_back({slots[i].bits, slots[i].count, i});
+    negative |= (slots[i].bits >> 63) != 0;
+  }
+  if (negative) {
+    std::sort(sorted.begin(), sorted.end(), [](const Counted& a, const Counted& b) {
+      return ValueOf(a.bits) < ValueOf(b.bits);
+    });
+    return sorted;
+  }
+  // Eleven bits at a time, over the bits in which the values differ.
+  constexpr int kDigit = 11;
+  constexpr size_t kBuckets = size_t{1} << kDigit;
+  uint64_t any = 0, all = ~uint64_t{0};
+  for (const Counted& c : sorted) any |= c.bits, all &= c.bits;
+  const uint64_t differ = any ^ all;
+  std::vector<Counted> spare(sorted.size());
+  std::vector<size_t> start(kBuckets + 1);
+  for (int shift = 0; shift < 64; shift += kDigit) {
+    if (((differ >> shift) & (kBuckets - 1)) == 0) continue;
+    std::fill(start.begin(), start.end(), 0);
+    for (const Counted& c : sorted) start[((c.bits >> shift) & (kBuckets - 1)) + 1]++;
+    for (size_t b = 0; b < kBuckets; b++) start[b + 1] += start[b];
+    for (const Counted& c : sorted) spare[start[(c.bits >> shift) & (kBuckets - 1)]++] = c;
+    sorted.swap(spare);
+  }
+  return sorted;
 }
 
 }  // namespace
@@ -90,22 +136,23 @@ void QValues::Add(const QValues& other) {
 // is the same for all of them, and the distinct values give exactly the
 // sorted list's result.
 void QValues::Finish() {
-  // The values with their slots' places, in one array.
-  std::vector<std::pair<double, size_t>> sorted;
-  sorted.reserve(distinct_);
-  for (size_t i = 0; i < slots_.size(); i++) {
-    if (slots_[i].bits != kEmpty) sorted.emplace_back(ValueOf(slots_[i].bits), i);
-  }
-  std::sort(sorted.begin(), sorted.end());
+  // The values with their counts and places, in one array sorted by value:
+  // the step-up pass then reads it in order, and only the q-values go back
+  // to the table's scattered slots.
+  std::vector<Counted> sorted = SortedByValue(slots_);
   const double m = static_cast<double>(total_);
   uint64_t last_rank = total_ - not_a_number_;
   double running_min = 1.0;
   for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) {
-    Slot& slot = slots_[it->second];
-    const double adjusted = it->first * m / static_cast<double>(last_rank);
+    const double adjusted = ValueOf(it->bits) * m / static_cast<double>(last_rank);
     running_min = std::min(running_min, adjusted);
-    last_rank -= slot.count;
-    slot.q = running_min;
+    last_rank -= it->count;
+    it->count = std::bit_cast<uint64_t>(running_min);
+  }
+  constexpr size_t kAhead = 16;
+  for (size_t i = 0; i < sorted.size(); i++) {
+    if (i + kAhead < sorted.size()) __builtin_prefetch(&slots_[sorted[i + kAhead].slot], 1);
+    slots_[sorted[i].slot].q = std::bit_cast<double>(sorted[i].count);
   }
 }
 
