@@ -73,6 +73,9 @@ GeneratedNull::GeneratedNull(int E, double p)
       p_(p),
       log_p_(std::log(p)),
       log_q_(std::log1p(-p)),
+      q_(std::exp(log_q_)),
+      q_to_E_(std::exp(E_ * log_q_)),
+      indexed_(new std::atomic<Length*>[kIndexed]()),
       log_span_{kMinusInfinity} {}
 
 GeneratedNull::~GeneratedNull() = default;
@@ -115,6 +118,10 @@ double GeneratedNull::LogFirstPassage(int L, int t) {
 }
 
 GeneratedNull::Length& GeneratedNull::LengthEntry(int L) {
+  const bool indexed = L >= 0 && L < kIndexed;
+  if (indexed) {
+    if (Length* made = indexed_[L].load(std::memory_order_acquire)) return *made;
+  }
   const std::lock_guard<std::mutex> lock(mutex_);
   std::unique_ptr<Length>& entry = lengths_[L];
   if (!entry) {
@@ -122,6 +129,7 @@ GeneratedNull::Length& GeneratedNull::LengthEntry(int L) {
     ExtendLogSpans(L);
     entry->span.assign(span_.begin(), span_.begin() + L);
     for (int r = 0; r < E_; ++r) entry->log_passage.push_back(LogFirstPassage(L, L + r));
+    if (indexed) indexed_[L].store(entry.get(), std::memory_order_release);
   }
   return *entry;
 }
@@ -131,8 +139,8 @@ double GeneratedNull::P(int N, int L) {
   if (TrivialGenerated(N, p_, L, answer)) return answer;
   Length& entry = LengthEntry(L);
   const std::lock_guard<std::mutex> lock(entry.mutex);
-  const double q = std::exp(log_q_);
-  const double q_to_E = std::exp(E_ * log_q_);
+  const double q = q_;
+  const double q_to_E = q_to_E_;
   const int needed = N - L;  // H and its sums up to N - t, t >= L
   for (int j = static_cast<int>(entry.ready.size()); j <= needed; ++j) {
     double ready = q * entry.ready[j - 1];

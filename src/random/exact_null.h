@@ -3,6 +3,7 @@
 // stretch of special positions that no E or more non-special positions in a
 // row interrupt, as LongestMergedSegment measures it (E below 1 acts as 1).
 #pragma once
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -38,6 +39,10 @@ class GeneratedNull {
 
   int E_;
   double p_, log_p_, log_q_;
+  double q_, q_to_E_;  // exp(log_q_), exp(E_ * log_q_)
+  // The entries of the shorter lengths, found without the lock once made.
+  static constexpr int kIndexed = 4096;
+  std::unique_ptr<std::atomic<Length*>[]> indexed_;
   std::mutex mutex_;  // guards the members below, not the entries' passes
   std::vector<double> log_span_;
   std::vector<double> span_;  // exp(log_span_)
