@@ -155,9 +155,20 @@ GeneratedNull& ExactNullValues::Table(const Settings& settings, int E, double p)
   memcpy(&p_bits, &p, sizeof p_bits);
   const bool own = settings.background == Background::kInput;
   std::vector<Tables>& tables = own ? own_ : shared_;
-  for (Tables& t : tables) {
-    if (t.E == E && t.p_bits == p_bits) return own ? *t.own : *t.shared;
+  // A class asks for its table once per segment length: the last one found
+  // is tried first.
+  size_t& last = own ? last_own_ : last_shared_;
+  if (last < tables.size() && tables[last].E == E && tables[last].p_bits == p_bits) {
+    return own ? *tables[last].own : *tables[last].shared;
   }
+  for (size_t i = 0; i < tables.size(); i++) {
+    const Tables& t = tables[i];
+    if (t.E == E && t.p_bits == p_bits) {
+      last = i;
+      return own ? *t.own : *t.shared;
+    }
+  }
+  last = tables.size();
   Tables& added = tables.emplace_back(Tables{E, p_bits, nullptr, nullptr});
   if (own) {
     added.own = std::make_unique<GeneratedNull>(E, p);

@@ -140,6 +140,7 @@ class ExactNullValues {
   std::map<Key, double> values_;
   std::vector<Tables> shared_;  // kept across proteins
   std::vector<Tables> own_;
+  size_t last_shared_ = 0, last_own_ = 0;  // the tables found last
 };
 
 // The p-values of short segments within one protein and class, where N, P and
