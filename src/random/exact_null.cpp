@@ -29,6 +29,7 @@ namespace talvo::internal {
 namespace {
 
 constexpr double kMinusInfinity = -std::numeric_limits<double>::infinity();
+constexpr double kNotYet = std::numeric_limits<double>::quiet_NaN();
 
 // Linkage distances below 1 merge nothing, as 1 does; above N they merge as N.
 int EffectiveE(int E, int N) {
@@ -66,6 +67,9 @@ struct GeneratedNull::Length {
   std::vector<double> log_passage;     // log c'(L + r) for r < E
   std::vector<double> ready{1.0};      // H(j)
   std::vector<double> ready_sum{1.0};  // H(0) + ... + H(j)
+  // The answer for N = L + j once given (NaN before): proteins of one
+  // length are many, and each asks again for the lengths of its segments.
+  std::vector<double> answer{kNotYet};
 };
 
 GeneratedNull::GeneratedNull(int E, double p)
@@ -155,12 +159,16 @@ double GeneratedNull::P(int N, int L) {
     }
     entry.ready.push_back(ready);
     entry.ready_sum.push_back(entry.ready_sum[j - 1] + ready);
+    entry.answer.push_back(kNotYet);
   }
+  double& given = entry.answer[needed];
+  if (!std::isnan(given)) return given;
   double log_p = kMinusInfinity;
   for (int r = 0; r < E_ && L + r <= N; ++r) {
     log_p = LogSumExp(log_p, entry.log_passage[r] + std::log(entry.ready_sum[N - L - r]));
   }
-  return ProbabilityFromLog(log_p);
+  given = ProbabilityFromLog(log_p);
+  return given;
 }
 
 double GeneratedNullP(int N, int E, double p, int L) {
