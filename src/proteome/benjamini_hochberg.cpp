@@ -1,7 +1,6 @@
 #include "proteome/benjamini_hochberg.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -147,12 +146,12 @@ void QValues::Finish() {
     const double adjusted = ValueOf(it->bits) * m / static_cast<double>(last_rank);
     running_min = std::min(running_min, adjusted);
     last_rank -= it->count;
-    it->count = std::bit_cast<uint64_t>(running_min);
+    memcpy(&it->count, &running_min, sizeof running_min);  // the count is spent: the q-value
   }
   constexpr size_t kAhead = 16;
   for (size_t i = 0; i < sorted.size(); i++) {
     if (i + kAhead < sorted.size()) __builtin_prefetch(&slots_[sorted[i + kAhead].slot], 1);
-    slots_[sorted[i].slot].q = std::bit_cast<double>(sorted[i].count);
+    memcpy(&slots_[sorted[i].slot].q, &sorted[i].count, sizeof(double));
   }
 }
 
