@@ -114,6 +114,10 @@ void ProteomeWriter::Format(size_t input, const ProteinEntry& entry,
     segments_[i]->rows->AppendProtein(text[i], protein);
   }
   Counts& counts = counts_[worker];
+  // Counted here, where the segments are still in the cache.
+  for (const talvo::Result& result : results) {
+    counts.rows += std::count_if(result.segments.begin(), result.segments.end(), reporting_);
+  }
   if (summary_.is_open()) {
     AppendSummaryRows(text[segments_.size()], protein, options_.description);
     for (const talvo::Result& result : results) {
@@ -157,9 +161,6 @@ void ProteomeWriter::Admit(size_t input_index, const ProteinEntry& entry,
     NoteSkip(input, entry, id, first.skip);
   } else {
     analysed_++;
-  }
-  for (const talvo::Result& result : results) {
-    rows_ += std::count_if(result.segments.begin(), result.segments.end(), reporting_);
   }
   for (size_t i = 0; i < segments_.size(); i++) {
     segments_[i]->rows->Admit(protein);
@@ -218,7 +219,7 @@ std::string ProteomeWriter::ShardTableHeader() const {
   shard.all_segments = options_.all_segments;
   shard.inputs = options_.inputs;
   shard.fingerprints = input_fingerprints_;
-  shard.rows = rows_;
+  shard.rows = counts_[0].rows;
   shard.proteins = analysed_;
   for (long count : skipped_) shard.proteins += count;
   return FormatShardHeader(shard);
@@ -259,6 +260,7 @@ void ProteomeWriter::Finish() {
     counts_[0].segments.Add(counts_[worker].segments);
     counts_[0].summary.Add(counts_[worker].summary);
     counts_[0].mask.Add(counts_[worker].mask);
+    counts_[0].rows += counts_[worker].rows;
   }
   counts_.resize(1);
   QValues& segment_q = counts_[0].segments;

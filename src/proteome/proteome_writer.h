@@ -123,11 +123,11 @@ class ProteomeWriter {
   // a cache line each.
   struct alignas(64) Counts {
     QValues segments, summary, mask;
+    long rows = 0;  // segment rows reported
   };
   std::vector<Counts> counts_;
   std::string summary_text_, masked_text_;  // of the current batch
 
-  long rows_ = 0;  // segment rows reported
   std::vector<Fingerprints> input_fingerprints_;
   long analysed_ = 0;
   std::array<long, 5> skipped_{};  // by talvo::Skip
