@@ -44,9 +44,8 @@ std::vector<Counted> SortedByValue(const Slots& slots) {
     negative |= (slots[i].bits >> 63) != 0;
   }
   if (negative) {
-    std::sort(sorted.begin(), sorted.end(), [](const Counted& a, const Counted& b) {
-      return ValueOf(a.bits) < ValueOf(b.bits);
-    });
+    std::sort(sorted.begin(), sorted.end(),
+              [](const Counted& a, const Counted& b) { return ValueOf(a.bits) < ValueOf(b.bits); });
     return sorted;
   }
   // Eleven bits at a time, over the bits in which the values differ.

@@ -13,8 +13,8 @@
 // ignored like other non-letters.
 #pragma once
 #include <cstddef>
-#include <memory>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>

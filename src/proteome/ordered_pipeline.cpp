@@ -329,11 +329,11 @@ void OrderedRun::ReadInputs() {
 // ledger.
 void OrderedRun::Parse(Batch& batch) {
   std::vector<AnalysedEntry>& items = batch.items;
-  const size_t count = ParseChunk(batch.chunk, batch.decompressed, batch.facts,
-                                  [&items](size_t i) -> ProteinEntry& {
-                                    if (i == items.size()) items.emplace_back();
-                                    return items[i].entry;
-                                  });
+  const size_t count =
+      ParseChunk(batch.chunk, batch.decompressed, batch.facts, [&items](size_t i) -> ProteinEntry& {
+        if (i == items.size()) items.emplace_back();
+        return items[i].entry;
+      });
   items.resize(count);
   for (AnalysedEntry& item : items) item.input = batch.input;
   batch.chunk.buffer.reset();  // the text is no longer needed
