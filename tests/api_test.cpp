@@ -5,6 +5,7 @@
 #include <functional>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include "talvo/talvo.h"
 
@@ -129,6 +130,38 @@ TEST(Api, ThreadsWithDifferentSettingsGetTheirOwnResults) {
   }
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(got, expected);
+}
+
+// A result analysed into again, after another protein's (more segments,
+// fewer, a skip), equals a fresh one; leaving out the overall test and the
+// residues changes no segment.
+TEST(Api, ReusedResultsAndLeanSettings) {
+  talvo::Settings settings;
+  settings.alphabet = "R";
+  talvo::Settings lean = settings;
+  lean.overall_test = false;
+  lean.segment_residues = false;
+  const talvo::Analyser full(settings), light(lean);
+  talvo::Workspace workspace;
+  talvo::Result reused;
+  std::mt19937 rng(11);
+  for (long i = 1; i <= 200; i++) {
+    std::string protein(rng() % 300, 'A');
+    for (char& c : protein) c = "RRRAGS"[rng() % 6];
+    const talvo::Result fresh = full.Analyse(protein, i);
+    full.Analyse(protein, i, workspace, reused);
+    EXPECT_EQ(Digest(reused), Digest(fresh)) << i;
+    const talvo::Result light_result = light.Analyse(protein, i);
+    ASSERT_EQ(light_result.segments.size(), fresh.segments.size());
+    for (size_t s = 0; s < fresh.segments.size(); s++) {
+      const talvo::Segment &a = light_result.segments[s], &b = fresh.segments[s];
+      EXPECT_EQ(std::tie(a.start, a.end, a.special, a.p_value),
+                std::tie(b.start, b.end, b.special, b.p_value));
+      EXPECT_EQ(a.residues, "");
+    }
+    EXPECT_EQ(light_result.overall.special, fresh.overall.special);
+    EXPECT_EQ(light_result.overall.exact_tail, 0.0);
+  }
 }
 
 TEST(Api, SkipsMaskingAndLowerCaseInput) {
