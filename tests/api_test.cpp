@@ -146,7 +146,7 @@ TEST(Api, ReusedResultsAndLeanSettings) {
   talvo::Result reused;
   std::mt19937 rng(11);
   for (long i = 1; i <= 200; i++) {
-    std::string protein(rng() % 300, 'A');
+    std::string protein(i % 10 == 0 ? 0 : rng() % 300, 'A');  // every tenth skipped
     for (char& c : protein) c = "RRRAGS"[rng() % 6];
     const talvo::Result fresh = full.Analyse(protein, i);
     full.Analyse(protein, i, workspace, reused);
