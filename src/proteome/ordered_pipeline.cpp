@@ -118,7 +118,27 @@ struct InflateJob {
 
 // Delivered entries go back to the parser, so that their strings and
 // segments keep their memory from batch to batch; up to this much of it.
-constexpr size_t kRecycledBytes = size_t{16} << 20;
+constexpr size_t kRecycledBytes = size_t{4} << 20;
+// An entry that held a long protein gives its memory back, so that the
+// kept entries stay near the size of typical ones however many pass.
+constexpr size_t kKeptCharacters = size_t{4} << 10;
+constexpr size_t kKeptSegments = 64;
+
+void GiveBackLong(std::string& text) {
+  if (text.capacity() > kKeptCharacters) std::string().swap(text);
+}
+
+void GiveBackLong(std::vector<talvo::Segment>& segments) {
+  if (segments.capacity() > kKeptSegments) std::vector<talvo::Segment>().swap(segments);
+}
+
+void GiveBackLong(AnalysedEntry& item) {
+  GiveBackLong(item.entry.header);
+  GiveBackLong(item.entry.residues);
+  GiveBackLong(item.result.segments);
+  for (talvo::Result& result : item.classes) GiveBackLong(result.segments);
+  for (std::string& text : item.text) GiveBackLong(text);
+}
 
 size_t HeldBytes(const std::vector<AnalysedEntry>& items) {
   size_t bytes = items.capacity() * sizeof(AnalysedEntry);
@@ -351,7 +371,8 @@ std::vector<AnalysedEntry> OrderedRun::SpareItems() {
 // Items the sink gave back keep their memory for a later batch, unless they
 // hold much (a run of giant proteins) or enough wait already.
 void OrderedRun::Recycle(std::vector<AnalysedEntry>& items) {
-  const size_t keep = 2 * static_cast<size_t>(threads_) + 2;
+  const size_t keep = static_cast<size_t>(threads_) + 1;
+  for (AnalysedEntry& item : items) GiveBackLong(item);
   if (items.capacity() == 0 || HeldBytes(items) > kRecycledBytes) return;
   std::lock_guard<std::mutex> lock(mutex_);
   if (spare_items_.size() < keep) spare_items_.push_back(std::move(items));
