@@ -875,16 +875,22 @@ TEST(ProteomeTest, IndexedShardsMergeIntoTheWholeRun) {
     }
   }
   // Refused: an index of another file, a file cut short or grown, an entry
-  // the index leaves out (no residues), gzip without a .gzi, and a merge of
+  // the index leaves out (no residues), a last header turned into residues
+  // (the same bytes, one entry fewer), gzip without a .gzi, and a merge of
   // shards read with and without the index.
   const std::string text = Layout(proteins, 0);
   const std::string other = Layout(RandomProteome(10, 30), 0);
+  const size_t last_header = text.rfind('>'), last_header_end = text.find('\n', last_header);
+  const std::string headless = text.substr(0, last_header) +
+                               std::string(last_header_end - last_header, 'A') +
+                               text.substr(last_header_end);
   const struct {
     std::string fasta;
     std::string message;
   } refused[] = {{other.substr(0, other.rfind('>')), "does not match"},
                  {text.substr(0, text.size() - 9), "does not match"},
                  {text + ">grown\nACDEF\n", "does not match"},
+                 {headless, "does not match"},
                  {text.substr(0, text.find("\n>", 400) + 1) + ">empty\n" +
                       text.substr(text.find("\n>", 400) + 1),
                   "does not match"}};
