@@ -62,6 +62,7 @@ TEST(Discovery, EveryClassAsItsOwnAnalyser) {
       {{"-X"}, false, true, false},
       {{"-I"}, false, false, false},
       {{"-E:2"}, false, false, true},
+      {{"-E:8", "-I"}, false, false, true},
       {{"-K", "-I"}, false, false, true},
       {{"-W:8"}, false, false, false},
       {{"-W:5", "-P:0.3", "-X"}, false, true, true},

@@ -41,6 +41,10 @@ int ConvToInt(char c) {
   return ResidueIndex()[static_cast<unsigned char>(c)];
 }
 
+const unsigned char* ResidueIndexOfByte() {
+  return ResidueIndex().data();
+}
+
 int FindLetter(char c, int n, const char* s) {
   for (int i = 0; i < n; i++) {
     if (s[i] == c) return i;

@@ -12,6 +12,8 @@ extern const double pdb_aa_freq[20];
 
 // Index among the first 20 letters of `aa`; 20 when absent.
 int ConvToInt(char c);
+// ConvToInt of every byte value, for loops over long sequences.
+const unsigned char* ResidueIndexOfByte();
 // Index of the first match among the first n characters of s; -1 when absent.
 int FindLetter(char c, int n, const char* s);
 // 1 when c is among the first n characters of s, else 0.

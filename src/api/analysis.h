@@ -157,9 +157,10 @@ class ShortSegmentValues {
       current_ = 1;
     }
   }
-  // The stored value of (k, w), or compute() stored first.
+  // The stored value of (k, w), or compute() stored first; asked for
+  // `times` times.
   template <class Compute>
-  double Get(int k, int w, const Compute& compute) {
+  double Get(int k, int w, const Compute& compute, uint32_t times = 1) {
     if (w > kLongest || k < 0 || k > w) return compute();
     if (stamp_[w][k] != current_) {
       value_[w][k] = compute();
@@ -167,12 +168,14 @@ class ShortSegmentValues {
       count_[w][k] = 0;
       used_.push_back({k, w});
     }
-    count_[w][k]++;
+    count_[w][k] += times;
     return value_[w][k];
   }
   // Appends each value of the class with how often it was asked for.
   void Tally(std::vector<std::pair<double, uint32_t>>& out) const {
-    for (const auto& [k, w] : used_) out.emplace_back(value_[w][k], count_[w][k]);
+    for (const auto& [k, w] : used_) {
+      if (count_[w][k] > 0) out.emplace_back(value_[w][k], count_[w][k]);
+    }
   }
 
  private:
@@ -189,7 +192,8 @@ struct DiscoveryWork {
   std::vector<unsigned char> residue_index;  // ConvToInt of every position
   size_t words = 0;                          // of a bitmap of the protein's positions
   std::vector<uint64_t> residue_bits;        // 20 bitmaps, one per residue
-  std::vector<int> class_positions;          // the special positions of a class
+  std::vector<uint64_t> class_bits;          // a class's bitmap
+  std::vector<int> class_positions;          // its special positions
   std::vector<int> upper_special;            // the classes tested by the upper tail
   std::vector<double> upper_p, upper_tail;
   std::vector<ScanValues> scan_values;  // one per class

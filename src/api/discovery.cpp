@@ -8,6 +8,7 @@
 // sequences encode the class as a 0/1 string and take the single analysis's
 // path. Each class keeps its own scan p-values across proteins.
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <set>
 
@@ -38,30 +39,39 @@ void IndexResidues(std::string_view residues, DiscoveryWork& d) {
   d.words = (N + 63) / 64;
   d.residue_index.resize(N);
   d.residue_bits.assign(kNotAResidue * d.words, 0);
+  const unsigned char* index_of = ResidueIndexOfByte();
   for (size_t i = 0; i < N; i++) {
-    const int r = ConvToInt(residues[i]);
+    const int r = index_of[static_cast<unsigned char>(residues[i])];
     d.residue_index[i] = static_cast<unsigned char>(r);
     if (r < kNotAResidue) d.residue_bits[r * d.words + i / 64] |= uint64_t{1} << (i % 64);
   }
 }
 
-// The class's special positions, ascending, into d.class_positions; returns
-// their count.
-int ClassPositions(const char* special, DiscoveryWork& d) {
+// The set bits of a word, in a few instructions wherever the program runs
+// (std::popcount is a library call without a target's own instruction).
+inline int CountBits(uint64_t x) {
+  x -= (x >> 1) & 0x5555555555555555ULL;
+  x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+  return static_cast<int>((x * 0x0101010101010101ULL) >> 56);
+}
+
+// The class's bitmap, the union of its residues' bitmaps, into d.class_bits;
+// returns its count of special positions.
+int ClassBits(const char* special, DiscoveryWork& d) {
   const uint64_t* letters[21];
   int count_letters = 0;
   for (const char* c = special; *c != '\0'; c++) {
     letters[count_letters++] = d.residue_bits.data() + ConvToInt(*c) * d.words;
   }
-  d.class_positions.resize(d.words * 64);
-  int* out = d.class_positions.data();
-  int count = 0;
+  d.class_bits.resize(d.words);
   for (size_t w = 0; w < d.words; w++) {
     uint64_t bits = 0;
     for (int l = 0; l < count_letters; l++) bits |= letters[l][w];
-    for (; bits != 0; bits &= bits - 1)
-      out[count++] = static_cast<int>(w * 64) + __builtin_ctzll(bits);
+    d.class_bits[w] = bits;
   }
+  int count = 0;
+  for (uint64_t word : d.class_bits) count += CountBits(word);
   return count;
 }
 
@@ -94,38 +104,43 @@ void KeepReported(Result& result, DiscoveryReport& report, bool tally) {
   result.segments.resize(kept);
 }
 
-void ScorePositions(const Settings& settings, const Protein& protein, const int* positions,
-                    int count, Work& work, ScanValues& scan_values, Result& result,
-                    DiscoveryReport* report) {
-  const int64_t join = std::max(protein.linkage, 1);
-  const ScanPValueFunction scan_p = ScanFunction(settings);
-  const bool random = RandomSequencesAsked(settings);
-  ShortSegmentValues& short_segments = work.discovery.short_segments;
-  short_segments.NewClass();
-  int number = 0;
-  for (int i = 0; i < count;) {
-    const int first = positions[i];
-    int last = first;
-    int j = i + 1;
-    for (; j < count && int64_t{positions[j]} - last <= join; j++) last = positions[j];
-    const int length = last - first + 1;
-    const int special = j - i;
-    i = j;
+// Scoring one class's segments, found in order by either way below.
+struct ClassScoring {
+  const Settings& settings;
+  const Protein& protein;
+  int count;  // the class's special positions
+  Work& work;
+  ScanValues& scan_values;
+  Result& result;
+  DiscoveryReport* report;
+  ScanPValueFunction scan_p = ScanFunction(settings);
+  bool random = RandomSequencesAsked(settings);
+
+  // The p-value of `times` segments of `special` positions over `length`.
+  double Value(int special, int length, uint32_t times = 1) {
     // The random null's value depends on the length alone.
     const int k = random ? 0 : special;
-    const double p = short_segments.Get(k, length, [&] {
-      const double value = random ? work.exact_null.Value(settings, protein, count, length)
-                                  : scan_values.Get(scan_p, k, length, protein.N, protein.p);
-      // Values that are not kept count one by one.
-      if (report != nullptr && length > ShortSegmentValues::kLongest) {
-        report->tally.emplace_back(value, 1);
-      }
-      return value;
-    });
-    number++;
+    return work.discovery.short_segments.Get(
+        k, length,
+        [&] {
+          const double value = random ? work.exact_null.Value(settings, protein, count, length)
+                                      : scan_values.Get(scan_p, k, length, protein.N, protein.p);
+          // Values that are not kept count one by one.
+          if (report != nullptr && length > ShortSegmentValues::kLongest) {
+            report->tally.emplace_back(value, 1);
+          }
+          return value;
+        },
+        times);
+  }
+
+  // The class's segment numbered `number` (from 1), kept if reported.
+  void Score(int first, int last, int special, int64_t number) {
+    const int length = last - first + 1;
+    const double p = Value(special, length);
     if (report != nullptr) {
-      if (!(p < report->below)) continue;
-      report->numbers.push_back(number);
+      if (!(p < report->below)) return;
+      report->numbers.push_back(static_cast<int>(number));
     }
     Segment& segment = result.segments.emplace_back();
     segment.start = first + 1;
@@ -134,6 +149,87 @@ void ScorePositions(const Settings& settings, const Protein& protein, const int*
     segment.special = special;
     segment.p_value = p;
     if (settings.segment_residues) segment.residues.assign(protein.residues.substr(first, length));
+  }
+};
+
+// The widest linkage that ScoreWords takes; wider ones walk the positions.
+constexpr int kWordJoin = 8;
+
+// Runs mode a word of the class's bitmap at a time: a special position
+// begins a segment unless another lies at most `join` before it, and ends
+// one unless another lies at most `join` after it. Lone positions, which do
+// both, are most segments and all alike: where none of them can be kept
+// they are only counted.
+void ScoreWords(const std::vector<uint64_t>& bits, int join, ClassScoring& scoring) {
+  const bool count_lone =
+      scoring.report != nullptr && !(scoring.Value(1, 1, 0) < scoring.report->below);
+  uint64_t lone = 0, previous = 0;
+  int64_t before = 0, segments_before = 0;  // special positions and segments before the word
+  int first = 0;
+  int64_t first_rank = 0, number = 0;
+  for (size_t w = 0; w < bits.size(); w++) {
+    const uint64_t word = bits[w], next = w + 1 < bits.size() ? bits[w + 1] : 0;
+    uint64_t near_before = 0, near_after = 0;
+    for (int d = 1; d <= join; d++) {
+      near_before |= word << d | previous >> (64 - d);
+      near_after |= word >> d | next << (64 - d);
+    }
+    const uint64_t starts = word & ~near_before, ends = word & ~near_after;
+    uint64_t events = starts | ends;
+    if (count_lone) {
+      lone += CountBits(starts & ends);
+      events &= ~(starts & ends);
+    }
+    for (; events != 0; events &= events - 1) {
+      const int bit = std::countr_zero(events);
+      const uint64_t at = uint64_t{1} << bit, below = at - 1;
+      const int position = static_cast<int>(w * 64) + bit;
+      const int64_t rank = before + CountBits(word & below);
+      if (starts & at) {
+        first = position;
+        first_rank = rank;
+        number = segments_before + CountBits(starts & below) + 1;
+      }
+      if (ends & at)
+        scoring.Score(first, position, static_cast<int>(rank + 1 - first_rank), number);
+    }
+    before += CountBits(word);
+    segments_before += CountBits(starts);
+    previous = word;
+  }
+  if (lone > 0) scoring.Value(1, 1, static_cast<uint32_t>(lone));
+}
+
+// The same from the class's positions, for any linkage.
+void ScorePositions(const std::vector<uint64_t>& bits, int join, ClassScoring& scoring) {
+  std::vector<int>& positions = scoring.work.discovery.class_positions;
+  positions.clear();
+  for (size_t w = 0; w < bits.size(); w++) {
+    for (uint64_t word = bits[w]; word != 0; word &= word - 1) {
+      positions.push_back(static_cast<int>(w * 64) + std::countr_zero(word));
+    }
+  }
+  int64_t number = 0;
+  for (size_t i = 0; i < positions.size();) {
+    const int first = positions[i];
+    int last = first;
+    size_t j = i + 1;
+    for (; j < positions.size() && int64_t{positions[j]} - last <= join; j++) last = positions[j];
+    scoring.Score(first, last, static_cast<int>(j - i), ++number);
+    i = j;
+  }
+}
+
+void ScoreClass(const Settings& settings, const Protein& protein, int count, Work& work,
+                ScanValues& scan_values, Result& result, DiscoveryReport* report) {
+  ShortSegmentValues& short_segments = work.discovery.short_segments;
+  short_segments.NewClass();
+  ClassScoring scoring{settings, protein, count, work, scan_values, result, report};
+  const int join = std::max(protein.linkage, 1);
+  if (join <= kWordJoin) {
+    ScoreWords(work.discovery.class_bits, join, scoring);
+  } else {
+    ScorePositions(work.discovery.class_bits, join, scoring);
   }
   if (report != nullptr) short_segments.Tally(report->tally);
   result.overall.special = count;
@@ -252,9 +348,8 @@ void Discovery::AnalyseClasses(std::string_view sequence, long entry_number, Wor
     result.special_probability = protein.p;
     result.linkage = protein.linkage;
     if (SegmentsFromPositions(settings)) {
-      const int count = ClassPositions(plan.special, d);
-      ScorePositions(settings, protein, d.class_positions.data(), count, work, d.scan_values[c],
-                     result, report);
+      const int count = ClassBits(plan.special, d);
+      ScoreClass(settings, protein, count, work, d.scan_values[c], result, report);
     } else {
       EncodeClass(plan.mask, d, work.binary);
       Detect(settings, protein, entry_number, work, nullptr);
