@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 namespace talvo {
 
@@ -34,9 +35,9 @@ struct Counted {
 // order as the values do, so that a radix sort on them (from the lowest
 // digit) serves; any negative value takes the comparison sort.
 template <class Slots>
-std::vector<Counted> SortedByValue(const Slots& slots) {
+std::vector<Counted> SortedByValue(const Slots& slots, size_t distinct) {
   std::vector<Counted> sorted;
-  sorted.reserve(slots.size() / 2);
+  sorted.reserve(distinct);
   bool negative = false;
   for (size_t i = 0; i < slots.size(); i++) {
     if (slots[i].bits == kEmpty) continue;
@@ -48,22 +49,27 @@ std::vector<Counted> SortedByValue(const Slots& slots) {
               [](const Counted& a, const Counted& b) { return ValueOf(a.bits) < ValueOf(b.bits); });
     return sorted;
   }
-  // Eleven bits at a time, over the bits in which the values differ.
+  // Eleven bits at a time, over the bits in which the values differ, between
+  // the list and a spare left uninitialised: its pages are first touched
+  // when written.
   constexpr int kDigit = 11;
   constexpr size_t kBuckets = size_t{1} << kDigit;
   uint64_t any = 0, all = ~uint64_t{0};
   for (const Counted& c : sorted) any |= c.bits, all &= c.bits;
   const uint64_t differ = any ^ all;
-  std::vector<Counted> spare(sorted.size());
+  const size_t n = sorted.size();
+  std::unique_ptr<Counted[]> spare(new Counted[n]);
+  Counted *from = sorted.data(), *to = spare.get();
   std::vector<size_t> start(kBuckets + 1);
   for (int shift = 0; shift < 64; shift += kDigit) {
     if (((differ >> shift) & (kBuckets - 1)) == 0) continue;
     std::fill(start.begin(), start.end(), 0);
-    for (const Counted& c : sorted) start[((c.bits >> shift) & (kBuckets - 1)) + 1]++;
+    for (size_t i = 0; i < n; i++) start[((from[i].bits >> shift) & (kBuckets - 1)) + 1]++;
     for (size_t b = 0; b < kBuckets; b++) start[b + 1] += start[b];
-    for (const Counted& c : sorted) spare[start[(c.bits >> shift) & (kBuckets - 1)]++] = c;
-    sorted.swap(spare);
+    for (size_t i = 0; i < n; i++) to[start[(from[i].bits >> shift) & (kBuckets - 1)]++] = from[i];
+    std::swap(from, to);
   }
+  if (from != sorted.data()) std::copy(from, from + n, sorted.data());
   return sorted;
 }
 
@@ -137,7 +143,7 @@ void QValues::Finish() {
   // The values with their counts and places, in one array sorted by value:
   // the step-up pass then reads it in order, and only the q-values go back
   // to the table's scattered slots.
-  std::vector<Counted> sorted = SortedByValue(slots_);
+  std::vector<Counted> sorted = SortedByValue(slots_, distinct_);
   const double m = static_cast<double>(total_);
   uint64_t last_rank = total_ - not_a_number_;
   double running_min = 1.0;
