@@ -118,7 +118,7 @@ void QValues::Count(double p, uint64_t times) {
 }
 
 void QValues::Count(std::span<const std::pair<double, uint32_t>> counts) {
-  constexpr size_t kAhead = 8;
+  constexpr size_t kAhead = 16;
   for (size_t i = 0; i < counts.size(); i++) {
     if (i + kAhead < counts.size()) {
       __builtin_prefetch(&slots_[Home(BitsOf(counts[i + kAhead].first))]);
