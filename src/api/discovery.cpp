@@ -161,6 +161,7 @@ constexpr int kWordJoin = 8;
 // both, are most segments and all alike: where none of them can be kept
 // they are only counted.
 void ScoreWords(const std::vector<uint64_t>& bits, int join, ClassScoring& scoring) {
+  if (scoring.count == 0) return;
   const bool count_lone =
       scoring.report != nullptr && !(scoring.Value(1, 1, 0) < scoring.report->below);
   uint64_t lone = 0, previous = 0;
