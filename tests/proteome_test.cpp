@@ -965,6 +965,13 @@ TEST(ProteomeTest, SkippedEntriesAreCountedAndInTheSummary) {
                               ": looks like nucleotides: 10000 of the first 10000 residue letters "
                               "are A, C, G, T, U or N; the analysis expects protein sequences\n";
   EXPECT_EQ(nt.err, warning + warning + "4 entries analysed, 0 skipped\n");
+  // The warning begins at 90% of the letters sampled.
+  for (int nucleotides : {9000, 8999}) {
+    WriteFile(dir / "mix.fa",
+              ">m\n" + dna.substr(0, nucleotides) + std::string(10000 - nucleotides, 'E') + "\n");
+    const std::string err = RunProcess(TALVO_PROTEOME_EXE, {dir / "mix.fa"}).err;
+    EXPECT_EQ(err.find("9000 of the first 10000") != std::string::npos, nucleotides == 9000) << err;
+  }
 }
 
 TEST(ProteomeTest, OptionAndOutputFailuresEndWithStatusOne) {
