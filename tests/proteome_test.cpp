@@ -1162,6 +1162,20 @@ std::map<std::string, std::string> RowsBy(const std::string& table, size_t key,
   return rows;
 }
 
+// The run of `discover` without --all: the rows of the --all `table` below
+// -M, with their q-values over every row.
+void ExpectRowsBelowM(Args discover, const std::string& table, const std::string& label) {
+  discover.erase(std::find(discover.begin(), discover.end(), "--all"));
+  ASSERT_EQ(RunInProcess(discover), 0);
+  std::string below;
+  for (const std::string& line : Split(table, '\n')) {
+    const std::vector<std::string> f = Split(line, '\t');
+    if (f[0] == "input" || std::stod(f[10]) < 0.05) below += line + "\n";
+  }
+  const std::string written = ReadFile(discover[discover.size() - 2]);
+  EXPECT_EQ(written, below) << label;
+}
+
 // --discover over a randomised grid of analyses: each class's rows and
 // summary rows are those of -A:<its letters> with the class's linkage (the
 // class's own unless -E or -K is given); the q-values of the segments and
@@ -1212,16 +1226,24 @@ TEST(ProteomeTest, DiscoverRowsAreEachClassAsItsOwnRun) {
           << label << "class " << f[0];
       EXPECT_EQ(RowsBy(ReadFile(dir / "ss"), 99, {8})[""], summaries.at(f[0])) << label << f[0];
     }
-    // Without --all: the rows below -M, with their q-values over every row.
-    discover.erase(std::find(discover.begin(), discover.end(), "--all"));
-    ASSERT_EQ(RunInProcess(discover), 0);
-    std::string below;
-    for (const std::string& line : Split(table, '\n')) {
-      const std::vector<std::string> f = Split(line, '\t');
-      if (f[0] == "input" || std::stod(f[10]) < 0.05) below += line + "\n";
-    }
-    EXPECT_EQ(ReadFile(dir / "d"), below) << label;
+    ExpectRowsBelowM(discover, table, label);
   }
+  // Short proteins, whose many lone residues have p-values well below 1: the
+  // q-values of the rows below -M then depend on the values above it.
+  std::string shorts;
+  for (int i = 0; i < 150; i++) {
+    shorts += ">s" + std::to_string(i) + "\n";
+    for (int j = 15 + static_cast<int>(rng() % 25); j > 0; j--) {
+      shorts += i % 25 == 0 && j % 4 != 0 ? 'Q' : "ACDEFGHIKLMNPQRSTVWY"[rng() % 20];
+    }
+    shorts += "\n";
+  }
+  WriteFile(dir / "in.fa", shorts);
+  const Args all = {"--all", "--discover", "--output", dir / "d", dir / "in.fa"};
+  ASSERT_EQ(RunInProcess(all), 0);
+  const std::string short_table = ReadFile(dir / "d");
+  ExpectQValuesOf(short_table, 10, 11);
+  ExpectRowsBelowM(all, short_table, "short proteins");
 }
 
 // Every output of --discover is the same for every thread count, and the
