@@ -1,10 +1,10 @@
 // Discovery: every class of a set analysed on one protein, with the work the
 // classes share done once. The residues are indexed once, with a bitmap of
 // each residue's positions; a class's special positions are then the union
-// of its residues' bitmaps, and in runs mode its segments come
-// straight from them: consecutive special positions at most the linkage
-// distance apart (adjacent ones always) lie in one segment, which is what
-// finding runs and merging them gives. Window mode and sampled random
+// of its residues' bitmaps, and in runs mode its segments come straight
+// from them, a word at a time: consecutive special positions at most the
+// linkage distance apart (adjacent ones always) lie in one segment, which is
+// what finding runs and merging them gives. Window mode and sampled random
 // sequences encode the class as a 0/1 string and take the single analysis's
 // path. Each class keeps its own scan p-values across proteins.
 #include <algorithm>
