@@ -34,9 +34,22 @@ struct Counted {
 // The table's values in ascending order. The bits of values without a sign
 // order as the values do, so that a radix sort on them (from the lowest
 // digit) serves; any negative value takes the comparison sort.
+using CountedList = std::vector<Counted, internal::LargeAllocator<Counted>>;
+
+// Room for a list, left uninitialised: its pages are first touched when
+// written.
+struct Spare {
+  explicit Spare(size_t n) : list(internal::LargeAllocator<Counted>().allocate(n)), n(n) {}
+  ~Spare() { internal::LargeAllocator<Counted>().deallocate(list, n); }
+  Spare(const Spare&) = delete;
+  Spare& operator=(const Spare&) = delete;
+  Counted* list;
+  size_t n;
+};
+
 template <class Slots>
-std::vector<Counted> SortedByValue(const Slots& slots, size_t distinct) {
-  std::vector<Counted> sorted;
+CountedList SortedByValue(const Slots& slots, size_t distinct) {
+  CountedList sorted;
   sorted.reserve(distinct);
   bool negative = false;
   for (size_t i = 0; i < slots.size(); i++) {
@@ -50,16 +63,15 @@ std::vector<Counted> SortedByValue(const Slots& slots, size_t distinct) {
     return sorted;
   }
   // Eleven bits at a time, over the bits in which the values differ, between
-  // the list and a spare left uninitialised: its pages are first touched
-  // when written.
+  // the list and a spare.
   constexpr int kDigit = 11;
   constexpr size_t kBuckets = size_t{1} << kDigit;
   uint64_t any = 0, all = ~uint64_t{0};
   for (const Counted& c : sorted) any |= c.bits, all &= c.bits;
   const uint64_t differ = any ^ all;
   const size_t n = sorted.size();
-  std::unique_ptr<Counted[]> spare(new Counted[n]);
-  Counted *from = sorted.data(), *to = spare.get();
+  const Spare spare(n);
+  Counted *from = sorted.data(), *to = spare.list;
   std::vector<size_t> start(kBuckets + 1);
   for (int shift = 0; shift < 64; shift += kDigit) {
     if (((differ >> shift) & (kBuckets - 1)) == 0) continue;
@@ -89,7 +101,7 @@ size_t QValues::Find(uint64_t bits) const {
 }
 
 void QValues::Grow() {
-  std::vector<Slot> old(slots_.size() * 2, Slot{kEmpty, {0}});
+  decltype(slots_) old(slots_.size() * 2, Slot{kEmpty, {0}});
   old.swap(slots_);
   for (const Slot& slot : old) {
     if (slot.bits != kEmpty) slots_[Find(slot.bits)] = slot;
@@ -143,7 +155,7 @@ void QValues::Finish() {
   // The values with their counts and places, in one array sorted by value:
   // the step-up pass then reads it in order, and only the q-values go back
   // to the table's scattered slots.
-  std::vector<Counted> sorted = SortedByValue(slots_, distinct_);
+  CountedList sorted = SortedByValue(slots_, distinct_);
   const double m = static_cast<double>(total_);
   uint64_t last_rank = total_ - not_a_number_;
   double running_min = 1.0;

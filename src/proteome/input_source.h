@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "proteome/bgzf_blocks.h"
+#include "talvo/proteome.h"
 
 struct z_stream_s;
 struct libdeflate_decompressor;
@@ -29,7 +30,7 @@ namespace talvo::proteome {
 
 // Bytes that are written before they are read, and so need no zeroing.
 template <class T>
-struct Unzeroed : std::allocator<T> {
+struct Unzeroed : talvo::internal::LargeAllocator<T> {
   template <class U>
   struct rebind {
     using other = Unzeroed<U>;

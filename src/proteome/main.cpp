@@ -1,5 +1,9 @@
 #include <csignal>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include "proteome/command_line.h"
 #include "proteome/output_files.h"
 
@@ -8,5 +12,12 @@ int main(int argc, char** argv) {
   // A closed output pipe shows as EPIPE, which the run turns into a quiet end.
   signal(SIGPIPE, SIG_IGN);
   talvo::proteome::RemoveTemporariesOnSignals();
+#ifdef __GLIBC__
+  // The threads' heaps grow in large steps and keep what they freed: batches
+  // come and go all run long, and growing page by page, or giving memory back
+  // to take it again, costs a system call and fresh page faults each time.
+  mallopt(M_TOP_PAD, 16 << 20);
+  mallopt(M_TRIM_THRESHOLD, 256 << 20);
+#endif
   return talvo::proteome::ProteomeMain(argc, argv);
 }
