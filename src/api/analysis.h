@@ -9,7 +9,6 @@
 #include <string>
 #include <string_view>
 #include <tuple>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -30,36 +29,59 @@ namespace internal {
 class ScanCache {
  public:
   double Get(ScanPValueFunction scan_p, int k, int w, int N, double p) {
-    if (scan_p != function_ || memcmp(&p, &p_, sizeof p) != 0 || values_.size() > kMaxValues) {
-      values_.clear();
+    if (scan_p != function_ || memcmp(&p, &p_, sizeof p) != 0 || count_ >= kMaxValues) {
+      Clear();
       function_ = scan_p;
       p_ = p;
     }
     const bool whole_windows =
         scan_p == &P_scan_ge_K_in_W_N || scan_p == &P_scan_ge_K_in_W_N_accurate;
     const int n_key = whole_windows ? N / w + (N % w != 0 ? 1 : 0) : N;
-    auto [it, inserted] = values_.try_emplace(Key{k, w, n_key}, 0.0);
-    if (inserted) it->second = scan_p(k, w, N, p);
-    return it->second;
+    if (slots_.empty()) slots_.resize(kFirstSlots);
+    Slot* slot = Find(k, w, n_key);
+    if (slot->used) return slot->value;
+    const double value = scan_p(k, w, N, p);
+    *slot = Slot{k, w, n_key, true, value};
+    if (++count_ * 2 > slots_.size()) Grow();
+    return value;
   }
 
  private:
-  struct Key {
-    int k, w, n;
-    bool operator==(const Key&) const = default;
+  // Open addressing in one array: a value found is one cache line away, and
+  // a value added takes no allocation of its own.
+  struct Slot {
+    int k = 0, w = 0, n = 0;
+    bool used = false;
+    double value = 0.0;
   };
-  struct KeyHash {
-    size_t operator()(const Key& key) const {
-      uint64_t h = static_cast<uint32_t>(key.k);
-      h = h * 0x9E3779B97F4A7C15ULL ^ static_cast<uint32_t>(key.w);
-      h = h * 0x9E3779B97F4A7C15ULL ^ static_cast<uint32_t>(key.n);
-      return static_cast<size_t>(h ^ (h >> 29));
+  Slot* Find(int k, int w, int n) {
+    uint64_t h = static_cast<uint32_t>(k);
+    h = h * 0x9E3779B97F4A7C15ULL ^ static_cast<uint32_t>(w);
+    h = h * 0x9E3779B97F4A7C15ULL ^ static_cast<uint32_t>(n);
+    h *= 0x9E3779B97F4A7C15ULL;
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = static_cast<size_t>(h >> 32) & mask;; i = (i + 1) & mask) {
+      Slot& slot = slots_[i];
+      if (!slot.used || (slot.k == k && slot.w == w && slot.n == n)) return &slot;
     }
-  };
+  }
+  void Grow() {
+    std::vector<Slot> old(slots_.size() * 2);
+    old.swap(slots_);
+    for (const Slot& slot : old) {
+      if (slot.used) *Find(slot.k, slot.w, slot.n) = slot;
+    }
+  }
+  void Clear() {
+    std::fill(slots_.begin(), slots_.end(), Slot{});
+    count_ = 0;
+  }
   static constexpr size_t kMaxValues = 1 << 16;
+  static constexpr size_t kFirstSlots = 256;  // a power of two, at most half full
   ScanPValueFunction function_ = nullptr;
   double p_ = -1.0;
-  std::unordered_map<Key, double, KeyHash> values_;
+  std::vector<Slot> slots_;
+  size_t count_ = 0;
 };
 
 // Scan p-values across proteins, for one P at a time (a class of a
