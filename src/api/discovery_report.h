@@ -26,12 +26,15 @@ struct DiscoveryReport {
 };
 
 struct DiscoveryAccess {
+  static constexpr size_t kTallyRoom = 512;
   // Discovery::Analyse, keeping in results only the segments below
   // report.below; report's vectors are filled anew.
   static void Analyse(const Discovery& discovery, std::string_view sequence, long entry_number,
                       Workspace& workspace, std::vector<Result>& results, DiscoveryReport& report) {
     report.numbers.clear();
     report.tally.clear();
+    // Room for most proteins' values at once, not grown a step at a time.
+    report.tally.reserve(kTallyRoom);
     discovery.AnalyseClasses(sequence, entry_number, workspace, results, &report);
   }
 };

@@ -83,10 +83,17 @@ std::span<const talvo::Result> ResultsOf(const AnalysedEntry& item) {
 }  // namespace
 
 void ProteomeWriter::Prepare(AnalysedEntry& item, size_t worker) {
-  const internal::DiscoveryReport* report = item.discovery_report.get();
+  internal::DiscoveryReport* report = item.discovery_report.get();
   Format(item.input, item.entry, ResultsOf(item), report, item.text, worker);
   if (own_mask_ && report != nullptr && masked_.is_open()) {
     FormatMask(item.entry, report->mask_results, report->mask_tally, item.text.back(), worker);
+  }
+  // Counted, the p-values are not needed again: their memory goes back on
+  // this thread while it is warm, for the next entry it analyses, rather
+  // than waiting in the batch while new entries take fresh pages.
+  if (report != nullptr) {
+    decltype(report->tally)().swap(report->tally);
+    decltype(report->mask_tally)().swap(report->mask_tally);
   }
 }
 

@@ -42,7 +42,8 @@ class ProteomeWriter {
   void SetWorkers(size_t workers);
   // The entry's text for every output, into item.text, on analysis thread
   // `worker`, which also counts its p-values: its result, or with --discover
-  // its classes' and, with own_mask, its mask analysis in its report.
+  // its classes' and, with own_mask, its mask analysis in its report (whose
+  // tallies of p-values it then empties).
   void Prepare(AnalysedEntry& item, size_t worker);
   // One prepared entry, in input order.
   void Add(const AnalysedEntry& item);
