@@ -47,6 +47,16 @@ void IndexResidues(std::string_view residues, DiscoveryWork& d) {
   }
 }
 
+#if defined(__GNUC__)
+#define TALVO_ALWAYS_INLINE __attribute__((always_inline))
+#else
+#define TALVO_ALWAYS_INLINE
+#endif
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__EMSCRIPTEN__) && \
+    !defined(TALVO_PORTABLE_BIT_COUNT)
+#define TALVO_POPCNT_AT_RUN_TIME 1
+#endif
+
 // The set bits of a word, in a few instructions wherever the program runs
 // (std::popcount is a library call without a target's own instruction).
 inline int CountBits(uint64_t x) {
@@ -160,7 +170,9 @@ constexpr int kWordJoin = 8;
 // one unless another lies at most `join` after it. Lone positions, which do
 // both, are most segments and all alike: where none of them can be kept
 // they are only counted.
-void ScoreWords(const std::vector<uint64_t>& bits, int join, ClassScoring& scoring) {
+template <class Count>
+TALVO_ALWAYS_INLINE inline void ScoreWordsCounting(const std::vector<uint64_t>& bits, int join,
+                                                   ClassScoring& scoring) {
   if (scoring.count == 0) return;
   const bool count_lone =
       scoring.report != nullptr && !(scoring.Value(1, 1, 0) < scoring.report->below);
@@ -178,27 +190,53 @@ void ScoreWords(const std::vector<uint64_t>& bits, int join, ClassScoring& scori
     const uint64_t starts = word & ~near_before, ends = word & ~near_after;
     uint64_t events = starts | ends;
     if (count_lone) {
-      lone += CountBits(starts & ends);
+      lone += Count::Of(starts & ends);
       events &= ~(starts & ends);
     }
     for (; events != 0; events &= events - 1) {
       const int bit = std::countr_zero(events);
       const uint64_t at = uint64_t{1} << bit, below = at - 1;
       const int position = static_cast<int>(w * 64) + bit;
-      const int64_t rank = before + CountBits(word & below);
+      const int64_t rank = before + Count::Of(word & below);
       if (starts & at) {
         first = position;
         first_rank = rank;
-        number = segments_before + CountBits(starts & below) + 1;
+        number = segments_before + Count::Of(starts & below) + 1;
       }
       if (ends & at)
         scoring.Score(first, position, static_cast<int>(rank + 1 - first_rank), number);
     }
-    before += CountBits(word);
-    segments_before += CountBits(starts);
+    before += Count::Of(word);
+    segments_before += Count::Of(starts);
     previous = word;
   }
   if (lone > 0) scoring.Value(1, 1, static_cast<uint32_t>(lone));
+}
+
+// Bits counted a few arithmetic steps at a time, or by the processor's own
+// instruction, which nearly every x86-64 processor has but a portable build
+// cannot assume: the program asks the processor when it runs.
+struct ArithmeticCount {
+  static int Of(uint64_t x) { return CountBits(x); }
+};
+
+#ifdef TALVO_POPCNT_AT_RUN_TIME
+struct InstructionCount {
+  TALVO_ALWAYS_INLINE static int Of(uint64_t x) { return __builtin_popcountll(x); }
+};
+
+__attribute__((target("popcnt"))) void ScoreWordsByInstruction(const std::vector<uint64_t>& bits,
+                                                               int join, ClassScoring& scoring) {
+  ScoreWordsCounting<InstructionCount>(bits, join, scoring);
+}
+#endif
+
+void ScoreWords(const std::vector<uint64_t>& bits, int join, ClassScoring& scoring) {
+#ifdef TALVO_POPCNT_AT_RUN_TIME
+  static const bool has_popcnt = __builtin_cpu_supports("popcnt");
+  if (has_popcnt) return ScoreWordsByInstruction(bits, join, scoring);
+#endif
+  ScoreWordsCounting<ArithmeticCount>(bits, join, scoring);
 }
 
 // The same from the class's positions, for any linkage.
