@@ -139,10 +139,11 @@ class ProteomeBatches {
 
 namespace internal {
 
-// Memory for large tables and buffers. From 2 MiB up it is mapped apart and
-// asked to be backed by huge pages where the system offers them: filling it
-// then takes one page fault per 2 MiB instead of one per 4 KiB, and faults
-// are dear on virtual machines. Smaller sizes come from operator new.
+// Memory for large tables and buffers. From 256 KiB up it is mapped apart in
+// whole 2 MiB pages and asked to be backed by huge pages where the system
+// offers them: filling it then takes one page fault per 2 MiB instead of one
+// per 4 KiB, and faults are dear on virtual machines. Smaller sizes come
+// from operator new.
 void* AllocateLarge(size_t bytes);
 void FreeLarge(void* memory, size_t bytes) noexcept;
 

@@ -31,9 +31,6 @@ struct Counted {
   size_t slot;
 };
 
-// The table's values in ascending order. The bits of values without a sign
-// order as the values do, so that a radix sort on them (from the lowest
-// digit) serves; any negative value takes the comparison sort.
 using CountedList = std::vector<Counted, internal::LargeAllocator<Counted>>;
 
 // Room for a list, left uninitialised: its pages are first touched when
@@ -47,6 +44,9 @@ struct Spare {
   size_t n;
 };
 
+// The table's values in ascending order. The bits of values without a sign
+// order as the values do, so that a radix sort on them (from the lowest
+// digit) serves; any negative value takes the comparison sort.
 template <class Slots>
 CountedList SortedByValue(const Slots& slots, size_t distinct) {
   CountedList sorted;

@@ -28,7 +28,8 @@ struct libdeflate_decompressor;
 
 namespace talvo::proteome {
 
-// Bytes that are written before they are read, and so need no zeroing.
+// Bytes that are written before they are read, and so need no zeroing (the
+// large ones on huge pages).
 template <class T>
 struct Unzeroed : talvo::internal::LargeAllocator<T> {
   template <class U>
