@@ -9,6 +9,7 @@
 #include <map>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "alphabet/alphabet.h"
 #include "api/internal.h"
@@ -476,6 +477,7 @@ TEST(ProteomeTest, OutputIsTheSameForEveryThreadCountAndBatchSize) {
     tuning.batch_bytes = threads * 40;
     tuning.batch_entries = 1 + threads % 3;
     tuning.whole_gzip_limit = threads == 2 ? 0 : InputSource::kWholeGzipLimit;
+    tuning.huge_page_heaps = threads != 1;
     for (const std::string input : {"in.fa", "in.gz", "in.bgz"}) {
       for (const Args& mode : modes) {
         Args run = mode;
@@ -1085,6 +1087,36 @@ TEST(ProteomeTest, GffRegionsAreDeclaredOnceAtTheirLongest) {
   }
 }
 
+// A thread's heap, advised, is eligible for huge pages (the kernel's "hg"
+// flag) from its start through the part reserved for its growth.
+TEST(ProteomeTest, ThreadHeapsAreAdvisedToHugePages) {
+#if !defined(__GLIBC__) || defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "glibc's own heaps only";
+#else
+  if (!std::filesystem::exists("/sys/kernel/mm/transparent_hugepage/enabled"))
+    GTEST_SKIP() << "no transparent huge pages";
+  std::vector<std::string> flags;  // of the heap's mappings, in order
+  std::thread([&] {
+    talvo::internal::AdviseHugePagesForThreadHeap();
+    std::unique_ptr<char[]> block(new char[100]);
+    const uintptr_t address = reinterpret_cast<uintptr_t>(block.get());
+    const uintptr_t reserve_end = (address & ~((uintptr_t{64} << 20) - 1)) + (uintptr_t{64} << 20);
+    std::istringstream smaps(ReadFile("/proc/self/smaps"));
+    bool inside = false;
+    for (std::string line; std::getline(smaps, line);) {
+      unsigned long from = 0, to = 0;
+      if (std::sscanf(line.c_str(), "%lx-%lx ", &from, &to) == 2 && line.find(' ') > 10) {
+        inside = from <= address ? address < to : inside && from < reserve_end;
+      } else if (inside && line.rfind("VmFlags:", 0) == 0) {
+        flags.push_back(line);
+      }
+    }
+  }).join();
+  ASSERT_GE(flags.size(), 2u) << "the heap and its reserve";
+  for (const std::string& f : flags) EXPECT_NE(f.find(" hg"), std::string::npos) << f;
+#endif
+}
+
 // q-values from counts of the distinct p-values equal the sorted list's, bit
 // for bit, on p-values with many ties, 0, 1 and the smallest doubles.
 TEST(ProteomeTest, BenjaminiHochbergAndRowEscaping) {
@@ -1100,7 +1132,7 @@ TEST(ProteomeTest, BenjaminiHochbergAndRowEscaping) {
       const int kinds = 1 + trial * 4;  // few distinct values: many ties
       for (double& value : p) {
         const int pick = static_cast<int>(rng() % (kinds + 1));
-        value = pick < kinds      ? pool[(pick * 3 + trial) % 10]
+        value = pick < kinds   ? pool[(pick * 3 + trial) % 10]
                 : size > 30000 ? rng() / 4294967296.0
                                : (rng() % 1000) / 997.0;
       }

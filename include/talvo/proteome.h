@@ -25,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "talvo/memory.h"
 #include "talvo/talvo.h"
 
 namespace talvo {
@@ -136,32 +137,6 @@ class ProteomeBatches {
  private:
   std::unique_ptr<proteome::OrderedPipeline> pipeline_;
 };
-
-namespace internal {
-
-// Memory for large tables and buffers. From 256 KiB up it is mapped apart in
-// whole 2 MiB pages and asked to be backed by huge pages where the system
-// offers them: filling it then takes one page fault per 2 MiB instead of one
-// per 4 KiB, and faults are dear on virtual machines. Smaller sizes come
-// from operator new.
-void* AllocateLarge(size_t bytes);
-void FreeLarge(void* memory, size_t bytes) noexcept;
-
-template <class T>
-struct LargeAllocator {
-  using value_type = T;
-  LargeAllocator() = default;
-  template <class U>
-  LargeAllocator(const LargeAllocator<U>&) {}  // NOLINT: rebinding converts
-  T* allocate(size_t n) { return static_cast<T*>(AllocateLarge(n * sizeof(T))); }
-  void deallocate(T* memory, size_t n) noexcept { FreeLarge(memory, n * sizeof(T)); }
-  template <class U>
-  bool operator==(const LargeAllocator<U>&) const {
-    return true;
-  }
-};
-
-}  // namespace internal
 
 // Benjamini-Hochberg q-values in memory proportional to the distinct
 // p-values, not to their number: a first pass counts every p-value, a second

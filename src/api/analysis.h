@@ -17,6 +17,7 @@
 #include "random/exact_null.h"
 #include "random/random.h"
 #include "stats/stats.h"
+#include "talvo/memory.h"
 #include "talvo/talvo.h"
 
 namespace talvo {
@@ -66,7 +67,7 @@ class ScanCache {
     }
   }
   void Grow() {
-    std::vector<Slot> old(slots_.size() * 2);
+    std::vector<Slot, LargeAllocator<Slot>> old(slots_.size() * 2);
     old.swap(slots_);
     for (const Slot& slot : old) {
       if (slot.used) *Find(slot.k, slot.w, slot.n) = slot;
@@ -80,7 +81,7 @@ class ScanCache {
   static constexpr size_t kFirstSlots = 256;  // a power of two, at most half full
   ScanPValueFunction function_ = nullptr;
   double p_ = -1.0;
-  std::vector<Slot> slots_;
+  std::vector<Slot, LargeAllocator<Slot>> slots_;
   size_t count_ = 0;
 };
 

@@ -331,6 +331,7 @@ bool OrderedRun::ReadInput(size_t input) {
 }
 
 void OrderedRun::ReadInputs() {
+  if (tuning_.huge_page_heaps) talvo::internal::AdviseHugePagesForThreadHeap();
   try {
     for (size_t input = 0; input < inputs_.paths.size(); input++) {
       if (!ReadInput(input)) break;
@@ -450,6 +451,7 @@ std::shared_ptr<Batch> OrderedRun::FindWork() {
 
 // BGZF members to inflate come first: the reader waits for them.
 void OrderedRun::Work(size_t worker) {
+  if (tuning_.huge_page_heaps) talvo::internal::AdviseHugePagesForThreadHeap();
   try {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {

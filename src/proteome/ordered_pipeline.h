@@ -37,6 +37,8 @@ struct PipelineTuning {
   size_t batch_bytes = 128 * 1024;  // a chunk closes at the first entry after this much text
   size_t batch_entries = 2048;      // ... or before this many entries
   unsigned long long whole_gzip_limit = InputSource::kWholeGzipLimit;
+  // The reader and analysis threads ask for huge pages for their heaps.
+  bool huge_page_heaps = false;
   std::function<void(const talvo::Settings&, const std::vector<AnalysedEntry>&)> batch_written;
 };
 

@@ -23,10 +23,11 @@ namespace {
 // removes: fixed storage, read with lock-free atomics and unlink only.
 struct TemporarySlot {
   std::atomic<bool> used{false};
-  char path[PATH_MAX];
+  char path[PATH_MAX] = {};
 };
 constexpr int kSlots = 64;  // three per run; runs of the Python module may overlap
-TemporarySlot g_temporaries[kSlots];
+// Constant-initialised: no start-up code touches its 64 pages.
+constinit TemporarySlot g_temporaries[kSlots];
 std::mutex g_temporaries_mutex;
 static_assert(std::atomic<bool>::is_always_lock_free);
 
