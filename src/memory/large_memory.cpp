@@ -60,6 +60,11 @@ namespace {
 // A thread arena's heap: a mapping aligned to its reserved size, of which
 // the part in use is writable and the rest, just above it, reserved.
 constexpr uintptr_t kThreadHeapReserve = uintptr_t{64} << 20;
+#ifdef MADV_COLLAPSE
+constexpr int kCollapse = MADV_COLLAPSE;
+#else
+constexpr int kCollapse = 25;  // the kernel's value, unknown to older C libraries
+#endif
 
 // The anonymous mappings that begin at the aligned start of the mapping
 // holding `address` and follow it without a gap, within one reservation:
@@ -104,7 +109,13 @@ void AdviseHugePagesForThreadHeap() noexcept {
   const uintptr_t address = reinterpret_cast<uintptr_t>(probe);
   std::free(probe);
   const auto [start, end] = ThreadHeapMappings(address);
-  if (start != 0) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+  if (start == 0) return;
+  void* const heap = reinterpret_cast<void*>(start);
+  if (madvise(heap, end - start, MADV_HUGEPAGE) != 0) return;
+  // The heap's first pages, touched before the advice, keep its first 2 MiB
+  // on small pages unless collapsed into a huge page now (Linux 6.1 on; an
+  // older kernel refuses, and those pages stay small).
+  if (end - start >= kHugePage) madvise(heap, kHugePage, kCollapse);
 }
 
 #else
