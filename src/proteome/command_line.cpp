@@ -9,13 +9,13 @@
 #include <ctime>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "proteome/errors.h"
 #include "proteome/input_check.h"
 #include "proteome/merge.h"
 #include "proteome/options.h"
+#include "proteome/ordered_pipeline.h"
 #include "proteome/output_files.h"
 #include "proteome/pipeline.h"
 #include "proteome/shard_table.h"
@@ -428,7 +428,7 @@ void Run(int argc, char** argv, const PipelineTuning& tuning) {
     }
   }
   if (options.threads == 0) {
-    options.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    options.threads = AvailableCores();
   }
   options.progress = command.progress.value_or(isatty(2) == 1);
   // Only the summary and a shard's table (for the merge's summary) report

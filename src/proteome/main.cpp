@@ -23,5 +23,6 @@ int main(int argc, char** argv) {
   // on virtual machines: huge pages make them 512 times fewer.
   talvo::proteome::PipelineTuning tuning;
   tuning.huge_page_heaps = true;
+  tuning.stream_gzip_beside_spare_core = true;
   return talvo::proteome::ProteomeMain(argc, argv, tuning);
 }

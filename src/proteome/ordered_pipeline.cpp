@@ -1,5 +1,9 @@
 #include "proteome/ordered_pipeline.h"
 
+#if defined(__linux__) && !defined(__EMSCRIPTEN__)
+#include <sched.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -304,15 +308,25 @@ bool OrderedRun::ReadBgzf(InputSource& source, EntryCutter& cutter, size_t input
   }
 }
 
+int AvailableCores() {
+#if defined(__linux__) && !defined(__EMSCRIPTEN__)
+  cpu_set_t cores;
+  if (sched_getaffinity(0, sizeof cores, &cores) == 0) return std::max(1, CPU_COUNT(&cores));
+#endif
+  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
 // Every fault of an input (it cannot be opened or read, its gzip data is
 // bad) ends its last chunk, so that it is told in input order.
 bool OrderedRun::ReadInput(size_t input) {
   const InputPart* part = PartOf(input);
   InputSource source;
   const size_t read_size = std::max<size_t>(tuning_.read_buffer, 1);
+  const bool spare_core =
+      tuning_.stream_gzip_beside_spare_core && threads_ > 0 && threads_ < AvailableCores();
   const bool opened =
       source.Open(inputs_.paths[input], read_size, part != nullptr ? &part->range : nullptr,
-                  tuning_.whole_gzip_limit);
+                  spare_core ? 0 : tuning_.whole_gzip_limit);
   EntryCutter cutter(tuning_.batch_bytes, tuning_.batch_entries,
                      part != nullptr ? part->range.begin : 0,
                      part != nullptr ? part->first_entry : 1);

@@ -39,8 +39,15 @@ struct PipelineTuning {
   unsigned long long whole_gzip_limit = InputSource::kWholeGzipLimit;
   // The reader and analysis threads ask for huge pages for their heaps.
   bool huge_page_heaps = false;
+  // With fewer analysis threads than cores, gzip is inflated as a stream on
+  // the spare core while the analysis starts, not first in one faster call.
+  bool stream_gzip_beside_spare_core = false;
   std::function<void(const talvo::Settings&, const std::vector<AnalysedEntry>&)> batch_written;
 };
+
+// The cores this process may run on (its CPU affinity where the system
+// tells it), at least 1.
+int AvailableCores();
 
 // The part of an input that an indexed shard reads.
 struct InputPart {
