@@ -1,4 +1,5 @@
-// Memory for the library's large tables and buffers.
+// Memory that is cheap to fill where page faults are dear: large tables
+// mapped apart on huge pages, and huge pages for the threads' own heaps.
 #pragma once
 #include <cstddef>
 
