@@ -13,10 +13,13 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   talvo::proteome::RemoveTemporariesOnSignals();
 #ifdef __GLIBC__
-  // The threads' heaps grow in large steps and keep what they freed: batches
-  // come and go all run long, and growing page by page, or giving memory back
-  // to take it again, costs a system call and fresh page faults each time.
-  mallopt(M_TOP_PAD, 16 << 20);
+  // The heaps grow in large steps and keep what they freed: batches come and
+  // go all run long, and growing page by page, or giving memory back to take
+  // it again, costs a system call and fresh page faults each time. 64 MiB
+  // makes a thread's heap whole from the start (its full reservation,
+  // untouched): glibc grows a thread's heap only a few pages at a time, too
+  // little for huge pages to back the new part.
+  mallopt(M_TOP_PAD, 64 << 20);
   mallopt(M_TRIM_THRESHOLD, 256 << 20);
 #endif
   // Each thread's first touch of a heap page is a fault, and faults are dear
