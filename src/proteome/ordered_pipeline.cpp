@@ -292,17 +292,6 @@ bool OrderedRun::ReadBgzf(InputSource& source, EntryCutter& cutter, size_t input
     jobs.pop_front();
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      // Rather than wait, the reader inflates groups that no thread has taken
-      // yet: with a core to spare, that core shares the inflating.
-      while (!stop_ && !job->done && !inflate_queue_.empty()) {
-        std::shared_ptr<InflateJob> taken = std::move(inflate_queue_.front());
-        inflate_queue_.pop_front();
-        lock.unlock();
-        Inflate(*taken);
-        lock.lock();
-        taken->done = true;
-        inflated_.notify_all();
-      }
       inflated_.wait(lock, [&] { return stop_ || job->done; });
       if (stop_) return false;
     }
