@@ -53,7 +53,18 @@ void FreeLarge(void* memory, size_t bytes) noexcept {
   munmap(memory, RoundedUp(bytes));
 }
 
-#if defined(__GLIBC__)
+#else
+
+void* AllocateLarge(size_t bytes) {
+  return ::operator new(bytes);
+}
+void FreeLarge(void* memory, size_t) noexcept {
+  ::operator delete(memory);
+}
+
+#endif
+
+#if defined(__linux__) && !defined(__EMSCRIPTEN__) && defined(MADV_HUGEPAGE) && defined(__GLIBC__)
 
 namespace {
 
@@ -121,19 +132,6 @@ void AdviseHugePagesForThreadHeap() noexcept {
 #else
 
 void AdviseHugePagesForThreadHeap() noexcept {}
-
-#endif
-
-#else
-
-void AdviseHugePagesForThreadHeap() noexcept {}
-
-void* AllocateLarge(size_t bytes) {
-  return ::operator new(bytes);
-}
-void FreeLarge(void* memory, size_t) noexcept {
-  ::operator delete(memory);
-}
 
 #endif
 
