@@ -12,6 +12,14 @@ namespace talvo::internal {
 // from operator new.
 void* AllocateLarge(size_t bytes);
 void FreeLarge(void* memory, size_t bytes) noexcept;
+// The bytes that AllocateLarge(bytes) maps and fills, of which the caller may
+// use all: whole huge pages from 256 KiB up, else `bytes`.
+size_t LargeCapacity(size_t bytes) noexcept;
+// The next size of an open-addressing table of `slots` slots (a power of two)
+// of `slot_bytes` each: twice as many, or the most that twice's memory holds,
+// so that a table which outgrows a huge page does not fill a fresh one at
+// every doubling.
+size_t GrownTableSlots(size_t slots, size_t slot_bytes) noexcept;
 
 // Asks that the calling thread's malloc heap be backed by huge pages as it
 // grows, where the C library gives each thread's arena a heap of its own (a

@@ -67,7 +67,7 @@ class ScanCache {
     }
   }
   void Grow() {
-    std::vector<Slot, LargeAllocator<Slot>> old(slots_.size() * 2);
+    std::vector<Slot, LargeAllocator<Slot>> old(GrownTableSlots(slots_.size(), sizeof(Slot)));
     old.swap(slots_);
     for (const Slot& slot : old) {
       if (slot.used) *Find(slot.k, slot.w, slot.n) = slot;

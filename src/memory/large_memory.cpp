@@ -26,7 +26,18 @@ size_t RoundedUp(size_t bytes) {
 
 }  // namespace
 
+size_t GrownTableSlots(size_t slots, size_t slot_bytes) noexcept {
+  size_t grown = 2 * slots;
+  const size_t room = LargeCapacity(grown * slot_bytes) / slot_bytes;
+  while (2 * grown <= room) grown *= 2;
+  return grown;
+}
+
 #if defined(__linux__) && !defined(__EMSCRIPTEN__) && defined(MADV_HUGEPAGE)
+
+size_t LargeCapacity(size_t bytes) noexcept {
+  return bytes < kLarge || bytes > SIZE_MAX - 2 * kHugePage ? bytes : RoundedUp(bytes);
+}
 
 // The mapping is made one huge page longer than needed and trimmed to start
 // on a huge page's boundary, since only aligned huge pages can back it.
@@ -55,6 +66,9 @@ void FreeLarge(void* memory, size_t bytes) noexcept {
 
 #else
 
+size_t LargeCapacity(size_t bytes) noexcept {
+  return bytes;
+}
 void* AllocateLarge(size_t bytes) {
   return ::operator new(bytes);
 }

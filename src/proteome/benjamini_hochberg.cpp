@@ -101,7 +101,7 @@ size_t QValues::Find(uint64_t bits) const {
 }
 
 void QValues::Grow() {
-  decltype(slots_) old(slots_.size() * 2, Slot{kEmpty, {0}});
+  decltype(slots_) old(internal::GrownTableSlots(slots_.size(), sizeof(Slot)), Slot{kEmpty, {0}});
   old.swap(slots_);
   for (const Slot& slot : old) {
     if (slot.bits != kEmpty) slots_[Find(slot.bits)] = slot;
