@@ -297,15 +297,22 @@ TEST(ProteomeTest, RandomNullMatchesTheCoreSeededPerEntry) {
 }
 
 // Every refill and chunk boundary of the reader, over every layout, plain,
-// gzip (inflated as a stream and in one call) and BGZF.
+// gzip (inflated as a stream and in one call) and BGZF; and a gzip file
+// whose last CRC is wrong, which gives its text once (inflated again by zlib
+// from its member's start, for zlib's message) and then fails.
 TEST(ProteomeTest, ReaderWithTinyBuffersReadsEveryLayout) {
   TempDir dir;
   const std::vector<Protein> proteins = RandomProteome(3, 9);
   for (int style = 0; style < 5; style++) {
     WriteFile(dir / "a.fa", Layout(proteins, style));
-    WriteFile(dir / "a.gz", Gzip(Layout(proteins, style), 1 + style % 3));
+    const std::string gz = Gzip(Layout(proteins, style), 1 + style % 3);
+    WriteFile(dir / "a.gz", gz);
+    std::string bad_crc = gz;
+    bad_crc[gz.size() - 8] ^= 0x55;
+    WriteFile(dir / "bad.gz", bad_crc);
     WriteFile(dir / "a.bgz", Bgzf(Layout(proteins, style), 1 + style * 40));
-    for (const std::string& path : {dir / "a.fa", dir / "a.gz", dir / "a.bgz"}) {
+    for (const std::string& path : {dir / "a.fa", dir / "a.gz", dir / "a.bgz", dir / "bad.gz"}) {
+      const bool bad = path == dir / "bad.gz";
       for (size_t buffer = 1; buffer <= 7; buffer++) {
         FastaStream stream;
         ASSERT_TRUE(stream.Open(path, buffer, buffer % 2 ? 0 : InputSource::kWholeGzipLimit));
@@ -319,6 +326,12 @@ TEST(ProteomeTest, ReaderWithTinyBuffersReadsEveryLayout) {
           for (char c : Upper(proteins[n].residues)) kept += isalpha(c) || c == '-' ? c : '\0';
           kept.erase(std::remove(kept.begin(), kept.end(), '\0'), kept.end());
           EXPECT_EQ(entry.residues, kept) << style << " " << buffer << " entry " << n + 1;
+        }
+        if (bad) {
+          EXPECT_FALSE(stream.Close());
+          EXPECT_NE(stream.error().find("corrupt gzip data"), std::string::npos) << stream.error();
+          EXPECT_LE(n, proteins.size());
+          continue;
         }
         EXPECT_TRUE(stream.Close()) << stream.error();
         EXPECT_EQ(stream.TakeWarnings(), std::vector<std::string>{});

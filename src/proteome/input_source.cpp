@@ -9,6 +9,9 @@
 #ifdef TALVO_HAVE_LIBDEFLATE
 #include <libdeflate.h>
 #endif
+#ifdef TALVO_HAVE_ISAL
+#include <isa-l/igzip_lib.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -19,8 +22,10 @@ namespace {
 
 constexpr unsigned char kGzipMagic[2] = {0x1f, 0x8b};
 constexpr size_t kMemberHeader = 12;  // a BGZF member's header up to XLEN
-#ifdef TALVO_HAVE_LIBDEFLATE
+#if defined(TALVO_HAVE_LIBDEFLATE) || defined(TALVO_HAVE_ISAL)
 constexpr unsigned char kHeaderCrcFlag = 0x02;
+#endif
+#ifdef TALVO_HAVE_LIBDEFLATE
 // A member inflated in one call gets at most this much text; a larger one
 // is read as a stream.
 constexpr size_t kWholeMemberLimit = size_t{256} << 20;
@@ -36,6 +41,9 @@ InputSource::~InputSource() {
   Close();
 #ifdef TALVO_HAVE_LIBDEFLATE
   if (decompressor_ != nullptr) libdeflate_free_decompressor(decompressor_);
+#endif
+#ifdef TALVO_HAVE_ISAL
+  delete fast_inflater_;
 #endif
 }
 
@@ -137,6 +145,11 @@ bool InputSource::DetectFormat() {
     if (!ReadRaw(kMemberHeader + (raw_[10] | raw_[11] << 8))) return false;
     bgzf_ = BgzfMemberSize(raw_.data(), raw_end_) != 0;
   }
+#ifdef TALVO_HAVE_ISAL
+  struct stat status;
+  fast_ = !bgzf_ && fstat(fd_, &status) == 0 && S_ISREG(status.st_mode);
+  if (fast_) return error_.empty();
+#endif
 #ifdef TALVO_HAVE_LIBDEFLATE
   whole_ = !bgzf_ && ReadAllRaw();
   if (whole_ && raw_end_ >= 4) {
@@ -234,10 +247,86 @@ size_t InputSource::Inflate(char* dest, size_t capacity) {
       Fail("truncated gzip data: the input ends inside " + member());
       return 0;
     }
-    if (produced > 0) return produced;
+    if (produced > 0 && skip_ > 0) {  // given already by the faster path
+      const size_t dropped = std::min(skip_, produced);
+      memmove(dest, dest + dropped, produced - dropped);
+      skip_ -= dropped;
+      if (produced > dropped) return produced - dropped;
+    } else if (produced > 0) {
+      return produced;
+    }
   }
 }
 #endif  // TALVO_NO_ZLIB
+
+#ifdef TALVO_HAVE_ISAL
+// gzip members of a file streamed by ISA-L, more than twice as fast as zlib
+// and faster than inflating the whole file in one call, so the analysis
+// starts at once. What it does not take (a header with a CRC, damaged or
+// cut-short data) zlib reads again from the member's start, with its own
+// messages; 0 with fast_ cleared then.
+size_t InputSource::InflateFast(char* dest, size_t capacity) {
+  if (fast_inflater_ == nullptr) fast_inflater_ = new inflate_state;
+  inflate_state& state = *fast_inflater_;
+  for (;;) {
+    if (member_ended_) {
+      if (!NextMemberStarts() || !ReadRaw(4)) return 0;
+      member_text_ = 0;
+      if (raw_end_ - raw_pos_ < 4 || (raw_[raw_pos_ + 3] & kHeaderCrcFlag) != 0) {
+        RereadMemberWithZlib();
+        return 0;
+      }
+      isal_inflate_init(&state);
+      state.crc_flag = ISAL_GZIP;
+    }
+    if (!ReadRaw(1)) return 0;
+    const size_t unread = raw_end_ - raw_pos_;
+    const size_t room = std::min<size_t>(capacity, UINT32_MAX);
+    state.next_in = raw_.data() + raw_pos_;
+    state.avail_in = static_cast<uint32_t>(std::min<size_t>(unread, UINT32_MAX));
+    state.next_out = reinterpret_cast<uint8_t*>(dest);
+    state.avail_out = static_cast<uint32_t>(room);
+    const int status = isal_inflate(&state);
+    const size_t used = static_cast<size_t>(state.next_in - (raw_.data() + raw_pos_));
+    const size_t produced = room - state.avail_out;
+    const bool finished = state.block_state == ISAL_BLOCK_FINISH;
+    if (status < 0 || status == ISAL_NEED_DICT ||
+        (produced == 0 && !finished && raw_eof_ && (used == 0 || raw_pos_ + used == raw_end_))) {
+      RereadMemberWithZlib();  // damaged, or the input ends inside the member
+      return 0;
+    }
+    raw_pos_ += used;
+    member_text_ += produced;
+    member_ended_ = finished;
+    if (produced > 0) return produced;
+    if (used == 0 && !finished && !ReadRaw(unread + 1)) return 0;
+  }
+}
+
+// zlib takes over at the start of the member being read, leaving out the
+// text already given.
+void InputSource::RereadMemberWithZlib() {
+  fast_ = false;
+  skip_ = member_text_;
+  member_ended_ = false;
+  if (member_offset_ >= raw_offset_) {  // still in the buffer
+    raw_pos_ = static_cast<size_t>(member_offset_ - raw_offset_);
+    return;
+  }
+  if (lseek(fd_, static_cast<off_t>(member_offset_), SEEK_SET) < 0) {
+    Fail(std::string("cannot seek: ") + strerror(errno));
+    return;
+  }
+  raw_offset_ = member_offset_;
+  raw_pos_ = raw_end_ = 0;
+  raw_eof_ = false;
+}
+#else
+size_t InputSource::InflateFast(char*, size_t) {
+  fast_ = false;
+  return 0;
+}
+#endif  // TALVO_HAVE_ISAL
 
 #ifdef TALVO_HAVE_LIBDEFLATE
 // The next member in one call: straight into dest when it fits there (direct
@@ -319,6 +408,10 @@ size_t InputSource::Produce(char* dest, size_t capacity) {
       text_pos_ = 0;
       text_end_ = group.text_size;
       text_offset_ -= group.text_size;  // counted again as it is given
+    } else if (fast_) {
+      const size_t got = InflateFast(dest, capacity);
+      if (got > 0 || fast_ || !error_.empty()) return got;
+      // zlib reads on from the member's start
     } else if (whole_) {
       size_t direct = 0;
       if (!InflateNextMember(dest, capacity, direct)) {

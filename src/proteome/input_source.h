@@ -3,12 +3,14 @@
 // threads inflate them. Read gives the text on the calling thread whatever
 // the format.
 //
-// gzip is inflated by zlib as a stream, or, when the whole file is small
-// (kWholeGzipLimit) and libdeflate is there, a member at a time in one call,
-// about twice as fast. Every fault of the gzip data (a damaged or cut-short
-// member, whatever follows the last complete member) ends the text with zlib's
-// reading of it and the member's offset: a member that a faster path cannot
-// inflate is read again by zlib from its start.
+// gzip in a file is streamed by ISA-L where it is there (more than twice as
+// fast as zlib); otherwise, or from a pipe, by zlib as a stream, or, when the
+// whole file is small (kWholeGzipLimit) and libdeflate is there, a member at
+// a time in one call. Every fault of the gzip data (a damaged or cut-short
+// member, whatever follows the last complete member) ends the text with
+// zlib's reading of it and the member's offset: a member that a faster path
+// cannot inflate is read again by zlib from its start, leaving out the text
+// already given.
 //
 // An indexed shard reads a range of the text: the reading starts where the
 // index says (a byte of a plain file, a BGZF member) and stops at the range's
@@ -25,6 +27,7 @@
 
 struct z_stream_s;
 struct libdeflate_decompressor;
+struct inflate_state;
 
 namespace talvo::proteome {
 
@@ -102,6 +105,8 @@ class InputSource {
   size_t Produce(char* dest, size_t capacity);
   size_t ReadPlain(char* dest, size_t capacity);
   size_t Inflate(char* dest, size_t capacity);
+  size_t InflateFast(char* dest, size_t capacity);
+  void RereadMemberWithZlib();
   size_t InflateWhole(char* dest, size_t capacity);
   bool InflateNextMember(char* dest, size_t capacity, size_t& direct);
   bool ReadRaw(size_t wanted);
@@ -130,7 +135,11 @@ class InputSource {
   bool whole_ = false;       // members inflated in one call each
   size_t member_guess_ = 0;  // the text of the file's last member
   bool member_ended_ = false;
+  bool fast_ = false;       // members of a file streamed by ISA-L
+  size_t member_text_ = 0;  // text given of the member being read
+  size_t skip_ = 0;         // text zlib inflates again that was given already
   z_stream_s* inflater_ = nullptr;
+  inflate_state* fast_inflater_ = nullptr;
   libdeflate_decompressor* decompressor_ = nullptr;
   unsigned long long whole_limit_ = kWholeGzipLimit;
   // Text inflated but not yet given (BGZF and whole members on this thread).
