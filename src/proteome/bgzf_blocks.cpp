@@ -3,10 +3,7 @@
 #include <cstring>
 #include <memory>
 
-#ifdef TALVO_HAVE_ISAL
-#include <isa-l/crc.h>
-#include <isa-l/igzip_lib.h>
-#elif defined(TALVO_HAVE_LIBDEFLATE)
+#ifdef TALVO_HAVE_LIBDEFLATE
 #include <libdeflate.h>
 #elif !defined(TALVO_NO_ZLIB)
 #include <zlib.h>
@@ -27,22 +24,7 @@ unsigned Little16(const unsigned char* p) {
   return p[0] | p[1] << 8;
 }
 
-#ifdef TALVO_HAVE_ISAL
-// ISA-L inflates a member about a fifth faster than libdeflate. One state
-// per thread, made on first use.
-bool InflateBlock(const unsigned char* data, size_t size, char* text, size_t text_size,
-                  uint32_t crc) {
-  thread_local std::unique_ptr<inflate_state> state(new inflate_state);
-  isal_inflate_reset(state.get());
-  state->next_in = const_cast<unsigned char*>(data);
-  state->avail_in = static_cast<uint32_t>(size);
-  state->next_out = reinterpret_cast<unsigned char*>(text);
-  state->avail_out = static_cast<uint32_t>(text_size);
-  return isal_inflate_stateless(state.get()) == ISAL_DECOMP_OK && state->avail_in == 0 &&
-         state->avail_out == 0 &&
-         crc32_gzip_refl(0, reinterpret_cast<const unsigned char*>(text), text_size) == crc;
-}
-#elif defined(TALVO_HAVE_LIBDEFLATE)
+#ifdef TALVO_HAVE_LIBDEFLATE
 struct FreeDecompressor {
   void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
 };
