@@ -255,6 +255,10 @@ size_t InputSource::Inflate(char* dest, size_t capacity) {
     } else if (produced > 0) {
       return produced;
     }
+    if (member_ended_ && skip_ > 0) {  // never the next member's text in its place
+      Fail("corrupt gzip data in " + member() + " (shorter on a second reading)");
+      return 0;
+    }
   }
 }
 #endif  // TALVO_NO_ZLIB
