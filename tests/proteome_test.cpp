@@ -390,11 +390,13 @@ TEST(ProteomeTest, InputBytesAreReadWhollyOrRefused) {
   };
   const size_t second = member_end(0);
   const std::string at_second = "the member at offset " + std::to_string(second);
-  std::string bad_bgzf_crc = bgzf;
+  std::string bad_bgzf_crc = bgzf, bad_bgzf_size = bgzf;
   bad_bgzf_crc[member_end(second) - 6] ^= 0x55;
+  bad_bgzf_size[member_end(second) - 2] = 0x10;  // more text than a BGZF member holds
   cases.insert(
       cases.end(),
       {{bad_bgzf_crc, "corrupt gzip data in " + at_second + " (incorrect data check)"},
+       {bad_bgzf_size, "corrupt gzip data in " + at_second + " (incorrect length check)"},
        {bgzf.substr(0, second + 40), "truncated gzip data: the input ends inside " + at_second},
        {bgzf + "junk",
         "data after the end of the gzip stream at offset " + std::to_string(bgzf.size())}});
