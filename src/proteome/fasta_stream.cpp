@@ -4,12 +4,12 @@
 
 namespace talvo::proteome {
 
-bool FastaStream::Open(const std::string& path, size_t buffer_size,
-                       unsigned long long whole_limit) {
+bool FastaStream::Open(const std::string& path, size_t buffer_size, unsigned long long whole_limit,
+                       bool stream_fast) {
   buffer_size_ = std::max<size_t>(buffer_size, 1);
   cutter_ = EntryCutter(buffer_size_, 1 << 20);
   ledger_ = InputLedger(path);
-  if (source_.Open(path, buffer_size_, nullptr, whole_limit)) return true;
+  if (source_.Open(path, buffer_size_, nullptr, whole_limit, stream_fast)) return true;
   error_ = source_.error();
   finished_ = true;
   return false;

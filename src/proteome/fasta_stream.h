@@ -31,9 +31,9 @@ class FastaStream {
 
   // "-" reads standard input. False, with error(), when it cannot be opened.
   // buffer_size sizes the reads, and the pieces of text cut into chunks;
-  // whole_limit is InputSource's.
+  // whole_limit and stream_fast are InputSource's.
   bool Open(const std::string& path, size_t buffer_size = kDefaultBuffer,
-            unsigned long long whole_limit = InputSource::kWholeGzipLimit);
+            unsigned long long whole_limit = InputSource::kWholeGzipLimit, bool stream_fast = true);
   // The next entry; false at the end of the input or on an error (error()
   // then says what went wrong).
   bool Next(ProteinEntry& entry);

@@ -53,9 +53,10 @@ void InputSource::Fail(const std::string& what) {
 }
 
 bool InputSource::Open(const std::string& path, size_t read_size, const TextRange* range,
-                       unsigned long long whole_limit) {
+                       unsigned long long whole_limit, bool stream_fast) {
   path_ = path;
   whole_limit_ = whole_limit;
+  stream_fast_ = stream_fast;
   read_size_ = std::max<size_t>(read_size, 1);
   raw_.assign(std::max<size_t>(read_size_, 2), 0);  // the gzip magic fits whole
   errno = 0;
@@ -147,7 +148,7 @@ bool InputSource::DetectFormat() {
   }
 #ifdef TALVO_HAVE_ISAL
   struct stat status;
-  fast_ = !bgzf_ && fstat(fd_, &status) == 0 && S_ISREG(status.st_mode);
+  fast_ = stream_fast_ && !bgzf_ && fstat(fd_, &status) == 0 && S_ISREG(status.st_mode);
   if (fast_) return error_.empty();
 #endif
 #ifdef TALVO_HAVE_LIBDEFLATE
@@ -294,16 +295,16 @@ size_t InputSource::InflateFast(char* dest, size_t capacity) {
     const size_t used = static_cast<size_t>(state.next_in - (raw_.data() + raw_pos_));
     const size_t produced = room - state.avail_out;
     const bool finished = state.block_state == ISAL_BLOCK_FINISH;
+    // Damaged, cut short, or (never seen) stuck without reading: zlib's turn.
     if (status < 0 || status == ISAL_NEED_DICT ||
-        (produced == 0 && !finished && raw_eof_ && (used == 0 || raw_pos_ + used == raw_end_))) {
-      RereadMemberWithZlib();  // damaged, or the input ends inside the member
+        (produced == 0 && !finished && (used == 0 || (raw_eof_ && raw_pos_ + used == raw_end_)))) {
+      RereadMemberWithZlib();
       return 0;
     }
     raw_pos_ += used;
     member_text_ += produced;
     member_ended_ = finished;
     if (produced > 0) return produced;
-    if (used == 0 && !finished && !ReadRaw(unread + 1)) return 0;
   }
 }
 

@@ -72,9 +72,10 @@ class InputSource {
 
   // "-" reads standard input. read_size is the size of each read of the file
   // (and, for tests, of the pieces Read gives); whole_limit replaces
-  // kWholeGzipLimit. False, with error(), when it cannot be opened.
+  // kWholeGzipLimit; without stream_fast, gzip is read as where ISA-L is
+  // missing. False, with error(), when it cannot be opened.
   bool Open(const std::string& path, size_t read_size, const TextRange* range = nullptr,
-            unsigned long long whole_limit = kWholeGzipLimit);
+            unsigned long long whole_limit = kWholeGzipLimit, bool stream_fast = true);
   // The size of room the next Read fills best: the read size, or a whole
   // gzip member's text when it is inflated in one call (straight into the
   // room, when the member is no longer than its file's last says).
@@ -142,6 +143,7 @@ class InputSource {
   inflate_state* fast_inflater_ = nullptr;
   libdeflate_decompressor* decompressor_ = nullptr;
   unsigned long long whole_limit_ = kWholeGzipLimit;
+  bool stream_fast_ = true;
   // Text inflated but not yet given (BGZF and whole members on this thread).
   std::vector<char, Unzeroed<char>> text_;
   size_t text_pos_ = 0;
