@@ -234,7 +234,7 @@ size_t InputSource::Inflate(char* dest, size_t capacity) {
     z.avail_out = static_cast<uInt>(capacity);
     const int status = inflate(&z, Z_NO_FLUSH);
     raw_pos_ = static_cast<size_t>(z.next_in - raw_.data());
-    const size_t produced = capacity - z.avail_out;
+    size_t produced = capacity - z.avail_out;
     const auto member = [this] { return "the member at offset " + std::to_string(member_offset_); };
     if (status == Z_STREAM_END) {
       member_ended_ = true;
@@ -248,14 +248,13 @@ size_t InputSource::Inflate(char* dest, size_t capacity) {
       Fail("truncated gzip data: the input ends inside " + member());
       return 0;
     }
-    if (produced > 0 && skip_ > 0) {  // given already by the faster path
+    if (skip_ > 0) {  // given already by the faster path
       const size_t dropped = std::min(skip_, produced);
       memmove(dest, dest + dropped, produced - dropped);
       skip_ -= dropped;
-      if (produced > dropped) return produced - dropped;
-    } else if (produced > 0) {
-      return produced;
+      produced -= dropped;
     }
+    if (produced > 0) return produced;
     if (member_ended_ && skip_ > 0) {  // never the next member's text in its place
       Fail("corrupt gzip data in " + member() + " (shorter on a second reading)");
       return 0;
