@@ -156,6 +156,8 @@ class QValues {
   void Finish();
   // Second pass: the q-value of a counted p-value (1 for one never counted).
   double Of(double p) const;
+  // Asks the memory for where Of(p) will look, some lookups before it.
+  void Prefetch(double p) const;
 
   uint64_t total() const { return total_; }
   size_t distinct() const { return distinct_; }

@@ -24,61 +24,57 @@ double ValueOf(uint64_t bits) {
   return value;
 }
 
-// A counted value and its slot.
-struct Counted {
-  uint64_t bits;
-  uint64_t count;
-  size_t slot;
-};
-
-using CountedList = std::vector<Counted, internal::LargeAllocator<Counted>>;
+using KeyList = std::vector<uint64_t, internal::LargeAllocator<uint64_t>>;
 
 // Room for a list, left uninitialised: its pages are first touched when
 // written.
 struct Spare {
-  explicit Spare(size_t n) : list(internal::LargeAllocator<Counted>().allocate(n)), n(n) {}
-  ~Spare() { internal::LargeAllocator<Counted>().deallocate(list, n); }
+  explicit Spare(size_t n) : list(internal::LargeAllocator<uint64_t>().allocate(n)), n(n) {}
+  ~Spare() { internal::LargeAllocator<uint64_t>().deallocate(list, n); }
   Spare(const Spare&) = delete;
   Spare& operator=(const Spare&) = delete;
-  Counted* list;
+  uint64_t* list;
   size_t n;
 };
 
-// The table's values in ascending order. The bits of values without a sign
-// order as the values do, so that a radix sort on them (from the lowest
-// digit) serves; any negative value takes the comparison sort.
+// The table's values (their bits) in ascending order. Only the bits are
+// sorted: 8 bytes a value keep the passes within the cache where the counts
+// and places would not, and Finish finds each slot again by its bits. The
+// bits of values without a sign order as the values do, so that a radix sort
+// on them (from the lowest digit) serves; any negative value takes the
+// comparison sort.
 template <class Slots>
-CountedList SortedByValue(const Slots& slots, size_t distinct) {
-  CountedList sorted;
+KeyList SortedKeys(const Slots& slots, size_t distinct) {
+  KeyList sorted;
   sorted.reserve(distinct);
   bool negative = false;
-  for (size_t i = 0; i < slots.size(); i++) {
-    if (slots[i].bits == kEmpty) continue;
-    sorted.push_back({slots[i].bits, slots[i].count, i});
-    negative |= (slots[i].bits >> 63) != 0;
+  for (const auto& slot : slots) {
+    if (slot.bits == kEmpty) continue;
+    sorted.push_back(slot.bits);
+    negative |= (slot.bits >> 63) != 0;
   }
   if (negative) {
     std::sort(sorted.begin(), sorted.end(),
-              [](const Counted& a, const Counted& b) { return ValueOf(a.bits) < ValueOf(b.bits); });
+              [](uint64_t a, uint64_t b) { return ValueOf(a) < ValueOf(b); });
     return sorted;
   }
-  // Eleven bits at a time, over the bits in which the values differ, between
+  // Eight bits at a time, over the bits in which the values differ, between
   // the list and a spare.
-  constexpr int kDigit = 11;
+  constexpr int kDigit = 8;
   constexpr size_t kBuckets = size_t{1} << kDigit;
   uint64_t any = 0, all = ~uint64_t{0};
-  for (const Counted& c : sorted) any |= c.bits, all &= c.bits;
+  for (uint64_t bits : sorted) any |= bits, all &= bits;
   const uint64_t differ = any ^ all;
   const size_t n = sorted.size();
   const Spare spare(n);
-  Counted *from = sorted.data(), *to = spare.list;
+  uint64_t *from = sorted.data(), *to = spare.list;
   std::vector<size_t> start(kBuckets + 1);
   for (int shift = 0; shift < 64; shift += kDigit) {
     if (((differ >> shift) & (kBuckets - 1)) == 0) continue;
     std::fill(start.begin(), start.end(), 0);
-    for (size_t i = 0; i < n; i++) start[((from[i].bits >> shift) & (kBuckets - 1)) + 1]++;
+    for (size_t i = 0; i < n; i++) start[((from[i] >> shift) & (kBuckets - 1)) + 1]++;
     for (size_t b = 0; b < kBuckets; b++) start[b + 1] += start[b];
-    for (size_t i = 0; i < n; i++) to[start[(from[i].bits >> shift) & (kBuckets - 1)]++] = from[i];
+    for (size_t i = 0; i < n; i++) to[start[(from[i] >> shift) & (kBuckets - 1)]++] = from[i];
     std::swap(from, to);
   }
   if (from != sorted.data()) std::copy(from, from + n, sorted.data());
@@ -142,7 +138,13 @@ void QValues::Count(std::span<const std::pair<double, uint32_t>> counts) {
 void QValues::Add(const QValues& other) {
   total_ += other.total_;
   not_a_number_ += other.not_a_number_;
-  for (const Slot& slot : other.slots_) {
+  constexpr size_t kAhead = 16;
+  const size_t size = other.slots_.size();
+  for (size_t i = 0; i < size; i++) {
+    if (i + kAhead < size && other.slots_[i + kAhead].bits != kEmpty) {
+      __builtin_prefetch(&slots_[Home(other.slots_[i + kAhead].bits)]);
+    }
+    const Slot& slot = other.slots_[i];
     if (slot.bits != kEmpty) Tally(slot.bits, slot.count);
   }
 }
@@ -152,24 +154,26 @@ void QValues::Add(const QValues& other) {
 // is the same for all of them, and the distinct values give exactly the
 // sorted list's result.
 void QValues::Finish() {
-  // The values with their counts and places, in one array sorted by value:
-  // the step-up pass then reads it in order, and only the q-values go back
-  // to the table's scattered slots.
-  CountedList sorted = SortedByValue(slots_, distinct_);
+  // The values in order, then each one's slot, found again by its bits a
+  // few values ahead of its turn: the step-up pass reads the counts and
+  // writes the q-values there.
+  const KeyList sorted = SortedKeys(slots_, distinct_);
   const double m = static_cast<double>(total_);
   uint64_t last_rank = total_ - not_a_number_;
   double running_min = 1.0;
-  for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) {
-    const double adjusted = ValueOf(it->bits) * m / static_cast<double>(last_rank);
-    running_min = std::min(running_min, adjusted);
-    last_rank -= it->count;
-    memcpy(&it->count, &running_min, sizeof running_min);  // the count is spent: the q-value
-  }
   constexpr size_t kAhead = 16;
-  for (size_t i = 0; i < sorted.size(); i++) {
-    if (i + kAhead < sorted.size()) __builtin_prefetch(&slots_[sorted[i + kAhead].slot], 1);
-    memcpy(&slots_[sorted[i].slot].q, &sorted[i].count, sizeof(double));
+  for (size_t i = sorted.size(); i-- > 0;) {
+    if (i >= kAhead) __builtin_prefetch(&slots_[Home(sorted[i - kAhead])], 1);
+    Slot& slot = slots_[Find(sorted[i])];
+    const double adjusted = ValueOf(sorted[i]) * m / static_cast<double>(last_rank);
+    running_min = std::min(running_min, adjusted);
+    last_rank -= slot.count;
+    slot.q = running_min;  // the count is spent: the q-value
   }
+}
+
+void QValues::Prefetch(double p) const {
+  if (!std::isnan(p)) __builtin_prefetch(&slots_[Home(BitsOf(p))]);
 }
 
 double QValues::Of(double p) const {

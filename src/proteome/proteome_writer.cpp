@@ -244,7 +244,13 @@ void ProteomeWriter::CopyOut(RowSpool& spool, const QValues& q_values, SegmentRo
         AppendShortest(out, q_values.Of(p));
         return true;
       },
-      [&stream](const std::string& text) { stream.Write(text); });
+      [&stream](const std::string& text) { stream.Write(text); },
+      [&q_values](char kind, uint64_t payload) {
+        if (kind != kQMarker) return;
+        double p = 0;
+        memcpy(&p, &payload, sizeof p);
+        q_values.Prefetch(p);
+      });
 }
 
 // --discover's masks: a stretch is masked where a segment that covers it has

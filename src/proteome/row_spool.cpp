@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -60,7 +62,29 @@ void RowSpool::Write(const std::string& text) {
   bytes_ += text.size();
 }
 
-void RowSpool::CopyTo(const Resolve& resolve, const std::function<void(const std::string&)>& sink) {
+namespace {
+
+// The whole markers of buf[0, end), as CopyTo meets them.
+void FindMarkers(const char* buf, size_t end, std::vector<size_t>& markers) {
+  markers.clear();
+  for (size_t pos = 0; pos < end;) {
+    const char* found = static_cast<const char*>(memchr(buf + pos, kMarker, end - pos));
+    if (found == nullptr || buf + end - found < static_cast<ptrdiff_t>(kMarkerSize)) return;
+    markers.push_back(static_cast<size_t>(found - buf));
+    pos = markers.back() + kMarkerSize;
+  }
+}
+
+uint64_t PayloadAt(const char* marker) {
+  uint64_t payload = 0;
+  memcpy(&payload, marker + 2, sizeof payload);
+  return payload;
+}
+
+}  // namespace
+
+void RowSpool::CopyTo(const Resolve& resolve, const std::function<void(const std::string&)>& sink,
+                      const Prefetch& prefetch) {
   if (fflush(file_) != 0 || fseek(file_, 0, SEEK_SET) != 0) {
     ThrowSystemError(std::string("error reading ") + kTemporaryFile);
   }
@@ -69,6 +93,8 @@ void RowSpool::CopyTo(const Resolve& resolve, const std::function<void(const std
   std::string out;
   uint64_t read = 0;
   bool keep = true;
+  std::vector<size_t> markers;  // with prefetch: the chunk's, to look ahead
+  constexpr size_t kAhead = 16;
   for (;;) {
     const size_t got = fread(buffer.data() + held, 1, buffer.size() - held, file_);
     if (got == 0 && ferror(file_)) ThrowSystemError(std::string("error reading ") + kTemporaryFile);
@@ -76,15 +102,25 @@ void RowSpool::CopyTo(const Resolve& resolve, const std::function<void(const std
     const size_t end = held + got;
     const bool last = got == 0 || read == bytes_;
     size_t pos = 0;
+    size_t resolved = 0;
+    if (prefetch) {
+      FindMarkers(buffer.data(), end, markers);
+      for (size_t i = 0; i < std::min(kAhead, markers.size()); i++) {
+        prefetch(buffer[markers[i] + 1], PayloadAt(buffer.data() + markers[i]));
+      }
+    }
     while (pos < end) {
       const char* found = static_cast<const char*>(memchr(buffer.data() + pos, kMarker, end - pos));
       const size_t stop = found == nullptr ? end : static_cast<size_t>(found - buffer.data());
       if (keep) out.append(buffer.data() + pos, stop - pos);
       pos = stop;
       if (found == nullptr || end - pos < kMarkerSize) break;  // a marker cut by the chunk
-      uint64_t payload = 0;
-      memcpy(&payload, buffer.data() + pos + 2, sizeof payload);
-      keep = resolve(buffer[pos + 1], payload, out);
+      if (prefetch && resolved + kAhead < markers.size()) {
+        const size_t ahead = markers[resolved + kAhead];
+        prefetch(buffer[ahead + 1], PayloadAt(buffer.data() + ahead));
+      }
+      resolved++;
+      keep = resolve(buffer[pos + 1], PayloadAt(buffer.data() + pos), out);
       pos += kMarkerSize;
     }
     held = end - pos;

@@ -33,9 +33,13 @@ class RowSpool {
   // Resolves a marker: appends the text that replaces it, and says whether
   // the text up to the next marker is kept.
   using Resolve = std::function<bool(char kind, uint64_t payload, std::string& out)>;
+  // Told of each marker some markers before it is resolved, so that what
+  // resolving it reads can be on its way.
+  using Prefetch = std::function<void(char kind, uint64_t payload)>;
   // Reads the spool from its start and hands the text on to sink in chunks,
   // every marker resolved.
-  void CopyTo(const Resolve& resolve, const std::function<void(const std::string&)>& sink);
+  void CopyTo(const Resolve& resolve, const std::function<void(const std::string&)>& sink,
+              const Prefetch& prefetch = nullptr);
 
  private:
   FILE* file_ = nullptr;
