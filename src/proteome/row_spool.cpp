@@ -2,10 +2,10 @@
 
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdlib>
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
