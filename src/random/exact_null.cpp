@@ -63,9 +63,13 @@ bool TrivialGenerated(int N, double p, int L, double& answer) {
 
 struct GeneratedNull::Length {
   std::mutex mutex;
-  std::vector<double> span;            // c(s) for s < L
-  std::vector<double> log_passage;     // log c'(L + r) for r < E
-  std::vector<double> ready{1.0};      // H(j)
+  std::vector<double> span;         // c(s) for s < L
+  std::vector<double> log_passage;  // log c'(L + r) for r < E
+  // H(j) for the last `window` j only, which is all the next one needs: each
+  // is kept at j % window and again `window` later, so that any run of them
+  // lies in one piece.
+  int window = 0;
+  std::vector<double> recent;
   std::vector<double> ready_sum{1.0};  // H(0) + ... + H(j)
   // The answer for N = L + j once given (NaN before): proteins of one
   // length are many, and each asks again for the lengths of its segments.
@@ -132,6 +136,9 @@ GeneratedNull::Length& GeneratedNull::LengthEntry(int L) {
     entry = std::make_unique<Length>();
     ExtendLogSpans(L);
     entry->span.assign(span_.begin(), span_.begin() + L);
+    entry->window = L + E_;
+    entry->recent.assign(2 * static_cast<size_t>(entry->window), 0.0);
+    entry->recent[0] = entry->recent[entry->window] = 1.0;  // H(0)
     for (int r = 0; r < E_; ++r) entry->log_passage.push_back(LogFirstPassage(L, L + r));
     if (indexed) indexed_[L].store(entry.get(), std::memory_order_release);
   }
@@ -146,18 +153,21 @@ double GeneratedNull::P(int N, int L) {
   const double q = q_;
   const double q_to_E = q_to_E_;
   const int needed = N - L;  // H and its sums up to N - t, t >= L
-  for (int j = static_cast<int>(entry.ready.size()); j <= needed; ++j) {
-    double ready = q * entry.ready[j - 1];
+  const int window = entry.window;
+  double* recent = entry.recent.data();
+  for (int j = static_cast<int>(entry.ready_sum.size()); j <= needed; ++j) {
+    double ready = q * recent[(j - 1) % window];
     // A cluster closed by exactly E non-special positions ending at j.
     const int closed_at = j - E_;
     if (closed_at >= 1) {
       double closing = 0.0;
-      for (int s = std::min(L - 1, closed_at); s >= 1; --s) {
-        closing += entry.span[s] * entry.ready[closed_at - s];
-      }
+      const int longest = std::min(L - 1, closed_at);
+      // H(closed_at - longest), ..., H(closed_at - 1), all within the window.
+      const double* before = recent + (closed_at - longest) % window;
+      for (int s = longest; s >= 1; --s) closing += entry.span[s] * before[longest - s];
       ready += q_to_E * closing;
     }
-    entry.ready.push_back(ready);
+    recent[j % window] = recent[j % window + window] = ready;
     entry.ready_sum.push_back(entry.ready_sum[j - 1] + ready);
     entry.answer.push_back(kNotYet);
   }
