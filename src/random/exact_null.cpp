@@ -71,9 +71,10 @@ struct GeneratedNull::Length {
   int window = 0;
   std::vector<double> recent;
   std::vector<double> ready_sum{1.0};  // H(0) + ... + H(j)
-  // The answer for N = L + j once given (NaN before): proteins of one
-  // length are many, and each asks again for the lengths of its segments.
-  std::vector<double> answer{kNotYet};
+  // The answer for N = L + j once given (NaN before), where the rows do not
+  // keep it: proteins of one length are many, and each asks again for the
+  // lengths of its segments.
+  std::vector<double> answer;
 };
 
 GeneratedNull::GeneratedNull(int E, double p)
@@ -84,7 +85,8 @@ GeneratedNull::GeneratedNull(int E, double p)
       q_(std::exp(log_q_)),
       q_to_E_(std::exp(E_ * log_q_)),
       indexed_(new std::atomic<Length*>[kIndexed]()),
-      log_span_{kMinusInfinity} {}
+      log_span_{kMinusInfinity},
+      rows_(new std::atomic<double*>[kRows]()) {}
 
 GeneratedNull::~GeneratedNull() = default;
 
@@ -145,9 +147,34 @@ GeneratedNull::Length& GeneratedNull::LengthEntry(int L) {
   return *entry;
 }
 
+double* GeneratedNull::AnswerRow(int N) {
+  if (double* row = rows_[N].load(std::memory_order_acquire)) return row;
+  const std::lock_guard<std::mutex> lock(mutex_);
+  double* row = rows_[N].load(std::memory_order_relaxed);
+  if (row == nullptr) {
+    row = row_store_.emplace_back(new double[kRowLengths]).get();
+    std::fill(row, row + kRowLengths, kNotYet);
+    rows_[N].store(row, std::memory_order_release);
+  }
+  return row;
+}
+
 double GeneratedNull::P(int N, int L) {
   double answer;
   if (TrivialGenerated(N, p_, L, answer)) return answer;
+  if (L >= kRowLengths || N >= kRows) return FromPasses(N, L);
+  std::atomic_ref<double> given(AnswerRow(N)[L]);
+  answer = given.load(std::memory_order_relaxed);
+  if (std::isnan(answer)) {
+    answer = FromPasses(N, L);
+    given.store(answer, std::memory_order_relaxed);
+  }
+  return answer;
+}
+
+// Short segments of N below kRows keep their answers in the rows instead.
+double GeneratedNull::FromPasses(int N, int L) {
+  const bool kept = L >= kRowLengths || N >= kRows;
   Length& entry = LengthEntry(L);
   const std::lock_guard<std::mutex> lock(entry.mutex);
   const double q = q_;
@@ -169,16 +196,18 @@ double GeneratedNull::P(int N, int L) {
     }
     recent[j % window] = recent[j % window + window] = ready;
     entry.ready_sum.push_back(entry.ready_sum[j - 1] + ready);
-    entry.answer.push_back(kNotYet);
   }
-  double& given = entry.answer[needed];
-  if (!std::isnan(given)) return given;
+  if (kept) {
+    if (static_cast<int>(entry.answer.size()) <= needed) entry.answer.resize(needed + 1, kNotYet);
+    if (!std::isnan(entry.answer[needed])) return entry.answer[needed];
+  }
   double log_p = kMinusInfinity;
   for (int r = 0; r < E_ && L + r <= N; ++r) {
     log_p = LogSumExp(log_p, entry.log_passage[r] + std::log(entry.ready_sum[N - L - r]));
   }
-  given = ProbabilityFromLog(log_p);
-  return given;
+  const double answer = ProbabilityFromLog(log_p);
+  if (kept) entry.answer[needed] = answer;
+  return answer;
 }
 
 double GeneratedNullP(int N, int E, double p, int L) {

@@ -33,6 +33,13 @@ class GeneratedNull {
  private:
   struct Length;  // the pass for one L
   Length& LengthEntry(int L);
+  // The answers of short segments for one N, by L: a protein asks for
+  // several lengths at once, and finds them in a cache line or two rather
+  // than one per length. NaN until given; read and written atomically.
+  static constexpr int kRowLengths = 64;
+  static constexpr int kRows = 1 << 15;  // N below it
+  double* AnswerRow(int N);
+  double FromPasses(int N, int L);
   // log c(s) for s < size: a segment of span s, from special to special.
   void ExtendLogSpans(int size);
   double LogFirstPassage(int L, int t);
@@ -47,6 +54,8 @@ class GeneratedNull {
   std::vector<double> log_span_;
   std::vector<double> span_;  // exp(log_span_)
   std::unordered_map<int, std::unique_ptr<Length>> lengths_;
+  std::unique_ptr<std::atomic<double*>[]> rows_;
+  std::vector<std::unique_ptr<double[]>> row_store_;
 };
 
 }  // namespace talvo::internal
