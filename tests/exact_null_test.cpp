@@ -106,11 +106,12 @@ TEST(ExactNull, ShuffledMatchesTheDirectWalk) {
 }
 
 // The shared instance, asked out of order and for longer N first, gives the
-// values of a fresh computation bit for bit.
+// values of a fresh computation bit for bit: short segments of proteins
+// below 32768 (kept by N), long segments and long proteins (kept by L).
 TEST(ExactNull, SharedValuesAreTheFreshOnes) {
   GeneratedNull& shared = GeneratedNull::Shared(4, 0.3653);
-  for (int N : {400, 37, 400, 1200, 5}) {
-    for (int L : {1, 2, 3, 17, 60, 5}) {
+  for (int N : {400, 37, 400, 1200, 5, 40000, 33000}) {
+    for (int L : {1, 2, 3, 17, 63, 5, 64, 90, 2}) {
       EXPECT_EQ(shared.P(N, L), GeneratedNullP(N, 4, 0.3653, L)) << N << " " << L;
     }
   }
