@@ -74,6 +74,8 @@ class SegmentRows {
   virtual void AppendProtein(std::string& out, const AnalysedProtein& protein) const = 0;
   // Takes note of each protein in run order, whoever formatted its rows.
   virtual void Admit(const AnalysedProtein& /*protein*/) {}
+  // Whether Admit reads the protein's id (which is otherwise left empty).
+  virtual bool AdmitReadsId() const { return false; }
   // False when the rows go straight to the output: they leave nothing open.
   virtual bool Spooled() const { return true; }
   // After the last protein, before the rows are copied out.

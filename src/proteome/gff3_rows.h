@@ -18,6 +18,7 @@ class Gff3Rows : public SegmentRows {
   std::string Header() const override { return "##gff-version 3\n"; }
   void AppendProtein(std::string& out, const AnalysedProtein& protein) const override;
   void Admit(const AnalysedProtein& protein) override;
+  bool AdmitReadsId() const override { return true; }
   void Finish() override { regions_.Finish(); }
   bool Resolve(char kind, uint64_t payload, std::string& out) override;
 

@@ -375,20 +375,27 @@ void OrderedRun::Parse(Batch& batch) {
   batch.chunk.begin = batch.chunk.end = nullptr;
 }
 
+// Taken by the thread that parses the next chunk, which trims them first:
+// the delivering thread, which every batch passes, only hands them over.
 std::vector<AnalysedEntry> OrderedRun::SpareItems() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (spare_items_.empty()) return {};
-  std::vector<AnalysedEntry> items = std::move(spare_items_.back());
-  spare_items_.pop_back();
+  std::vector<AnalysedEntry> items;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (spare_items_.empty()) return items;
+    items = std::move(spare_items_.back());
+    spare_items_.pop_back();
+  }
+  for (AnalysedEntry& item : items) GiveBackLong(item);
+  if (HeldBytes(items) > kRecycledBytes) return {};
   return items;
 }
 
-// Items the sink gave back keep their memory for a later batch, unless they
-// hold much (a run of giant proteins) or enough wait already.
+// Items the sink gave back keep their memory for a later batch, unless
+// enough wait already; those that hold much (a run of giant proteins) are
+// let go when taken.
 void OrderedRun::Recycle(std::vector<AnalysedEntry>& items) {
   const size_t keep = static_cast<size_t>(threads_) + 1;
-  for (AnalysedEntry& item : items) GiveBackLong(item);
-  if (items.capacity() == 0 || HeldBytes(items) > kRecycledBytes) return;
+  if (items.capacity() == 0) return;
   std::lock_guard<std::mutex> lock(mutex_);
   if (spare_items_.size() < keep) spare_items_.push_back(std::move(items));
 }
@@ -488,11 +495,8 @@ void OrderedRun::Work(size_t worker) {
       if (batch == nullptr) return;  // the input is read and every batch taken
       if (!batch->parse_claimed) {
         batch->parse_claimed = true;
-        if (!spare_items_.empty()) {
-          batch->items = std::move(spare_items_.back());
-          spare_items_.pop_back();
-        }
         lock.unlock();
+        batch->items = SpareItems();
         Parse(*batch);
         lock.lock();
         batch->parsed = true;

@@ -158,11 +158,16 @@ void ProteomeWriter::Admit(size_t input_index, const ProteinEntry& entry,
                            const internal::DiscoveryReport* report,
                            const std::vector<std::string>& text) {
   const std::string& input = options_.inputs[input_index];
-  const std::string id = ProteinId(entry.header, entry.number);
+  const talvo::Result& first = results.front();
+  // The id was in the rows' text already; only a skip or GFF3's regions
+  // need it again.
+  const bool id_read = first.skip != talvo::Skip::kNone ||
+                       std::any_of(segments_.begin(), segments_.end(),
+                                   [](const auto& output) { return output->rows->AdmitReadsId(); });
+  const std::string id = id_read ? ProteinId(entry.header, entry.number) : std::string();
   const bool discover = !options_.classes.empty();
   AnalysedProtein protein{input, entry, id, results, discover ? &options_.classes : nullptr};
   if (report != nullptr) protein.numbers = report->numbers;
-  const talvo::Result& first = protein.first();
   residues_ += first.length;
   if (first.skip != talvo::Skip::kNone) {
     NoteSkip(input, entry, id, first.skip);
