@@ -86,7 +86,7 @@ GeneratedNull::GeneratedNull(int E, double p)
       q_to_E_(std::exp(E_ * log_q_)),
       indexed_(new std::atomic<Length*>[kIndexed]()),
       log_span_{kMinusInfinity},
-      rows_(new std::atomic<double*>[kRows]()) {}
+      row_blocks_(new std::atomic<RowBlock*>[kRows / kRowsPerBlock]()) {}
 
 GeneratedNull::~GeneratedNull() = default;
 
@@ -148,13 +148,22 @@ GeneratedNull::Length& GeneratedNull::LengthEntry(int L) {
 }
 
 double* GeneratedNull::AnswerRow(int N) {
-  if (double* row = rows_[N].load(std::memory_order_acquire)) return row;
+  RowBlock* block = row_blocks_[N / kRowsPerBlock].load(std::memory_order_acquire);
+  if (block != nullptr) {
+    if (double* row = block->rows[N % kRowsPerBlock].load(std::memory_order_acquire)) return row;
+  }
   const std::lock_guard<std::mutex> lock(mutex_);
-  double* row = rows_[N].load(std::memory_order_relaxed);
+  block = row_blocks_[N / kRowsPerBlock].load(std::memory_order_relaxed);
+  if (block == nullptr) {
+    block = block_store_.emplace_back(std::make_unique<RowBlock>()).get();
+    row_blocks_[N / kRowsPerBlock].store(block, std::memory_order_release);
+  }
+  std::atomic<double*>& slot = block->rows[N % kRowsPerBlock];
+  double* row = slot.load(std::memory_order_relaxed);
   if (row == nullptr) {
     row = row_store_.emplace_back(new double[kRowLengths]).get();
     std::fill(row, row + kRowLengths, kNotYet);
-    rows_[N].store(row, std::memory_order_release);
+    slot.store(row, std::memory_order_release);
   }
   return row;
 }

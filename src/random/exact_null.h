@@ -37,7 +37,8 @@ class GeneratedNull {
   // several lengths at once, and finds them in a cache line or two rather
   // than one per length. NaN until given; read and written atomically.
   static constexpr int kRowLengths = 64;
-  static constexpr int kRows = 1 << 15;  // N below it
+  static constexpr int kRows = 1 << 15;      // N below it
+  static constexpr int kRowsPerBlock = 128;  // row pointers made together
   double* AnswerRow(int N);
   double FromPasses(int N, int L);
   // log c(s) for s < size: a segment of span s, from special to special.
@@ -54,7 +55,13 @@ class GeneratedNull {
   std::vector<double> log_span_;
   std::vector<double> span_;  // exp(log_span_)
   std::unordered_map<int, std::unique_ptr<Length>> lengths_;
-  std::unique_ptr<std::atomic<double*>[]> rows_;
+  // By N / kRowsPerBlock, a block of row pointers by N % kRowsPerBlock, made
+  // when first needed: a table asked for a few lengths stays small.
+  struct RowBlock {
+    std::atomic<double*> rows[kRowsPerBlock] = {};
+  };
+  std::unique_ptr<std::atomic<RowBlock*>[]> row_blocks_;
+  std::vector<std::unique_ptr<RowBlock>> block_store_;
   std::vector<std::unique_ptr<double[]>> row_store_;
 };
 
