@@ -147,10 +147,11 @@ GeneratedNull::Length& GeneratedNull::LengthEntry(int L) {
   return *entry;
 }
 
-double* GeneratedNull::AnswerRow(int N) {
+std::atomic<double>* GeneratedNull::AnswerRow(int N) {
   RowBlock* block = row_blocks_[N / kRowsPerBlock].load(std::memory_order_acquire);
   if (block != nullptr) {
-    if (double* row = block->rows[N % kRowsPerBlock].load(std::memory_order_acquire)) return row;
+    std::atomic<double>* row = block->rows[N % kRowsPerBlock].load(std::memory_order_acquire);
+    if (row != nullptr) return row;
   }
   const std::lock_guard<std::mutex> lock(mutex_);
   block = row_blocks_[N / kRowsPerBlock].load(std::memory_order_relaxed);
@@ -158,11 +159,11 @@ double* GeneratedNull::AnswerRow(int N) {
     block = block_store_.emplace_back(std::make_unique<RowBlock>()).get();
     row_blocks_[N / kRowsPerBlock].store(block, std::memory_order_release);
   }
-  std::atomic<double*>& slot = block->rows[N % kRowsPerBlock];
-  double* row = slot.load(std::memory_order_relaxed);
+  std::atomic<std::atomic<double>*>& slot = block->rows[N % kRowsPerBlock];
+  std::atomic<double>* row = slot.load(std::memory_order_relaxed);
   if (row == nullptr) {
-    row = row_store_.emplace_back(new double[kRowLengths]).get();
-    std::fill(row, row + kRowLengths, kNotYet);
+    row = row_store_.emplace_back(new std::atomic<double>[kRowLengths]).get();
+    for (int L = 0; L < kRowLengths; ++L) row[L].store(kNotYet, std::memory_order_relaxed);
     slot.store(row, std::memory_order_release);
   }
   return row;
@@ -172,7 +173,7 @@ double GeneratedNull::P(int N, int L) {
   double answer;
   if (TrivialGenerated(N, p_, L, answer)) return answer;
   if (L >= kRowLengths || N >= kRows) return FromPasses(N, L);
-  std::atomic_ref<double> given(AnswerRow(N)[L]);
+  std::atomic<double>& given = AnswerRow(N)[L];
   answer = given.load(std::memory_order_relaxed);
   if (std::isnan(answer)) {
     answer = FromPasses(N, L);

@@ -39,7 +39,7 @@ class GeneratedNull {
   static constexpr int kRowLengths = 64;
   static constexpr int kRows = 1 << 15;      // N below it
   static constexpr int kRowsPerBlock = 128;  // row pointers made together
-  double* AnswerRow(int N);
+  std::atomic<double>* AnswerRow(int N);
   double FromPasses(int N, int L);
   // log c(s) for s < size: a segment of span s, from special to special.
   void ExtendLogSpans(int size);
@@ -58,11 +58,11 @@ class GeneratedNull {
   // By N / kRowsPerBlock, a block of row pointers by N % kRowsPerBlock, made
   // when first needed: a table asked for a few lengths stays small.
   struct RowBlock {
-    std::atomic<double*> rows[kRowsPerBlock] = {};
+    std::atomic<std::atomic<double>*> rows[kRowsPerBlock] = {};
   };
   std::unique_ptr<std::atomic<RowBlock*>[]> row_blocks_;
   std::vector<std::unique_ptr<RowBlock>> block_store_;
-  std::vector<std::unique_ptr<double[]>> row_store_;
+  std::vector<std::unique_ptr<std::atomic<double>[]>> row_store_;
 };
 
 }  // namespace talvo::internal
