@@ -50,6 +50,7 @@ void ProteomeWriter::OpenSegments(const std::string& path, OutputFormat format, 
                                  options_.description, !options_.classes.empty());
   if (output->rows->Spooled()) output->spool.Open();
   q_values_needed_ = q_values_needed_ || format != OutputFormat::kBed;
+  admit_reads_id_ = admit_reads_id_ || output->rows->AdmitReadsId();
   segments_.push_back(std::move(output));
 }
 
@@ -161,9 +162,7 @@ void ProteomeWriter::Admit(size_t input_index, const ProteinEntry& entry,
   const talvo::Result& first = results.front();
   // The id was in the rows' text already; only a skip or GFF3's regions
   // need it again.
-  const bool id_read = first.skip != talvo::Skip::kNone ||
-                       std::any_of(segments_.begin(), segments_.end(),
-                                   [](const auto& output) { return output->rows->AdmitReadsId(); });
+  const bool id_read = first.skip != talvo::Skip::kNone || admit_reads_id_;
   const std::string id = id_read ? ProteinId(entry.header, entry.number) : std::string();
   const bool discover = !options_.classes.empty();
   AnalysedProtein protein{input, entry, id, results, discover ? &options_.classes : nullptr};

@@ -115,6 +115,7 @@ class ProteomeWriter {
   Reporting reporting_;
   std::vector<std::unique_ptr<SegmentOutput>> segments_;  // --output first
   bool q_values_needed_ = false;                          // by a segments output other than BED
+  bool admit_reads_id_ = false;                           // by a segments output (GFF3)
   OutputStream summary_, masked_;
   RowSpool summary_spool_;
   RowSpool masked_spool_;  // --discover: the masks wait for the q-values
