@@ -172,7 +172,7 @@ std::atomic<double>* GeneratedNull::AnswerRow(int N) {
 double GeneratedNull::P(int N, int L) {
   double answer;
   if (TrivialGenerated(N, p_, L, answer)) return answer;
-  if (L >= kRowLengths || N >= kRows) return FromPasses(N, L);
+  if (!InRows(N, L)) return FromPasses(N, L);
   std::atomic<double>& given = AnswerRow(N)[L];
   answer = given.load(std::memory_order_relaxed);
   if (std::isnan(answer)) {
@@ -184,7 +184,7 @@ double GeneratedNull::P(int N, int L) {
 
 // Short segments of N below kRows keep their answers in the rows instead.
 double GeneratedNull::FromPasses(int N, int L) {
-  const bool kept = L >= kRowLengths || N >= kRows;
+  const bool kept = !InRows(N, L);
   Length& entry = LengthEntry(L);
   const std::lock_guard<std::mutex> lock(entry.mutex);
   const double q = q_;

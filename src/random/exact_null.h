@@ -40,6 +40,7 @@ class GeneratedNull {
   static constexpr int kRows = 1 << 15;      // N below it
   static constexpr int kRowsPerBlock = 128;  // row pointers made together
   std::atomic<double>* AnswerRow(int N);
+  static bool InRows(int N, int L) { return L < kRowLengths && N < kRows; }
   double FromPasses(int N, int L);
   // log c(s) for s < size: a segment of span s, from special to special.
   void ExtendLogSpans(int size);
