@@ -7,10 +7,11 @@
 # The runs alternate in one loop, so that a change of the machine's load hits
 # every case alike. Each line gives the fastest and the median wall time, the
 # speed-up of 2 threads over 1 from both, and the CPU time of each thread of
-# one run (perf's task-clock, shared out by perf's samples per thread): the
-# reader, the writer (the calling thread) and the analysis threads. On a
-# shared machine only the fastest times and the CPU split mean much; the
-# load average is printed before and after.
+# one run (perf's task-clock, shared out by perf's samples per thread), by
+# the threads' names: the reader, the writer (the calling thread) and the
+# analysis threads (work-1, work-2). On a shared machine only the fastest
+# times and the CPU split mean much; the load average is printed before and
+# after.
 #
 # The machine's own ceiling, in the same loop: two one-thread runs of the
 # plain input side by side, whose wall time against one alone gives the most
@@ -65,8 +66,9 @@ split() {  # CPU milliseconds of each thread, largest first, and their sum
   local total
   total=$(perf stat -x, -e task-clock "$program" --threads "$2" --no-progress --output out.tsv \
     "$1" 2>&1 > /dev/null | grep task-clock | cut -d, -f1)
-  perf report -i split.data -s pid --stdio 2> /dev/null | grep '%' |
-    awk -v t="$total" '{ sub("%", "", $1); printf "%.0f ", $1 * t / 100 } END { printf "(sum %.0f)", t }'
+  perf report -i split.data -s comm --stdio 2> /dev/null | grep '%' |
+    awk -v t="$total" '{ sub("%", "", $1); sub("talvo-proteome", "writer", $2); sub("talvo-", "", $2)
+                         printf "%s %.0f, ", $2, $1 * t / 100 } END { printf "sum %.0f", t }'
 }
 read -r seg_min seg_median <<< "$(stats seg 1)"
 printf 'SEG: fastest %d ms, median %d ms\n' "$seg_min" "$seg_median"
