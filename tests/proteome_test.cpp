@@ -1,6 +1,7 @@
 // talvo-proteome: per-entry results against TALVO run on each entry alone, the
 // streaming reader, thread-count independence, shards, skips and failures.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -342,6 +343,56 @@ TEST(ProteomeTest, ReaderWithTinyBuffersReadsEveryLayout) {
   }
 }
 
+// gzip from a pipe, which cannot be read again: the text is the file's, and
+// a fault gives zlib's message, whether zlib reads the member again from the
+// bytes kept or they were let go (a byte limit of 1 or 300).
+TEST(ProteomeTest, GzipFromAPipeReadsAsFromAFile) {
+  const std::string text = Layout(RandomProteome(4, 6), 2), first = Gzip(text, 6);
+  const std::string gz = first + Gzip(text, 1);
+  std::string bad_crc = gz, damaged = gz;
+  bad_crc[gz.size() - 6] ^= 0x55;
+  damaged[first.size() + 200] ^= 0x3C;
+  ASSERT_LT(gz.size(), 16384u);  // the pipe takes it whole before the reading
+  const std::string second = "the member at offset " + std::to_string(first.size());
+  const struct {
+    std::string bytes, message;  // no message: the whole text
+  } cases[] = {
+      {gz, ""},
+      {bad_crc, "corrupt gzip data in " + second + " (incorrect data check)"},
+      {gz.substr(0, gz.size() - 3), "truncated gzip data: the input ends inside " + second},
+      {damaged, " " + second + " ("}};
+  for (const auto& c : cases) {
+    for (unsigned long long kept : {1ULL, 300ULL, InputSource::kKeptMemberLimit}) {
+      for (size_t read_size : {1, 7, 4096}) {
+        int ends[2];
+        ASSERT_EQ(pipe(ends), 0);
+        ASSERT_EQ(write(ends[1], c.bytes.data(), c.bytes.size()),
+                  static_cast<ssize_t>(c.bytes.size()));
+        close(ends[1]);
+        InputSource source;
+        ASSERT_TRUE(source.Open("/dev/fd/" + std::to_string(ends[0]), read_size));
+        source.LimitKeptMember(kept);
+        std::string read;
+        char piece[53];
+        for (size_t n; (n = source.Read(piece, sizeof piece)) > 0;) read.append(piece, n);
+        const bool closed = source.Close();
+        close(ends[0]);
+        const std::string where = c.message + " " + std::to_string(kept) + " " +
+                                  std::to_string(read_size) + ": " + source.error();
+        EXPECT_EQ(closed, c.message.empty()) << where;
+        EXPECT_NE(source.error().find(c.message), std::string::npos) << where;
+        // Damaged data may inflate to other text before the fault shows.
+        if (&c != &cases[3]) {
+          EXPECT_EQ(read, (text + text).substr(0, read.size())) << where;
+        }
+        if (closed) {
+          EXPECT_EQ(read, text + text) << where;
+        }
+      }
+    }
+  }
+}
+
 // No input byte is silently skipped or misread: input failures end the run
 // with status 1 and a message naming the cause, a byte-order mark changes
 // nothing, a '>' inside a sequence line is named, and TALVO refuses gzip and
@@ -403,10 +454,11 @@ TEST(ProteomeTest, InputBytesAreReadWhollyOrRefused) {
         "data after the end of the gzip stream at offset " + std::to_string(bgzf.size())}});
   for (const auto& c : cases) {
     WriteFile(dir / "in", c.content);
-    for (const char* stdin_or_file : {"file", "stdin"}) {
-      const std::string command =
-          std::string(TALVO_PROTEOME_EXE) + " --output " + (dir / "o") +
-          (stdin_or_file[0] == 'f' ? " " + (dir / "in") : " - < " + (dir / "in"));
+    for (const char* how : {"file", "stdin", "pipe"}) {
+      const std::string program = std::string(TALVO_PROTEOME_EXE) + " --output " + (dir / "o");
+      const std::string command = how[0] == 'f'   ? program + " " + (dir / "in")
+                                  : how[0] == 's' ? program + " - < " + (dir / "in")
+                                                  : "cat " + (dir / "in") + " | " + program + " -";
       ProcessResult r = RunProcess("/bin/sh", {"-c", command});
       EXPECT_EQ(r.exit_status, 1) << c.message;
       EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;

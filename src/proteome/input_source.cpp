@@ -101,13 +101,23 @@ bool InputSource::Close() {
 // end of the file; false on a read error.
 bool InputSource::ReadRaw(size_t wanted) {
   if (raw_end_ - raw_pos_ >= wanted || raw_eof_) return true;
-  memmove(raw_.data(), raw_.data() + raw_pos_, raw_end_ - raw_pos_);
-  raw_offset_ += raw_pos_;
-  raw_end_ -= raw_pos_;
-  raw_pos_ = 0;
-  if (raw_.size() < wanted) raw_.resize(std::max(wanted, raw_end_ + read_size_));
-  while (raw_end_ < wanted && !raw_eof_) {
-    const size_t room = std::min(raw_.size() - raw_end_, std::max(read_size_, wanted - raw_end_));
+  // The bytes used are let go, but those of a member from a pipe that zlib
+  // may have to read again, up to kept_member_limit_.
+  size_t used = raw_pos_;
+  if (fast_ && keep_member_ && member_offset_ >= raw_offset_ &&
+      raw_offset_ + raw_end_ - member_offset_ < kept_member_limit_) {
+    used = std::min<size_t>(used, member_offset_ - raw_offset_);
+  }
+  if (used > 0) {
+    memmove(raw_.data(), raw_.data() + used, raw_end_ - used);
+    raw_offset_ += used;
+    raw_end_ -= used;
+    raw_pos_ -= used;
+  }
+  const size_t needed = raw_pos_ + wanted;
+  if (raw_.size() < needed) raw_.resize(std::max(needed, raw_end_ + read_size_));
+  while (raw_end_ < needed && !raw_eof_) {
+    const size_t room = std::min(raw_.size() - raw_end_, std::max(read_size_, needed - raw_end_));
     const ssize_t got = read(fd_, raw_.data() + raw_end_, room);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
@@ -147,8 +157,11 @@ bool InputSource::DetectFormat() {
     bgzf_ = BgzfMemberSize(raw_.data(), raw_end_) != 0;
   }
 #ifdef TALVO_HAVE_ISAL
+  // A pipe cannot be read again: its member's bytes are kept instead, up to
+  // kept_member_limit_.
   struct stat status;
-  fast_ = stream_fast_ && !bgzf_ && fstat(fd_, &status) == 0 && S_ISREG(status.st_mode);
+  fast_ = stream_fast_ && !bgzf_;
+  keep_member_ = !(fstat(fd_, &status) == 0 && S_ISREG(status.st_mode));
   if (fast_) return error_.empty();
 #endif
 #ifdef TALVO_HAVE_LIBDEFLATE
@@ -264,11 +277,12 @@ size_t InputSource::Inflate(char* dest, size_t capacity) {
 #endif  // TALVO_NO_ZLIB
 
 #ifdef TALVO_HAVE_ISAL
-// gzip members of a file streamed by ISA-L, more than twice as fast as zlib
-// and faster than inflating the whole file in one call, so the analysis
-// starts at once. What it does not take (a header with a CRC, damaged or
-// cut-short data) zlib reads again from the member's start, with its own
-// messages; 0 with fast_ cleared then.
+// gzip members streamed by ISA-L, more than twice as fast as zlib and
+// faster than inflating the whole file in one call, so the analysis starts
+// at once. What it does not take (a header with a CRC, damaged or cut-short
+// data) zlib reads again from the member's start, with its own messages; 0
+// with fast_ cleared then. From a pipe, the member's start is found again
+// among the bytes kept; past them, the fault is told in zlib's words.
 size_t InputSource::InflateFast(char* dest, size_t capacity) {
   if (fast_inflater_ == nullptr) fast_inflater_ = new inflate_state;
   inflate_state& state = *fast_inflater_;
@@ -294,10 +308,16 @@ size_t InputSource::InflateFast(char* dest, size_t capacity) {
     const size_t used = static_cast<size_t>(state.next_in - (raw_.data() + raw_pos_));
     const size_t produced = room - state.avail_out;
     const bool finished = state.block_state == ISAL_BLOCK_FINISH;
-    // Damaged, cut short, or (never seen) stuck without reading: zlib's turn.
+    // Damaged, cut short, or (never seen) stuck without reading: zlib's turn,
+    // unless the member came from a pipe and is no longer kept.
+    const bool cut_short = raw_eof_ && raw_pos_ + used == raw_end_;
     if (status < 0 || status == ISAL_NEED_DICT ||
-        (produced == 0 && !finished && (used == 0 || (raw_eof_ && raw_pos_ + used == raw_end_)))) {
-      RereadMemberWithZlib();
+        (produced == 0 && !finished && (used == 0 || cut_short))) {
+      if (keep_member_ && member_offset_ < raw_offset_) {
+        FailLikeZlib(status < 0 || status == ISAL_NEED_DICT ? status : 0, cut_short);
+      } else {
+        RereadMemberWithZlib();
+      }
       return 0;
     }
     raw_pos_ += used;
@@ -305,6 +325,36 @@ size_t InputSource::InflateFast(char* dest, size_t capacity) {
     member_ended_ = finished;
     if (produced > 0) return produced;
   }
+}
+
+// The fault of a member that zlib cannot read again, in zlib's words where
+// ISA-L tells it apart.
+void InputSource::FailLikeZlib(int status, bool cut_short) {
+  const std::string member = "the member at offset " + std::to_string(member_offset_);
+  const char* fault = "bad data";
+  switch (status) {
+    case ISAL_INVALID_BLOCK:
+      fault = "invalid block type";
+      break;
+    case ISAL_INVALID_SYMBOL:
+      fault = "invalid literal/length code";
+      break;
+    case ISAL_INVALID_LOOKBACK:
+      fault = "invalid distance too far back";
+      break;
+    case ISAL_INVALID_WRAPPER:
+      fault = "incorrect header check";
+      break;
+    case ISAL_UNSUPPORTED_METHOD:
+      fault = "unknown compression method";
+      break;
+    case ISAL_INCORRECT_CHECKSUM:
+      fault = "incorrect data check";
+      break;
+    default:
+      if (cut_short) return Fail("truncated gzip data: the input ends inside " + member);
+  }
+  Fail("corrupt gzip data in " + member + " (" + fault + ")");
 }
 
 // zlib takes over at the start of the member being read, leaving out the

@@ -3,14 +3,15 @@
 // threads inflate them. Read gives the text on the calling thread whatever
 // the format.
 //
-// gzip in a file is streamed by ISA-L where it is there (more than twice as
-// fast as zlib); otherwise, or from a pipe, by zlib as a stream, or, when the
-// whole file is small (kWholeGzipLimit) and libdeflate is there, a member at
-// a time in one call. Every fault of the gzip data (a damaged or cut-short
-// member, whatever follows the last complete member) ends the text with
-// zlib's reading of it and the member's offset: a member that a faster path
-// cannot inflate is read again by zlib from its start, leaving out the text
-// already given.
+// gzip is streamed by ISA-L where it is there (more than twice as fast as
+// zlib); otherwise by zlib as a stream, or, when the whole file is small
+// (kWholeGzipLimit) and libdeflate is there, a member at a time in one call.
+// Every fault of the gzip data (a damaged or cut-short member, whatever
+// follows the last complete member) ends the text with zlib's reading of it
+// and the member's offset: a member that a faster path cannot inflate is read
+// again by zlib from its start, leaving out the text already given. A pipe
+// cannot be read again: the first kKeptMemberLimit bytes of each member are
+// kept for that, and a fault past them is told in zlib's words by ISA-L.
 //
 // An indexed shard reads a range of the text: the reading starts where the
 // index says (a byte of a plain file, a BGZF member) and stops at the range's
@@ -64,6 +65,9 @@ class InputSource {
   // Compressed files up to this size are inflated a member at a time in one
   // call (with libdeflate), larger ones as a stream.
   static constexpr unsigned long long kWholeGzipLimit = 32ULL << 20;
+  // A gzip member from a pipe is kept, for zlib to read it again after a
+  // fault, up to this many compressed bytes.
+  static constexpr unsigned long long kKeptMemberLimit = 16ULL << 20;
 
   InputSource() = default;
   InputSource(const InputSource&) = delete;
@@ -95,6 +99,9 @@ class InputSource {
   // offsets from `offset`.
   void Clip(unsigned long long offset, size_t size, size_t& from, size_t& to) const;
 
+  // Replaces kKeptMemberLimit (for tests), before the first Read.
+  void LimitKeptMember(unsigned long long bytes) { kept_member_limit_ = bytes; }
+
   bool decompressed() const { return gzip_; }
   const std::string& error() const { return error_; }
   const std::string& path() const { return path_; }
@@ -108,6 +115,7 @@ class InputSource {
   size_t Inflate(char* dest, size_t capacity);
   size_t InflateFast(char* dest, size_t capacity);
   void RereadMemberWithZlib();
+  void FailLikeZlib(int status, bool cut_short);
   size_t InflateWhole(char* dest, size_t capacity);
   bool InflateNextMember(char* dest, size_t capacity, size_t& direct);
   bool ReadRaw(size_t wanted);
@@ -136,7 +144,9 @@ class InputSource {
   bool whole_ = false;       // members inflated in one call each
   size_t member_guess_ = 0;  // the text of the file's last member
   bool member_ended_ = false;
-  bool fast_ = false;       // members of a file streamed by ISA-L
+  bool fast_ = false;         // members streamed by ISA-L
+  bool keep_member_ = false;  // a pipe: the member's bytes stay in raw_
+  unsigned long long kept_member_limit_ = kKeptMemberLimit;
   size_t member_text_ = 0;  // text given of the member being read
   size_t skip_ = 0;         // text zlib inflates again that was given already
   z_stream_s* inflater_ = nullptr;
