@@ -298,9 +298,10 @@ TEST(ProteomeTest, RandomNullMatchesTheCoreSeededPerEntry) {
 }
 
 // Every refill and chunk boundary of the reader, over every layout, plain,
-// gzip (streamed by ISA-L or zlib, and in one call) and BGZF; and a gzip file
-// whose last CRC is wrong, which gives its text once (inflated again by zlib
-// from its member's start, for zlib's message) and then fails.
+// gzip (streamed by ISA-L or zlib, and in one call, also with an extra field
+// in its header) and BGZF; and a gzip file whose last CRC is wrong, which
+// gives its text once (inflated again by zlib from its member's start, for
+// zlib's message) and then fails.
 TEST(ProteomeTest, ReaderWithTinyBuffersReadsEveryLayout) {
   TempDir dir;
   const std::vector<Protein> proteins = RandomProteome(3, 9);
@@ -312,7 +313,13 @@ TEST(ProteomeTest, ReaderWithTinyBuffersReadsEveryLayout) {
     bad_crc[gz.size() - 8] ^= 0x55;
     WriteFile(dir / "bad.gz", bad_crc);
     WriteFile(dir / "a.bgz", Bgzf(Layout(proteins, style), 1 + style * 40));
-    for (const std::string& path : {dir / "a.fa", dir / "a.gz", dir / "a.bgz", dir / "bad.gz"}) {
+    // An extra field that is not BGZF's: plain gzip all the same.
+    std::string extra = gz;
+    extra[3] |= 4;
+    extra.insert(10, std::string("\x06\0XY\x02\0ab", 8));
+    WriteFile(dir / "x.gz", extra);
+    for (const std::string& path :
+         {dir / "a.fa", dir / "a.gz", dir / "a.bgz", dir / "bad.gz", dir / "x.gz"}) {
       const bool bad = path == dir / "bad.gz";
       for (size_t buffer = 1; buffer <= 7; buffer++) {
         FastaStream stream;
