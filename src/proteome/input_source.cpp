@@ -314,7 +314,7 @@ size_t InputSource::InflateFast(char* dest, size_t capacity) {
     if (status < 0 || status == ISAL_NEED_DICT ||
         (produced == 0 && !finished && (used == 0 || cut_short))) {
       if (keep_member_ && member_offset_ < raw_offset_) {
-        FailLikeZlib(status < 0 || status == ISAL_NEED_DICT ? status : 0, cut_short);
+        FailLikeZlib(status, cut_short);
       } else {
         RereadMemberWithZlib();
       }
@@ -328,7 +328,7 @@ size_t InputSource::InflateFast(char* dest, size_t capacity) {
 }
 
 // The fault of a member that zlib cannot read again, in zlib's words where
-// ISA-L tells it apart.
+// ISA-L's status tells it apart.
 void InputSource::FailLikeZlib(int status, bool cut_short) {
   const std::string member = "the member at offset " + std::to_string(member_offset_);
   const char* fault = "bad data";
