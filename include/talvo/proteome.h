@@ -178,7 +178,7 @@ class QValues {
   void Grow();
   void Tally(uint64_t bits, uint64_t count);
 
-  std::vector<Slot, internal::LargeAllocator<Slot>> slots_;  // a power of two, at most half full
+  std::vector<Slot, internal::LargeAllocator<Slot>> slots_;  // a power of two, at most 3/4 full
   size_t distinct_ = 0;
   uint64_t total_ = 0;
   uint64_t not_a_number_ = 0;

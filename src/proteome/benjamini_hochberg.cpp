@@ -1,6 +1,7 @@
 #include "proteome/benjamini_hochberg.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -85,8 +86,11 @@ KeyList SortedKeys(const Slots& slots, size_t distinct) {
 
 QValues::QValues() : slots_(1024, Slot{kEmpty, {0}}) {}
 
+// The product's top bits, which every bit of the value moves: values that
+// differ only in their exponent, as 0.5 and 0.25, land apart.
 size_t QValues::Home(uint64_t bits) const {
-  return static_cast<size_t>((bits * 0x9E3779B97F4A7C15ULL) >> 20) & (slots_.size() - 1);
+  return static_cast<size_t>((bits * 0x9E3779B97F4A7C15ULL) >>
+                             (64 - std::countr_zero(slots_.size())));
 }
 
 size_t QValues::Find(uint64_t bits) const {
@@ -108,7 +112,7 @@ void QValues::Tally(uint64_t bits, uint64_t count) {
   Slot* slot = &slots_[Find(bits)];
   if (slot->bits == kEmpty) {
     slot->bits = bits;
-    if (++distinct_ * 2 > slots_.size()) {
+    if (++distinct_ * 4 > slots_.size() * 3) {
       Grow();
       slot = &slots_[Find(bits)];
     }
